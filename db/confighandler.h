@@ -1,0 +1,92 @@
+#pragma once
+
+#include "db/records.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+struct SqlConnectionSettings
+{
+    QString ip;
+    int port = 0;
+    QString user;
+    QString password;
+    QString db;
+};
+
+// The program's only way into the tracking server's database. Every value that
+// comes from a person, a file or the network is bound, never spliced into SQL.
+class ConfigHandler : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ConfigHandler(QObject* parent = nullptr);
+    ~ConfigHandler() override;
+
+    // Connection and integrity
+    void setConnectionSettings(const SqlConnectionSettings& settings);
+    SqlConnectionSettings connectionSettings() const;
+    int connectToDatabase(); // 0 = open, 1 = failed
+    QString lastErrorText() const;
+    QSqlDatabase database() const;
+    bool checkDatabase(); // true = root still has the default password; throws QString
+    int adminGroupId() const;
+    QByteArray hashPassword(const QString& password) const;
+    int getDevicesCount();
+
+    // Loading
+    QVector<DeviceInfo> getDevices();
+    QVector<UserInfo> getUsers();
+    QVector<GroupInfo> getGroups();
+    UserInfo getUser(int id);
+    int getUserId(const QString& login);
+    int getDeviceId(quint64 imei);
+    int getGroupId(const QString& name);
+    QVector<int> getUserGroups(int userId);
+    QVector<int> getDeviceGroups(int deviceId);
+    QVector<int> getGroupUsers(int groupId);
+    QVector<int> getGroupDevices(int groupId);
+    // Member counts of every group in one statement each: group id -> count.
+    QHash<int, int> getGroupUsersCounts();
+    QHash<int, int> getGroupDevicesCounts();
+
+    // Users and groups
+    bool addUser(const UserInfo& user, QString& error);
+    bool updateUser(const UserInfo& user, QString& error);
+    bool deleteUser(int id);
+    bool addUserGroups(int userId, const QVector<int>& groupIds);
+    bool removeUserGroups(int userId);
+    bool addGroup(GroupInfo& group, QString& error);
+    bool updateGroup(const GroupInfo& group, QString& error);
+    bool deleteGroup(int id);
+    bool setGroupUsers(int groupId, const QVector<int>& userIds);
+    bool removeGroupUsers(int groupId);
+
+    // Devices
+    bool addDevice(const DeviceInfo& device, QString& error);
+    // Called after each batch with the records handled so far and the total;
+    // returning false stops before the next batch.
+    using Progress = std::function<bool(int done, int total)>;
+    int addDevices(const QVector<DeviceInfo>& devices, const Progress& progress = Progress());
+    bool updateDevice(const DeviceInfo& device, QString& error);
+    bool deleteDevice(int id);
+    // Deletes many devices and their memberships in a few statements; returns the number deleted.
+    int deleteDevices(const QVector<int>& ids);
+    bool addDeviceGroups(int deviceId, const QVector<int>& groupIds);
+    bool removeDeviceGroups(int deviceId);
+
+private:
+    QSqlDatabase db;
+    int adminGroup = 0;
+    QString ip;
+    int port = 0;
+    QString user;
+    QString password;
+    QString dbName;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMetaType>
+#include <Qt>
+#include <QString>
+#include <QVector>
+
+// One row of devices with its group memberships.
+struct DeviceInfo
+{
+    int id = 0;
+    quint64 imei = 0;
+    QString name;
+    QVector<int> groups;
+    bool forAll = false;
+
+    bool operator==(const DeviceInfo& o) const
+    {
+        return id == o.id && imei == o.imei && name == o.name && groups == o.groups && forAll == o.forAll;
+    }
+    bool operator!=(const DeviceInfo& o) const { return !(*this == o); }
+};
+
+// One row of users; password is the 64-byte hash, never the plain password.
+struct UserInfo
+{
+    int id = 0;
+    QString login;
+    QByteArray password;
+    QVector<int> groups;
+
+    bool operator==(const UserInfo& o) const
+    {
+        return id == o.id && login == o.login && password == o.password && groups == o.groups;
+    }
+    bool operator!=(const UserInfo& o) const { return !(*this == o); }
+};
+
+// One row of groups_list. Members are read separately.
+struct GroupInfo
+{
+    int id = 0;
+    QString name;
+
+    bool operator==(const GroupInfo& o) const { return id == o.id && name == o.name; }
+    bool operator!=(const GroupInfo& o) const { return !(*this == o); }
+};
+
+Q_DECLARE_METATYPE(DeviceInfo)
+Q_DECLARE_METATYPE(UserInfo)
+Q_DECLARE_METATYPE(GroupInfo)
+
+// Item data role under which every table model returns a row's whole record.
+constexpr int RecordRole = Qt::UserRole + 5;

@@ -1,0 +1,164 @@
+#include "testdb.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+const QString adminConnectionName = QStringLiteral("testdb-admin");
+
+QString serverDir()
+{
+    const QByteArray env = qgetenv("ORB_TEST_MARIADB_DIR");
+    return env.isEmpty() ? QStringLiteral(ORB_TEST_MARIADB_DIR_DEFAULT) : QString::fromLocal8Bit(env);
+}
+
+int serverPort()
+{
+    QFile file(serverDir() + QStringLiteral("/port"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return QString::fromLatin1(file.readAll()).trimmed().toInt();
+}
+
+QStringList schemaStatements()
+{
+    QFile file(QStringLiteral(ORB_SCHEMA_FILE));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (!line.trimmed().startsWith(QLatin1String("--")))
+            text += line + QLatin1Char('\n');
+    }
+    QStringList statements;
+    for (const QString& part : text.split(QRegularExpression(QStringLiteral(";\\s*\\n")))) {
+        if (!part.trimmed().isEmpty())
+            statements << part.trimmed();
+    }
+    return statements;
+}
+
+QString failure(const QString& what)
+{
+    return what + QStringLiteral("\n--- MariaDB log (") + TestDb::serverLogPath() + QStringLiteral(") ---\n") +
+           TestDb::serverLog();
+}
+
+} // namespace
+
+namespace TestDb {
+
+QString defaultName()
+{
+    QString app = QCoreApplication::applicationName();
+    app.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]")), QStringLiteral("_"));
+    return (QStringLiteral("orbtest_") + app).left(64);
+}
+
+SqlConnectionSettings settings(const QString& dbName)
+{
+    SqlConnectionSettings s;
+    s.ip = QStringLiteral("127.0.0.1");
+    s.port = serverPort();
+    s.user = QStringLiteral("orb");
+    s.password = QStringLiteral("orb-test-pw");
+    s.db = dbName.isEmpty() ? defaultName() : dbName;
+    return s;
+}
+
+QSqlDatabase admin(const QString& dbName)
+{
+    const SqlConnectionSettings s = settings(dbName);
+    QSqlDatabase db = QSqlDatabase::contains(adminConnectionName)
+                          ? QSqlDatabase::database(adminConnectionName, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminConnectionName);
+    if (db.isOpen() && db.port() == s.port)
+        return db;
+    db.close();
+    db.setHostName(s.ip);
+    db.setPort(s.port);
+    db.setUserName(s.user);
+    db.setPassword(s.password);
+    db.setDatabaseName(QString());
+    if (db.open())
+        QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4"));
+    return db;
+}
+
+bool reset(const QString& dbName, QString* error)
+{
+    auto fail = [error](const QString& what) {
+        if (error)
+            *error = failure(what);
+        return false;
+    };
+    if (serverPort() <= 0)
+        return fail(QStringLiteral("the test MariaDB server is not running (no port file in %1)").arg(serverDir()));
+    const QString name = dbName.isEmpty() ? defaultName() : dbName;
+    QSqlDatabase db = admin(name);
+    if (!db.isOpen())
+        return fail(QStringLiteral("cannot connect to the test MariaDB server: ") + db.lastError().text());
+    QSqlQuery q(db);
+    const QStringList setup = {QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(name),
+                               QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4").arg(name),
+                               QStringLiteral("USE `%1`").arg(name)};
+    const QStringList schema = schemaStatements();
+    if (schema.isEmpty())
+        return fail(QStringLiteral("cannot read the schema file ") + QStringLiteral(ORB_SCHEMA_FILE));
+    for (const QString& sql : setup + schema) {
+        if (!q.exec(sql))
+            return fail(QStringLiteral("schema statement failed: ") + sql + QStringLiteral("\n") +
+                        q.lastError().text());
+    }
+    return true;
+}
+
+bool exec(const QString& sql)
+{
+    QSqlQuery q(admin());
+    if (!q.exec(sql)) {
+        qWarning() << "test statement failed:" << sql << q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+QVariant scalar(const QString& sql)
+{
+    QSqlQuery q(admin());
+    if (!q.exec(sql) || !q.next()) {
+        qWarning() << "test query failed:" << sql << q.lastError().text();
+        return QVariant();
+    }
+    return q.value(0);
+}
+
+QString serverLogPath()
+{
+    return serverDir() + QStringLiteral("/error.log");
+}
+
+QString serverLog()
+{
+    QFile file(serverLogPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("(no log at %1)").arg(serverLogPath());
+    return QString::fromLocal8Bit(file.readAll().right(8000));
+}
+
+qint64 questions()
+{
+    QSqlQuery q(admin());
+    if (!q.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Questions'")) || !q.next())
+        return -1;
+    return q.value(1).toLongLong();
+}
+
+} // namespace TestDb
