@@ -27,12 +27,13 @@ void DevicesTableModel::reload() {
     endResetModel();
 }
 
-int DevicesTableModel::rowCount(const QModelIndex& /*parent*/) const {
-    return rows.size();
+int DevicesTableModel::rowCount(const QModelIndex& parent) const {
+    // a table: cells have no children
+    return parent.isValid() ? 0 : rows.size();
 }
 
-int DevicesTableModel::columnCount(const QModelIndex& /*parent*/) const {
-    return 3;
+int DevicesTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant DevicesTableModel::data(const QModelIndex& index, int role) const {

@@ -29,12 +29,13 @@ void GroupTableModel::reload() {
     endResetModel();
 }
 
-int GroupTableModel::rowCount(const QModelIndex& /*parent*/) const {
-    return rows.size();
+int GroupTableModel::rowCount(const QModelIndex& parent) const {
+    // a table: cells have no children
+    return parent.isValid() ? 0 : rows.size();
 }
 
-int GroupTableModel::columnCount(const QModelIndex& /*parent*/) const {
-    return 3;
+int GroupTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant GroupTableModel::data(const QModelIndex& index, int role) const {

@@ -25,12 +25,13 @@ void UserTableModel::reload() {
     endResetModel();
 }
 
-int UserTableModel::rowCount(const QModelIndex& /*parent*/) const {
-    return rows.size();
+int UserTableModel::rowCount(const QModelIndex& parent) const {
+    // a table: cells have no children
+    return parent.isValid() ? 0 : rows.size();
 }
 
-int UserTableModel::columnCount(const QModelIndex& /*parent*/) const {
-    return 2;
+int UserTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 2;
 }
 
 QVariant UserTableModel::data(const QModelIndex& index, int role) const {
