@@ -32,13 +32,6 @@ const QString ERR_DEVICE_GROUPS = QStringLiteral("Не удалось присв
 constexpr int DEVICE_BATCH = 2000;
 constexpr int MAX_PLACEHOLDERS = 60000;
 
-bool run(QSqlQuery& q, const QString& sql) {
-    if (q.exec(sql))
-        return true;
-    qDebug() << q.lastError();
-    return false;
-}
-
 // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
     if (!q.prepare(sql)) {
@@ -51,6 +44,12 @@ bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
         return true;
     qDebug() << q.lastError();
     return false;
+}
+
+// Statements without values are prepared too: the driver then hands over numbers in binary
+// instead of text, which makes reading whole tables markedly faster.
+bool run(QSqlQuery& q, const QString& sql) {
+    return run(q, sql, {});
 }
 
 // Texts must never bind as NULL: a null QString would.
@@ -155,7 +154,8 @@ int ConfigHandler::connectToDatabase() {
     }
     // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
     QSqlQuery q(db);
-    run(q, QStringLiteral("SET NAMES utf8mb4"));
+    if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
+        qDebug() << q.lastError();
     return 0;
 }
 
