@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QMap>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -695,16 +696,27 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
             return -1;
     }
 
-    // The refused records, in list order, as addDevice would have reported them.
-    QSet<int> inserted;
-    for (const int i : qAsConst(toInsert))
-        inserted.insert(i);
-    for (int i = from; i < to; ++i) {
-        if (!inserted.contains(i))
-            logRefusedDevice(ERR_DEVICE_EXISTS, devices.at(i));
+    // Refused records with their reasons, reported in list order as addDevice would have.
+    QMap<int, QString> refused;
+    auto report = [&](int added) {
+        for (auto it = refused.constBegin(); it != refused.constEnd(); ++it) {
+            if (it.value() == ERR_DEVICE_ADD)
+                qDebug() << "Устройство с imei" << devices.at(it.key()).imei << "не найдено!";
+            logRefusedDevice(it.value(), devices.at(it.key()));
+        }
+        return added;
+    };
+    {
+        int next = 0;
+        for (int i = from; i < to; ++i) {
+            if (next < toInsert.size() && toInsert.at(next) == i)
+                ++next;
+            else
+                refused.insert(i, ERR_DEVICE_EXISTS);
+        }
     }
     if (toInsert.isEmpty())
-        return 0;
+        return report(0);
 
     // Ids of the new rows
     QHash<quint64, int> idOf;
@@ -722,15 +734,12 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
                 idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
         }
     }
-
     QVector<int> withId;
     for (const int i : qAsConst(toInsert)) {
-        if (idOf.value(devices.at(i).imei) > 0) {
+        if (idOf.value(devices.at(i).imei) > 0)
             withId << i;
-        } else {
-            qDebug() << "Устройство с imei" << devices.at(i).imei << "не найдено!";
-            logRefusedDevice(ERR_DEVICE_ADD, devices.at(i));
-        }
+        else
+            refused.insert(i, ERR_DEVICE_ADD);
     }
 
     // Memberships of the whole batch in as few statements as the placeholder limit allows.
@@ -758,7 +767,7 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
     }
     flush();
     if (membershipsOk)
-        return withId.size();
+        return report(withId.size());
 
     // Retry the memberships device by device so that only the failing ones are refused.
     int count = 0;
@@ -766,9 +775,9 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
         if (addDeviceGroups(idOf.value(devices.at(i).imei), devices.at(i).groups))
             ++count;
         else
-            logRefusedDevice(ERR_DEVICE_GROUPS, devices.at(i));
+            refused.insert(i, ERR_DEVICE_GROUPS);
     }
-    return count;
+    return report(count);
 }
 
 int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress& progress) {
