@@ -83,31 +83,46 @@ bool exec(QSqlQuery& q, const QString& sql) {
     return false;
 }
 
-QStringList schemaStatements() {
-    QFile file(QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        if (!line.trimmed().startsWith(QLatin1String("--")))
-            text += line + QLatin1Char('\n');
+QStringList clientArgs(int port) {
+    return {QStringLiteral("--no-defaults"),
+            QStringLiteral("-h127.0.0.1"),
+            QStringLiteral("-P%1").arg(port),
+            QStringLiteral("-u") + DB_USER,
+            QStringLiteral("-p") + DB_PASSWORD,
+            QStringLiteral("--batch"),
+            BENCH_DB};
+}
+
+// Loads db/schema.sql with its first rows into `BENCH_DB` through the mariadb client.
+bool loadSchema(int port) {
+    QProcess p;
+    p.setStandardInputFile(QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"));
+    p.start(QStringLiteral("mariadb"), clientArgs(port));
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+        out() << "loading the schema failed: " << QString::fromLocal8Bit(p.readAllStandardError()) << '\n';
+        return false;
     }
-    QStringList statements;
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral(";\\s*\\n")))) {
-        if (!part.trimmed().isEmpty())
-            statements << part.trimmed();
-    }
-    return statements;
+    return true;
 }
 
 // Fresh schema, then groups 2..groups, devices and users with two groups each (never Admin,
 // so every membership row is its own). Uses the server's sequence tables: no data travels.
-bool seed(QSqlDatabase& db, int devices, int users, int groups) {
+bool seed(QSqlDatabase& db, int port, int devices, int users, int groups) {
     QSqlQuery q(db);
-    QStringList sql = {QStringLiteral("DROP DATABASE IF EXISTS %1").arg(BENCH_DB),
-                       QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(BENCH_DB),
-                       QStringLiteral("USE %1").arg(BENCH_DB)};
-    sql += schemaStatements();
+    if (!exec(q, QStringLiteral("DROP DATABASE IF EXISTS %1").arg(BENCH_DB)) ||
+        !exec(q, QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(BENCH_DB)) ||
+        !exec(q, QStringLiteral("USE %1").arg(BENCH_DB)) || !loadSchema(port))
+        return false;
+    // two memberships per row, never in Admin
+    auto twoGroups = [&](const QString& table, const QString& owner, const QString& from, int others) {
+        return QStringLiteral(
+                   "INSERT IGNORE INTO %1 (%2, group_id) SELECT id, 2 + id MOD %4 FROM %3 UNION ALL "
+                   "SELECT id, 2 + (id + %5) MOD %4 FROM %3")
+            .arg(table, owner, from)
+            .arg(others)
+            .arg(std::max(1, others / 2));
+    };
+    QStringList sql;
     const int others = std::max(1, groups - 1); // groups besides Admin
     if (groups > 1)
         sql << QStringLiteral("INSERT INTO groups_list (id, group_name) SELECT seq, CONCAT('Группа ', seq) "
@@ -118,22 +133,16 @@ bool seed(QSqlDatabase& db, int devices, int users, int groups) {
                               "CONCAT('Устройство ', seq), seq MOD 50 = 0 FROM seq_1_to_%1")
                    .arg(devices);
         if (groups > 1)
-            sql << QStringLiteral("INSERT IGNORE INTO device_groups (device_id, group_id) "
-                                  "SELECT id, 2 + id MOD %1 FROM devices UNION ALL "
-                                  "SELECT id, 2 + (id + %2) MOD %1 FROM devices")
-                       .arg(others)
-                       .arg(std::max(1, others / 2));
+            sql << twoGroups(QStringLiteral("device_groups"), QStringLiteral("device_id"),
+                             QStringLiteral("devices"), others);
     }
     if (users > 0) {
         sql << QStringLiteral("INSERT INTO users (user_login, user_password) "
                               "SELECT CONCAT('user', seq), UNHEX(SHA2(seq, 512)) FROM seq_2_to_%1")
                    .arg(users + 1);
         if (groups > 1)
-            sql << QStringLiteral("INSERT IGNORE INTO user_groups (user_id, group_id) "
-                                  "SELECT id, 2 + id MOD %1 FROM users WHERE id > 1 UNION ALL "
-                                  "SELECT id, 2 + (id + %2) MOD %1 FROM users WHERE id > 1")
-                       .arg(others)
-                       .arg(std::max(1, others / 2));
+            sql << twoGroups(QStringLiteral("user_groups"), QStringLiteral("user_id"),
+                             QStringLiteral("(SELECT id FROM users WHERE id > 1) u"), others);
     }
     sql << QStringLiteral("ANALYZE TABLE devices, device_groups, users, user_groups, groups_list");
     for (const QString& s : qAsConst(sql)) {
@@ -200,7 +209,7 @@ int runDbBench(const QStringList& args) {
             rc = 1;
         } else {
             QSqlQuery(seeder).exec(QStringLiteral("SET NAMES utf8mb4"));
-            if (!seed(seeder, devices, users, groups))
+            if (!seed(seeder, port, devices, users, groups))
                 rc = 1;
         }
         seeder.close();

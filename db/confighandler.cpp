@@ -234,16 +234,38 @@ QVector<GroupInfo> ConfigHandler::getGroups() {
     return groups;
 }
 
-// Both loaders read the membership table once and hand each row to its record, so a
-// reload costs the same few statements whatever the number of rows. Rows keep the
+// Reads a whole membership table once and appends each row's group id to its record, so a
+// reload costs the same few statements whatever the number of rows. Memberships keep the
 // order in which the server returns them.
-QVector<DeviceInfo> ConfigHandler::getDevices() {
-    QVector<DeviceInfo> devices;
+template <typename Record>
+void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
+                                 const QString& groupColumn) {
+    QHash<int, int> rowOf;
+    rowOf.reserve(records.size());
+    for (int i = records.size() - 1; i >= 0; --i)
+        rowOf.insert(records.at(i).id, i);
+
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICES)))
-        return devices;
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return;
+    const QSqlRecord rec = q.record();
+    const int cOwner = rec.indexOf(ownerColumn);
+    const int cGroup = rec.indexOf(groupColumn);
+    while (q.next()) {
+        const auto it = rowOf.constFind(q.value(cOwner).toInt());
+        if (it != rowOf.constEnd())
+            records[it.value()].groups.append(q.value(cGroup).toInt());
+    }
+}
+
+QVector<DeviceInfo> ConfigHandler::getDevices() {
+    QVector<DeviceInfo> devices;
     {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICES)))
+            return devices;
         const QSqlRecord rec = q.record();
         const int cId = rec.indexOf(COL_ID);
         const int cImei = rec.indexOf(COL_IMEI);
@@ -260,35 +282,17 @@ QVector<DeviceInfo> ConfigHandler::getDevices() {
             devices.append(d);
         }
     }
-    q.finish();
-
-    QHash<int, int> rowOf;
-    rowOf.reserve(devices.size());
-    for (int i = devices.size() - 1; i >= 0; --i)
-        rowOf.insert(devices.at(i).id, i);
-
-    QSqlQuery m(db);
-    m.setForwardOnly(true);
-    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICE_GROUPS)))
-        return devices;
-    const QSqlRecord rec = m.record();
-    const int cDevice = rec.indexOf(COL_DG_DEVICE_ID);
-    const int cGroup = rec.indexOf(COL_DG_GROUP_ID);
-    while (m.next()) {
-        const auto it = rowOf.constFind(m.value(cDevice).toInt());
-        if (it != rowOf.constEnd())
-            devices[it.value()].groups.append(m.value(cGroup).toInt());
-    }
+    attachGroups(devices, TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID);
     return devices;
 }
 
 QVector<UserInfo> ConfigHandler::getUsers() {
     QVector<UserInfo> users;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_USERS)))
-        return users;
     {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_USERS)))
+            return users;
         const QSqlRecord rec = q.record();
         const int cId = rec.indexOf(COL_ID);
         const int cLogin = rec.indexOf(COL_USER_LOGIN);
@@ -303,25 +307,7 @@ QVector<UserInfo> ConfigHandler::getUsers() {
             users.append(u);
         }
     }
-    q.finish();
-
-    QHash<int, int> rowOf;
-    rowOf.reserve(users.size());
-    for (int i = users.size() - 1; i >= 0; --i)
-        rowOf.insert(users.at(i).id, i);
-
-    QSqlQuery m(db);
-    m.setForwardOnly(true);
-    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_USER_GROUPS)))
-        return users;
-    const QSqlRecord rec = m.record();
-    const int cUser = rec.indexOf(COL_UG_USER_ID);
-    const int cGroup = rec.indexOf(COL_UG_GROUP_ID);
-    while (m.next()) {
-        const auto it = rowOf.constFind(m.value(cUser).toInt());
-        if (it != rowOf.constEnd())
-            users[it.value()].groups.append(m.value(cGroup).toInt());
-    }
+    attachGroups(users, TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID);
     return users;
 }
 
