@@ -99,6 +99,29 @@ QHash<int, int> countsByGroup(QSqlQuery& q) {
     return counts;
 }
 
+// Reads a whole table in the order the server returns its rows; `fill` sets one record from
+// the current row, given the positions of `columns`.
+template <typename Record, typename Fill>
+QVector<Record> readTable(const QSqlDatabase& db, const QString& table, const QStringList& columns,
+                          Fill fill) {
+    QVector<Record> records;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return records;
+    QVector<int> positions;
+    for (const QString& column : columns)
+        positions << q.record().indexOf(column);
+    if (q.size() > 0)
+        records.reserve(q.size());
+    while (q.next()) {
+        Record r;
+        fill(r, q, positions);
+        records.append(r);
+    }
+    return records;
+}
+
 void logRefusedDevice(const QString& error, const DeviceInfo& device) {
     qDebug() << error << device.id << device.groups;
 }
@@ -215,23 +238,11 @@ int ConfigHandler::getDevicesCount() {
 // ---------------------------------------------------------------- loading
 
 QVector<GroupInfo> ConfigHandler::getGroups() {
-    QVector<GroupInfo> groups;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_GROUPS)))
-        return groups;
-    const QSqlRecord rec = q.record();
-    const int cId = rec.indexOf(COL_ID);
-    const int cName = rec.indexOf(COL_GROUP_NAME);
-    if (q.size() > 0)
-        groups.reserve(q.size());
-    while (q.next()) {
-        GroupInfo g;
-        g.id = q.value(cId).toInt();
-        g.name = q.value(cName).toString();
-        groups.append(g);
-    }
-    return groups;
+    return readTable<GroupInfo>(db, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
+                                [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
+                                    g.id = q.value(c[0]).toInt();
+                                    g.name = q.value(c[1]).toString();
+                                });
 }
 
 // Reads a whole membership table once and appends each row's group id to its record, so a
@@ -260,53 +271,26 @@ void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table,
 }
 
 QVector<DeviceInfo> ConfigHandler::getDevices() {
-    QVector<DeviceInfo> devices;
-    {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICES)))
-            return devices;
-        const QSqlRecord rec = q.record();
-        const int cId = rec.indexOf(COL_ID);
-        const int cImei = rec.indexOf(COL_IMEI);
-        const int cName = rec.indexOf(COL_NAME);
-        const int cForAll = rec.indexOf(COL_FOR_ALL);
-        if (q.size() > 0)
-            devices.reserve(q.size());
-        while (q.next()) {
-            DeviceInfo d;
-            d.id = q.value(cId).toInt();
-            d.imei = q.value(cImei).toULongLong();
-            d.name = q.value(cName).toString();
-            d.forAll = q.value(cForAll).toBool();
-            devices.append(d);
-        }
-    }
+    QVector<DeviceInfo> devices =
+        readTable<DeviceInfo>(db, TABLE_DEVICES, {COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL},
+                              [](DeviceInfo& d, const QSqlQuery& q, const QVector<int>& c) {
+                                  d.id = q.value(c[0]).toInt();
+                                  d.imei = q.value(c[1]).toULongLong();
+                                  d.name = q.value(c[2]).toString();
+                                  d.forAll = q.value(c[3]).toBool();
+                              });
     attachGroups(devices, TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID);
     return devices;
 }
 
 QVector<UserInfo> ConfigHandler::getUsers() {
-    QVector<UserInfo> users;
-    {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_USERS)))
-            return users;
-        const QSqlRecord rec = q.record();
-        const int cId = rec.indexOf(COL_ID);
-        const int cLogin = rec.indexOf(COL_USER_LOGIN);
-        const int cPassword = rec.indexOf(COL_USER_PASSWORD);
-        if (q.size() > 0)
-            users.reserve(q.size());
-        while (q.next()) {
-            UserInfo u;
-            u.id = q.value(cId).toInt();
-            u.login = q.value(cLogin).toString();
-            u.password = q.value(cPassword).toByteArray();
-            users.append(u);
-        }
-    }
+    QVector<UserInfo> users =
+        readTable<UserInfo>(db, TABLE_USERS, {COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD},
+                            [](UserInfo& u, const QSqlQuery& q, const QVector<int>& c) {
+                                u.id = q.value(c[0]).toInt();
+                                u.login = q.value(c[1]).toString();
+                                u.password = q.value(c[2]).toByteArray();
+                            });
     attachGroups(users, TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID);
     return users;
 }
