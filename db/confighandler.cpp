@@ -136,11 +136,19 @@ ConfigHandler::ConfigHandler(QObject* parent)
     db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"));
 }
 
+// Releases the connection so that a later ConfigHandler can register it again; a connection
+// that another handler has registered since is left alone.
 ConfigHandler::~ConfigHandler() {
     const QString name = db.connectionName();
+    bool registered = false;
+    {
+        registered =
+            QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
+    }
     db.close();
     db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name);
+    if (registered)
+        QSqlDatabase::removeDatabase(name);
 }
 
 // ---------------------------------------------------------------- connection
