@@ -182,6 +182,8 @@ int ConfigHandler::connectToDatabase() {
     db.setPassword(password);
     // Work on the database the settings name; only an empty name means the server's default one.
     db.setDatabaseName(dbName.isEmpty() ? DB_NAME : dbName);
+    // An unreachable host fails after a few seconds instead of the system's TCP timeout.
+    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     if (!db.open()) {
         qDebug() << db.lastError();
         return 1;
