@@ -30,6 +30,7 @@ public:
         QString className;
         QString title;
         QString text;
+        bool hasParent = false;
     };
 
     ModalAnswerer() { schedule(); }
@@ -63,7 +64,8 @@ private:
         QWidget* w = QApplication::activeModalWidget();
         if (!w || handling.contains(w))
             return;
-        Seen s{QString::fromLatin1(w->metaObject()->className()), w->windowTitle(), QString()};
+        Seen s{QString::fromLatin1(w->metaObject()->className()), w->windowTitle(), QString(),
+               w->parentWidget() != nullptr};
         if (auto* box = qobject_cast<QMessageBox*>(w))
             s.text = box->text();
         seen << s;
