@@ -1,13 +1,12 @@
-#include "dialogtest.h"
 #include "dialogs/deviceeditdialog.h"
+#include "dialogtest.h"
 
 #include <QCheckBox>
 #include <QCompleter>
 #include <QLineEdit>
 #include <QListView>
 
-class TestDeviceEditDialog : public QObject
-{
+class TestDeviceEditDialog : public QObject {
     Q_OBJECT
 
 private slots:
@@ -32,8 +31,7 @@ private:
     int admin = 0, drivers = 0, trucks = 0;
 };
 
-void TestDeviceEditDialog::init()
-{
+void TestDeviceEditDialog::init() {
     ORB_RESET_DB();
     drivers = insertGroup(QStringLiteral("Drivers"));
     trucks = insertGroup(QStringLiteral("Грузовики"));
@@ -42,8 +40,7 @@ void TestDeviceEditDialog::init()
     QVERIFY(admin > 0);
 }
 
-DeviceInfo TestDeviceEditDialog::accepted(DeviceEditDialog& dialog)
-{
+DeviceInfo TestDeviceEditDialog::accepted(DeviceEditDialog& dialog) {
     ModalAnswerer answers;
     okButton(&dialog)->click();
     if (!answers.seen.isEmpty())
@@ -51,20 +48,23 @@ DeviceInfo TestDeviceEditDialog::accepted(DeviceEditDialog& dialog)
     return dialog.result() == QDialog::Accepted ? dialog.getDeviceInfo() : DeviceInfo();
 }
 
-void TestDeviceEditDialog::imeiInput_data()
-{
+void TestDeviceEditDialog::imeiInput_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("15 digits") << "100000000000001" << "100000000000001" << true;
-    QTest::newRow("14 digits") << "10000000000000" << "10000000000000" << false;
-    QTest::newRow("a 16th digit cannot be typed") << "1000000000000012" << "100000000000001" << true;
-    QTest::newRow("letters cannot be typed") << "12ab34-5 6" << "123456" << false;
-    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("15 digits") << "100000000000001"
+                               << "100000000000001" << true;
+    QTest::newRow("14 digits") << "10000000000000"
+                               << "10000000000000" << false;
+    QTest::newRow("a 16th digit cannot be typed") << "1000000000000012"
+                                                  << "100000000000001" << true;
+    QTest::newRow("letters cannot be typed") << "12ab34-5 6"
+                                             << "123456" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
 }
 
-void TestDeviceEditDialog::imeiInput()
-{
+void TestDeviceEditDialog::imeiInput() {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
     QFETCH(bool, ok);
@@ -90,8 +90,7 @@ void TestDeviceEditDialog::imeiInput()
     }
 }
 
-void TestDeviceEditDialog::addModeDefaults()
-{
+void TestDeviceEditDialog::addModeDefaults() {
     DeviceEditDialog dialog(nullptr, handler.get(), DeviceInfo());
     QVERIFY(showDialog(&dialog));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Добавление устройства"));
@@ -113,8 +112,7 @@ void TestDeviceEditDialog::addModeDefaults()
     QCOMPARE(d.groups, (QVector<int>{admin, trucks}));
 }
 
-void TestDeviceEditDialog::editModeShowsTheDevice()
-{
+void TestDeviceEditDialog::editModeShowsTheDevice() {
     const DeviceInfo device{42, 1, QStringLiteral("Фура 7"), {trucks}, true};
     DeviceEditDialog dialog(nullptr, handler.get(), device);
     QVERIFY(showDialog(&dialog));
@@ -132,8 +130,7 @@ void TestDeviceEditDialog::editModeShowsTheDevice()
     QCOMPARE(d, (DeviceInfo{42, 1, device.name, {admin, trucks}, true}));
 }
 
-void TestDeviceEditDialog::storedValuesLongerThanTheFieldsStayWhole()
-{
+void TestDeviceEditDialog::storedValuesLongerThanTheFieldsStayWhole() {
     const DeviceInfo device{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
     DeviceEditDialog dialog(nullptr, handler.get(), device);
     QVERIFY(showDialog(&dialog));
@@ -153,9 +150,9 @@ void TestDeviceEditDialog::storedValuesLongerThanTheFieldsStayWhole()
     QCOMPARE(answers.seen.at(0).text, QStringLiteral("Введите IMEI устройства (15 цифр)!"));
 }
 
-void TestDeviceEditDialog::adminRowStaysCheckedOnUncheckAll()
-{
-    DeviceEditDialog dialog(nullptr, handler.get(), DeviceInfo{3, 100000000000003, QString(), {drivers}, false});
+void TestDeviceEditDialog::adminRowStaysCheckedOnUncheckAll() {
+    DeviceEditDialog dialog(nullptr, handler.get(),
+                            DeviceInfo{3, 100000000000003, QString(), {drivers}, false});
     QVERIFY(showDialog(&dialog));
     auto* view = child<QListView>(&dialog, "groupsView");
     child(&dialog, "checkAll")->click();
@@ -167,8 +164,7 @@ void TestDeviceEditDialog::adminRowStaysCheckedOnUncheckAll()
     QCOMPARE(accepted(dialog).groups, QVector<int>{admin});
 }
 
-void TestDeviceEditDialog::forAllGreysTheListButKeepsTheGroups()
-{
+void TestDeviceEditDialog::forAllGreysTheListButKeepsTheGroups() {
     DeviceEditDialog dialog(nullptr, handler.get(), DeviceInfo());
     QVERIFY(showDialog(&dialog));
     typeText(child<QLineEdit>(&dialog, "imeiEdit"), QStringLiteral("100000000000001"));
@@ -186,22 +182,19 @@ void TestDeviceEditDialog::forAllGreysTheListButKeepsTheGroups()
     QVERIFY(view->isEnabled());
 }
 
-void TestDeviceEditDialog::addNewGroup_data()
-{
+void TestDeviceEditDialog::addNewGroup_data() {
     QTest::addColumn<QStringList>("typedNames"); // one per OK press; none: Cancel
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<bool>("added");
     QTest::newRow("cancel") << QStringList() << QStringList() << false;
     QTest::newRow("new name") << QStringList{QStringLiteral("Курьеры")} << QStringList() << true;
-    QTest::newRow("empty name, then a new one")
-        << QStringList{QString(), QStringLiteral("Курьеры")} << QStringList{QStringLiteral("Введите имя группы!")}
-        << true;
+    QTest::newRow("empty name, then a new one") << QStringList{QString(), QStringLiteral("Курьеры")}
+                                                << QStringList{QStringLiteral("Введите имя группы!")} << true;
     QTest::newRow("existing name") << QStringList{QStringLiteral("Drivers")}
                                    << QStringList{QStringLiteral("Такая группа уже существует!")} << false;
 }
 
-void TestDeviceEditDialog::addNewGroup()
-{
+void TestDeviceEditDialog::addNewGroup() {
     QFETCH(QStringList, typedNames);
     QFETCH(QStringList, messages);
     QFETCH(bool, added);
@@ -245,9 +238,11 @@ void TestDeviceEditDialog::addNewGroup()
         QCOMPARE(listRows(view), before);
         return;
     }
-    const int newId = TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Курьеры'")).toInt();
+    const int newId =
+        TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Курьеры'")).toInt();
     QVERIFY(newId > 0);
-    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM user_groups WHERE group_id=%1").arg(newId)).toInt(),
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM user_groups WHERE group_id=%1").arg(newId))
+                 .toInt(),
              0);
     // Rebuilt from the database: the new group unchecked, the marks set so far back to the defaults.
     QCOMPARE(listRows(view), (QVector<ListRow>{{QStringLiteral("Администратор"), admin, true, false},
@@ -256,8 +251,7 @@ void TestDeviceEditDialog::addNewGroup()
                                                {QStringLiteral("Курьеры"), newId, false, true}}));
 }
 
-void TestDeviceEditDialog::completerOffersTheGivenImeis()
-{
+void TestDeviceEditDialog::completerOffersTheGivenImeis() {
     DeviceEditDialog dialog(nullptr, handler.get(), DeviceInfo());
     QVERIFY(showDialog(&dialog));
     dialog.setCompleterList({QStringLiteral("100000000000001"), QStringLiteral("100000000000002"),

@@ -1,6 +1,6 @@
-#include "dialogtest.h"
 #include "dialogs/passwordedit.h"
 #include "dialogs/registrationdialog.h"
+#include "dialogtest.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -8,8 +8,7 @@
 #include <QLineEdit>
 #include <QListView>
 
-class TestRegistrationDialog : public QObject
-{
+class TestRegistrationDialog : public QObject {
     Q_OBJECT
 
 private slots:
@@ -31,34 +30,60 @@ private:
     int admin = 0, drivers = 0;
 };
 
-void TestRegistrationDialog::init()
-{
+void TestRegistrationDialog::init() {
     ORB_RESET_DB();
     drivers = insertGroup(QStringLiteral("Drivers"));
     handler = connectedHandler();
     admin = handler->adminGroupId();
 }
 
-void TestRegistrationDialog::addModeChecks_data()
-{
+void TestRegistrationDialog::addModeChecks_data() {
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("pw");
     QTest::addColumn<QString>("pw2");
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("storedPw"); // the password whose hash comes back
-    QTest::newRow("empty login") << "" << "a" << "a" << "Введите логин!" << "";
-    QTest::newRow("empty passwords") << "ivan" << "" << "" << "Введите пароль!" << "";
-    QTest::newRow("repetition differs") << "ivan" << "secret" << "secreT" << "Пароли не совпадают!" << "";
-    QTest::newRow("repetition empty") << "ivan" << "secret" << "" << "Пароли не совпадают!" << "";
-    QTest::newRow("accepted") << "ivan" << "secret" << "secret" << "" << "secret";
-    QTest::newRow("login of blanks") << "   " << "p" << "p" << "" << "p";
-    QTest::newRow("cyrillic") << "Иван" << "пароль" << "пароль" << "" << "пароль";
-    QTest::newRow("password cut at 30") << "ivan" << QString(35, QLatin1Char('x')) << QString(30, QLatin1Char('x'))
-                                        << "" << QString(30, QLatin1Char('x'));
+    QTest::newRow("empty login") << ""
+                                 << "a"
+                                 << "a"
+                                 << "Введите логин!"
+                                 << "";
+    QTest::newRow("empty passwords") << "ivan"
+                                     << ""
+                                     << ""
+                                     << "Введите пароль!"
+                                     << "";
+    QTest::newRow("repetition differs") << "ivan"
+                                        << "secret"
+                                        << "secreT"
+                                        << "Пароли не совпадают!"
+                                        << "";
+    QTest::newRow("repetition empty") << "ivan"
+                                      << "secret"
+                                      << ""
+                                      << "Пароли не совпадают!"
+                                      << "";
+    QTest::newRow("accepted") << "ivan"
+                              << "secret"
+                              << "secret"
+                              << ""
+                              << "secret";
+    QTest::newRow("login of blanks") << "   "
+                                     << "p"
+                                     << "p"
+                                     << ""
+                                     << "p";
+    QTest::newRow("cyrillic") << "Иван"
+                              << "пароль"
+                              << "пароль"
+                              << ""
+                              << "пароль";
+    QTest::newRow("password cut at 30")
+        << "ivan" << QString(35, QLatin1Char('x')) << QString(30, QLatin1Char('x')) << ""
+        << QString(30, QLatin1Char('x'));
 }
 
-void TestRegistrationDialog::addModeChecks()
-{
+void TestRegistrationDialog::addModeChecks() {
     QFETCH(QString, login);
     QFETCH(QString, pw);
     QFETCH(QString, pw2);
@@ -92,8 +117,7 @@ void TestRegistrationDialog::addModeChecks()
     QVERIFY(u.groups.isEmpty());
 }
 
-void TestRegistrationDialog::addModeLayout()
-{
+void TestRegistrationDialog::addModeLayout() {
     RegistrationDialog dialog(nullptr, QStringLiteral("Новый пользователь"), handler.get(), UserInfo());
     QVERIFY(showDialog(&dialog));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Регистрация пользователя"));
@@ -104,9 +128,9 @@ void TestRegistrationDialog::addModeLayout()
     QVERIFY(!child<QGroupBox>(&dialog, "groupsGroup")->isVisible());
 }
 
-void TestRegistrationDialog::editModeUnchangedKeepsEverything()
-{
-    const UserInfo user{5, QStringLiteral("anna"), handler->hashPassword(QStringLiteral("old")), {drivers, admin}};
+void TestRegistrationDialog::editModeUnchangedKeepsEverything() {
+    const UserInfo user{
+        5, QStringLiteral("anna"), handler->hashPassword(QStringLiteral("old")), {drivers, admin}};
     RegistrationDialog dialog(nullptr, QString(), handler.get(), user);
     QVERIFY(showDialog(&dialog));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Редактирование пользователя"));
@@ -120,8 +144,7 @@ void TestRegistrationDialog::editModeUnchangedKeepsEverything()
     QCOMPARE(dialog.getUserInfo(), (UserInfo{5, user.login, user.password, {admin, drivers}}));
 }
 
-void TestRegistrationDialog::editModePasswordOnlyWhenAsked()
-{
+void TestRegistrationDialog::editModePasswordOnlyWhenAsked() {
     const UserInfo user{5, QString(40, QLatin1Char('l')), handler->hashPassword(QStringLiteral("old")), {}};
     RegistrationDialog dialog(nullptr, QString(), handler.get(), user);
     QVERIFY(showDialog(&dialog));
@@ -153,8 +176,7 @@ void TestRegistrationDialog::editModePasswordOnlyWhenAsked()
     QCOMPARE(again.getUserInfo().password, handler->hashPassword(QStringLiteral("new")));
 }
 
-void TestRegistrationDialog::groupsList()
-{
+void TestRegistrationDialog::groupsList() {
     RegistrationDialog dialog(nullptr, QString(), handler.get(), UserInfo{7, QStringLiteral("bob"), "h", {}});
     QVERIFY(showDialog(&dialog));
     auto* box = child<QGroupBox>(&dialog, "groupsGroup");
@@ -178,8 +200,7 @@ void TestRegistrationDialog::groupsList()
     QCOMPARE(dialog.getUserInfo().groups, (QVector<int>{admin, drivers}));
 }
 
-void TestRegistrationDialog::addNewGroupRefreshesTheList()
-{
+void TestRegistrationDialog::addNewGroupRefreshesTheList() {
     RegistrationDialog dialog(nullptr, QString(), handler.get(), UserInfo());
     QVERIFY(showDialog(&dialog));
     child<QCheckBox>(&dialog, "showGroups")->click();
@@ -193,27 +214,35 @@ void TestRegistrationDialog::addNewGroupRefreshesTheList()
     child(&dialog, "addNewGroup")->click();
     QVERIFY(answers.allAnswered());
     QVERIFY(answers.unexpected.isEmpty());
-    const int id = TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Операторы'")).toInt();
+    const int id =
+        TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Операторы'")).toInt();
     QVERIFY(id > 0);
     QCOMPARE(listRows(view), (QVector<ListRow>{{QStringLiteral("Администратор"), admin, false, true},
                                                {QStringLiteral("Drivers"), drivers, false, true},
                                                {QStringLiteral("Операторы"), id, false, true}}));
 }
 
-void TestRegistrationDialog::passwordEdit_data()
-{
+void TestRegistrationDialog::passwordEdit_data() {
     QTest::addColumn<QString>("pw");
     QTest::addColumn<QString>("pw2");
     QTest::addColumn<QString>("error");
-    QTest::newRow("empty") << "" << "" << "Введите пароль!";
-    QTest::newRow("only the first") << "abc" << "" << "Пароли не совпадают!";
-    QTest::newRow("letter case differs") << "Abc" << "abc" << "Пароли не совпадают!";
-    QTest::newRow("same") << "новый" << "новый" << "";
-    QTest::newRow("no length limit") << QString(100, QLatin1Char('p')) << QString(100, QLatin1Char('p')) << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "Введите пароль!";
+    QTest::newRow("only the first") << "abc"
+                                    << ""
+                                    << "Пароли не совпадают!";
+    QTest::newRow("letter case differs") << "Abc"
+                                         << "abc"
+                                         << "Пароли не совпадают!";
+    QTest::newRow("same") << "новый"
+                          << "новый"
+                          << "";
+    QTest::newRow("no length limit") << QString(100, QLatin1Char('p')) << QString(100, QLatin1Char('p'))
+                                     << "";
 }
 
-void TestRegistrationDialog::passwordEdit()
-{
+void TestRegistrationDialog::passwordEdit() {
     QFETCH(QString, pw);
     QFETCH(QString, pw2);
     QFETCH(QString, error);
