@@ -1,6 +1,7 @@
 #include "dialogs/dialogtest.h"
 #include "import/adddevicesdialog.h"
 
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -104,6 +105,7 @@ void TestAddDevicesDialog::filter() {
     QVERIFY(showDialog(&dialog));
     auto* filter = child<QLineEdit>(&dialog, "deviceFilter");
     auto* table = child<QTableView>(&dialog, "deviceList");
+    QAbstractItemModelTester tester(table->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     typeText(filter, text);
     QCOMPARE(shownImeis(table), shown);
     filter->selectAll();
