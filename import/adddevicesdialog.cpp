@@ -66,6 +66,9 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     QHeaderView* rowsHeader = ui->deviceList->verticalHeader();
     rowsHeader->setDefaultSectionSize(rowsHeader->minimumSectionSize());
     ui->deviceList->setColumnWidth(0, 20);
+    // Whole IMEIs: the default width shows only their first digits.
+    ui->deviceList->setColumnWidth(
+        1, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
 
     groupsModel = new CheckableIdList(this);
     groupsModel->attach(ui->groupsList);
