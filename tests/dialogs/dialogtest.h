@@ -193,6 +193,12 @@ inline int insertUser(const QString& login, const QVector<int>& groups = {}) {
     return id;
 }
 
+// Deletes what was left for deleteLater, such as the fade animation of a line edit's clear
+// button whose dialog is gone, so that nothing outlives the test function.
+inline void flushDeferredDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // Shows a dialog without running it modally, so that the test drives it directly.
 inline bool showDialog(QDialog* dialog) {
     dialog->show();

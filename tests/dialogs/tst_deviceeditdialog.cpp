@@ -11,7 +11,10 @@ class TestDeviceEditDialog : public QObject {
 
 private slots:
     void init();
-    void cleanup() { handler.reset(); }
+    void cleanup() {
+        handler.reset();
+        flushDeferredDeletes();
+    }
 
     void imeiInput_data();
     void imeiInput();

@@ -42,6 +42,7 @@ void TestGroupEditDialog::init() {
 
 void TestGroupEditDialog::cleanup() {
     handler.reset();
+    flushDeferredDeletes();
     // The dialog itself never writes.
     if (!QTest::currentTestFailed())
         QCOMPARE(writtenRows(), rowsBefore);

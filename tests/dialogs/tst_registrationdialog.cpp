@@ -13,7 +13,10 @@ class TestRegistrationDialog : public QObject {
 
 private slots:
     void init();
-    void cleanup() { handler.reset(); }
+    void cleanup() {
+        handler.reset();
+        flushDeferredDeletes();
+    }
 
     void addModeChecks_data();
     void addModeChecks();

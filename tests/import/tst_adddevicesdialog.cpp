@@ -34,7 +34,10 @@ class TestAddDevicesDialog : public QObject {
 
 private slots:
     void init();
-    void cleanup() { handler.reset(); }
+    void cleanup() {
+        handler.reset();
+        flushDeferredDeletes();
+    }
 
     void startsUncheckedWithTheFixedAdminRow();
     void filter_data();
