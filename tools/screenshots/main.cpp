@@ -24,7 +24,8 @@
 #include <utility>
 #include <vector>
 
-bool loadSampleData(QSqlDatabase& db, const QString& schemaFile, QString* error);
+bool loadSampleData(QSqlDatabase& db, const SqlConnectionSettings& settings, const QString& schemaFile,
+                    QString* error);
 
 namespace {
 
@@ -208,7 +209,7 @@ int main(int argc, char* argv[]) {
                 !q.exec(QStringLiteral("USE `%1`").arg(name)))
                 error = q.lastError().text();
             else
-                loadSampleData(setup, QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"), &error);
+                loadSampleData(setup, settings, QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"), &error);
         }
         setup.close();
         setup = QSqlDatabase();
