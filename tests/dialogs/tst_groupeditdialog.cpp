@@ -17,7 +17,6 @@ private slots:
     void editModeStartsWithTheMembers();
     void checkAllAndUncheckAll();
     void adminGroupKeepsItsNameAndRoot();
-    void cancelReturnsNothing();
 
 private:
     std::unique_ptr<ConfigHandler> handler;
@@ -144,17 +143,6 @@ void TestGroupEditDialog::adminGroupKeepsItsNameAndRoot() {
     okButton(&dialog)->click();
     QCOMPARE(dialog.getGroupInfo(), (GroupInfo{admin, QStringLiteral("Admin")}));
     QCOMPARE(dialog.getSelectedUsers(), QVector<int>{1});
-}
-
-void TestGroupEditDialog::cancelReturnsNothing() {
-    GroupEditDialog dialog(nullptr, handler.get(), GroupInfo{drivers, QStringLiteral("Drivers")});
-    QVERIFY(showDialog(&dialog));
-    typeText(child<QLineEdit>(&dialog, "groupNameEdit"), QStringLiteral("2"));
-    child<QDialogButtonBox>(&dialog, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.getGroupInfo(), (GroupInfo{drivers, QStringLiteral("Drivers")}));
-    QVERIFY(dialog.getSelectedUsers().isEmpty());
 }
 
 QTEST_MAIN(TestGroupEditDialog)
