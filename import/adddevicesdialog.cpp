@@ -1,0 +1,123 @@
+#include "import/adddevicesdialog.h"
+#include "ui_adddevicesdialog.h"
+
+#include "db/confighandler.h"
+#include "dialogs/checkablelist.h"
+#include "import/devicestoaddtablemodel.h"
+
+#include <QHeaderView>
+#include <QSortFilterProxyModel>
+
+namespace {
+
+// Shows the rows whose IMEI or name contains the filter text, case-sensitively. A new text
+// resets the view once instead of removing and inserting rows range by range, which takes
+// seconds with 100,000 rows scattered over thousands of ranges.
+class DeviceFilterProxyModel : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void setFilterText(const QString& text) {
+        if (text == filterText)
+            return;
+        beginResetModel();
+        filterText = text;
+        endResetModel();
+    }
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override {
+        if (filterText.isEmpty())
+            return true;
+        const QAbstractItemModel* source = sourceModel();
+        for (int column = 0; column < source->columnCount(sourceParent); ++column) {
+            const QString text = source->index(sourceRow, column, sourceParent).data(filterRole()).toString();
+            if (text.contains(filterText, Qt::CaseSensitive))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QString filterText;
+};
+
+} // namespace
+
+AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
+    : QDialog(parent)
+    , EditDialog(this)
+    , ui(new Ui::AddDevicesDialog)
+    , handler(handler)
+    , devicesModel(nullptr)
+    , groupsModel(nullptr)
+    , proxy(nullptr) {
+    ui->setupUi(this);
+    devicesModel = new DevicesToAddTableModel(this);
+    proxy = new DeviceFilterProxyModel(this);
+    proxy->setSourceModel(devicesModel);
+    proxy->setFilterKeyColumn(-1);
+    // Check marks never change which rows the filter shows.
+    proxy->setDynamicSortFilter(false);
+
+    ui->deviceList->setModel(proxy);
+    ui->deviceList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->deviceList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    QHeaderView* rowsHeader = ui->deviceList->verticalHeader();
+    rowsHeader->setDefaultSectionSize(rowsHeader->minimumSectionSize());
+    ui->deviceList->setColumnWidth(0, 20);
+    // Whole IMEIs: the default width shows only their first digits.
+    ui->deviceList->setColumnWidth(
+        1, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
+
+    groupsModel = new CheckableIdList(this);
+    groupsModel->attach(ui->groupsList);
+    updateGroupsList();
+}
+
+AddDevicesDialog::~AddDevicesDialog() {
+    delete ui;
+}
+
+void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
+    devicesModel->setDevices(devices);
+}
+
+QVector<DeviceInfo> AddDevicesDialog::selectedDevices() const {
+    QVector<DeviceInfo> devices = devicesModel->checkedDevices();
+    const QVector<int> groups = groupsModel->checkedIds();
+    const bool forAll = ui->forAllCheck->isChecked();
+    for (DeviceInfo& device : devices) {
+        device.forAll = forAll;
+        device.groups = groups;
+    }
+    return devices;
+}
+
+void AddDevicesDialog::onAccept() {}
+
+void AddDevicesDialog::updateGroupsList() {
+    groupsModel->fillGroups(handler, true);
+}
+
+void AddDevicesDialog::on_addNewGroup_clicked() {
+    if (CheckableIdList::addNewGroup(this, handler, this))
+        updateGroupsList();
+}
+
+void AddDevicesDialog::on_checkAllDevs_clicked() {
+    devicesModel->setAllChecked(true);
+}
+
+void AddDevicesDialog::on_uncheckAllDevs_clicked() {
+    devicesModel->setAllChecked(false);
+}
+
+void AddDevicesDialog::on_forAllCheck_stateChanged(int arg1) {
+    Q_UNUSED(arg1)
+    ui->groupsList->setEnabled(!ui->forAllCheck->isChecked());
+}
+
+void AddDevicesDialog::on_deviceFilter_textEdited(const QString& arg1) {
+    static_cast<DeviceFilterProxyModel*>(proxy)->setFilterText(arg1);
+}
