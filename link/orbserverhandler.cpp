@@ -65,6 +65,11 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
 }
 
 OrbServerHandler::~OrbServerHandler() {
+    // Nothing the client does while it goes down may reach the handler or the codec any more.
+    QObject::disconnect(m_client, nullptr, this, nullptr);
+    QObject::disconnect(m_client, nullptr, m_parser, nullptr);
+    QObject::disconnect(this, nullptr, m_client, nullptr);
+    QObject::disconnect(m_parser, nullptr, m_client, nullptr);
     m_thread->quit();
     if (!m_thread->wait(ThreadStopWaitMs)) {
         qDebug() << "WARNING: thread DEADLOCKED and TERMINATED!";
