@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // Bitwise CRC-32, independent of the codec's table.
@@ -92,9 +94,9 @@ private slots:
     void recordTexts();
 
 private:
-    KalvoMessageParser* parser = nullptr;
-    QSignalSpy* sent = nullptr;
-    QSignalSpy* lists = nullptr;
+    std::unique_ptr<KalvoMessageParser> parser;
+    std::unique_ptr<QSignalSpy> sent;
+    std::unique_ptr<QSignalSpy> lists;
 
     void fresh();
     QList<TDeviceToConfigInfo> lastList() const {
@@ -107,12 +109,11 @@ void TestKalvoMessageParser::initTestCase() {
 }
 
 void TestKalvoMessageParser::fresh() {
-    delete sent;
-    delete lists;
-    delete parser;
-    parser = new KalvoMessageParser(this);
-    sent = new QSignalSpy(parser, &KalvoMessageParser::sendData);
-    lists = new QSignalSpy(parser, &KalvoMessageParser::devListReceived);
+    sent.reset();
+    lists.reset();
+    parser.reset(new KalvoMessageParser);
+    sent.reset(new QSignalSpy(parser.get(), &KalvoMessageParser::sendData));
+    lists.reset(new QSignalSpy(parser.get(), &KalvoMessageParser::devListReceived));
 }
 
 void TestKalvoMessageParser::crcCheckValue() {
