@@ -92,6 +92,7 @@ private slots:
     void resetAbandonsTheTransfer();
     void recordTexts_data();
     void recordTexts();
+    void recordFromLongTexts();
 
 private:
     std::unique_ptr<KalvoMessageParser> parser;
@@ -354,6 +355,15 @@ void TestKalvoMessageParser::recordTexts() {
     const TDeviceToConfigInfo r = lastList().at(0);
     QCOMPARE(r.imeiText(), imei);
     QCOMPARE(r.nameText(), name);
+}
+
+void TestKalvoMessageParser::recordFromLongTexts() {
+    // 30 Cyrillic letters are 60 bytes: the name is cut to whole letters within its 41 bytes.
+    const TDeviceToConfigInfo r =
+        TDeviceToConfigInfo::make("12345678901234567890", QString(30, QChar(0x0416)).toUtf8());
+    QCOMPARE(r.imeiText(), QStringLiteral("1234567890123456"));
+    QCOMPARE(r.nameText(), QString(20, QChar(0x0416)));
+    QCOMPARE(r.name[40], '\0');
 }
 
 QTEST_GUILESS_MAIN(TestKalvoMessageParser)
