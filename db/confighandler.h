@@ -10,8 +10,7 @@
 
 #include <functional>
 
-struct SqlConnectionSettings
-{
+struct SqlConnectionSettings {
     QString ip;
     int port = 0;
     QString user;
@@ -21,8 +20,7 @@ struct SqlConnectionSettings
 
 // The program's only way into the tracking server's database. Every value that
 // comes from a person, a file or the network is bound, never spliced into SQL.
-class ConfigHandler : public QObject
-{
+class ConfigHandler : public QObject {
     Q_OBJECT
 
 public:
@@ -82,6 +80,15 @@ public:
     bool removeDeviceGroups(int deviceId);
 
 private:
+    QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
+    bool rowExists(const QString& table, const QString& column, const QVariant& value, int exceptId,
+                   bool* failed);
+    bool insertMemberships(const QString& table, const QString& ownerColumn, const QString& groupColumn,
+                           int ownerId, const QVector<int>& groupIds);
+    bool deleteWhere(const QString& table, const QString& column, int value);
+    int addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to);
+    int addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to);
+
     QSqlDatabase db;
     int adminGroup = 0;
     QString ip;

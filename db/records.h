@@ -2,44 +2,39 @@
 
 #include <QByteArray>
 #include <QMetaType>
-#include <Qt>
 #include <QString>
 #include <QVector>
+#include <Qt>
 
 // One row of devices with its group memberships.
-struct DeviceInfo
-{
+struct DeviceInfo {
     int id = 0;
     quint64 imei = 0;
     QString name;
     QVector<int> groups;
     bool forAll = false;
 
-    bool operator==(const DeviceInfo& o) const
-    {
+    bool operator==(const DeviceInfo& o) const {
         return id == o.id && imei == o.imei && name == o.name && groups == o.groups && forAll == o.forAll;
     }
     bool operator!=(const DeviceInfo& o) const { return !(*this == o); }
 };
 
 // One row of users; password is the 64-byte hash, never the plain password.
-struct UserInfo
-{
+struct UserInfo {
     int id = 0;
     QString login;
     QByteArray password;
     QVector<int> groups;
 
-    bool operator==(const UserInfo& o) const
-    {
+    bool operator==(const UserInfo& o) const {
         return id == o.id && login == o.login && password == o.password && groups == o.groups;
     }
     bool operator!=(const UserInfo& o) const { return !(*this == o); }
 };
 
 // One row of groups_list. Members are read separately.
-struct GroupInfo
-{
+struct GroupInfo {
     int id = 0;
     QString name;
 

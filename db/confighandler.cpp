@@ -1,0 +1,845 @@
+#include "db/confighandler.h"
+
+#include "app/constants.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace {
+
+const QString ROOT_LOGIN = QStringLiteral("root");
+const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
+constexpr int ROOT_ID = 1;
+
+const QString ERR_USER_EXISTS = QStringLiteral("Такой пользователь уже существует!");
+const QString ERR_USER_ADD = QStringLiteral("Не удалось добавить пользователя!");
+const QString ERR_USER_GROUPS = QStringLiteral("Не удалось присвоить пользователю группы!");
+const QString ERR_GROUP_EXISTS = QStringLiteral("Такая группа уже существует!");
+const QString ERR_GROUP_ADD = QStringLiteral("Не удалось добавить группу!");
+const QString ERR_DEVICE_EXISTS = QStringLiteral("Такое устройство уже добавлено!");
+const QString ERR_DEVICE_ADD = QStringLiteral("Не удалось добавить устройство!");
+const QString ERR_DEVICE_GROUPS = QStringLiteral("Не удалось присвоить устройству группы!");
+
+// Records per addDevices batch, and bound values per statement: MariaDB accepts at most
+// 65535 placeholders in one prepared statement.
+constexpr int DEVICE_BATCH = 2000;
+constexpr int MAX_PLACEHOLDERS = 60000;
+
+bool run(QSqlQuery& q, const QString& sql) {
+    if (q.exec(sql))
+        return true;
+    qDebug() << q.lastError();
+    return false;
+}
+
+// Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
+bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    if (!q.prepare(sql)) {
+        qDebug() << q.lastError();
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    if (q.exec())
+        return true;
+    qDebug() << q.lastError();
+    return false;
+}
+
+// Texts must never bind as NULL: a null QString would.
+QVariant text(const QString& s) {
+    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+}
+
+QVariant imeiValue(quint64 imei) {
+    return QVariant(static_cast<qulonglong>(imei));
+}
+
+// "(?,?),(?,?)" for rows of `perRow` values, or "?,?,?" for an IN list (perRow 0).
+QString placeholders(int rows, int perRow) {
+    QString one;
+    if (perRow > 0) {
+        one = QStringLiteral("(?");
+        for (int i = 1; i < perRow; ++i)
+            one += QStringLiteral(",?");
+        one += QLatin1Char(')');
+    } else {
+        one = QStringLiteral("?");
+    }
+    QString all;
+    all.reserve(rows * (one.size() + 1));
+    for (int i = 0; i < rows; ++i) {
+        if (i)
+            all += QLatin1Char(',');
+        all += one;
+    }
+    return all;
+}
+
+// Collects one int column of every row, in row order.
+QVector<int> intColumn(QSqlQuery& q, const QString& column) {
+    QVector<int> ids;
+    const int c = q.record().indexOf(column);
+    while (q.next())
+        ids.append(q.value(c).toInt());
+    return ids;
+}
+
+QHash<int, int> countsByGroup(QSqlQuery& q) {
+    QHash<int, int> counts;
+    while (q.next())
+        counts.insert(q.value(0).toInt(), q.value(1).toInt());
+    return counts;
+}
+
+void logRefusedDevice(const QString& error, const DeviceInfo& device) {
+    qDebug() << error << device.id << device.groups;
+}
+
+} // namespace
+
+ConfigHandler::ConfigHandler(QObject* parent)
+    : QObject(parent) {
+    qRegisterMetaType<DeviceInfo>("DeviceInfo");
+    qRegisterMetaType<UserInfo>("UserInfo");
+    qRegisterMetaType<GroupInfo>("GroupInfo");
+    db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"));
+}
+
+ConfigHandler::~ConfigHandler() {
+    const QString name = db.connectionName();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+}
+
+// ---------------------------------------------------------------- connection
+
+void ConfigHandler::setConnectionSettings(const SqlConnectionSettings& settings) {
+    ip = settings.ip;
+    port = settings.port;
+    user = settings.user;
+    password = settings.password;
+    dbName = settings.db;
+}
+
+SqlConnectionSettings ConfigHandler::connectionSettings() const {
+    SqlConnectionSettings s;
+    s.ip = ip;
+    s.port = port;
+    s.user = user;
+    s.password = password;
+    s.db = dbName;
+    return s;
+}
+
+int ConfigHandler::connectToDatabase() {
+    if (db.isOpen())
+        db.close();
+    db.setHostName(ip);
+    db.setPort(port);
+    db.setUserName(user);
+    db.setPassword(password);
+    // Work on the database the settings name; only an empty name means the server's default one.
+    db.setDatabaseName(dbName.isEmpty() ? DB_NAME : dbName);
+    if (!db.open()) {
+        qDebug() << db.lastError();
+        return 1;
+    }
+    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
+    QSqlQuery q(db);
+    run(q, QStringLiteral("SET NAMES utf8mb4"));
+    return 0;
+}
+
+QString ConfigHandler::lastErrorText() const {
+    return db.lastError().text();
+}
+
+QSqlDatabase ConfigHandler::database() const {
+    return db;
+}
+
+bool ConfigHandler::checkDatabase() {
+    const int id = getGroupId(ADMIN_GROUP_NAME);
+    if (id <= 0) {
+        qDebug() << ADMIN_GROUP_NAME << "role not found";
+        throw QStringLiteral("admin role not found");
+    }
+    adminGroup = id;
+
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID), {id}))
+        throw QStringLiteral("users with admin role not found");
+    const int cUser = q.record().indexOf(COL_UG_USER_ID);
+    bool rootFound = false;
+    while (!rootFound && q.next())
+        rootFound = q.value(cUser).toInt() == ROOT_ID;
+    if (!rootFound) {
+        qDebug() << "root not found";
+        throw QStringLiteral("user root not found");
+    }
+
+    const UserInfo root = getUser(ROOT_ID);
+    if (root.id != ROOT_ID || root.login != ROOT_LOGIN)
+        throw QStringLiteral("user root not found");
+    return root.password == hashPassword(DEFAULT_ROOT_PASSWORD);
+}
+
+int ConfigHandler::adminGroupId() const {
+    return adminGroup;
+}
+
+QByteArray ConfigHandler::hashPassword(const QString& password) const {
+    // The digest is as good as the password: it is never written to the log.
+    return QCryptographicHash::hash((PASSWORD_SALT + password).toUtf8(), QCryptographicHash::Sha3_512);
+}
+
+int ConfigHandler::getDevicesCount() {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
+        return -1;
+    if (!q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+// ---------------------------------------------------------------- loading
+
+QVector<GroupInfo> ConfigHandler::getGroups() {
+    QVector<GroupInfo> groups;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_GROUPS)))
+        return groups;
+    const QSqlRecord rec = q.record();
+    const int cId = rec.indexOf(COL_ID);
+    const int cName = rec.indexOf(COL_GROUP_NAME);
+    if (q.size() > 0)
+        groups.reserve(q.size());
+    while (q.next()) {
+        GroupInfo g;
+        g.id = q.value(cId).toInt();
+        g.name = q.value(cName).toString();
+        groups.append(g);
+    }
+    return groups;
+}
+
+// Both loaders read the membership table once and hand each row to its record, so a
+// reload costs the same few statements whatever the number of rows. Rows keep the
+// order in which the server returns them.
+QVector<DeviceInfo> ConfigHandler::getDevices() {
+    QVector<DeviceInfo> devices;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICES)))
+        return devices;
+    {
+        const QSqlRecord rec = q.record();
+        const int cId = rec.indexOf(COL_ID);
+        const int cImei = rec.indexOf(COL_IMEI);
+        const int cName = rec.indexOf(COL_NAME);
+        const int cForAll = rec.indexOf(COL_FOR_ALL);
+        if (q.size() > 0)
+            devices.reserve(q.size());
+        while (q.next()) {
+            DeviceInfo d;
+            d.id = q.value(cId).toInt();
+            d.imei = q.value(cImei).toULongLong();
+            d.name = q.value(cName).toString();
+            d.forAll = q.value(cForAll).toBool();
+            devices.append(d);
+        }
+    }
+    q.finish();
+
+    QHash<int, int> rowOf;
+    rowOf.reserve(devices.size());
+    for (int i = devices.size() - 1; i >= 0; --i)
+        rowOf.insert(devices.at(i).id, i);
+
+    QSqlQuery m(db);
+    m.setForwardOnly(true);
+    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICE_GROUPS)))
+        return devices;
+    const QSqlRecord rec = m.record();
+    const int cDevice = rec.indexOf(COL_DG_DEVICE_ID);
+    const int cGroup = rec.indexOf(COL_DG_GROUP_ID);
+    while (m.next()) {
+        const auto it = rowOf.constFind(m.value(cDevice).toInt());
+        if (it != rowOf.constEnd())
+            devices[it.value()].groups.append(m.value(cGroup).toInt());
+    }
+    return devices;
+}
+
+QVector<UserInfo> ConfigHandler::getUsers() {
+    QVector<UserInfo> users;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_USERS)))
+        return users;
+    {
+        const QSqlRecord rec = q.record();
+        const int cId = rec.indexOf(COL_ID);
+        const int cLogin = rec.indexOf(COL_USER_LOGIN);
+        const int cPassword = rec.indexOf(COL_USER_PASSWORD);
+        if (q.size() > 0)
+            users.reserve(q.size());
+        while (q.next()) {
+            UserInfo u;
+            u.id = q.value(cId).toInt();
+            u.login = q.value(cLogin).toString();
+            u.password = q.value(cPassword).toByteArray();
+            users.append(u);
+        }
+    }
+    q.finish();
+
+    QHash<int, int> rowOf;
+    rowOf.reserve(users.size());
+    for (int i = users.size() - 1; i >= 0; --i)
+        rowOf.insert(users.at(i).id, i);
+
+    QSqlQuery m(db);
+    m.setForwardOnly(true);
+    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_USER_GROUPS)))
+        return users;
+    const QSqlRecord rec = m.record();
+    const int cUser = rec.indexOf(COL_UG_USER_ID);
+    const int cGroup = rec.indexOf(COL_UG_GROUP_ID);
+    while (m.next()) {
+        const auto it = rowOf.constFind(m.value(cUser).toInt());
+        if (it != rowOf.constEnd())
+            users[it.value()].groups.append(m.value(cGroup).toInt());
+    }
+    return users;
+}
+
+UserInfo ConfigHandler::getUser(int id) {
+    UserInfo u;
+    QSqlQuery q(db);
+    if (run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=? ").arg(TABLE_USERS, COL_ID), {id}) && q.next()) {
+        const QSqlRecord rec = q.record();
+        u.id = q.value(rec.indexOf(COL_ID)).toInt();
+        u.login = q.value(rec.indexOf(COL_USER_LOGIN)).toString();
+        u.password = q.value(rec.indexOf(COL_USER_PASSWORD)).toByteArray();
+    }
+    u.groups = getUserGroups(u.id);
+    return u;
+}
+
+int ConfigHandler::getUserId(const QString& login) {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_USERS, COL_USER_LOGIN),
+             {text(login)}))
+        return -1;
+    if (!q.next()) {
+        qDebug() << "Пользователь с именем" << login << "не найден!";
+        return -1;
+    }
+    return q.value(0).toInt();
+}
+
+int ConfigHandler::getDeviceId(quint64 imei) {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_DEVICES, COL_IMEI),
+             {imeiValue(imei)}))
+        return -1;
+    if (!q.next()) {
+        qDebug() << "Устройство с imei" << imei << "не найдено!";
+        return -1;
+    }
+    return q.value(0).toInt();
+}
+
+int ConfigHandler::getGroupId(const QString& name) {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_GROUPS, COL_GROUP_NAME),
+             {text(name)}))
+        return -1;
+    if (!q.next()) {
+        qDebug() << "Группа с названием" << name << "не найдена!";
+        return -1;
+    }
+    return q.value(0).toInt();
+}
+
+QVector<int> ConfigHandler::memberIds(const QString& table, const QString& keyColumn, int key,
+                                      const QString& column) {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
+        return {};
+    return intColumn(q, column);
+}
+
+QVector<int> ConfigHandler::getUserGroups(int userId) {
+    return memberIds(TABLE_USER_GROUPS, COL_UG_USER_ID, userId, COL_UG_GROUP_ID);
+}
+
+QVector<int> ConfigHandler::getDeviceGroups(int deviceId) {
+    return memberIds(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, deviceId, COL_DG_GROUP_ID);
+}
+
+QVector<int> ConfigHandler::getGroupUsers(int groupId) {
+    return memberIds(TABLE_USER_GROUPS, COL_UG_GROUP_ID, groupId, COL_UG_USER_ID);
+}
+
+QVector<int> ConfigHandler::getGroupDevices(int groupId) {
+    return memberIds(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, groupId, COL_DG_DEVICE_ID);
+}
+
+QHash<int, int> ConfigHandler::getGroupUsersCounts() {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1")
+                    .arg(COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
+        return {};
+    return countsByGroup(q);
+}
+
+QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1")
+                    .arg(COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)))
+        return {};
+    return countsByGroup(q);
+}
+
+// ---------------------------------------------------------------- shared helpers
+
+// True when a row other than `exceptId` has `value` in `column`; false on no row.
+// Returns false and sets *failed when the check itself cannot run.
+bool ConfigHandler::rowExists(const QString& table, const QString& column, const QVariant& value,
+                              int exceptId, bool* failed) {
+    QSqlQuery q(db);
+    bool ok;
+    if (exceptId > 0)
+        ok = run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
+                 {value, exceptId});
+    else
+        ok = run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, column), {value});
+    if (failed)
+        *failed = !ok;
+    return ok && q.next();
+}
+
+// Inserts (owner, group) pairs one by one with INSERT IGNORE; stops at the first failure.
+bool ConfigHandler::insertMemberships(const QString& table, const QString& ownerColumn,
+                                      const QString& groupColumn, int ownerId, const QVector<int>& groupIds) {
+    for (const int groupId : groupIds) {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
+                     .arg(table, ownerColumn, groupColumn),
+                 {ownerId, groupId}))
+            return false;
+    }
+    return true;
+}
+
+bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int value) {
+    QSqlQuery q(db);
+    return run(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
+}
+
+// ---------------------------------------------------------------- users and groups
+
+bool ConfigHandler::addUser(const UserInfo& user, QString& error) {
+    bool failed = false;
+    if (rowExists(TABLE_USERS, COL_USER_LOGIN, text(user.login), 0, &failed)) {
+        error = ERR_USER_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
+                 .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD),
+             {text(user.login), user.password})) {
+        error = ERR_USER_ADD;
+        return false;
+    }
+    const int id = getUserId(user.login);
+    if (id <= 0) {
+        error = ERR_USER_ADD;
+        return false;
+    }
+    if (addUserGroups(id, user.groups))
+        return true;
+    error = ERR_USER_GROUPS;
+    return false;
+}
+
+bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
+    if (user.id == ROOT_ID && user.login != ROOT_LOGIN) {
+        qDebug() << "нельзя переименовать админа";
+        return false;
+    }
+    bool failed = false;
+    if (rowExists(TABLE_USERS, COL_USER_LOGIN, text(user.login), user.id, &failed)) {
+        error = ERR_USER_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
+                 .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
+             {text(user.login), user.password, user.id}))
+        return false;
+
+    if (getUserGroups(user.id) == user.groups)
+        return true;
+    if (removeUserGroups(user.id))
+        addUserGroups(user.id, user.groups);
+    return true;
+}
+
+bool ConfigHandler::deleteUser(int id) {
+    if (id == ROOT_ID) {
+        qDebug() << "нельзя удалить админа";
+        return false;
+    }
+    if (!deleteWhere(TABLE_USERS, COL_ID, id))
+        return false;
+    deleteWhere(TABLE_USER_GROUPS, COL_UG_USER_ID, id);
+    return true;
+}
+
+bool ConfigHandler::addUserGroups(int userId, const QVector<int>& groupIds) {
+    if (userId == ROOT_ID) {
+        qDebug() << "нельзя удалить админа";
+        return false;
+    }
+    return insertMemberships(TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID, userId, groupIds);
+}
+
+bool ConfigHandler::removeUserGroups(int userId) {
+    if (userId == ROOT_ID) {
+        qDebug() << "нельзя удалить админа";
+        return false;
+    }
+    return deleteWhere(TABLE_USER_GROUPS, COL_UG_USER_ID, userId);
+}
+
+bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
+    bool failed = false;
+    if (rowExists(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), 0, &failed)) {
+        error = ERR_GROUP_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(TABLE_GROUPS, COL_GROUP_NAME),
+             {text(group.name)})) {
+        error = ERR_GROUP_ADD;
+        return false;
+    }
+    QSqlQuery back(db);
+    if (run(back, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_GROUPS, COL_GROUP_NAME),
+            {text(group.name)}) &&
+        back.next())
+        group.id = back.value(back.record().indexOf(COL_ID)).toInt();
+    return true;
+}
+
+bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
+    // The administrators' group is found by its stored name: renaming it would lock
+    // everybody out at the next start. Its members are changed separately.
+    if (adminGroup > 0 && group.id == adminGroup) {
+        qDebug() << "нельзя переименовать группу админа";
+        return true;
+    }
+    bool failed = false;
+    if (rowExists(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), group.id, &failed)) {
+        error = ERR_GROUP_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+    QSqlQuery q(db);
+    return run(q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
+               {text(group.name), group.id});
+}
+
+bool ConfigHandler::deleteGroup(int id) {
+    if (id == adminGroup) {
+        qDebug() << "нельзя удалить группу админа";
+        return false;
+    }
+    if (!deleteWhere(TABLE_GROUPS, COL_ID, id))
+        return false;
+    deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id);
+    deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
+    return true;
+}
+
+bool ConfigHandler::setGroupUsers(int groupId, const QVector<int>& userIds) {
+    removeGroupUsers(groupId);
+    for (const int userId : userIds) {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
+                     .arg(TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID),
+                 {userId, groupId}))
+            return false;
+    }
+    return true;
+}
+
+bool ConfigHandler::removeGroupUsers(int groupId) {
+    QSqlQuery q(db);
+    // root stays in the administrators' group, or the next start could not find him.
+    if (adminGroup > 0 && groupId == adminGroup)
+        return run(q,
+                   QStringLiteral("DELETE FROM %1 WHERE %2=? AND %3<>?")
+                       .arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID),
+                   {groupId, ROOT_ID});
+    return deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, groupId);
+}
+
+// ---------------------------------------------------------------- devices
+
+bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
+    bool failed = false;
+    if (rowExists(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), 0, &failed)) {
+        error = ERR_DEVICE_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
+                 .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL),
+             {imeiValue(device.imei), text(device.name), device.forAll ? 1 : 0})) {
+        error = ERR_DEVICE_ADD;
+        return false;
+    }
+    const int id = getDeviceId(device.imei);
+    if (id <= 0) {
+        error = ERR_DEVICE_ADD;
+        return false;
+    }
+    if (addDeviceGroups(id, device.groups))
+        return true;
+    error = ERR_DEVICE_GROUPS;
+    return false;
+}
+
+int ConfigHandler::addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to) {
+    int count = 0;
+    for (int i = from; i < to; ++i) {
+        QString error;
+        if (addDevice(devices.at(i), error))
+            ++count;
+        if (!error.isEmpty())
+            logRefusedDevice(error, devices.at(i));
+    }
+    return count;
+}
+
+// One batch with the outcome of adding its records one by one: a record is refused when
+// its IMEI is stored (earlier batches included) or taken by an earlier record of the batch.
+// Returns -1 when the batch could not run as a whole and nothing of it was written.
+int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to) {
+    // IMEIs of this batch already stored
+    QSet<quint64> stored;
+    {
+        QVariantList values;
+        for (int i = from; i < to; ++i)
+            values << imeiValue(devices.at(i).imei);
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!run(q,
+                 QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3)")
+                     .arg(COL_IMEI, TABLE_DEVICES, placeholders(to - from, 0)),
+                 values))
+            return -1;
+        while (q.next())
+            stored.insert(q.value(0).toULongLong());
+    }
+
+    QSet<quint64> taken;
+    QVector<int> toInsert;
+    QVariantList rowValues;
+    for (int i = from; i < to; ++i) {
+        const quint64 imei = devices.at(i).imei;
+        if (stored.contains(imei) || taken.contains(imei))
+            continue;
+        taken.insert(imei);
+        toInsert << i;
+        rowValues << imeiValue(imei) << text(devices.at(i).name) << (devices.at(i).forAll ? 1 : 0);
+    }
+    if (!toInsert.isEmpty()) {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES %5")
+                     .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, placeholders(toInsert.size(), 3)),
+                 rowValues))
+            return -1;
+    }
+
+    // The refused records, in list order, as addDevice would have reported them.
+    QSet<int> inserted;
+    for (const int i : qAsConst(toInsert))
+        inserted.insert(i);
+    for (int i = from; i < to; ++i) {
+        if (!inserted.contains(i))
+            logRefusedDevice(ERR_DEVICE_EXISTS, devices.at(i));
+    }
+    if (toInsert.isEmpty())
+        return 0;
+
+    // Ids of the new rows
+    QHash<quint64, int> idOf;
+    {
+        QVariantList values;
+        for (const int i : qAsConst(toInsert))
+            values << imeiValue(devices.at(i).imei);
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (run(q,
+                QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
+                    .arg(COL_ID, COL_IMEI, TABLE_DEVICES, placeholders(toInsert.size(), 0)),
+                values)) {
+            while (q.next())
+                idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
+        }
+    }
+
+    QVector<int> withId;
+    for (const int i : qAsConst(toInsert)) {
+        if (idOf.value(devices.at(i).imei) > 0) {
+            withId << i;
+        } else {
+            qDebug() << "Устройство с imei" << devices.at(i).imei << "не найдено!";
+            logRefusedDevice(ERR_DEVICE_ADD, devices.at(i));
+        }
+    }
+
+    // Memberships of the whole batch in as few statements as the placeholder limit allows.
+    bool membershipsOk = true;
+    QVariantList pairs;
+    const int maxPairs = MAX_PLACEHOLDERS / 2;
+    auto flush = [&]() {
+        if (pairs.isEmpty() || !membershipsOk)
+            return;
+        QSqlQuery q(db);
+        membershipsOk = run(q,
+                            QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
+                                .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID,
+                                     placeholders(pairs.size() / 2, 2)),
+                            pairs);
+        pairs.clear();
+    };
+    for (const int i : qAsConst(withId)) {
+        const int id = idOf.value(devices.at(i).imei);
+        for (const int groupId : devices.at(i).groups) {
+            pairs << id << groupId;
+            if (pairs.size() / 2 >= maxPairs)
+                flush();
+        }
+    }
+    flush();
+    if (membershipsOk)
+        return withId.size();
+
+    // Retry the memberships device by device so that only the failing ones are refused.
+    int count = 0;
+    for (const int i : qAsConst(withId)) {
+        if (addDeviceGroups(idOf.value(devices.at(i).imei), devices.at(i).groups))
+            ++count;
+        else
+            logRefusedDevice(ERR_DEVICE_GROUPS, devices.at(i));
+    }
+    return count;
+}
+
+int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress& progress) {
+    int count = 0;
+    const int total = devices.size();
+    for (int from = 0; from < total; from += DEVICE_BATCH) {
+        const int to = std::min(total, from + DEVICE_BATCH);
+        const int added = addDevicesBatch(devices, from, to);
+        count += added >= 0 ? added : addDevicesOneByOne(devices, from, to);
+        if (progress && !progress(to, total))
+            break;
+    }
+    return count;
+}
+
+bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
+    bool failed = false;
+    if (rowExists(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), device.id, &failed)) {
+        error = ERR_DEVICE_EXISTS;
+        return false;
+    }
+    if (failed)
+        return false;
+
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
+                 .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
+             {imeiValue(device.imei), text(device.name), device.forAll ? 1 : 0, device.id}))
+        return false;
+
+    if (getDeviceGroups(device.id) == device.groups) {
+        qDebug() << device.groups;
+        return true;
+    }
+    if (removeDeviceGroups(device.id))
+        addDeviceGroups(device.id, device.groups);
+    return true;
+}
+
+bool ConfigHandler::deleteDevice(int id) {
+    if (!deleteWhere(TABLE_DEVICES, COL_ID, id))
+        return false;
+    deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, id);
+    return true;
+}
+
+int ConfigHandler::deleteDevices(const QVector<int>& ids) {
+    int deleted = 0;
+    for (int from = 0; from < ids.size(); from += MAX_PLACEHOLDERS) {
+        const int to = std::min<int>(ids.size(), from + MAX_PLACEHOLDERS);
+        QVariantList values;
+        for (int i = from; i < to; ++i)
+            values << ids.at(i);
+        const QString in = placeholders(to - from, 0);
+        QSqlQuery q(db);
+        if (!run(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in), values))
+            continue;
+        deleted += std::max(0, q.numRowsAffected());
+        QSqlQuery m(db);
+        run(m,
+            QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+            values);
+    }
+    return deleted;
+}
+
+bool ConfigHandler::addDeviceGroups(int deviceId, const QVector<int>& groupIds) {
+    return insertMemberships(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID, deviceId, groupIds);
+}
+
+bool ConfigHandler::removeDeviceGroups(int deviceId) {
+    return deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, deviceId);
+}
