@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+// One device of the server's device list, exactly as it travels on the wire.
+#pragma pack(push, 1)
+struct TDeviceToConfigInfo {
+    char imei[16];
+    char name[41];
+
+    // Each field ends at its first 0x00 byte, or at its own last byte when it holds none.
+    QString imeiText() const;
+    QString nameText() const;
+    QByteArray imeiBytes() const;
+
+    // A record with the texts cut to their fields (the name at a UTF-8 character boundary).
+    static TDeviceToConfigInfo make(const QByteArray& imei, const QByteArray& name);
+};
+#pragma pack(pop)
+static_assert(sizeof(TDeviceToConfigInfo) == 57, "the device record is 57 bytes on the wire");
+
+struct KalvoPacket_t {
+    quint8 type = 0;
+    QByteArray data;
+};
+
+enum PacketStatus { PacketOk = 0, PacketIncomplete = 1, PacketCrcError = 2 };
+
+// Client side of the Orb server's packet protocol: cuts received bytes into packets, answers
+// the handshake and collects the device list, which arrives in portions of up to 1000 records.
+class KalvoMessageParser : public QObject {
+    Q_OBJECT
+
+public:
+    enum PacketType : quint8 {
+        HandshakeRequest = 10,
+        HandshakeAnswer = 11,
+        DeviceListRequest = 12,
+        DeviceListPortion = 13
+    };
+    static constexpr int HeaderSize = 3;
+    static constexpr int CrcSize = 4;
+    static constexpr int MaxPayload = 65535;
+    static constexpr int HandshakeAnswerSize = 21;
+    static constexpr int FullPortion = 1000;
+
+    explicit KalvoMessageParser(QObject* parent = nullptr);
+
+    void onDataReceived(const QByteArray& data);
+    void requestDeviceList();
+
+    // Abandons an interrupted exchange: received bytes, the outstanding request and its records.
+    void reset();
+    bool isRequestPending() const { return m_requestPending; }
+    // Bytes received since construction; lets the owner see whether a request makes progress.
+    quint64 receivedBytes() const { return m_receivedBytes; }
+
+    // CRC-32 (ISO-HDLC, as zlib): reflected polynomial 0xEDB88320, init and final XOR 0xFFFFFFFF.
+    static quint32 crc32(const char* data, int size);
+    static QByteArray encodePacket(const KalvoPacket_t& packet);
+    // Takes one packet from data[0 .. size); on PacketOk *length is the bytes it occupied.
+    static PacketStatus decodePacket(const char* data, int size, KalvoPacket_t& packet, int* length);
+    static QByteArray handshakeAnswerPayload();
+
+signals:
+    void sendData(QByteArray data);
+    void devListReceived(QList<TDeviceToConfigInfo> list);
+
+private slots:
+    PacketStatus parseBuffer(KalvoPacket_t& packet);
+    void parseMessage(KalvoPacket_t packet);
+    void sendMessage(KalvoPacket_t packet);
+    QList<TDeviceToConfigInfo> getServerDeviceListPortion(KalvoPacket_t packet);
+
+private:
+    QByteArray m_buffer;
+    bool m_requestPending = false;
+    QList<TDeviceToConfigInfo> m_devices;
+    // Bytes at the front of m_buffer already taken as packets; dropped once per chunk, so a
+    // chunk holding many packets is not moved in memory once per packet.
+    int m_consumed = 0;
+    quint64 m_receivedBytes = 0;
+};
+
+Q_DECLARE_METATYPE(TDeviceToConfigInfo)
+Q_DECLARE_METATYPE(QList<TDeviceToConfigInfo>)

@@ -1,0 +1,170 @@
+#include "link/orbserverhandler.h"
+
+#include "link/tcpclient.h"
+
+#include <QDebug>
+#include <QThread>
+
+namespace {
+constexpr int ReconnectIntervalMs = 5000;
+constexpr int PollIntervalMs = 10000;
+constexpr int ThreadStopWaitMs = 3000;
+// A request that got no byte for this many polls is given up and asked again, so a lost or
+// corrupted portion cannot silence the poll while the connection stays up.
+constexpr int SilentPollsBeforeRetry = 3;
+
+// Digits only, as the server sends them; anything else goes through QString's own parsing.
+bool imeiNumber(const QByteArray& text, qint64* value) {
+    if (!text.isEmpty() && text.size() <= 18) {
+        qint64 v = 0;
+        bool digits = true;
+        for (const char c : text) {
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
+            v = v * 10 + (c - '0');
+        }
+        if (digits) {
+            *value = v;
+            return true;
+        }
+    }
+    bool ok = false;
+    *value = QString::fromUtf8(text).toLongLong(&ok, 10);
+    // A negative number is no IMEI and would turn into a huge unsigned one.
+    return ok && *value >= 0;
+}
+} // namespace
+
+OrbServerHandler::OrbServerHandler(QObject* parent)
+    : QObject(parent) {
+    m_client = new TcpClient();
+    m_thread = new QThread(this);
+    m_client->moveToThread(m_thread);
+    // The client and its socket are destroyed in their own thread when it ends.
+    connect(m_thread, &QThread::finished, m_client, &QObject::deleteLater);
+    m_thread->start(QThread::InheritPriority);
+
+    m_parser = new KalvoMessageParser(this);
+
+    connect(this, &OrbServerHandler::startConnect, m_client, &TcpClient::connectToServer);
+    connect(this, &OrbServerHandler::disconnectFromHost, m_client, &TcpClient::disconnectFromServer);
+    connect(m_client, &TcpClient::serverConnected, this, &OrbServerHandler::hostStateUpdated);
+    connect(m_client, &TcpClient::serverDisconnected, this, &OrbServerHandler::hostStateUpdated);
+    connect(m_client, &TcpClient::connectionError, this, &OrbServerHandler::hostStateUpdated);
+    connect(m_client, &TcpClient::serverConnected, this, &OrbServerHandler::onServerConnected);
+    connect(m_client, &TcpClient::serverDisconnected, this, &OrbServerHandler::onServerDisconnected);
+    connect(m_client, &TcpClient::fullDataReceived, m_parser, &KalvoMessageParser::onDataReceived);
+    connect(m_parser, &KalvoMessageParser::sendData, m_client, &TcpClient::sendData);
+    connect(m_parser, &KalvoMessageParser::devListReceived, this, &OrbServerHandler::devListReceived);
+
+    m_reconnectTimer.setSingleShot(false);
+    m_reconnectTimer.setInterval(ReconnectIntervalMs);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &OrbServerHandler::onReconnectTimer);
+
+    m_requestTimer.setSingleShot(false);
+    m_requestTimer.setInterval(PollIntervalMs);
+    connect(&m_requestTimer, &QTimer::timeout, this, &OrbServerHandler::pollDeviceList);
+    m_requestTimer.start();
+}
+
+OrbServerHandler::~OrbServerHandler() {
+    m_thread->quit();
+    if (!m_thread->wait(ThreadStopWaitMs)) {
+        qDebug() << "WARNING: thread DEADLOCKED and TERMINATED!";
+        m_thread->terminate();
+        m_thread->wait();
+    }
+}
+
+OrbHostSettings OrbServerHandler::hostSettings() const {
+    OrbHostSettings settings;
+    settings.host = m_host;
+    settings.port = m_port;
+    return settings;
+}
+
+void OrbServerHandler::setHostSettings(const OrbHostSettings& settings) {
+    m_host = settings.host;
+    m_port = settings.port;
+}
+
+void OrbServerHandler::reconnect() {
+    if (m_client->isConnected())
+        emit disconnectFromHost();
+    if (m_port < 1 || m_port > 65535) {
+        // Narrowed to 16 bits it would silently name another port.
+        qDebug() << "invalid server port" << m_port;
+        emit hostStateUpdated();
+        return;
+    }
+    emit startConnect(m_host, m_port);
+}
+
+TcpClient* OrbServerHandler::tcpClient() const {
+    return m_client;
+}
+
+QVector<DeviceInfo> OrbServerHandler::devices() const {
+    return m_devices;
+}
+
+QStringList OrbServerHandler::imeiList() const {
+    return m_imeiList;
+}
+
+void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) {
+    m_reconnectTimer.setInterval(reconnectMs);
+    m_requestTimer.setInterval(pollMs);
+}
+
+void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
+    m_imeiList.clear();
+    m_devices.clear();
+    m_imeiList.reserve(list.size());
+    m_devices.reserve(list.size());
+    for (const TDeviceToConfigInfo& record : qAsConst(list)) {
+        const QByteArray imei = record.imeiBytes();
+        m_imeiList.append(QString::fromUtf8(imei));
+        qint64 number = 0;
+        if (imeiNumber(imei, &number)) {
+            DeviceInfo device;
+            device.imei = quint64(number);
+            device.name = record.nameText();
+            m_devices.append(device);
+        }
+    }
+    emit hostStateUpdated();
+}
+
+void OrbServerHandler::pollDeviceList() {
+    if (!m_client->isConnected())
+        return;
+    if (!m_parser->isRequestPending() || m_parser->receivedBytes() != m_bytesAtLastPoll) {
+        m_silentPolls = 0;
+    } else if (++m_silentPolls >= SilentPollsBeforeRetry) {
+        qDebug() << "device list request unanswered, asking again";
+        m_parser->reset();
+        m_silentPolls = 0;
+    }
+    m_bytesAtLastPoll = m_parser->receivedBytes();
+    m_parser->requestDeviceList();
+}
+
+void OrbServerHandler::onServerConnected() {
+    m_reconnectTimer.stop();
+    pollDeviceList();
+}
+
+void OrbServerHandler::onServerDisconnected() {
+    // An interrupted transfer is abandoned, so that the first poll on the next connection asks again.
+    m_parser->reset();
+    m_silentPolls = 0;
+    m_reconnectTimer.start();
+}
+
+void OrbServerHandler::onReconnectTimer() {
+    if (!m_client->isConnected())
+        reconnect();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "db/records.h"
+#include "link/kalvomessageparser.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVector>
+
+class QThread;
+class TcpClient;
+
+struct OrbHostSettings {
+    QString host;
+    int port = 0;
+};
+
+// The server link as the rest of the program sees it: runs the TCP client in a worker thread,
+// reconnects after a lost connection, polls the server's device list and keeps the last one.
+class OrbServerHandler : public QObject {
+    Q_OBJECT
+
+public:
+    explicit OrbServerHandler(QObject* parent = nullptr);
+    ~OrbServerHandler() override;
+
+    OrbHostSettings hostSettings() const;
+    void setHostSettings(const OrbHostSettings& settings);
+    void reconnect();
+    TcpClient* tcpClient() const;
+    QVector<DeviceInfo> devices() const;
+    QStringList imeiList() const;
+
+    // Lets tests run the reconnect and poll timers faster than the program does.
+    void setTimerIntervalsForTesting(int reconnectMs, int pollMs);
+
+signals:
+    void startConnect(QString host, int port);
+    void disconnectFromHost();
+    void hostStateUpdated();
+
+private slots:
+    void devListReceived(QList<TDeviceToConfigInfo> list);
+
+private:
+    void pollDeviceList();
+    void onServerConnected();
+    void onServerDisconnected();
+    void onReconnectTimer();
+
+    QString m_host;
+    int m_port = 0;
+    TcpClient* m_client = nullptr;
+    QThread* m_thread = nullptr;
+    QTimer m_reconnectTimer;
+    KalvoMessageParser* m_parser = nullptr;
+    QTimer m_requestTimer;
+    QStringList m_imeiList;
+    QVector<DeviceInfo> m_devices;
+    // Polls in a row that found a request outstanding with no byte received since the last one.
+    int m_silentPolls = 0;
+    quint64 m_bytesAtLastPoll = 0;
+};
