@@ -2,11 +2,11 @@
 
 #include <QString>
 
+class QLineEdit;
 class QWidget;
 
 // Second base of every edit dialog: the OK check and the error box.
-class EditDialog
-{
+class EditDialog {
 public:
     explicit EditDialog(QWidget* owner);
 
@@ -15,6 +15,10 @@ public:
     virtual void onAccept() = 0;
 
     void showError(const QString& message);
+
+    // Puts a stored value into a field without cutting it to the field's length limit,
+    // so that pressing OK never shortens what is stored.
+    static void setTextWhole(QLineEdit* edit, const QString& text);
 
 protected:
     ~EditDialog() = default;

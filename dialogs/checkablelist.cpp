@@ -1,0 +1,114 @@
+#include "dialogs/checkablelist.h"
+
+#include "db/confighandler.h"
+#include "dialogs/editdialog.h"
+#include "dialogs/groupeditdialog.h"
+
+#include <QAbstractItemView>
+#include <QListView>
+#include <QSet>
+
+namespace {
+const QString adminRowText = QStringLiteral("Администратор");
+}
+
+CheckableIdList::CheckableIdList(QObject* parent)
+    : QStandardItemModel(parent) {}
+
+void CheckableIdList::attach(QListView* view) {
+    view->setModel(this);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QStandardItem* CheckableIdList::makeItem(int id, const QString& text) const {
+    auto* item = new QStandardItem(text);
+    item->setCheckable(true);
+    item->setCheckState(Qt::Unchecked);
+    item->setData(id, Qt::UserRole);
+    return item;
+}
+
+void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
+    clear();
+    const QVector<GroupInfo> groups = handler->getGroups();
+    const int adminId = handler->adminGroupId();
+    QList<QStandardItem*> items;
+    items.reserve(groups.size());
+    for (const GroupInfo& group : groups) {
+        QStandardItem* item = makeItem(group.id, group.name);
+        if (group.id == adminId) {
+            item->setText(adminRowText);
+            if (adminFixed) {
+                item->setCheckState(Qt::Checked);
+                item->setEnabled(false);
+            }
+        }
+        items << item;
+    }
+    if (!items.isEmpty())
+        appendColumn(items);
+}
+
+void CheckableIdList::fillUsers(ConfigHandler* handler, int groupId, int fixedUserId) {
+    clear();
+    const QVector<UserInfo> users = handler->getUsers();
+    const QVector<int> memberList = handler->getGroupUsers(groupId);
+    const QSet<int> members(memberList.cbegin(), memberList.cend());
+    QList<QStandardItem*> items;
+    items.reserve(users.size());
+    for (const UserInfo& user : users) {
+        QStandardItem* item = makeItem(user.id, user.login);
+        if (members.contains(user.id))
+            item->setCheckState(Qt::Checked);
+        if (fixedUserId != 0 && user.id == fixedUserId) {
+            item->setCheckState(Qt::Checked);
+            item->setEnabled(false);
+        }
+        items << item;
+    }
+    if (!items.isEmpty())
+        appendColumn(items);
+}
+
+void CheckableIdList::checkAll() {
+    for (int row = 0; row < rowCount(); ++row)
+        item(row)->setCheckState(Qt::Checked);
+}
+
+void CheckableIdList::uncheckAll() {
+    for (int row = 0; row < rowCount(); ++row) {
+        QStandardItem* it = item(row);
+        if (it->isEnabled())
+            it->setCheckState(Qt::Unchecked);
+    }
+}
+
+void CheckableIdList::applyIds(const QVector<int>& idList) {
+    const QSet<int> ids(idList.cbegin(), idList.cend());
+    for (int row = 0; row < rowCount(); ++row) {
+        QStandardItem* it = item(row);
+        it->setCheckState(ids.contains(it->data(Qt::UserRole).toInt()) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+QVector<int> CheckableIdList::checkedIds() const {
+    QVector<int> ids;
+    for (int row = 0; row < rowCount(); ++row) {
+        const QStandardItem* it = item(row);
+        if (it->data(Qt::CheckStateRole).toInt() == Qt::Checked)
+            ids << it->data(Qt::UserRole).toInt();
+    }
+    return ids;
+}
+
+bool CheckableIdList::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
+    GroupEditDialog dialog(parent, handler, GroupInfo());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    GroupInfo group = dialog.getGroupInfo();
+    QString error;
+    if (handler->addGroup(group, error))
+        return true;
+    errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
+    return false;
+}

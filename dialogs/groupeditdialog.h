@@ -1,0 +1,43 @@
+#pragma once
+
+#include "db/records.h"
+#include "dialogs/editdialog.h"
+
+#include <QDialog>
+#include <QVector>
+
+class CheckableIdList;
+class ConfigHandler;
+
+namespace Ui {
+class GroupEditDialog;
+}
+
+// Adds a group or renames one, and picks its users. Writes nothing itself.
+class GroupEditDialog : public QDialog, public EditDialog {
+    Q_OBJECT
+
+public:
+    // An empty name opens the dialog in add mode, any other in edit mode.
+    GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group);
+    ~GroupEditDialog() override;
+
+    GroupInfo getGroupInfo() const;
+    QVector<int> getSelectedUsers() const;
+
+    void onAccept() override;
+
+private slots:
+    void on_checkAll_clicked();
+    void on_uncheckAll_clicked();
+
+private:
+    void updateUsersList();
+    bool isAdminGroup() const;
+
+    Ui::GroupEditDialog* ui;
+    ConfigHandler* handler;
+    GroupInfo group;
+    QVector<int> selectedUsers;
+    CheckableIdList* usersModel;
+};

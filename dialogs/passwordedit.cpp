@@ -1,0 +1,34 @@
+#include "dialogs/passwordedit.h"
+#include "ui_passwordedit.h"
+
+PasswordEdit::PasswordEdit(QWidget* parent)
+    : QDialog(parent)
+    , EditDialog(nullptr)
+    , ui(new Ui::PasswordEdit) {
+    ui->setupUi(this);
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &PasswordEdit::onAccept);
+}
+
+PasswordEdit::~PasswordEdit() {
+    delete ui;
+}
+
+void PasswordEdit::setHeader(const QString& header) {
+    ui->headerLabel->setText(header);
+}
+
+QString PasswordEdit::getPassword() const {
+    return ui->pwEdit->text();
+}
+
+void PasswordEdit::onAccept() {
+    if (ui->pwEdit->text().isEmpty()) {
+        showError(QStringLiteral("Введите пароль!"));
+        return;
+    }
+    if (ui->pwEdit2->text() == ui->pwEdit->text())
+        accept();
+    else
+        showError(QStringLiteral("Пароли не совпадают!"));
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "dialogs/editdialog.h"
+
+#include <QDialog>
+
+namespace Ui {
+class PasswordEdit;
+}
+
+// Asks for a new password twice and returns it as plain text; the caller hashes it.
+class PasswordEdit : public QDialog, public EditDialog {
+    Q_OBJECT
+
+public:
+    explicit PasswordEdit(QWidget* parent = nullptr);
+    ~PasswordEdit() override;
+
+    void setHeader(const QString& header);
+    QString getPassword() const;
+
+public slots:
+    void onAccept() override;
+
+private:
+    Ui::PasswordEdit* ui;
+};

@@ -1,0 +1,102 @@
+#include "dialogs/registrationdialog.h"
+#include "ui_registrationdialog.h"
+
+#include "db/confighandler.h"
+#include "dialogs/checkablelist.h"
+
+RegistrationDialog::RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler,
+                                       const UserInfo& user)
+    : QDialog(parent)
+    , EditDialog(this)
+    , ui(new Ui::RegistrationDialog)
+    , handler(handler)
+    , groupsModel(nullptr)
+    , user(user) {
+    ui->setupUi(this);
+    ui->header->setText(header);
+
+    groupsModel = new CheckableIdList(this);
+    groupsModel->attach(ui->groupsView);
+    updateGroupsList();
+
+    if (user.login.isEmpty()) {
+        // A new user must be given a password.
+        ui->changePw->setChecked(true);
+        ui->changePw->hide();
+        setPasswordFieldsVisible(true);
+    } else {
+        setWindowTitle(QStringLiteral("Редактирование пользователя"));
+        setPasswordFieldsVisible(false);
+        setTextWhole(ui->loginEdit, user.login);
+        groupsModel->applyIds(user.groups);
+    }
+    connect(ui->changePw, &QCheckBox::stateChanged, this,
+            [this](int) { setPasswordFieldsVisible(ui->changePw->isChecked()); });
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &RegistrationDialog::onAccept);
+
+    ui->groupsGroup->hide();
+    adjustSize();
+}
+
+RegistrationDialog::~RegistrationDialog() {
+    delete ui;
+}
+
+UserInfo RegistrationDialog::getUserInfo() const {
+    return user;
+}
+
+void RegistrationDialog::setPasswordFieldsVisible(bool visible) {
+    ui->pwEdit->setVisible(visible);
+    ui->pwEdit2->setVisible(visible);
+    ui->label_3->setVisible(visible);
+    ui->label_4->setVisible(visible);
+    adjustSize();
+}
+
+void RegistrationDialog::updateGroupsList() {
+    groupsModel->fillGroups(handler, false);
+}
+
+void RegistrationDialog::on_checkAll_clicked() {
+    groupsModel->checkAll();
+}
+
+void RegistrationDialog::on_uncheckAll_clicked() {
+    groupsModel->uncheckAll();
+}
+
+void RegistrationDialog::on_addNewGroup_clicked() {
+    if (CheckableIdList::addNewGroup(this, handler, this))
+        updateGroupsList();
+}
+
+void RegistrationDialog::on_showGroups_stateChanged(int arg1) {
+    Q_UNUSED(arg1)
+    ui->groupsGroup->setVisible(ui->showGroups->isChecked());
+    adjustSize();
+}
+
+void RegistrationDialog::onAccept() {
+    const QString login = ui->loginEdit->text();
+    if (login.isEmpty()) {
+        showError(QStringLiteral("Введите логин!"));
+        return;
+    }
+    if (ui->changePw->isChecked()) {
+        const QString password = ui->pwEdit->text();
+        if (password.isEmpty()) {
+            showError(QStringLiteral("Введите пароль!"));
+            return;
+        }
+        if (ui->pwEdit2->text() != password) {
+            showError(QStringLiteral("Пароли не совпадают!"));
+            return;
+        }
+        user.password = handler->hashPassword(password);
+    }
+    user.login = login;
+    user.groups = groupsModel->checkedIds();
+    accept();
+}

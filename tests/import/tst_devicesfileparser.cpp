@@ -1,0 +1,207 @@
+#include "import/devicesfileparser.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+using Records = QVector<DeviceInfo>;
+Q_DECLARE_METATYPE(Records)
+
+namespace {
+
+DeviceInfo record(quint64 imei, const QString& name = QString()) {
+    DeviceInfo d;
+    d.imei = imei;
+    d.name = name;
+    return d;
+}
+
+} // namespace
+
+class TestDevicesFileParser : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+    void lines_data();
+    void lines();
+    void byteOrderMarks_data();
+    void byteOrderMarks();
+    void linesAcrossReadBoundaries();
+    void hugeLines();
+    void binaryFileDoesNotStopTheReader();
+    void unreadablePathsKeepThePreviousRecords_data();
+    void unreadablePathsKeepThePreviousRecords();
+
+private:
+    Records parse(const QByteArray& bytes, bool* ok = nullptr);
+    QString write(const QByteArray& bytes);
+
+    QTemporaryDir dir;
+    int files = 0;
+};
+
+QString TestDevicesFileParser::write(const QByteArray& bytes) {
+    const QString path = dir.filePath(QStringLiteral("list%1.csv").arg(++files));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+Records TestDevicesFileParser::parse(const QByteArray& bytes, bool* ok) {
+    DevicesFileParser parser;
+    const bool opened = parser.parseFile(write(bytes));
+    if (ok)
+        *ok = opened;
+    return parser.devices();
+}
+
+void TestDevicesFileParser::lines_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Records>("expected");
+
+    QTest::newRow("imei, imei with name, header line")
+        << QByteArray("100000000000001\n100000000000002,Car 12\nimei,name\n")
+        << Records{record(100000000000001), record(100000000000002, QStringLiteral("Car 12"))};
+    QTest::newRow("empty second field")
+        << QByteArray("100000000000001,,extra\n") << Records{record(100000000000001)};
+    QTest::newRow("semicolon separated") << QByteArray("100000000000001 ; Truck\n") << Records{};
+    QTest::newRow("blanks around the imei")
+        << QByteArray(" 100000000000001 \n\t100000000000002\t,x\n")
+        << Records{record(100000000000001), record(100000000000002, QStringLiteral("x"))};
+    QTest::newRow("no-break spaces around the imei") << QByteArray("\xC2\xA0"
+                                                                   "100000000000001\xC2\xA0,n\n")
+                                                     << Records{record(100000000000001, QStringLiteral("n"))};
+    QTest::newRow("empty file") << QByteArray() << Records{};
+    QTest::newRow("empty lines") << QByteArray("\n\n\r\n\n") << Records{};
+    QTest::newRow("same imei twice") << QByteArray("5\n5\n") << Records{record(5), record(5)};
+    QTest::newRow("CR LF line ends") << QByteArray("1,a\r\n2\r\n3,b,c\r\n")
+                                     << Records{record(1, QStringLiteral("a")), record(2),
+                                                record(3, QStringLiteral("b"))};
+    QTest::newRow("last line without line end")
+        << QByteArray("1\n2,last") << Records{record(1), record(2, QStringLiteral("last"))};
+    QTest::newRow("name kept as it stands")
+        << QByteArray("7, Car 12 ;\tx ,y\n") << Records{record(7, QStringLiteral(" Car 12 ;\tx "))};
+    QTest::newRow("name in UTF-8") << QByteArray("8,Машина №1\n")
+                                   << Records{record(8, QStringLiteral("Машина №1"))};
+    QTest::newRow("largest signed 64-bit number")
+        << QByteArray("9223372036854775807\n") << Records{record(9223372036854775807ULL)};
+    QTest::newRow("one above signed 64-bit") << QByteArray("9223372036854775808\n") << Records{};
+    QTest::newRow("twenty digits") << QByteArray("99999999999999999999,x\n") << Records{};
+    QTest::newRow("leading zeros") << QByteArray("000000000000000000000001\n") << Records{record(1)};
+    QTest::newRow("negative") << QByteArray("-100000000000001,x\n-0\n") << Records{};
+    QTest::newRow("plus sign") << QByteArray("+100000000000001\n") << Records{record(100000000000001)};
+    QTest::newRow("letters in the number") << QByteArray("12a\n0x10\n1e5\n1 2\n1.0\n") << Records{};
+    QTest::newRow("only a sign or blanks") << QByteArray("+\n-\n  ,x\n") << Records{};
+    QTest::newRow("invalid UTF-8 in the imei") << QByteArray("1\xFF"
+                                                             "2,x\n")
+                                               << Records{};
+    QTest::newRow("invalid UTF-8 in the name") << QByteArray("3,a\xFF"
+                                                             "b\n")
+                                               << Records{record(3, QStringLiteral("a\uFFFD"
+                                                                                   "b"))};
+    QTest::newRow("NUL bytes") << QByteArray("1\0,x\n2,a\0b\n", 11)
+                               << Records{record(2, QString::fromLatin1("a\0b", 3))};
+    QTest::newRow("lone CR is not a line end") << QByteArray("1\r2\n") << Records{};
+}
+
+void TestDevicesFileParser::lines() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(Records, expected);
+    bool ok = false;
+    QCOMPARE(parse(bytes, &ok), expected);
+    QVERIFY(ok);
+}
+
+void TestDevicesFileParser::byteOrderMarks_data() {
+    QTest::addColumn<QByteArray>("codec");
+    QTest::newRow("UTF-8") << QByteArray("UTF-8");
+    QTest::newRow("UTF-16LE") << QByteArray("UTF-16LE");
+    QTest::newRow("UTF-16BE") << QByteArray("UTF-16BE");
+    QTest::newRow("UTF-32LE") << QByteArray("UTF-32LE");
+    QTest::newRow("UTF-32BE") << QByteArray("UTF-32BE");
+}
+
+void TestDevicesFileParser::byteOrderMarks() {
+    QFETCH(QByteArray, codec);
+    const QString text =
+        QStringLiteral("100000000000001\r\nimei,имя\n100000000000002,Грузовик 7,x\n  42  ,\U0001F69A\n");
+    const Records expected{record(100000000000001), record(100000000000002, QStringLiteral("Грузовик 7")),
+                           record(42, QStringLiteral("\U0001F69A"))};
+    QTextCodec* c = QTextCodec::codecForName(codec);
+    QVERIFY(c);
+    // The codec writes the byte order mark first.
+    const QByteArray bytes = c->fromUnicode(QStringLiteral("\uFEFF") + text);
+    QCOMPARE(parse(bytes), expected);
+}
+
+void TestDevicesFileParser::linesAcrossReadBoundaries() {
+    // The file is read in pieces of 1 MiB; lines and byte order marks that straddle a piece
+    // must come out the same as anywhere else.
+    const int piece = 1 << 20;
+    const QByteArray line("100000000000042 , name, rest\r\n");
+    for (int shift = -int(line.size()) - 2; shift <= 2; ++shift) {
+        const int fillerLength = piece + shift - 1;
+        const QByteArray bytes = QByteArray(fillerLength, 'x') + '\n' + line + "7\n";
+        const Records got = parse(bytes);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got.at(0), record(100000000000042, QStringLiteral(" name")));
+        QCOMPARE(got.at(1), record(7));
+    }
+    for (int shift = -3; shift <= 3; ++shift) {
+        QString text = QString(piece / 2 + shift, QLatin1Char('y')) + QStringLiteral("\n12,Ж\n");
+        const QByteArray bytes =
+            QTextCodec::codecForName("UTF-16LE")->fromUnicode(QStringLiteral("\uFEFF") + text);
+        QCOMPARE(parse(bytes), Records{record(12, QStringLiteral("Ж"))});
+    }
+}
+
+void TestDevicesFileParser::hugeLines() {
+    const int mb10 = 10 * 1024 * 1024;
+    const QByteArray name(mb10, 'n');
+    const QByteArray bytes = QByteArray(mb10, 'x') + "\n" +                // not a number
+                             QByteArray(mb10, ' ') + "8 ,short\n" +        // blanks before the number
+                             "9," + name + "\n" +                          // a 10 MB name
+                             "10,a," + QByteArray(mb10, 'z') + "\n" +      // a 10 MB third field
+                             QByteArray(mb10, '1') + ",too long\n" + "11"; // a 10 MB number
+    const Records got = parse(bytes);
+    QCOMPARE(got.size(), 4);
+    QCOMPARE(got.at(0), record(8, QStringLiteral("short")));
+    QCOMPARE(got.at(1).imei, 9ULL);
+    QCOMPARE(got.at(1).name.size(), mb10);
+    QCOMPARE(got.at(2), record(10, QStringLiteral("a")));
+    QCOMPARE(got.at(3), record(11));
+}
+
+void TestDevicesFileParser::binaryFileDoesNotStopTheReader() {
+    QRandomGenerator random(20261206);
+    QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (char& c : bytes)
+        c = static_cast<char>(random.bounded(256));
+    bytes += "\n123456789012345,after the noise\n";
+    bool ok = false;
+    const Records got = parse(bytes, &ok);
+    QVERIFY(ok);
+    QVERIFY(!got.isEmpty());
+    QCOMPARE(got.last(), record(123456789012345, QStringLiteral("after the noise")));
+}
+
+void TestDevicesFileParser::unreadablePathsKeepThePreviousRecords_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing file") << dir.filePath(QStringLiteral("no-such-file.csv"));
+    QTest::newRow("directory") << dir.path();
+    QTest::newRow("endless device") << QStringLiteral("/dev/zero");
+}
+
+void TestDevicesFileParser::unreadablePathsKeepThePreviousRecords() {
+    QFETCH(QString, path);
+    DevicesFileParser parser;
+    QVERIFY(parser.parseFile(write("1,one\n")));
+    QVERIFY(!parser.parseFile(path));
+    QCOMPARE(parser.devices(), Records{record(1, QStringLiteral("one"))});
+}
+
+QTEST_GUILESS_MAIN(TestDevicesFileParser)
+#include "tst_devicesfileparser.moc"
