@@ -3,10 +3,10 @@
 #include "ui_connectionsettingsdialog.h"
 
 ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlConnectionSettings& dbSettings,
-                                                   const OrbHostSettings& orbSettings, bool showDb, bool showOrb)
+                                                   const OrbHostSettings& orbSettings, bool showDb,
+                                                   bool showOrb)
     : QDialog(parent)
-    , ui(new Ui::ConnectionSettingsDialog)
-{
+    , ui(new Ui::ConnectionSettingsDialog) {
     ui->setupUi(this);
     ui->ipEdit->setText(dbSettings.ip);
     ui->portEdit->setValue(dbSettings.port);
@@ -22,13 +22,11 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlCon
     adjustSize();
 }
 
-ConnectionSettingsDialog::~ConnectionSettingsDialog()
-{
+ConnectionSettingsDialog::~ConnectionSettingsDialog() {
     delete ui;
 }
 
-SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const
-{
+SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const {
     SqlConnectionSettings s;
     s.ip = ui->ipEdit->text();
     s.port = ui->portEdit->value();
@@ -38,8 +36,7 @@ SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const
     return s;
 }
 
-OrbHostSettings ConnectionSettingsDialog::getOrbSettings() const
-{
+OrbHostSettings ConnectionSettingsDialog::getOrbSettings() const {
     OrbHostSettings s;
     s.host = ui->orbIpEdit->text();
     s.port = ui->orbPortEdit->value();

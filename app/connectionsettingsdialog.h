@@ -10,8 +10,7 @@ class ConnectionSettingsDialog;
 }
 
 // Asks for the database connection and/or the tracking server's endpoint.
-class ConnectionSettingsDialog : public QDialog
-{
+class ConnectionSettingsDialog : public QDialog {
     Q_OBJECT
 
 public:

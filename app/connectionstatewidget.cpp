@@ -2,8 +2,7 @@
 
 #include "ui_connectionstatewidget.h"
 
-void initOrbIcons()
-{
+void initOrbIcons() {
     static const bool done = [] {
         Q_INIT_RESOURCE(icons);
         return true;
@@ -13,8 +12,7 @@ void initOrbIcons()
 
 namespace {
 // The form loads connect.png in setupUi, so the resources must be there first.
-QWidget* withIcons(QWidget* parent)
-{
+QWidget* withIcons(QWidget* parent) {
     initOrbIcons();
     return parent;
 }
@@ -22,34 +20,28 @@ QWidget* withIcons(QWidget* parent)
 
 ConnectionStateWidget::ConnectionStateWidget(QWidget* parent)
     : QWidget(withIcons(parent))
-    , ui(new Ui::ConnectionStateWidget)
-{
+    , ui(new Ui::ConnectionStateWidget) {
     ui->setupUi(this);
     onlinePixmap.load(QStringLiteral(":/icons/icons/online.png"));
     offlinePixmap.load(QStringLiteral(":/icons/icons/offline.png"));
 }
 
-ConnectionStateWidget::~ConnectionStateWidget()
-{
+ConnectionStateWidget::~ConnectionStateWidget() {
     delete ui;
 }
 
-void ConnectionStateWidget::setConnected(bool connected)
-{
+void ConnectionStateWidget::setConnected(bool connected) {
     ui->iconLabel->setPixmap(connected ? onlinePixmap : offlinePixmap);
 }
 
-void ConnectionStateWidget::setText(const QString& text)
-{
+void ConnectionStateWidget::setText(const QString& text) {
     ui->textLabel->setText(text);
 }
 
-void ConnectionStateWidget::setExtText(const QString& text)
-{
+void ConnectionStateWidget::setExtText(const QString& text) {
     ui->extTextLabel->setText(text);
 }
 
-QPushButton* ConnectionStateWidget::connectionButton() const
-{
+QPushButton* ConnectionStateWidget::connectionButton() const {
     return ui->connectionBtn;
 }

@@ -11,8 +11,7 @@ class ConnectionStateWidget;
 
 // One connection in the status bar: online/offline picture, a button to
 // re-enter its settings, a main text and an extra text.
-class ConnectionStateWidget : public QWidget
-{
+class ConnectionStateWidget : public QWidget {
     Q_OBJECT
 
 public:

@@ -7,11 +7,11 @@
 #include <QLocale>
 #include <QTranslator>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication a(argc, argv);
-    qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}\n   %{time [hh:mm:ss::z]} : "
-                                      "[file:///%{file}:%{line} %{function}]"));
+    qSetMessagePattern(
+        QStringLiteral("%{if-category}%{category}: %{endif}%{message}\n   %{time [hh:mm:ss::z]} : "
+                       "[file:///%{file}:%{line} %{function}]"));
     QTranslator translator;
     translator.load(QStringLiteral("qt_") + QLocale::system().name(),
                     QLibraryInfo::location(QLibraryInfo::TranslationsPath));

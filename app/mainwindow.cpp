@@ -22,30 +22,27 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QSortFilterProxyModel>
 
 namespace {
 
 const QString errorTitle = QStringLiteral("Ошибка");
 
-QString settingsKey(const QString& group, const QString& key)
-{
+QString settingsKey(const QString& group, const QString& key) {
     return group + key;
 }
 
 template <typename Record>
-Record recordOf(const QModelIndex& index)
-{
+Record recordOf(const QModelIndex& index) {
     return index.data(RecordRole).value<Record>();
 }
 
 template <typename Record>
-QVector<int> idsOf(const QModelIndexList& rows)
-{
+QVector<int> idsOf(const QModelIndexList& rows) {
     QVector<int> ids;
     ids.reserve(rows.size());
     for (const QModelIndex& row : rows)
@@ -59,8 +56,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , configHandler(new ConfigHandler)
-    , orbServerHandler(new OrbServerHandler)
-{
+    , orbServerHandler(new OrbServerHandler) {
     initOrbIcons();
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/icons/icons/orb-admin.png")));
@@ -73,7 +69,8 @@ MainWindow::MainWindow(QWidget* parent)
     devicesProxyModel->setSourceModel(devicesModel);
     devicesProxyModel->setFilterKeyColumn(-1);
     ui->tableView->setModel(devicesProxyModel);
-    setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked, &MainWindow::on_changeDeviceButton_clicked);
+    setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked,
+              &MainWindow::on_changeDeviceButton_clicked);
     ui->tableView->setColumnWidth(0, 150);
     ui->tableView->setColumnWidth(1, 150);
     // Sorting starts on the first header click; until then the rows keep the database's order.
@@ -83,14 +80,16 @@ MainWindow::MainWindow(QWidget* parent)
             &MainWindow::checkButtonsState);
 
     ui->usersView->setModel(usersModel);
-    setupView(ui->usersView, &MainWindow::on_removeUserButton_clicked, &MainWindow::on_changeUserButton_clicked);
+    setupView(ui->usersView, &MainWindow::on_removeUserButton_clicked,
+              &MainWindow::on_changeUserButton_clicked);
     ui->usersView->setColumnWidth(0, 150);
     ui->usersView->setColumnWidth(1, 250);
     connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkUsersButtonsState);
 
     ui->groupsView->setModel(groupsModel);
-    setupView(ui->groupsView, &MainWindow::on_removeGroupButton_clicked, &MainWindow::on_changeGroupButton_clicked);
+    setupView(ui->groupsView, &MainWindow::on_removeGroupButton_clicked,
+              &MainWindow::on_changeGroupButton_clicked);
     ui->groupsView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     ui->groupsView->setColumnWidth(0, 150);
     ui->groupsView->setColumnWidth(1, 100);
@@ -121,15 +120,17 @@ MainWindow::MainWindow(QWidget* parent)
     connect(orbServerHandler, &OrbServerHandler::hostStateUpdated, this, &MainWindow::checkConnectionStates);
 }
 
-MainWindow::~MainWindow()
-{
+MainWindow::~MainWindow() {
     delete ui;
     ui = nullptr;
     saveSettingsToFile();
+    // The window is the last thing the program destroys: the link and the database go with it.
+    delete orbServerHandler;
+    delete configHandler;
 }
 
-void MainWindow::setupView(QAbstractItemView* view, void (MainWindow::*onDelete)(), void (MainWindow::*onChange)())
-{
+void MainWindow::setupView(QAbstractItemView* view, void (MainWindow::*onDelete)(),
+                           void (MainWindow::*onChange)()) {
     auto* table = static_cast<QTableView*>(view);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -141,8 +142,7 @@ void MainWindow::setupView(QAbstractItemView* view, void (MainWindow::*onDelete)
 }
 
 // The Delete key in a table starts the same deletion as its delete button.
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         const auto slot = deleteSlots.constFind(watched);
         if (slot != deleteSlots.constEnd()) {
@@ -153,8 +153,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWindow::loadDatabase()
-{
+void MainWindow::loadDatabase() {
     try {
         orbServerHandler->reconnect();
         checkConnectionStates();
@@ -178,17 +177,15 @@ void MainWindow::loadDatabase()
     }
 }
 
-void MainWindow::showLoadError(const QString& err)
-{
-    showError(QStringLiteral("Произошла ошибка при загрузке БД.\n") + err
-              + QStringLiteral("\nПроверьте правильность инициализации базы данных.\nВозможно указано неверное "
-                               "название БД, либо Orb сервер не был запущен для её инициализации.\n"));
+void MainWindow::showLoadError(const QString& err) {
+    showError(QStringLiteral("Произошла ошибка при загрузке БД.\n") + err +
+              QStringLiteral("\nПроверьте правильность инициализации базы данных.\nВозможно указано неверное "
+                             "название БД, либо Orb сервер не был запущен для её инициализации.\n"));
 }
 
-bool MainWindow::editConnectionSettings()
-{
-    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), orbServerHandler->hostSettings(), true,
-                                    true);
+bool MainWindow::editConnectionSettings() {
+    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(),
+                                    orbServerHandler->hostSettings(), true, true);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     configHandler->setConnectionSettings(dialog.getDbSettings());
@@ -196,23 +193,21 @@ bool MainWindow::editConnectionSettings()
     return true;
 }
 
-bool MainWindow::tryConnectToDatabase()
-{
+bool MainWindow::tryConnectToDatabase() {
     if (configHandler->connectToDatabase() == 0)
         return true;
     showConnectFailure();
     return false;
 }
 
-void MainWindow::showConnectFailure()
-{
-    QMessageBox::question(this, QStringLiteral("Внимание"),
-                          QStringLiteral("Не удалось подключиться к серверу: %1").arg(configHandler->lastErrorText()),
-                          QMessageBox::Yes);
+void MainWindow::showConnectFailure() {
+    QMessageBox::question(
+        this, QStringLiteral("Внимание"),
+        QStringLiteral("Не удалось подключиться к серверу: %1").arg(configHandler->lastErrorText()),
+        QMessageBox::Yes);
 }
 
-void MainWindow::checkRootPassword()
-{
+void MainWindow::checkRootPassword() {
     if (!configHandler->checkDatabase())
         return;
     PasswordEdit dialog;
@@ -229,8 +224,7 @@ void MainWindow::checkRootPassword()
         showError(error);
 }
 
-void MainWindow::checkConnectionStates()
-{
+void MainWindow::checkConnectionStates() {
     const QSqlDatabase db = configHandler->database();
     sqlStateWidget->setConnected(db.isOpen() && !databaseLost);
     sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName()).arg(db.port()));
@@ -239,68 +233,62 @@ void MainWindow::checkConnectionStates()
     orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host).arg(orb.port));
     if (orbServerHandler->tcpClient()->isConnected()) {
         orbStateWidget->setConnected(true);
-        orbStateWidget->setExtText(QStringLiteral("видимых устройств: %1").arg(orbServerHandler->imeiList().size()));
+        orbStateWidget->setExtText(
+            QStringLiteral("видимых устройств: %1").arg(orbServerHandler->imeiList().size()));
     } else {
         orbStateWidget->setConnected(false);
         orbStateWidget->setExtText(QStringLiteral(" "));
     }
 }
 
-void MainWindow::updateModels()
-{
+void MainWindow::updateModels() {
     devicesModel->reload();
     groupsModel->reload();
     usersModel->reload();
     checkButtonsState();
 }
 
-void MainWindow::checkButtonsState()
-{
+void MainWindow::checkButtonsState() {
     const bool selected = ui->tableView->selectionModel()->hasSelection();
     ui->changeDeviceButton->setEnabled(selected);
     ui->deleteDeviceButton->setEnabled(selected);
 }
 
-void MainWindow::checkUsersButtonsState()
-{
+void MainWindow::checkUsersButtonsState() {
     const bool selected = ui->usersView->selectionModel()->hasSelection();
     ui->changeUserButton->setEnabled(selected);
     ui->removeUserButton->setEnabled(selected);
 }
 
-void MainWindow::checkGroupsButtonsState()
-{
+void MainWindow::checkGroupsButtonsState() {
     const bool selected = ui->groupsView->selectionModel()->hasSelection();
     ui->changeGroupButton->setEnabled(selected);
     ui->removeGroupButton->setEnabled(selected);
 }
 
-void MainWindow::on_filterEdit_textEdited(const QString& arg1)
-{
+void MainWindow::on_filterEdit_textEdited(const QString& arg1) {
     devicesProxyModel->setFilterFixedString(arg1);
 }
 
-void MainWindow::showError(const QString& err)
-{
+void MainWindow::showError(const QString& err) {
     QMessageBox::critical(this, errorTitle, err, QMessageBox::Ok);
 }
 
 // After a failed change: if the database server itself is gone, says so, marks the
 // connection offline and returns true, so that the tables keep what they show
 // instead of being reloaded empty.
-bool MainWindow::connectionLost()
-{
+bool MainWindow::connectionLost() {
     if (configHandler->getDevicesCount() >= 0)
         return false;
     databaseLost = true;
     sqlStateWidget->setConnected(false);
-    showError(QStringLiteral("Нет связи с сервером БД, изменения не сохранены.\n"
-                             "Когда сервер снова будет доступен, подключитесь заново кнопкой SQL в строке состояния."));
+    showError(QStringLiteral(
+        "Нет связи с сервером БД, изменения не сохранены.\n"
+        "Когда сервер снова будет доступен, подключитесь заново кнопкой SQL в строке состояния."));
     return true;
 }
 
-void MainWindow::saveSettingsToFile()
-{
+void MainWindow::saveSettingsToFile() {
     const SqlConnectionSettings sql = configHandler->connectionSettings();
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_IP), sql.ip);
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PORT), sql.port);
@@ -312,8 +300,7 @@ void MainWindow::saveSettingsToFile()
     CSettings::writeValue(settingsKey(ORB_GROUP, KEY_PORT), orb.port);
 }
 
-bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool offerDontAsk)
-{
+bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool offerDontAsk) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Ok);
     if (offerDontAsk) {
@@ -329,8 +316,7 @@ bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool
 
 // ---- devices
 
-void MainWindow::on_addDeviceButton_clicked()
-{
+void MainWindow::on_addDeviceButton_clicked() {
     DeviceEditDialog dialog(this, configHandler, DeviceInfo());
     dialog.setCompleterList(orbServerHandler->imeiList());
     if (dialog.exec() != QDialog::Accepted)
@@ -344,8 +330,7 @@ void MainWindow::on_addDeviceButton_clicked()
     updateModels();
 }
 
-void MainWindow::on_changeDeviceButton_clicked()
-{
+void MainWindow::on_changeDeviceButton_clicked() {
     const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
@@ -363,16 +348,16 @@ void MainWindow::on_changeDeviceButton_clicked()
     updateModels();
 }
 
-void MainWindow::on_deleteDeviceButton_clicked()
-{
+void MainWindow::on_deleteDeviceButton_clicked() {
     const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
-    if (askDeleteDevices
-        && !confirmDeletion(QStringLiteral("Удаление устройств"),
-                            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?")
-                                .arg(rows.size()),
-                            true))
+    if (askDeleteDevices &&
+        !confirmDeletion(
+            QStringLiteral("Удаление устройств"),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?")
+                .arg(rows.size()),
+            true))
         return;
     const QVector<int> ids = idsOf<DeviceInfo>(rows);
     if (configHandler->deleteDevices(ids) < ids.size() && connectionLost())
@@ -382,8 +367,7 @@ void MainWindow::on_deleteDeviceButton_clicked()
 
 // ---- users
 
-void MainWindow::on_addUserButton_clicked()
-{
+void MainWindow::on_addUserButton_clicked() {
     RegistrationDialog dialog(this, QString(), configHandler, UserInfo());
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -400,8 +384,7 @@ void MainWindow::on_addUserButton_clicked()
     updateModels();
 }
 
-void MainWindow::on_changeUserButton_clicked()
-{
+void MainWindow::on_changeUserButton_clicked() {
     const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
@@ -428,14 +411,14 @@ void MainWindow::on_changeUserButton_clicked()
     updateModels();
 }
 
-void MainWindow::on_removeUserButton_clicked()
-{
+void MainWindow::on_removeUserButton_clicked() {
     const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
     if (!confirmDeletion(
             QStringLiteral("Удаление пользователей"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?").arg(rows.size()),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?")
+                .arg(rows.size()),
             false))
         return;
     bool failed = false;
@@ -448,8 +431,7 @@ void MainWindow::on_removeUserButton_clicked()
 
 // ---- groups
 
-void MainWindow::on_addGroupButton_clicked()
-{
+void MainWindow::on_addGroupButton_clicked() {
     GroupEditDialog dialog(this, configHandler, GroupInfo());
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -467,8 +449,7 @@ void MainWindow::on_addGroupButton_clicked()
     }
 }
 
-void MainWindow::on_changeGroupButton_clicked()
-{
+void MainWindow::on_changeGroupButton_clicked() {
     const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
@@ -488,8 +469,7 @@ void MainWindow::on_changeGroupButton_clicked()
         connectionLost();
 }
 
-void MainWindow::on_removeGroupButton_clicked()
-{
+void MainWindow::on_removeGroupButton_clicked() {
     const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
@@ -509,8 +489,7 @@ void MainWindow::on_removeGroupButton_clicked()
 
 // ---- bulk import
 
-void MainWindow::on_serverDevices_clicked()
-{
+void MainWindow::on_serverDevices_clicked() {
     AddDevicesDialog dialog(this, configHandler);
     dialog.setDevices(orbServerHandler->devices());
     if (dialog.exec() != QDialog::Accepted)
@@ -518,12 +497,10 @@ void MainWindow::on_serverDevices_clicked()
     addDevicesInBulk(dialog.selectedDevices());
 }
 
-void MainWindow::on_importFromFile_clicked()
-{
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Выбрать файл с устройствами"),
-                                     QDir::currentPath() + QStringLiteral("/.."),
-                                     QStringLiteral("CSV text files (*.txt *.csv)"));
+void MainWindow::on_importFromFile_clicked() {
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Выбрать файл с устройствами"),
+                                                          QDir::currentPath() + QStringLiteral("/.."),
+                                                          QStringLiteral("CSV text files (*.txt *.csv)"));
     if (fileName.isEmpty())
         return;
     if (!devicesFileParser.parseFile(fileName)) {
@@ -540,8 +517,7 @@ void MainWindow::on_importFromFile_clicked()
 
 // Adds the picked devices batch by batch behind a progress dialog (it shows up only
 // when the import takes a while), then tells how many of them were new.
-void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices)
-{
+void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
     if (devices.isEmpty())
         return;
     QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"), 0,
@@ -566,7 +542,8 @@ void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices)
         return;
     QString text = QStringLiteral("Добавлено устройств: %1 из %2 выбранных.").arg(added).arg(devices.size());
     if (cancelled)
-        text += QStringLiteral("\nДобавление прервано, необработанных устройств: %1.").arg(devices.size() - handled);
+        text += QStringLiteral("\nДобавление прервано, необработанных устройств: %1.")
+                    .arg(devices.size() - handled);
     if (added < handled)
         text += QStringLiteral("\nОстальные (%1) уже есть в базе.").arg(handled - added);
     QMessageBox::information(this, QStringLiteral("Импорт устройств"), text);
@@ -575,9 +552,9 @@ void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices)
 
 // ---- reconnecting
 
-void MainWindow::reconnectToDb()
-{
-    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), OrbHostSettings(), true, false);
+void MainWindow::reconnectToDb() {
+    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), OrbHostSettings(), true,
+                                    false);
     if (dialog.exec() != QDialog::Accepted)
         return;
     configHandler->setConnectionSettings(dialog.getDbSettings());
@@ -598,9 +575,9 @@ void MainWindow::reconnectToDb()
     }
 }
 
-void MainWindow::reconnectToOrb()
-{
-    ConnectionSettingsDialog dialog(this, SqlConnectionSettings(), orbServerHandler->hostSettings(), false, true);
+void MainWindow::reconnectToOrb() {
+    ConnectionSettingsDialog dialog(this, SqlConnectionSettings(), orbServerHandler->hostSettings(), false,
+                                    true);
     if (dialog.exec() != QDialog::Accepted)
         return;
     orbServerHandler->setHostSettings(dialog.getOrbSettings());

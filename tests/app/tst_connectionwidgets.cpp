@@ -12,8 +12,7 @@
 #include <QTimer>
 #include <QtTest>
 
-class TstConnectionWidgets : public QObject
-{
+class TstConnectionWidgets : public QObject {
     Q_OBJECT
 
 private slots:
@@ -26,8 +25,7 @@ private slots:
     void picturesToldApart();
 };
 
-void TstConnectionWidgets::groupsShown_data()
-{
+void TstConnectionWidgets::groupsShown_data() {
     QTest::addColumn<bool>("db");
     QTest::addColumn<bool>("orb");
     QTest::newRow("both") << true << true;
@@ -35,8 +33,7 @@ void TstConnectionWidgets::groupsShown_data()
     QTest::newRow("server only") << false << true;
 }
 
-void TstConnectionWidgets::groupsShown()
-{
+void TstConnectionWidgets::groupsShown() {
     QFETCH(bool, db);
     QFETCH(bool, orb);
     ConnectionSettingsDialog both(nullptr, SqlConnectionSettings(), OrbHostSettings(), true, true);
@@ -51,8 +48,7 @@ void TstConnectionWidgets::groupsShown()
         QVERIFY(dialog.height() < both.height());
 }
 
-void TstConnectionWidgets::valuesRoundTrip_data()
-{
+void TstConnectionWidgets::valuesRoundTrip_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("shown");
     QTest::newRow("ordinary port") << 3307 << 3307;
@@ -60,8 +56,7 @@ void TstConnectionWidgets::valuesRoundTrip_data()
     QTest::newRow("negative port") << -5 << 0;
 }
 
-void TstConnectionWidgets::valuesRoundTrip()
-{
+void TstConnectionWidgets::valuesRoundTrip() {
     QFETCH(int, port);
     QFETCH(int, shown);
     SqlConnectionSettings sql;
@@ -87,15 +82,13 @@ void TstConnectionWidgets::valuesRoundTrip()
     QCOMPARE(dialog.getOrbSettings().port, shown);
 }
 
-void TstConnectionWidgets::escapeRejects()
-{
+void TstConnectionWidgets::escapeRejects() {
     ConnectionSettingsDialog dialog(nullptr, SqlConnectionSettings(), OrbHostSettings(), true, true);
     QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
 }
 
-void TstConnectionWidgets::stateWidget()
-{
+void TstConnectionWidgets::stateWidget() {
     ConnectionStateWidget widget;
     auto* icon = widget.findChild<QLabel*>(QStringLiteral("iconLabel"));
     auto* text = widget.findChild<QLabel*>(QStringLiteral("textLabel"));
@@ -119,8 +112,7 @@ void TstConnectionWidgets::stateWidget()
 }
 
 // Online is mostly green, offline mostly red: told apart by colour, not only by shape.
-void TstConnectionWidgets::picturesToldApart()
-{
+void TstConnectionWidgets::picturesToldApart() {
     initOrbIcons();
     auto dominant = [](const QString& path) {
         const QImage image(path);
