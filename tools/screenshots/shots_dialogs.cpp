@@ -1,0 +1,143 @@
+// The edit dialogs and the add devices dialog.
+
+#include "screenshots.h"
+
+#include "db/confighandler.h"
+#include "dialogs/deviceeditdialog.h"
+#include "dialogs/groupeditdialog.h"
+#include "dialogs/passwordedit.h"
+#include "dialogs/registrationdialog.h"
+#include "import/adddevicesdialog.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+template <class T = QWidget>
+T* part(QWidget* parent, const char* name) {
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+void check(QAbstractItemView* view, int row) {
+    QAbstractItemModel* m = view->model();
+    m->setData(m->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+}
+
+// Presses OK and writes the error box that it opens as <name>.png.
+bool saveErrorBox(ScreenshotContext& c, QDialog* dialog, const QString& name) {
+    bool saved = false;
+    onNextModal([&c, &name, &saved](QWidget* box) {
+        saved = c.save(box, name);
+        box->close();
+    });
+    part<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+    return saved;
+}
+
+int groupId(ConfigHandler* handler, const QString& name) {
+    return handler->getGroupId(name);
+}
+
+bool groupDialogs(ScreenshotContext& c) {
+    bool ok = true;
+    {
+        GroupEditDialog d(nullptr, c.handler, GroupInfo());
+        ok &= c.save(&d, QStringLiteral("group-add"));
+        ok &= saveErrorBox(c, &d, QStringLiteral("group-add-error"));
+    }
+    {
+        const GroupInfo g{groupId(c.handler, QStringLiteral("Диспетчеры")), QStringLiteral("Диспетчеры")};
+        GroupEditDialog d(nullptr, c.handler, g);
+        ok &= c.save(&d, QStringLiteral("group-edit"));
+    }
+    {
+        GroupEditDialog d(nullptr, c.handler, GroupInfo{c.handler->adminGroupId(), QStringLiteral("Admin")});
+        ok &= c.save(&d, QStringLiteral("group-edit-admin"));
+    }
+    return ok;
+}
+
+bool deviceDialogs(ScreenshotContext& c) {
+    bool ok = true;
+    {
+        DeviceEditDialog d(nullptr, c.handler, DeviceInfo());
+        d.setCompleterList({QStringLiteral("354017110000001"), QStringLiteral("354017110001014")});
+        ok &= c.save(&d, QStringLiteral("device-add"));
+        part<QLineEdit>(&d, "imeiEdit")->setText(QStringLiteral("35401711"));
+        ok &= saveErrorBox(c, &d, QStringLiteral("device-add-error"));
+    }
+    {
+        const QVector<DeviceInfo> devices = c.handler->getDevices();
+        DeviceInfo device = devices.value(1);
+        DeviceEditDialog d(nullptr, c.handler, device);
+        ok &= c.save(&d, QStringLiteral("device-edit"));
+        device.forAll = true;
+        DeviceEditDialog forAll(nullptr, c.handler, device);
+        ok &= c.save(&forAll, QStringLiteral("device-edit-for-all"));
+    }
+    return ok;
+}
+
+bool userDialogs(ScreenshotContext& c) {
+    bool ok = true;
+    {
+        RegistrationDialog d(nullptr, QStringLiteral("Новый пользователь"), c.handler, UserInfo());
+        ok &= c.save(&d, QStringLiteral("registration-add"));
+        part<QCheckBox>(&d, "showGroups")->click();
+        ok &= c.save(&d, QStringLiteral("registration-add-groups"));
+    }
+    {
+        const UserInfo user = c.handler->getUser(3);
+        RegistrationDialog d(nullptr, QStringLiteral("Пользователь %1").arg(user.login), c.handler, user);
+        ok &= c.save(&d, QStringLiteral("registration-edit"));
+        part<QCheckBox>(&d, "changePw")->click();
+        part<QCheckBox>(&d, "showGroups")->click();
+        ok &= c.save(&d, QStringLiteral("registration-edit-password-groups"));
+    }
+    {
+        PasswordEdit d;
+        d.setHeader(QStringLiteral(
+            "У администратора root установлен пароль по умолчанию, для безопасности нужно его сменить:"));
+        ok &= c.save(&d, QStringLiteral("password"));
+        part<QLineEdit>(&d, "pwEdit")->setText(QStringLiteral("secret"));
+        ok &= saveErrorBox(c, &d, QStringLiteral("password-error"));
+    }
+    return ok;
+}
+
+bool addDevicesDialog(ScreenshotContext& c) {
+    QVector<DeviceInfo> devices;
+    const QStringList names{QStringLiteral("Газель А123ВС"), QString(), QStringLiteral("Фура 7"),
+                            QStringLiteral("Курьер 12"), QStringLiteral("Погрузчик")};
+    for (int i = 0; i < 40; ++i)
+        devices << DeviceInfo{
+            0, 860000000000000ULL + quint64(i) * 12347, names.at(i % names.size()), {}, false};
+    bool ok = true;
+    AddDevicesDialog d(nullptr, c.handler);
+    d.setDevices(devices);
+    auto* table = part<QAbstractItemView>(&d, "deviceList");
+    for (int row : {0, 2, 3, 7})
+        check(table, row);
+    check(part<QAbstractItemView>(&d, "groupsList"), 1);
+    ok &= c.save(&d, QStringLiteral("add-devices"));
+    auto* filter = part<QLineEdit>(&d, "deviceFilter");
+    filter->setText(QStringLiteral("Фура"));
+    emit filter->textEdited(filter->text());
+    part<QCheckBox>(&d, "forAllCheck")->click();
+    ok &= c.save(&d, QStringLiteral("add-devices-filtered-for-all"));
+    return ok;
+}
+
+bool runDialogs(ScreenshotContext& c) {
+    return groupDialogs(c) & deviceDialogs(c) & userDialogs(c) & addDevicesDialog(c);
+}
+
+} // namespace
+
+ORB_SCREENSHOT_SECTION("dialogs", runDialogs);
