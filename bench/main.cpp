@@ -7,21 +7,18 @@
 #include <vector>
 
 namespace {
-std::vector<std::pair<QString, BenchRun>>& sections()
-{
+std::vector<std::pair<QString, BenchRun>>& sections() {
     static std::vector<std::pair<QString, BenchRun>> list;
     return list;
 }
 } // namespace
 
-bool registerBenchSection(const char* name, const BenchRun& run)
-{
+bool registerBenchSection(const char* name, const BenchRun& run) {
     sections().emplace_back(QString::fromUtf8(name), run);
     return true;
 }
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

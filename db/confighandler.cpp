@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QMap>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -32,13 +33,6 @@ const QString ERR_DEVICE_GROUPS = QStringLiteral("Не удалось присв
 constexpr int DEVICE_BATCH = 2000;
 constexpr int MAX_PLACEHOLDERS = 60000;
 
-bool run(QSqlQuery& q, const QString& sql) {
-    if (q.exec(sql))
-        return true;
-    qDebug() << q.lastError();
-    return false;
-}
-
 // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
     if (!q.prepare(sql)) {
@@ -51,6 +45,12 @@ bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
         return true;
     qDebug() << q.lastError();
     return false;
+}
+
+// Statements without values are prepared too: the driver then hands over numbers in binary
+// instead of text, which makes reading whole tables markedly faster.
+bool run(QSqlQuery& q, const QString& sql) {
+    return run(q, sql, {});
 }
 
 // Texts must never bind as NULL: a null QString would.
@@ -99,6 +99,29 @@ QHash<int, int> countsByGroup(QSqlQuery& q) {
     return counts;
 }
 
+// Reads a whole table in the order the server returns its rows; `fill` sets one record from
+// the current row, given the positions of `columns`.
+template <typename Record, typename Fill>
+QVector<Record> readTable(const QSqlDatabase& db, const QString& table, const QStringList& columns,
+                          Fill fill) {
+    QVector<Record> records;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return records;
+    QVector<int> positions;
+    for (const QString& column : columns)
+        positions << q.record().indexOf(column);
+    if (q.size() > 0)
+        records.reserve(q.size());
+    while (q.next()) {
+        Record r;
+        fill(r, q, positions);
+        records.append(r);
+    }
+    return records;
+}
+
 void logRefusedDevice(const QString& error, const DeviceInfo& device) {
     qDebug() << error << device.id << device.groups;
 }
@@ -113,11 +136,19 @@ ConfigHandler::ConfigHandler(QObject* parent)
     db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"));
 }
 
+// Releases the connection so that a later ConfigHandler can register it again; a connection
+// that another handler has registered since is left alone.
 ConfigHandler::~ConfigHandler() {
     const QString name = db.connectionName();
+    bool registered = false;
+    {
+        registered =
+            QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
+    }
     db.close();
     db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name);
+    if (registered)
+        QSqlDatabase::removeDatabase(name);
 }
 
 // ---------------------------------------------------------------- connection
@@ -155,7 +186,8 @@ int ConfigHandler::connectToDatabase() {
     }
     // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
     QSqlQuery q(db);
-    run(q, QStringLiteral("SET NAMES utf8mb4"));
+    if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
+        qDebug() << q.lastError();
     return 0;
 }
 
@@ -214,113 +246,60 @@ int ConfigHandler::getDevicesCount() {
 // ---------------------------------------------------------------- loading
 
 QVector<GroupInfo> ConfigHandler::getGroups() {
-    QVector<GroupInfo> groups;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_GROUPS)))
-        return groups;
-    const QSqlRecord rec = q.record();
-    const int cId = rec.indexOf(COL_ID);
-    const int cName = rec.indexOf(COL_GROUP_NAME);
-    if (q.size() > 0)
-        groups.reserve(q.size());
-    while (q.next()) {
-        GroupInfo g;
-        g.id = q.value(cId).toInt();
-        g.name = q.value(cName).toString();
-        groups.append(g);
-    }
-    return groups;
+    return readTable<GroupInfo>(db, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
+                                [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
+                                    g.id = q.value(c[0]).toInt();
+                                    g.name = q.value(c[1]).toString();
+                                });
 }
 
-// Both loaders read the membership table once and hand each row to its record, so a
-// reload costs the same few statements whatever the number of rows. Rows keep the
+// Reads a whole membership table once and appends each row's group id to its record, so a
+// reload costs the same few statements whatever the number of rows. Memberships keep the
 // order in which the server returns them.
-QVector<DeviceInfo> ConfigHandler::getDevices() {
-    QVector<DeviceInfo> devices;
+template <typename Record>
+void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
+                                 const QString& groupColumn) {
+    QHash<int, int> rowOf;
+    rowOf.reserve(records.size());
+    for (int i = records.size() - 1; i >= 0; --i)
+        rowOf.insert(records.at(i).id, i);
+
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICES)))
-        return devices;
-    {
-        const QSqlRecord rec = q.record();
-        const int cId = rec.indexOf(COL_ID);
-        const int cImei = rec.indexOf(COL_IMEI);
-        const int cName = rec.indexOf(COL_NAME);
-        const int cForAll = rec.indexOf(COL_FOR_ALL);
-        if (q.size() > 0)
-            devices.reserve(q.size());
-        while (q.next()) {
-            DeviceInfo d;
-            d.id = q.value(cId).toInt();
-            d.imei = q.value(cImei).toULongLong();
-            d.name = q.value(cName).toString();
-            d.forAll = q.value(cForAll).toBool();
-            devices.append(d);
-        }
-    }
-    q.finish();
-
-    QHash<int, int> rowOf;
-    rowOf.reserve(devices.size());
-    for (int i = devices.size() - 1; i >= 0; --i)
-        rowOf.insert(devices.at(i).id, i);
-
-    QSqlQuery m(db);
-    m.setForwardOnly(true);
-    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_DEVICE_GROUPS)))
-        return devices;
-    const QSqlRecord rec = m.record();
-    const int cDevice = rec.indexOf(COL_DG_DEVICE_ID);
-    const int cGroup = rec.indexOf(COL_DG_GROUP_ID);
-    while (m.next()) {
-        const auto it = rowOf.constFind(m.value(cDevice).toInt());
+    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return;
+    const QSqlRecord rec = q.record();
+    const int cOwner = rec.indexOf(ownerColumn);
+    const int cGroup = rec.indexOf(groupColumn);
+    while (q.next()) {
+        const auto it = rowOf.constFind(q.value(cOwner).toInt());
         if (it != rowOf.constEnd())
-            devices[it.value()].groups.append(m.value(cGroup).toInt());
+            records[it.value()].groups.append(q.value(cGroup).toInt());
     }
+}
+
+QVector<DeviceInfo> ConfigHandler::getDevices() {
+    QVector<DeviceInfo> devices =
+        readTable<DeviceInfo>(db, TABLE_DEVICES, {COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL},
+                              [](DeviceInfo& d, const QSqlQuery& q, const QVector<int>& c) {
+                                  d.id = q.value(c[0]).toInt();
+                                  d.imei = q.value(c[1]).toULongLong();
+                                  d.name = q.value(c[2]).toString();
+                                  d.forAll = q.value(c[3]).toBool();
+                              });
+    attachGroups(devices, TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID);
     return devices;
 }
 
 QVector<UserInfo> ConfigHandler::getUsers() {
-    QVector<UserInfo> users;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(TABLE_USERS)))
-        return users;
-    {
-        const QSqlRecord rec = q.record();
-        const int cId = rec.indexOf(COL_ID);
-        const int cLogin = rec.indexOf(COL_USER_LOGIN);
-        const int cPassword = rec.indexOf(COL_USER_PASSWORD);
-        if (q.size() > 0)
-            users.reserve(q.size());
-        while (q.next()) {
-            UserInfo u;
-            u.id = q.value(cId).toInt();
-            u.login = q.value(cLogin).toString();
-            u.password = q.value(cPassword).toByteArray();
-            users.append(u);
-        }
-    }
-    q.finish();
-
-    QHash<int, int> rowOf;
-    rowOf.reserve(users.size());
-    for (int i = users.size() - 1; i >= 0; --i)
-        rowOf.insert(users.at(i).id, i);
-
-    QSqlQuery m(db);
-    m.setForwardOnly(true);
-    if (!run(m, QStringLiteral("SELECT * FROM %1").arg(TABLE_USER_GROUPS)))
-        return users;
-    const QSqlRecord rec = m.record();
-    const int cUser = rec.indexOf(COL_UG_USER_ID);
-    const int cGroup = rec.indexOf(COL_UG_GROUP_ID);
-    while (m.next()) {
-        const auto it = rowOf.constFind(m.value(cUser).toInt());
-        if (it != rowOf.constEnd())
-            users[it.value()].groups.append(m.value(cGroup).toInt());
-    }
+    QVector<UserInfo> users =
+        readTable<UserInfo>(db, TABLE_USERS, {COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD},
+                            [](UserInfo& u, const QSqlQuery& q, const QVector<int>& c) {
+                                u.id = q.value(c[0]).toInt();
+                                u.login = q.value(c[1]).toString();
+                                u.password = q.value(c[2]).toByteArray();
+                            });
+    attachGroups(users, TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID);
     return users;
 }
 
@@ -695,16 +674,27 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
             return -1;
     }
 
-    // The refused records, in list order, as addDevice would have reported them.
-    QSet<int> inserted;
-    for (const int i : qAsConst(toInsert))
-        inserted.insert(i);
-    for (int i = from; i < to; ++i) {
-        if (!inserted.contains(i))
-            logRefusedDevice(ERR_DEVICE_EXISTS, devices.at(i));
+    // Refused records with their reasons, reported in list order as addDevice would have.
+    QMap<int, QString> refused;
+    auto report = [&](int added) {
+        for (auto it = refused.constBegin(); it != refused.constEnd(); ++it) {
+            if (it.value() == ERR_DEVICE_ADD)
+                qDebug() << "Устройство с imei" << devices.at(it.key()).imei << "не найдено!";
+            logRefusedDevice(it.value(), devices.at(it.key()));
+        }
+        return added;
+    };
+    {
+        int next = 0;
+        for (int i = from; i < to; ++i) {
+            if (next < toInsert.size() && toInsert.at(next) == i)
+                ++next;
+            else
+                refused.insert(i, ERR_DEVICE_EXISTS);
+        }
     }
     if (toInsert.isEmpty())
-        return 0;
+        return report(0);
 
     // Ids of the new rows
     QHash<quint64, int> idOf;
@@ -722,15 +712,12 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
                 idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
         }
     }
-
     QVector<int> withId;
     for (const int i : qAsConst(toInsert)) {
-        if (idOf.value(devices.at(i).imei) > 0) {
+        if (idOf.value(devices.at(i).imei) > 0)
             withId << i;
-        } else {
-            qDebug() << "Устройство с imei" << devices.at(i).imei << "не найдено!";
-            logRefusedDevice(ERR_DEVICE_ADD, devices.at(i));
-        }
+        else
+            refused.insert(i, ERR_DEVICE_ADD);
     }
 
     // Memberships of the whole batch in as few statements as the placeholder limit allows.
@@ -758,7 +745,7 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
     }
     flush();
     if (membershipsOk)
-        return withId.size();
+        return report(withId.size());
 
     // Retry the memberships device by device so that only the failing ones are refused.
     int count = 0;
@@ -766,9 +753,9 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
         if (addDeviceGroups(idOf.value(devices.at(i).imei), devices.at(i).groups))
             ++count;
         else
-            logRefusedDevice(ERR_DEVICE_GROUPS, devices.at(i));
+            refused.insert(i, ERR_DEVICE_GROUPS);
     }
-    return count;
+    return report(count);
 }
 
 int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress& progress) {

@@ -80,6 +80,9 @@ public:
     bool removeDeviceGroups(int deviceId);
 
 private:
+    template <typename Record>
+    void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
+                      const QString& groupColumn);
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
     bool rowExists(const QString& table, const QString& column, const QVariant& value, int exceptId,
                    bool* failed);

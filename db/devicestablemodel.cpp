@@ -4,7 +4,7 @@
 #include "db/groupnames.h"
 
 DevicesTableModel::DevicesTableModel(QObject* parent, ConfigHandler* handler)
-    : QAbstractTableModel(parent)
+    : RecordTableModel(parent, {tr("IMEI устройства"), tr("Имя устройства"), tr("Доступно для групп")})
     , handler(handler) {}
 
 void DevicesTableModel::reload() {
@@ -27,17 +27,12 @@ void DevicesTableModel::reload() {
     endResetModel();
 }
 
-int DevicesTableModel::rowCount(const QModelIndex& parent) const {
-    // a table: cells have no children
-    return parent.isValid() ? 0 : rows.size();
-}
-
-int DevicesTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
+int DevicesTableModel::recordCount() const {
+    return rows.size();
 }
 
 QVariant DevicesTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows.size())
+    if (!isRow(index))
         return QVariant();
     const DeviceRow& row = rows.at(index.row());
     if (role == RecordRole)
@@ -54,29 +49,4 @@ QVariant DevicesTableModel::data(const QModelIndex& index, int role) const {
     default:
         return QVariant();
     }
-}
-
-bool DevicesTableModel::setData(const QModelIndex& /*index*/, const QVariant& /*value*/, int /*role*/) {
-    return false;
-}
-
-QVariant DevicesTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Vertical)
-        return section + 1;
-    switch (section) {
-    case 0:
-        return tr("IMEI устройства");
-    case 1:
-        return tr("Имя устройства");
-    case 2:
-        return tr("Доступно для групп");
-    default:
-        return QVariant();
-    }
-}
-
-Qt::ItemFlags DevicesTableModel::flags(const QModelIndex& index) const {
-    return QAbstractTableModel::flags(index);
 }

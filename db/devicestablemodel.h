@@ -1,15 +1,15 @@
 #pragma once
 
 #include "db/records.h"
+#include "db/recordtablemodel.h"
 
-#include <QAbstractTableModel>
 #include <QStringList>
 #include <QVector>
 
 class ConfigHandler;
 
 // Read-only table of all devices; the whole record of a row is returned under RecordRole.
-class DevicesTableModel : public QAbstractTableModel {
+class DevicesTableModel : public RecordTableModel {
     Q_OBJECT
 
 public:
@@ -22,12 +22,10 @@ public:
 
     void reload();
 
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+protected:
+    int recordCount() const override;
 
 private:
     QVector<DeviceRow> rows;

@@ -3,7 +3,7 @@
 #include "db/confighandler.h"
 
 GroupTableModel::GroupTableModel(QObject* parent, ConfigHandler* handler)
-    : QAbstractTableModel(parent)
+    : RecordTableModel(parent, {tr("Название"), tr("Пользователей"), tr("Устройств")})
     , handler(handler) {}
 
 void GroupTableModel::reload() {
@@ -29,17 +29,12 @@ void GroupTableModel::reload() {
     endResetModel();
 }
 
-int GroupTableModel::rowCount(const QModelIndex& parent) const {
-    // a table: cells have no children
-    return parent.isValid() ? 0 : rows.size();
-}
-
-int GroupTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
+int GroupTableModel::recordCount() const {
+    return rows.size();
 }
 
 QVariant GroupTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows.size())
+    if (!isRow(index))
         return QVariant();
     const GroupRow& row = rows.at(index.row());
     if (role == RecordRole)
@@ -56,29 +51,4 @@ QVariant GroupTableModel::data(const QModelIndex& index, int role) const {
     default:
         return QVariant();
     }
-}
-
-bool GroupTableModel::setData(const QModelIndex& /*index*/, const QVariant& /*value*/, int /*role*/) {
-    return false;
-}
-
-QVariant GroupTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Vertical)
-        return section + 1;
-    switch (section) {
-    case 0:
-        return tr("Название");
-    case 1:
-        return tr("Пользователей");
-    case 2:
-        return tr("Устройств");
-    default:
-        return QVariant();
-    }
-}
-
-Qt::ItemFlags GroupTableModel::flags(const QModelIndex& index) const {
-    return QAbstractTableModel::flags(index);
 }

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "db/records.h"
+#include "db/recordtablemodel.h"
 
-#include <QAbstractTableModel>
 #include <QVector>
 
 class ConfigHandler;
 
 // Read-only table of all groups with their member counts; the administrators' group shows
 // as "Администраторы" with the number of all devices.
-class GroupTableModel : public QAbstractTableModel {
+class GroupTableModel : public RecordTableModel {
     Q_OBJECT
 
 public:
@@ -23,12 +23,10 @@ public:
 
     void reload();
 
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+protected:
+    int recordCount() const override;
 
 private:
     QVector<GroupRow> rows;

@@ -4,7 +4,7 @@
 #include "db/groupnames.h"
 
 UserTableModel::UserTableModel(QObject* parent, ConfigHandler* handler)
-    : QAbstractTableModel(parent)
+    : RecordTableModel(parent, {tr("Имя (логин)"), tr("В группах")})
     , handler(handler) {}
 
 void UserTableModel::reload() {
@@ -25,17 +25,12 @@ void UserTableModel::reload() {
     endResetModel();
 }
 
-int UserTableModel::rowCount(const QModelIndex& parent) const {
-    // a table: cells have no children
-    return parent.isValid() ? 0 : rows.size();
-}
-
-int UserTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 2;
+int UserTableModel::recordCount() const {
+    return rows.size();
 }
 
 QVariant UserTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows.size())
+    if (!isRow(index))
         return QVariant();
     const UserRow& row = rows.at(index.row());
     if (role == RecordRole)
@@ -50,27 +45,4 @@ QVariant UserTableModel::data(const QModelIndex& index, int role) const {
     default:
         return QVariant();
     }
-}
-
-bool UserTableModel::setData(const QModelIndex& /*index*/, const QVariant& /*value*/, int /*role*/) {
-    return false;
-}
-
-QVariant UserTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Vertical)
-        return section + 1;
-    switch (section) {
-    case 0:
-        return tr("Имя (логин)");
-    case 1:
-        return tr("В группах");
-    default:
-        return QVariant();
-    }
-}
-
-Qt::ItemFlags UserTableModel::flags(const QModelIndex& index) const {
-    return QAbstractTableModel::flags(index);
 }

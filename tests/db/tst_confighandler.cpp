@@ -162,6 +162,17 @@ void TestConfigHandler::handlerCanBeCreatedAgain() {
         handler.reset();
     }
     QCOMPARE(MessageLog::lines(), QStringList());
+
+    // a handler that outlives an older one keeps its connection
+    auto older = std::make_unique<ConfigHandler>();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("duplicate connection name")));
+    handler = std::make_unique<ConfigHandler>();
+    handler->setConnectionSettings(TestDb::settings());
+    QCOMPARE(handler->connectToDatabase(), 0);
+    older.reset();
+    QVERIFY(QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)));
+    QVERIFY(handler->database().isOpen());
+    QCOMPARE(handler->getUserId(QStringLiteral("root")), 1);
 }
 
 // ---------------------------------------------------------------- integrity check

@@ -1,0 +1,36 @@
+#include "db/recordtablemodel.h"
+
+RecordTableModel::RecordTableModel(QObject* parent, const QStringList& titles)
+    : QAbstractTableModel(parent)
+    , titles(titles) {}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+    // a table: cells have no children
+    return parent.isValid() ? 0 : recordCount();
+}
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : titles.size();
+}
+
+bool RecordTableModel::setData(const QModelIndex& /*index*/, const QVariant& /*value*/, int /*role*/) {
+    return false;
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    if (section < 0 || section >= titles.size())
+        return QVariant();
+    return titles.at(section);
+}
+
+Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
+    return QAbstractTableModel::flags(index);
+}
+
+bool RecordTableModel::isRow(const QModelIndex& index) const {
+    return index.isValid() && index.model() == this && index.row() < recordCount();
+}
