@@ -15,7 +15,7 @@ struct TDeviceToConfigInfo {
     // Each field ends at its first 0x00 byte, or at its own last byte when it holds none.
     QString imeiText() const;
     QString nameText() const;
-    QByteArray imeiBytes() const;
+    int imeiSize() const;
 
     // A record with the texts cut to their fields (the name at a UTF-8 character boundary).
     static TDeviceToConfigInfo make(const QByteArray& imei, const QByteArray& name);
@@ -77,6 +77,9 @@ private slots:
     QList<TDeviceToConfigInfo> getServerDeviceListPortion(KalvoPacket_t packet);
 
 private:
+    // Appends the records of one portion's payload; the number appended, 0 for a malformed one.
+    static int appendPortion(const QByteArray& payload, QList<TDeviceToConfigInfo>& list);
+
     QByteArray m_buffer;
     bool m_requestPending = false;
     QList<TDeviceToConfigInfo> m_devices;

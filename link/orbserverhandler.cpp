@@ -14,24 +14,19 @@ constexpr int ThreadStopWaitMs = 3000;
 constexpr int SilentPollsBeforeRetry = 3;
 
 // Digits only, as the server sends them; anything else goes through QString's own parsing.
-bool imeiNumber(const QByteArray& text, qint64* value) {
-    if (!text.isEmpty() && text.size() <= 18) {
+bool imeiNumber(const char* text, int size, qint64* value) {
+    if (size > 0 && size <= 18) {
         qint64 v = 0;
-        bool digits = true;
-        for (const char c : text) {
-            if (c < '0' || c > '9') {
-                digits = false;
-                break;
-            }
-            v = v * 10 + (c - '0');
-        }
-        if (digits) {
+        int i = 0;
+        for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i)
+            v = v * 10 + (text[i] - '0');
+        if (i == size) {
             *value = v;
             return true;
         }
     }
     bool ok = false;
-    *value = QString::fromUtf8(text).toLongLong(&ok, 10);
+    *value = QString::fromUtf8(text, size).toLongLong(&ok, 10);
     // A negative number is no IMEI and would turn into a huge unsigned one.
     return ok && *value >= 0;
 }
@@ -70,6 +65,11 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
 }
 
 OrbServerHandler::~OrbServerHandler() {
+    // Nothing the client does while it goes down may reach the handler or the codec any more.
+    QObject::disconnect(m_client, nullptr, this, nullptr);
+    QObject::disconnect(m_client, nullptr, m_parser, nullptr);
+    QObject::disconnect(this, nullptr, m_client, nullptr);
+    QObject::disconnect(m_parser, nullptr, m_client, nullptr);
     m_thread->quit();
     if (!m_thread->wait(ThreadStopWaitMs)) {
         qDebug() << "WARNING: thread DEADLOCKED and TERMINATED!";
@@ -125,10 +125,10 @@ void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
     m_imeiList.reserve(list.size());
     m_devices.reserve(list.size());
     for (const TDeviceToConfigInfo& record : qAsConst(list)) {
-        const QByteArray imei = record.imeiBytes();
-        m_imeiList.append(QString::fromUtf8(imei));
+        const int size = record.imeiSize();
+        m_imeiList.append(QString::fromUtf8(record.imei, size));
         qint64 number = 0;
-        if (imeiNumber(imei, &number)) {
+        if (imeiNumber(record.imei, size, &number)) {
             DeviceInfo device;
             device.imei = quint64(number);
             device.name = record.nameText();

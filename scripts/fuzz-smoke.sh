@@ -11,4 +11,5 @@ cmake --build "$build" --target fuzz_kalvomessageparser -j2
 corpus="$build/fuzz-corpus"
 mkdir -p "$corpus"
 "$build/tests/fuzz/fuzz_kalvomessageparser" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$build/" \
     -print_final_stats=1 "$corpus"

@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // Bitwise CRC-32, independent of the codec's table.
@@ -90,11 +92,12 @@ private slots:
     void resetAbandonsTheTransfer();
     void recordTexts_data();
     void recordTexts();
+    void recordFromLongTexts();
 
 private:
-    KalvoMessageParser* parser = nullptr;
-    QSignalSpy* sent = nullptr;
-    QSignalSpy* lists = nullptr;
+    std::unique_ptr<KalvoMessageParser> parser;
+    std::unique_ptr<QSignalSpy> sent;
+    std::unique_ptr<QSignalSpy> lists;
 
     void fresh();
     QList<TDeviceToConfigInfo> lastList() const {
@@ -107,12 +110,11 @@ void TestKalvoMessageParser::initTestCase() {
 }
 
 void TestKalvoMessageParser::fresh() {
-    delete sent;
-    delete lists;
-    delete parser;
-    parser = new KalvoMessageParser(this);
-    sent = new QSignalSpy(parser, &KalvoMessageParser::sendData);
-    lists = new QSignalSpy(parser, &KalvoMessageParser::devListReceived);
+    sent.reset();
+    lists.reset();
+    parser.reset(new KalvoMessageParser);
+    sent.reset(new QSignalSpy(parser.get(), &KalvoMessageParser::sendData));
+    lists.reset(new QSignalSpy(parser.get(), &KalvoMessageParser::devListReceived));
 }
 
 void TestKalvoMessageParser::crcCheckValue() {
@@ -353,6 +355,15 @@ void TestKalvoMessageParser::recordTexts() {
     const TDeviceToConfigInfo r = lastList().at(0);
     QCOMPARE(r.imeiText(), imei);
     QCOMPARE(r.nameText(), name);
+}
+
+void TestKalvoMessageParser::recordFromLongTexts() {
+    // 30 Cyrillic letters are 60 bytes: the name is cut to whole letters within its 41 bytes.
+    const TDeviceToConfigInfo r =
+        TDeviceToConfigInfo::make("12345678901234567890", QString(30, QChar(0x0416)).toUtf8());
+    QCOMPARE(r.imeiText(), QStringLiteral("1234567890123456"));
+    QCOMPARE(r.nameText(), QString(20, QChar(0x0416)));
+    QCOMPARE(r.name[40], '\0');
 }
 
 QTEST_GUILESS_MAIN(TestKalvoMessageParser)

@@ -217,11 +217,19 @@ void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
     settings.host = host;
     settings.port = port;
     handler.setHostSettings(settings);
+    handler.setTimerIntervalsForTesting(20, 20);
     QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
+    MessageCapture log;
     handler.reconnect();
     QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, 10000);
     QVERIFY(!handler.tcpClient()->isConnected());
     QVERIFY(handler.imeiList().isEmpty());
+    // A first attempt that fails is not repeated by itself: over many reconnect and poll
+    // intervals nothing more happens.
+    QTest::qWait(400);
+    QCOMPARE(updated.count(), 1);
+    QVERIFY(log.count(QStringLiteral("Success connection to TCP server")) == 0);
+    QVERIFY(log.messages().filter(QStringLiteral("Error in TCP connection")).size() <= 1);
 }
 
 void TestOrbServerHandler::destroyedWithoutDeadlockWarning() {

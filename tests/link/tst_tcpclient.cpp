@@ -157,10 +157,10 @@ void TestTcpClient::stateFromAnotherThread() {
     auto* client = new TcpClient;
     client->moveToThread(&worker);
     connect(&worker, &QThread::finished, client, &QObject::deleteLater);
-    worker.start();
     const quint16 port = server.serverPort();
-    QMetaObject::invokeMethod(client,
-                              [client, port] { client->connectToServer(QStringLiteral("127.0.0.1"), port); });
+    connect(&worker, &QThread::started, client,
+            [client, port] { client->connectToServer(QStringLiteral("127.0.0.1"), port); });
+    worker.start();
     QTRY_VERIFY(client->isConnected());
     QTRY_VERIFY(server.hasPendingConnections());
     server.nextPendingConnection()->close();

@@ -80,7 +80,8 @@ int main(int argc, char* argv[]) {
         "Sends a handshake request (type 10) to each client, checks the handshake answer (type 11) and\n"
         "every packet's CRC, and answers each device list request (type 12) with the list in portions\n"
         "(type 13) of exactly 1000 records, ending with a portion of fewer (empty when the count is a\n"
-        "multiple of 1000). Everything it receives is logged on stderr."));
+        "multiple of 1000). The list is the --file devices followed by the --devices generated ones.\n"
+        "Everything it receives is logged on stderr."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("TCP port; 0 picks a free one (default 12345)."),
