@@ -27,6 +27,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
+#include <QTableView>
 
 namespace {
 
@@ -34,6 +35,14 @@ const QString errorTitle = QStringLiteral("Ошибка");
 
 QString settingsKey(const QString& group, const QString& key) {
     return group + key;
+}
+
+// The given width, or more where the header title or a whole sample value would not fit
+// (large desktop fonts).
+void fitColumn(QTableView* view, int column, int width, const QString& sample = QString()) {
+    const int title = view->horizontalHeader()->sectionSizeHint(column);
+    const int value = sample.isEmpty() ? 0 : view->fontMetrics().horizontalAdvance(sample) + 12;
+    view->setColumnWidth(column, qMax(width, qMax(title, value)));
 }
 
 template <typename Record>
@@ -71,8 +80,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->tableView->setModel(devicesProxyModel);
     setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked,
               &MainWindow::on_changeDeviceButton_clicked);
-    ui->tableView->setColumnWidth(0, 150);
-    ui->tableView->setColumnWidth(1, 150);
+    fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
+    fitColumn(ui->tableView, 1, 150);
     // Sorting starts on the first header click; until then the rows keep the database's order.
     ui->tableView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     ui->tableView->setSortingEnabled(true);
@@ -82,8 +91,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->usersView->setModel(usersModel);
     setupView(ui->usersView, &MainWindow::on_removeUserButton_clicked,
               &MainWindow::on_changeUserButton_clicked);
-    ui->usersView->setColumnWidth(0, 150);
-    ui->usersView->setColumnWidth(1, 250);
+    fitColumn(ui->usersView, 0, 150);
+    fitColumn(ui->usersView, 1, 250);
     connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkUsersButtonsState);
 
@@ -91,9 +100,9 @@ MainWindow::MainWindow(QWidget* parent)
     setupView(ui->groupsView, &MainWindow::on_removeGroupButton_clicked,
               &MainWindow::on_changeGroupButton_clicked);
     ui->groupsView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    ui->groupsView->setColumnWidth(0, 150);
-    ui->groupsView->setColumnWidth(1, 100);
-    ui->groupsView->setColumnWidth(2, 100);
+    fitColumn(ui->groupsView, 0, 150);
+    fitColumn(ui->groupsView, 1, 100);
+    fitColumn(ui->groupsView, 2, 100);
     connect(ui->groupsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkGroupsButtonsState);
 
@@ -129,9 +138,8 @@ MainWindow::~MainWindow() {
     delete configHandler;
 }
 
-void MainWindow::setupView(QAbstractItemView* view, void (MainWindow::*onDelete)(),
+void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
                            void (MainWindow::*onChange)()) {
-    auto* table = static_cast<QTableView*>(view);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->verticalHeader()->setDefaultSectionSize(table->verticalHeader()->minimumSectionSize());

@@ -12,8 +12,8 @@ class ConnectionStateWidget;
 class DevicesTableModel;
 class GroupTableModel;
 class OrbServerHandler;
-class QAbstractItemView;
 class QSortFilterProxyModel;
+class QTableView;
 class UserTableModel;
 struct DeviceInfo;
 
@@ -62,7 +62,7 @@ private:
     void checkRootPassword();
     void updateModels();
 
-    void setupView(QAbstractItemView* view, void (MainWindow::*onDelete)(), void (MainWindow::*onChange)());
+    void setupView(QTableView* table, void (MainWindow::*onDelete)(), void (MainWindow::*onChange)());
     bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
     void addDevicesInBulk(const QVector<DeviceInfo>& devices);
     void showLoadError(const QString& err);

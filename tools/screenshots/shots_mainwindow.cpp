@@ -84,7 +84,7 @@ bool mainWindowShots(ScreenshotContext& c) {
     part<QPushButton>(&window, "deleteDeviceButton")->click();
 
     auto* filter = part<QLineEdit>(&window, "filterEdit");
-    filter->setText(QStringLiteral("Такси"));
+    filter->setText(QStringLiteral("Диспетчеры"));
     emit filter->textEdited(filter->text());
     ok &= c.save(&window, QStringLiteral("main-devices-filtered"));
 
