@@ -39,7 +39,7 @@ cleanup() {
         kill "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
     fi
-    bash tools/mariadb-local.sh stop "$demo/mariadb" || true
+    bash "$root/tools/mariadb-local.sh" stop "$demo/mariadb" || true
     echo "== demo services stopped"
 }
 trap cleanup EXIT
