@@ -296,6 +296,17 @@ bool MainWindow::connectionLost() {
     return true;
 }
 
+// Shows why a change was refused and reloads the tables, unless the database is gone.
+void MainWindow::afterChange(bool ok, const QString& error) {
+    if (!ok) {
+        if (connectionLost())
+            return;
+        if (!error.isEmpty())
+            showError(error);
+    }
+    updateModels();
+}
+
 void MainWindow::saveSettingsToFile() {
     const SqlConnectionSettings sql = configHandler->connectionSettings();
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_IP), sql.ip);
@@ -330,12 +341,7 @@ void MainWindow::on_addDeviceButton_clicked() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString error;
-    if (!configHandler->addDevice(dialog.getDeviceInfo(), error)) {
-        if (connectionLost())
-            return;
-        showError(error);
-    }
-    updateModels();
+    afterChange(configHandler->addDevice(dialog.getDeviceInfo(), error), error);
 }
 
 void MainWindow::on_changeDeviceButton_clicked() {
@@ -347,13 +353,7 @@ void MainWindow::on_changeDeviceButton_clicked() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString error;
-    if (!configHandler->updateDevice(dialog.getDeviceInfo(), error)) {
-        if (connectionLost())
-            return;
-        if (!error.isEmpty())
-            showError(error);
-    }
-    updateModels();
+    afterChange(configHandler->updateDevice(dialog.getDeviceInfo(), error), error);
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {
@@ -410,13 +410,7 @@ void MainWindow::on_changeUserButton_clicked() {
         user = dialog.getUserInfo();
     }
     QString error;
-    if (!configHandler->updateUser(user, error)) {
-        if (connectionLost())
-            return;
-        if (!error.isEmpty())
-            showError(error);
-    }
-    updateModels();
+    afterChange(configHandler->updateUser(user, error), error);
 }
 
 void MainWindow::on_removeUserButton_clicked() {

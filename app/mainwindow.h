@@ -68,6 +68,7 @@ private:
     void showLoadError(const QString& err);
     void showConnectFailure();
     bool connectionLost();
+    void afterChange(bool ok, const QString& error);
 
     Ui::MainWindow* ui;
     ConfigHandler* configHandler;
