@@ -49,6 +49,13 @@ public:
     ~ModalAnswerer() override { active = previous; }
 
     bool done() const { return steps.isEmpty(); }
+    QString pending() const {
+        QStringList names;
+        for (const Step& step : steps)
+            names << QString::fromLatin1(step.className);
+        return QStringLiteral("still waiting for: ") + names.join(QStringLiteral(", ")) + QLatin1Char('\n') +
+               problems.join(QLatin1Char('\n'));
+    }
     QStringList problems;
     QStringList boxTexts; // text of every message box seen, in order
 
