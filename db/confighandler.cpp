@@ -32,6 +32,8 @@ const QString ERR_DEVICE_GROUPS = QStringLiteral("Не удалось присв
 // 65535 placeholders in one prepared statement.
 constexpr int DEVICE_BATCH = 2000;
 constexpr int MAX_PLACEHOLDERS = 60000;
+// Ids per DELETE: beyond about 10,000 listed ids the server stops using the key and scans the table.
+constexpr int DELETE_CHUNK = 5000;
 
 // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
@@ -180,6 +182,8 @@ int ConfigHandler::connectToDatabase() {
     db.setPassword(password);
     // Work on the database the settings name; only an empty name means the server's default one.
     db.setDatabaseName(dbName.isEmpty() ? DB_NAME : dbName);
+    // An unreachable host fails after a few seconds instead of the system's TCP timeout.
+    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     if (!db.open()) {
         qDebug() << db.lastError();
         return 1;
@@ -394,20 +398,23 @@ QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
 
 // ---------------------------------------------------------------- shared helpers
 
-// True when a row other than `exceptId` has `value` in `column`; false on no row.
-// Returns false and sets *failed when the check itself cannot run.
-bool ConfigHandler::rowExists(const QString& table, const QString& column, const QVariant& value,
-                              int exceptId, bool* failed) {
+// True when no row other than `exceptId` has `value` in `column`. When one has, `error`
+// becomes `takenText`; when the check itself cannot run, `error` stays as it was.
+bool ConfigHandler::isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
+                           QString& error, const QString& takenText) {
     QSqlQuery q(db);
-    bool ok;
-    if (exceptId > 0)
-        ok = run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
-                 {value, exceptId});
-    else
-        ok = run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, column), {value});
-    if (failed)
-        *failed = !ok;
-    return ok && q.next();
+    const bool ok =
+        exceptId > 0
+            ? run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
+                  {value, exceptId})
+            : run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, column), {value});
+    if (!ok)
+        return false;
+    if (q.next()) {
+        error = takenText;
+        return false;
+    }
+    return true;
 }
 
 // Inserts (owner, group) pairs one by one with INSERT IGNORE; stops at the first failure.
@@ -432,12 +439,7 @@ bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int
 // ---------------------------------------------------------------- users and groups
 
 bool ConfigHandler::addUser(const UserInfo& user, QString& error) {
-    bool failed = false;
-    if (rowExists(TABLE_USERS, COL_USER_LOGIN, text(user.login), 0, &failed)) {
-        error = ERR_USER_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_USERS, COL_USER_LOGIN, text(user.login), 0, error, ERR_USER_EXISTS))
         return false;
 
     QSqlQuery q(db);
@@ -464,12 +466,7 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
         qDebug() << "нельзя переименовать админа";
         return false;
     }
-    bool failed = false;
-    if (rowExists(TABLE_USERS, COL_USER_LOGIN, text(user.login), user.id, &failed)) {
-        error = ERR_USER_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_USERS, COL_USER_LOGIN, text(user.login), user.id, error, ERR_USER_EXISTS))
         return false;
 
     QSqlQuery q(db);
@@ -514,12 +511,7 @@ bool ConfigHandler::removeUserGroups(int userId) {
 }
 
 bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
-    bool failed = false;
-    if (rowExists(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), 0, &failed)) {
-        error = ERR_GROUP_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), 0, error, ERR_GROUP_EXISTS))
         return false;
 
     QSqlQuery q(db);
@@ -543,12 +535,7 @@ bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
         qDebug() << "нельзя переименовать группу админа";
         return true;
     }
-    bool failed = false;
-    if (rowExists(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), group.id, &failed)) {
-        error = ERR_GROUP_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), group.id, error, ERR_GROUP_EXISTS))
         return false;
     QSqlQuery q(db);
     return run(q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
@@ -594,12 +581,7 @@ bool ConfigHandler::removeGroupUsers(int groupId) {
 // ---------------------------------------------------------------- devices
 
 bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
-    bool failed = false;
-    if (rowExists(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), 0, &failed)) {
-        error = ERR_DEVICE_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), 0, error, ERR_DEVICE_EXISTS))
         return false;
 
     QSqlQuery q(db);
@@ -772,12 +754,7 @@ int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress
 }
 
 bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
-    bool failed = false;
-    if (rowExists(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), device.id, &failed)) {
-        error = ERR_DEVICE_EXISTS;
-        return false;
-    }
-    if (failed)
+    if (!isFree(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), device.id, error, ERR_DEVICE_EXISTS))
         return false;
 
     QSqlQuery q(db);
@@ -805,8 +782,8 @@ bool ConfigHandler::deleteDevice(int id) {
 
 int ConfigHandler::deleteDevices(const QVector<int>& ids) {
     int deleted = 0;
-    for (int from = 0; from < ids.size(); from += MAX_PLACEHOLDERS) {
-        const int to = std::min<int>(ids.size(), from + MAX_PLACEHOLDERS);
+    for (int from = 0; from < ids.size(); from += DELETE_CHUNK) {
+        const int to = std::min<int>(ids.size(), from + DELETE_CHUNK);
         QVariantList values;
         for (int i = from; i < to; ++i)
             values << ids.at(i);

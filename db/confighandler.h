@@ -84,8 +84,8 @@ private:
     void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
                       const QString& groupColumn);
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
-    bool rowExists(const QString& table, const QString& column, const QVariant& value, int exceptId,
-                   bool* failed);
+    bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
+                QString& error, const QString& takenText);
     bool insertMemberships(const QString& table, const QString& ownerColumn, const QString& groupColumn,
                            int ownerId, const QVector<int>& groupIds);
     bool deleteWhere(const QString& table, const QString& column, int value);
