@@ -116,6 +116,27 @@ inline void typeText(QWidget* widget, const QString& text) {
     }
 }
 
+// Presses OK. With an error expected, checks that exactly that error box showed and the dialog
+// stayed open; without, that no box showed and the dialog was accepted. Callers return when
+// QTest::currentTestFailed().
+inline void pressOk(QDialog* dialog, const QString& error, bool boxHasParent = true) {
+    ModalAnswerer answers;
+    if (!error.isEmpty())
+        answers.expectMessage();
+    okButton(dialog)->click();
+    QVERIFY(answers.allAnswered());
+    QVERIFY2(answers.unexpected.isEmpty(), qPrintable(answers.unexpected.value(0).text));
+    if (error.isEmpty()) {
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        return;
+    }
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen.at(0).title, QStringLiteral("Ошибка"));
+    QCOMPARE(answers.seen.at(0).text, error);
+    QCOMPARE(answers.seen.at(0).hasParent, boxHasParent);
+    QVERIFY(dialog->isVisible());
+}
+
 // Toggles a row's check box the way a user does with the keyboard.
 inline void toggleRow(QAbstractItemView* view, int row) {
     view->setFocus();

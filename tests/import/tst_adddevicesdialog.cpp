@@ -48,7 +48,6 @@ private slots:
     void nothingCheckedGivesNothing();
     void addNewGroup_data();
     void addNewGroup();
-    void buttonsCloseTheDialog();
 
 private:
     std::unique_ptr<ConfigHandler> handler;
@@ -233,15 +232,6 @@ void TestAddDevicesDialog::addNewGroup() {
                                                  {QStringLiteral("Drivers"), drivers, false, true},
                                                  {QStringLiteral("Trucks"), trucks, false, true},
                                                  {name, id, false, true}}));
-}
-
-void TestAddDevicesDialog::buttonsCloseTheDialog() {
-    AddDevicesDialog dialog(nullptr, handler.get());
-    dialog.setDevices(sampleDevices());
-    QVERIFY(showDialog(&dialog));
-    child<QDialogButtonBox>(&dialog, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(!dialog.isVisible());
 }
 
 QTEST_MAIN(TestAddDevicesDialog)

@@ -24,7 +24,8 @@
 #include <utility>
 #include <vector>
 
-bool loadSampleData(QSqlDatabase& db, const QString& schemaFile, QString* error);
+bool loadSampleData(QSqlDatabase& db, const SqlConnectionSettings& settings, const QString& schemaFile,
+                    QString* error);
 
 namespace {
 
@@ -57,6 +58,29 @@ void stopServer(const QString& dir) {
 bool registerScreenshotSection(const char* name, const ScreenshotSection& section) {
     sections().emplace_back(QString::fromUtf8(name), section);
     return true;
+}
+
+ConfigHandler* ScreenshotContext::handler() {
+    if (ownHandler)
+        return ownHandler.get();
+    auto made = std::make_unique<ConfigHandler>();
+    made->setConnectionSettings(settings);
+    if (made->connectToDatabase() != 0) {
+        qCritical().noquote() << "cannot connect:" << made->lastErrorText();
+        return nullptr;
+    }
+    try {
+        made->checkDatabase();
+    } catch (const QString& e) {
+        qCritical().noquote() << "database check failed:" << e;
+        return nullptr;
+    }
+    ownHandler = std::move(made);
+    return ownHandler.get();
+}
+
+void ScreenshotContext::dropHandler() {
+    ownHandler.reset();
 }
 
 bool ScreenshotContext::save(QWidget* widget, const QString& name) {
@@ -185,7 +209,7 @@ int main(int argc, char* argv[]) {
                 !q.exec(QStringLiteral("USE `%1`").arg(name)))
                 error = q.lastError().text();
             else
-                loadSampleData(setup, QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"), &error);
+                loadSampleData(setup, settings, QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"), &error);
         }
         setup.close();
         setup = QSqlDatabase();
@@ -197,20 +221,9 @@ int main(int argc, char* argv[]) {
     }
 
     if (rc == 0) {
-        ConfigHandler handler;
-        handler.setConnectionSettings(settings);
-        if (handler.connectToDatabase() != 0) {
-            qCritical().noquote() << "cannot connect:" << handler.lastErrorText();
+        context.settings = settings;
+        if (!context.handler())
             rc = 1;
-        } else {
-            try {
-                handler.checkDatabase();
-            } catch (const QString& e) {
-                qCritical().noquote() << "database check failed:" << e;
-                rc = 1;
-            }
-        }
-        context.handler = &handler;
         const QStringList wanted = cli.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         for (const auto& s : sections()) {
             if (rc != 0 || (!wanted.isEmpty() && !wanted.contains(s.first)))
@@ -220,6 +233,7 @@ int main(int argc, char* argv[]) {
             if (!s.second(context))
                 rc = 1;
         }
+        context.dropHandler();
     }
     for (const QString& path : qAsConst(context.written))
         out << path << '\n';

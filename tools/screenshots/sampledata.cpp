@@ -1,7 +1,8 @@
 // The sample rows the pictures show: a few groups, users and devices with memberships.
 
-#include <QFile>
-#include <QRegularExpression>
+#include "db/confighandler.h"
+
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -9,24 +10,6 @@
 #include <QVariant>
 
 namespace {
-
-QStringList statements(const QString& schemaFile) {
-    QFile file(schemaFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (!line.trimmed().startsWith(QLatin1String("--")))
-            text += line + QLatin1Char('\n');
-    }
-    QStringList list;
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral(";\\s*\\n")))) {
-        if (!part.trimmed().isEmpty())
-            list << part.trimmed();
-    }
-    return list;
-}
 
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values, QString* error) {
     q.prepare(sql);
@@ -40,19 +23,26 @@ bool run(QSqlQuery& q, const QString& sql, const QVariantList& values, QString* 
 
 } // namespace
 
-bool loadSampleData(QSqlDatabase& db, const QString& schemaFile, QString* error) {
-    const QStringList schema = statements(schemaFile);
-    if (schema.isEmpty()) {
-        *error = QStringLiteral("cannot read ") + schemaFile;
+bool loadSampleData(QSqlDatabase& db, const SqlConnectionSettings& settings, const QString& schemaFile,
+                    QString* error) {
+    // The schema goes through the server's own client, which knows its statement syntax.
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MYSQL_PWD"), settings.password);
+    client.setProcessEnvironment(env);
+    client.setStandardInputFile(schemaFile);
+    client.start(QStringLiteral("mariadb"),
+                 {QStringLiteral("--no-defaults"), QStringLiteral("--protocol=TCP"), QStringLiteral("-h"),
+                  settings.ip, QStringLiteral("-P"), QString::number(settings.port), QStringLiteral("-u"),
+                  settings.user, settings.db});
+    if (!client.waitForFinished(60000) || client.exitStatus() != QProcess::NormalExit ||
+        client.exitCode() != 0) {
+        *error =
+            QStringLiteral("loading %1 failed: %2 %3")
+                .arg(schemaFile, client.errorString(), QString::fromLocal8Bit(client.readAllStandardError()));
         return false;
     }
     QSqlQuery q(db);
-    for (const QString& sql : schema) {
-        if (!q.exec(sql)) {
-            *error = sql + QStringLiteral(": ") + q.lastError().text();
-            return false;
-        }
-    }
 
     const QStringList groups{QStringLiteral("Водители"), QStringLiteral("Диспетчеры"),
                              QStringLiteral("Курьеры"), QStringLiteral("Грузовики"),

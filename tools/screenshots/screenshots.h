@@ -1,23 +1,34 @@
 #pragma once
 
+#include "db/confighandler.h"
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
-class ConfigHandler;
 class QWidget;
 
-// What a section gets: a handler connected to a database with sample rows (see
-// sampledata.cpp for what is in it) and the folder for the pictures.
+// What a section gets: a database with sample rows (see sampledata.cpp for what is in it)
+// and the folder for the pictures.
 struct ScreenshotContext {
-    ConfigHandler* handler = nullptr;
+    SqlConnectionSettings settings; // of the sample database
     QDir outDir;
     QStringList written;
 
+    // A handler connected to the sample database and checked, made on first use; null when
+    // that fails. ConfigHandlers share Qt's default connection, so only one may live at a
+    // time: a section whose window makes its own handler calls dropHandler() first.
+    ConfigHandler* handler();
+    void dropHandler();
+
     // Shows the widget offscreen, lets it lay itself out and writes <name>.png.
     bool save(QWidget* widget, const QString& name);
+
+private:
+    std::unique_ptr<ConfigHandler> ownHandler;
 };
 
 // A section renders some windows; it returns false when one could not be written.

@@ -47,17 +47,18 @@ int groupId(ConfigHandler* handler, const QString& name) {
 bool groupDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        GroupEditDialog d(nullptr, c.handler, GroupInfo());
+        GroupEditDialog d(nullptr, c.handler(), GroupInfo());
         ok &= c.save(&d, QStringLiteral("group-add"));
         ok &= saveErrorBox(c, &d, QStringLiteral("group-add-error"));
     }
     {
-        const GroupInfo g{groupId(c.handler, QStringLiteral("Диспетчеры")), QStringLiteral("Диспетчеры")};
-        GroupEditDialog d(nullptr, c.handler, g);
+        const GroupInfo g{groupId(c.handler(), QStringLiteral("Диспетчеры")), QStringLiteral("Диспетчеры")};
+        GroupEditDialog d(nullptr, c.handler(), g);
         ok &= c.save(&d, QStringLiteral("group-edit"));
     }
     {
-        GroupEditDialog d(nullptr, c.handler, GroupInfo{c.handler->adminGroupId(), QStringLiteral("Admin")});
+        GroupEditDialog d(nullptr, c.handler(),
+                          GroupInfo{c.handler()->adminGroupId(), QStringLiteral("Admin")});
         ok &= c.save(&d, QStringLiteral("group-edit-admin"));
     }
     return ok;
@@ -66,19 +67,19 @@ bool groupDialogs(ScreenshotContext& c) {
 bool deviceDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        DeviceEditDialog d(nullptr, c.handler, DeviceInfo());
+        DeviceEditDialog d(nullptr, c.handler(), DeviceInfo());
         d.setCompleterList({QStringLiteral("354017110000001"), QStringLiteral("354017110001014")});
         ok &= c.save(&d, QStringLiteral("device-add"));
         part<QLineEdit>(&d, "imeiEdit")->setText(QStringLiteral("35401711"));
         ok &= saveErrorBox(c, &d, QStringLiteral("device-add-error"));
     }
     {
-        const QVector<DeviceInfo> devices = c.handler->getDevices();
+        const QVector<DeviceInfo> devices = c.handler()->getDevices();
         DeviceInfo device = devices.value(1);
-        DeviceEditDialog d(nullptr, c.handler, device);
+        DeviceEditDialog d(nullptr, c.handler(), device);
         ok &= c.save(&d, QStringLiteral("device-edit"));
         device.forAll = true;
-        DeviceEditDialog forAll(nullptr, c.handler, device);
+        DeviceEditDialog forAll(nullptr, c.handler(), device);
         ok &= c.save(&forAll, QStringLiteral("device-edit-for-all"));
     }
     return ok;
@@ -87,14 +88,14 @@ bool deviceDialogs(ScreenshotContext& c) {
 bool userDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        RegistrationDialog d(nullptr, QStringLiteral("Новый пользователь"), c.handler, UserInfo());
+        RegistrationDialog d(nullptr, QStringLiteral("Новый пользователь"), c.handler(), UserInfo());
         ok &= c.save(&d, QStringLiteral("registration-add"));
         part<QCheckBox>(&d, "showGroups")->click();
         ok &= c.save(&d, QStringLiteral("registration-add-groups"));
     }
     {
-        const UserInfo user = c.handler->getUser(3);
-        RegistrationDialog d(nullptr, QStringLiteral("Пользователь %1").arg(user.login), c.handler, user);
+        const UserInfo user = c.handler()->getUser(3);
+        RegistrationDialog d(nullptr, QStringLiteral("Пользователь %1").arg(user.login), c.handler(), user);
         ok &= c.save(&d, QStringLiteral("registration-edit"));
         part<QCheckBox>(&d, "changePw")->click();
         part<QCheckBox>(&d, "showGroups")->click();
@@ -119,7 +120,7 @@ bool addDevicesDialog(ScreenshotContext& c) {
         devices << DeviceInfo{
             0, 860000000000000ULL + quint64(i) * 12347, names.at(i % names.size()), {}, false};
     bool ok = true;
-    AddDevicesDialog d(nullptr, c.handler);
+    AddDevicesDialog d(nullptr, c.handler());
     d.setDevices(devices);
     auto* table = part<QAbstractItemView>(&d, "deviceList");
     for (int row : {0, 2, 3, 7})
@@ -135,6 +136,8 @@ bool addDevicesDialog(ScreenshotContext& c) {
 }
 
 bool runDialogs(ScreenshotContext& c) {
+    if (!c.handler())
+        return false;
     return groupDialogs(c) & deviceDialogs(c) & userDialogs(c) & addDevicesDialog(c);
 }
 
