@@ -1,6 +1,4 @@
 // The main window with sample data, its connection dialogs and the deletion question.
-// Runs after the dialog sections: the window opens the database connection of its own,
-// which takes over Qt's default connection from the tool's handler.
 
 #include "screenshots.h"
 
@@ -35,7 +33,7 @@ bool mainWindowShots(ScreenshotContext& c) {
     // The window reads its connection from settings.conf: point it at the sample database.
     QTemporaryDir dir;
     CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME));
-    const SqlConnectionSettings sql = c.handler->connectionSettings();
+    const SqlConnectionSettings& sql = c.settings;
     CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
     CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
     CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
@@ -43,9 +41,11 @@ bool mainWindowShots(ScreenshotContext& c) {
     CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
     bool rootDefault = false;
     try {
-        rootDefault = c.handler->checkDatabase();
+        rootDefault = c.handler() && c.handler()->checkDatabase();
     } catch (const QString&) {
     }
+    // The window makes its own handler on Qt's default connection.
+    c.dropHandler();
 
     bool ok = true;
     MainWindow window;
