@@ -336,24 +336,26 @@ bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool
 // ---- devices
 
 void MainWindow::on_addDeviceButton_clicked() {
-    DeviceEditDialog dialog(this, configHandler, DeviceInfo());
-    dialog.setCompleterList(orbServerHandler->imeiList());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    QString error;
-    afterChange(configHandler->addDevice(dialog.getDeviceInfo(), error), error);
+    editDevice(DeviceInfo());
 }
 
 void MainWindow::on_changeDeviceButton_clicked() {
     const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
-        return;
-    DeviceEditDialog dialog(this, configHandler, recordOf<DeviceInfo>(rows.first()));
+    if (!rows.isEmpty())
+        editDevice(recordOf<DeviceInfo>(rows.first()));
+}
+
+// A new device (id 0) is added, a stored one updated.
+void MainWindow::editDevice(const DeviceInfo& device) {
+    DeviceEditDialog dialog(this, configHandler, device);
     dialog.setCompleterList(orbServerHandler->imeiList());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    const DeviceInfo edited = dialog.getDeviceInfo();
     QString error;
-    afterChange(configHandler->updateDevice(dialog.getDeviceInfo(), error), error);
+    const bool ok =
+        device.id == 0 ? configHandler->addDevice(edited, error) : configHandler->updateDevice(edited, error);
+    afterChange(ok, error);
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {

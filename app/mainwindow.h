@@ -69,6 +69,7 @@ private:
     void showConnectFailure();
     bool connectionLost();
     void afterChange(bool ok, const QString& error);
+    void editDevice(const DeviceInfo& device);
 
     Ui::MainWindow* ui;
     ConfigHandler* configHandler;
