@@ -5,7 +5,8 @@
 #include <QVariant>
 
 // The process-wide settings file. Created on first use, never deleted.
-class CSettings : public QSettings {
+class CSettings : public QSettings
+{
 public:
     ~CSettings() override = default;
 
