@@ -1,0 +1,26 @@
+#pragma once
+
+#include "db/confighandler.h"
+#include "link/orbserverhandler.h"
+
+#include <QDialog>
+
+namespace Ui {
+class ConnectionSettingsDialog;
+}
+
+// Asks for the database connection and/or the tracking server's endpoint.
+class ConnectionSettingsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    ConnectionSettingsDialog(QWidget* parent, const SqlConnectionSettings& dbSettings,
+                             const OrbHostSettings& orbSettings, bool showDb, bool showOrb);
+    ~ConnectionSettingsDialog() override;
+
+    SqlConnectionSettings getDbSettings() const;
+    OrbHostSettings getOrbSettings() const;
+
+private:
+    Ui::ConnectionSettingsDialog* ui;
+};

@@ -1,0 +1,47 @@
+#include "app/connectionstatewidget.h"
+
+#include "ui_connectionstatewidget.h"
+
+void initOrbIcons() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    Q_UNUSED(done)
+}
+
+namespace {
+// The form loads connect.png in setupUi, so the resources must be there first.
+QWidget* withIcons(QWidget* parent) {
+    initOrbIcons();
+    return parent;
+}
+} // namespace
+
+ConnectionStateWidget::ConnectionStateWidget(QWidget* parent)
+    : QWidget(withIcons(parent))
+    , ui(new Ui::ConnectionStateWidget) {
+    ui->setupUi(this);
+    onlinePixmap.load(QStringLiteral(":/icons/icons/online.png"));
+    offlinePixmap.load(QStringLiteral(":/icons/icons/offline.png"));
+}
+
+ConnectionStateWidget::~ConnectionStateWidget() {
+    delete ui;
+}
+
+void ConnectionStateWidget::setConnected(bool connected) {
+    ui->iconLabel->setPixmap(connected ? onlinePixmap : offlinePixmap);
+}
+
+void ConnectionStateWidget::setText(const QString& text) {
+    ui->textLabel->setText(text);
+}
+
+void ConnectionStateWidget::setExtText(const QString& text) {
+    ui->extTextLabel->setText(text);
+}
+
+QPushButton* ConnectionStateWidget::connectionButton() const {
+    return ui->connectionBtn;
+}

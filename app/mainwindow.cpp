@@ -1,0 +1,590 @@
+#include "app/mainwindow.h"
+
+#include "app/connectionsettingsdialog.h"
+#include "app/connectionstatewidget.h"
+#include "app/constants.h"
+#include "app/csettings.h"
+#include "db/confighandler.h"
+#include "db/devicestablemodel.h"
+#include "db/grouptablemodel.h"
+#include "db/usertablemodel.h"
+#include "dialogs/deviceeditdialog.h"
+#include "dialogs/groupeditdialog.h"
+#include "dialogs/passwordedit.h"
+#include "dialogs/registrationdialog.h"
+#include "import/adddevicesdialog.h"
+#include "link/orbserverhandler.h"
+#include "link/tcpclient.h"
+#include "ui_mainwindow.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+
+namespace {
+
+const QString errorTitle = QStringLiteral("Ошибка");
+
+QString settingsKey(const QString& group, const QString& key) {
+    return group + key;
+}
+
+// The given width, or more where the header title or a whole sample value would not fit
+// (large desktop fonts).
+void fitColumn(QTableView* view, int column, int width, const QString& sample = QString()) {
+    const int title = view->horizontalHeader()->sectionSizeHint(column);
+    const int value = sample.isEmpty() ? 0 : view->fontMetrics().horizontalAdvance(sample) + 12;
+    view->setColumnWidth(column, qMax(width, qMax(title, value)));
+}
+
+template <typename Record>
+Record recordOf(const QModelIndex& index) {
+    return index.data(RecordRole).value<Record>();
+}
+
+template <typename Record>
+QVector<int> idsOf(const QModelIndexList& rows) {
+    QVector<int> ids;
+    ids.reserve(rows.size());
+    for (const QModelIndex& row : rows)
+        ids.append(recordOf<Record>(row).id);
+    return ids;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , configHandler(new ConfigHandler)
+    , orbServerHandler(new OrbServerHandler) {
+    initOrbIcons();
+    ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/icons/orb-admin.png")));
+
+    devicesModel = new DevicesTableModel(this, configHandler);
+    groupsModel = new GroupTableModel(this, configHandler);
+    usersModel = new UserTableModel(this, configHandler);
+
+    devicesProxyModel = new QSortFilterProxyModel(this);
+    devicesProxyModel->setSourceModel(devicesModel);
+    devicesProxyModel->setFilterKeyColumn(-1);
+    ui->tableView->setModel(devicesProxyModel);
+    setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked,
+              &MainWindow::on_changeDeviceButton_clicked);
+    fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
+    fitColumn(ui->tableView, 1, 150);
+    // Sorting starts on the first header click; until then the rows keep the database's order.
+    ui->tableView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    ui->tableView->setSortingEnabled(true);
+    connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::checkButtonsState);
+
+    ui->usersView->setModel(usersModel);
+    setupView(ui->usersView, &MainWindow::on_removeUserButton_clicked,
+              &MainWindow::on_changeUserButton_clicked);
+    fitColumn(ui->usersView, 0, 150);
+    fitColumn(ui->usersView, 1, 250);
+    connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::checkUsersButtonsState);
+
+    ui->groupsView->setModel(groupsModel);
+    setupView(ui->groupsView, &MainWindow::on_removeGroupButton_clicked,
+              &MainWindow::on_changeGroupButton_clicked);
+    ui->groupsView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    fitColumn(ui->groupsView, 0, 150);
+    fitColumn(ui->groupsView, 1, 100);
+    fitColumn(ui->groupsView, 2, 100);
+    connect(ui->groupsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::checkGroupsButtonsState);
+
+    orbStateWidget = new ConnectionStateWidget(this);
+    sqlStateWidget = new ConnectionStateWidget(this);
+    connect(orbStateWidget->connectionButton(), &QPushButton::clicked, this, &MainWindow::reconnectToOrb);
+    connect(sqlStateWidget->connectionButton(), &QPushButton::clicked, this, &MainWindow::reconnectToDb);
+    ui->statusbar->addWidget(sqlStateWidget);
+    ui->statusbar->addWidget(orbStateWidget);
+
+    SqlConnectionSettings sql;
+    sql.ip = CSettings::readValue(settingsKey(SQL_GROUP, KEY_IP), QStringLiteral("127.0.0.1")).toString();
+    sql.port = CSettings::readValue(settingsKey(SQL_GROUP, KEY_PORT), 3306).toInt();
+    sql.db = CSettings::readValue(settingsKey(SQL_GROUP, KEY_DB), DB_NAME).toString();
+    sql.user = CSettings::readValue(settingsKey(SQL_GROUP, KEY_USER), QString()).toString();
+    sql.password = CSettings::readValue(settingsKey(SQL_GROUP, KEY_PASSWORD), QString()).toString();
+    configHandler->setConnectionSettings(sql);
+
+    OrbHostSettings orb;
+    orb.host = CSettings::readValue(settingsKey(ORB_GROUP, KEY_IP), QStringLiteral("127.0.0.1")).toString();
+    orb.port = CSettings::readValue(settingsKey(ORB_GROUP, KEY_PORT), 12345).toInt();
+    orbServerHandler->setHostSettings(orb);
+
+    connect(orbServerHandler, &OrbServerHandler::hostStateUpdated, this, &MainWindow::checkConnectionStates);
+}
+
+MainWindow::~MainWindow() {
+    delete ui;
+    ui = nullptr;
+    saveSettingsToFile();
+    // The window is the last thing the program destroys: the link and the database go with it.
+    delete orbServerHandler;
+    delete configHandler;
+}
+
+void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
+                           void (MainWindow::*onChange)()) {
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->verticalHeader()->setDefaultSectionSize(table->verticalHeader()->minimumSectionSize());
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(table, &QAbstractItemView::doubleClicked, this, onChange);
+    deleteSlots.insert(table, onDelete);
+    table->installEventFilter(this);
+}
+
+// The Delete key in a table starts the same deletion as its delete button.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        const auto slot = deleteSlots.constFind(watched);
+        if (slot != deleteSlots.constEnd()) {
+            (this->*slot.value())();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::loadDatabase() {
+    try {
+        orbServerHandler->reconnect();
+        checkConnectionStates();
+        if (!editConnectionSettings()) {
+            ui->centralwidget->setEnabled(false);
+            return;
+        }
+        checkConnectionStates();
+        if (!tryConnectToDatabase()) {
+            ui->centralwidget->setEnabled(false);
+            return;
+        }
+        databaseLost = false;
+        ui->centralwidget->setEnabled(true);
+        ui->statusbar->showMessage(QString());
+        checkConnectionStates();
+        checkRootPassword();
+        updateModels();
+    } catch (const QString& err) {
+        showLoadError(err);
+    }
+}
+
+void MainWindow::showLoadError(const QString& err) {
+    showError(QStringLiteral("Произошла ошибка при загрузке БД.\n") + err +
+              QStringLiteral("\nПроверьте правильность инициализации базы данных.\nВозможно указано неверное "
+                             "название БД, либо Orb сервер не был запущен для её инициализации.\n"));
+}
+
+bool MainWindow::editConnectionSettings() {
+    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(),
+                                    orbServerHandler->hostSettings(), true, true);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    configHandler->setConnectionSettings(dialog.getDbSettings());
+    orbServerHandler->setHostSettings(dialog.getOrbSettings());
+    return true;
+}
+
+bool MainWindow::tryConnectToDatabase() {
+    if (configHandler->connectToDatabase() == 0)
+        return true;
+    showConnectFailure();
+    return false;
+}
+
+void MainWindow::showConnectFailure() {
+    QMessageBox::question(
+        this, QStringLiteral("Внимание"),
+        QStringLiteral("Не удалось подключиться к серверу: %1").arg(configHandler->lastErrorText()),
+        QMessageBox::Yes);
+}
+
+void MainWindow::checkRootPassword() {
+    if (!configHandler->checkDatabase())
+        return;
+    PasswordEdit dialog;
+    dialog.setHeader(QStringLiteral(
+        "У администратора root установлен пароль по умолчанию, для безопасности нужно его сменить:"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    UserInfo root;
+    root.id = 1;
+    root.login = QStringLiteral("root");
+    root.password = configHandler->hashPassword(dialog.getPassword());
+    QString error;
+    if (!configHandler->updateUser(root, error) && !error.isEmpty())
+        showError(error);
+}
+
+void MainWindow::checkConnectionStates() {
+    const QSqlDatabase db = configHandler->database();
+    sqlStateWidget->setConnected(db.isOpen() && !databaseLost);
+    sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName()).arg(db.port()));
+
+    const OrbHostSettings orb = orbServerHandler->hostSettings();
+    orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host).arg(orb.port));
+    if (orbServerHandler->tcpClient()->isConnected()) {
+        orbStateWidget->setConnected(true);
+        orbStateWidget->setExtText(
+            QStringLiteral("видимых устройств: %1").arg(orbServerHandler->imeiList().size()));
+    } else {
+        orbStateWidget->setConnected(false);
+        orbStateWidget->setExtText(QStringLiteral(" "));
+    }
+}
+
+void MainWindow::updateModels() {
+    devicesModel->reload();
+    groupsModel->reload();
+    usersModel->reload();
+    checkButtonsState();
+}
+
+void MainWindow::checkButtonsState() {
+    const bool selected = ui->tableView->selectionModel()->hasSelection();
+    ui->changeDeviceButton->setEnabled(selected);
+    ui->deleteDeviceButton->setEnabled(selected);
+}
+
+void MainWindow::checkUsersButtonsState() {
+    const bool selected = ui->usersView->selectionModel()->hasSelection();
+    ui->changeUserButton->setEnabled(selected);
+    ui->removeUserButton->setEnabled(selected);
+}
+
+void MainWindow::checkGroupsButtonsState() {
+    const bool selected = ui->groupsView->selectionModel()->hasSelection();
+    ui->changeGroupButton->setEnabled(selected);
+    ui->removeGroupButton->setEnabled(selected);
+}
+
+void MainWindow::on_filterEdit_textEdited(const QString& arg1) {
+    devicesProxyModel->setFilterFixedString(arg1);
+}
+
+void MainWindow::showError(const QString& err) {
+    QMessageBox::critical(this, errorTitle, err, QMessageBox::Ok);
+}
+
+// After a failed change: if the database server itself is gone, says so, marks the
+// connection offline and returns true, so that the tables keep what they show
+// instead of being reloaded empty.
+bool MainWindow::connectionLost() {
+    if (configHandler->getDevicesCount() >= 0)
+        return false;
+    databaseLost = true;
+    sqlStateWidget->setConnected(false);
+    showError(QStringLiteral(
+        "Нет связи с сервером БД, изменения не сохранены.\n"
+        "Когда сервер снова будет доступен, подключитесь заново кнопкой SQL в строке состояния."));
+    return true;
+}
+
+// Shows why a change was refused and reloads the tables, unless the database is gone.
+void MainWindow::afterChange(bool ok, const QString& error) {
+    if (!ok) {
+        if (connectionLost())
+            return;
+        if (!error.isEmpty())
+            showError(error);
+    }
+    updateModels();
+}
+
+void MainWindow::saveSettingsToFile() {
+    const SqlConnectionSettings sql = configHandler->connectionSettings();
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_IP), sql.ip);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PORT), sql.port);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_DB), sql.db);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_USER), sql.user);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PASSWORD), sql.password);
+    const OrbHostSettings orb = orbServerHandler->hostSettings();
+    CSettings::writeValue(settingsKey(ORB_GROUP, KEY_IP), orb.host);
+    CSettings::writeValue(settingsKey(ORB_GROUP, KEY_PORT), orb.port);
+}
+
+bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool offerDontAsk) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Ok);
+    if (offerDontAsk) {
+        auto* dontAsk = new QCheckBox(QStringLiteral("больше не спрашивать"), &box);
+        box.setCheckBox(dontAsk);
+        connect(dontAsk, &QCheckBox::stateChanged, this, [this](int state) {
+            if (state == Qt::Checked)
+                askDeleteDevices = false;
+        });
+    }
+    return box.exec() == QMessageBox::Ok;
+}
+
+// ---- devices
+
+void MainWindow::on_addDeviceButton_clicked() {
+    editDevice(DeviceInfo());
+}
+
+void MainWindow::on_changeDeviceButton_clicked() {
+    const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
+    if (!rows.isEmpty())
+        editDevice(recordOf<DeviceInfo>(rows.first()));
+}
+
+// A new device (id 0) is added, a stored one updated.
+void MainWindow::editDevice(const DeviceInfo& device) {
+    DeviceEditDialog dialog(this, configHandler, device);
+    dialog.setCompleterList(orbServerHandler->imeiList());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const DeviceInfo edited = dialog.getDeviceInfo();
+    QString error;
+    const bool ok =
+        device.id == 0 ? configHandler->addDevice(edited, error) : configHandler->updateDevice(edited, error);
+    afterChange(ok, error);
+}
+
+void MainWindow::on_deleteDeviceButton_clicked() {
+    const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    if (askDeleteDevices &&
+        !confirmDeletion(
+            QStringLiteral("Удаление устройств"),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?")
+                .arg(rows.size()),
+            true))
+        return;
+    const QVector<int> ids = idsOf<DeviceInfo>(rows);
+    if (configHandler->deleteDevices(ids) < ids.size() && connectionLost())
+        return;
+    updateModels();
+}
+
+// ---- users
+
+void MainWindow::on_addUserButton_clicked() {
+    RegistrationDialog dialog(this, QString(), configHandler, UserInfo());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const UserInfo user = dialog.getUserInfo();
+    QString error;
+    if (!configHandler->addUser(user, error)) {
+        if (!connectionLost())
+            showError(error);
+        return;
+    }
+    const int id = configHandler->getUserId(user.login);
+    if (id != -1)
+        configHandler->addUserGroups(id, user.groups);
+    updateModels();
+}
+
+void MainWindow::on_changeUserButton_clicked() {
+    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    UserInfo user = recordOf<UserInfo>(rows.first());
+    if (user.id == 1) {
+        PasswordEdit dialog;
+        dialog.setHeader(QStringLiteral("Изменение пароля пользователя:"));
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        user.password = configHandler->hashPassword(dialog.getPassword());
+    } else {
+        RegistrationDialog dialog(this, QString(), configHandler, user);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        user = dialog.getUserInfo();
+    }
+    QString error;
+    afterChange(configHandler->updateUser(user, error), error);
+}
+
+void MainWindow::on_removeUserButton_clicked() {
+    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    if (!confirmDeletion(
+            QStringLiteral("Удаление пользователей"),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?")
+                .arg(rows.size()),
+            false))
+        return;
+    bool failed = false;
+    for (int id : idsOf<UserInfo>(rows))
+        failed |= !configHandler->deleteUser(id) && id != 1;
+    if (failed && connectionLost())
+        return;
+    updateModels();
+}
+
+// ---- groups
+
+void MainWindow::on_addGroupButton_clicked() {
+    GroupEditDialog dialog(this, configHandler, GroupInfo());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    GroupInfo group = dialog.getGroupInfo();
+    QString error;
+    if (!configHandler->addGroup(group, error)) {
+        if (!connectionLost())
+            showError(error);
+        return;
+    }
+    if (configHandler->setGroupUsers(group.id, dialog.getSelectedUsers())) {
+        updateModels();
+    } else if (!connectionLost()) {
+        showError(error);
+    }
+}
+
+void MainWindow::on_changeGroupButton_clicked() {
+    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    GroupEditDialog dialog(this, configHandler, recordOf<GroupInfo>(rows.first()));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const GroupInfo group = dialog.getGroupInfo();
+    QString error;
+    if (!configHandler->updateGroup(group, error)) {
+        if (!connectionLost() && !error.isEmpty())
+            showError(error);
+        return;
+    }
+    if (configHandler->setGroupUsers(group.id, dialog.getSelectedUsers()))
+        updateModels();
+    else
+        connectionLost();
+}
+
+void MainWindow::on_removeGroupButton_clicked() {
+    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
+    if (rows.isEmpty())
+        return;
+    if (!confirmDeletion(QStringLiteral("Удаление групп"),
+                         QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?")
+                             .arg(rows.size()),
+                         false))
+        return;
+    const int adminGroup = configHandler->adminGroupId();
+    bool failed = false;
+    for (int id : idsOf<GroupInfo>(rows))
+        failed |= !configHandler->deleteGroup(id) && id != adminGroup;
+    if (failed && connectionLost())
+        return;
+    updateModels();
+}
+
+// ---- bulk import
+
+void MainWindow::on_serverDevices_clicked() {
+    AddDevicesDialog dialog(this, configHandler);
+    dialog.setDevices(orbServerHandler->devices());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    addDevicesInBulk(dialog.selectedDevices());
+}
+
+void MainWindow::on_importFromFile_clicked() {
+    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Выбрать файл с устройствами"),
+                                                          QDir::currentPath() + QStringLiteral("/.."),
+                                                          QStringLiteral("CSV text files (*.txt *.csv)"));
+    if (fileName.isEmpty())
+        return;
+    if (!devicesFileParser.parseFile(fileName)) {
+        showError(QStringLiteral(
+            "Ошибка обработки файла, проверьте что выбранный файл существует и имеет правильный формат"));
+        return;
+    }
+    AddDevicesDialog dialog(this, configHandler);
+    dialog.setDevices(devicesFileParser.devices());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    addDevicesInBulk(dialog.selectedDevices());
+}
+
+// Adds the picked devices batch by batch behind a progress dialog (it shows up only
+// when the import takes a while), then tells how many of them were new.
+void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
+    if (devices.isEmpty())
+        return;
+    QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"), 0,
+                             devices.size(), this);
+    progress.setWindowTitle(QStringLiteral("Импорт устройств"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setValue(0);
+    int handled = 0;
+    const int added = configHandler->addDevices(devices, [&](int done, int total) {
+        handled = done;
+        progress.setMaximum(total);
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+    const bool cancelled = progress.wasCanceled() && handled < devices.size();
+    progress.close();
+
+    if (added < handled && connectionLost())
+        return;
+    QString text = QStringLiteral("Добавлено устройств: %1 из %2 выбранных.").arg(added).arg(devices.size());
+    if (cancelled)
+        text += QStringLiteral("\nДобавление прервано, необработанных устройств: %1.")
+                    .arg(devices.size() - handled);
+    if (added < handled)
+        text += QStringLiteral("\nОстальные (%1) уже есть в базе.").arg(handled - added);
+    QMessageBox::information(this, QStringLiteral("Импорт устройств"), text);
+    updateModels();
+}
+
+// ---- reconnecting
+
+void MainWindow::reconnectToDb() {
+    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), OrbHostSettings(), true,
+                                    false);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    configHandler->setConnectionSettings(dialog.getDbSettings());
+    if (configHandler->connectToDatabase() != 0) {
+        ui->centralwidget->setEnabled(false);
+        showConnectFailure();
+        return;
+    }
+    databaseLost = false;
+    ui->centralwidget->setEnabled(true);
+    ui->statusbar->showMessage(QString());
+    try {
+        checkConnectionStates();
+        checkRootPassword();
+        updateModels();
+    } catch (const QString& err) {
+        showLoadError(err);
+    }
+}
+
+void MainWindow::reconnectToOrb() {
+    ConnectionSettingsDialog dialog(this, SqlConnectionSettings(), orbServerHandler->hostSettings(), false,
+                                    true);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    orbServerHandler->setHostSettings(dialog.getOrbSettings());
+    orbServerHandler->reconnect();
+    checkConnectionStates();
+}

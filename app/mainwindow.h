@@ -1,0 +1,88 @@
+#pragma once
+
+#include "import/devicesfileparser.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QModelIndexList>
+#include <QString>
+
+class ConfigHandler;
+class ConnectionStateWidget;
+class DevicesTableModel;
+class GroupTableModel;
+class OrbServerHandler;
+class QSortFilterProxyModel;
+class QTableView;
+class UserTableModel;
+struct DeviceInfo;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up: connection dialog, database, integrity check, root password, tables.
+    void loadDatabase();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void on_addDeviceButton_clicked();
+    void showError(const QString& err);
+    void on_changeDeviceButton_clicked();
+    void checkButtonsState();
+    void on_deleteDeviceButton_clicked();
+    void on_filterEdit_textEdited(const QString& arg1);
+    void saveSettingsToFile();
+    void checkUsersButtonsState();
+    void checkGroupsButtonsState();
+    void on_addGroupButton_clicked();
+    void on_addUserButton_clicked();
+    void on_changeGroupButton_clicked();
+    void on_changeUserButton_clicked();
+    void on_removeUserButton_clicked();
+    void on_removeGroupButton_clicked();
+    void checkConnectionStates();
+    void on_serverDevices_clicked();
+    void on_importFromFile_clicked();
+    void reconnectToDb();
+    void reconnectToOrb();
+
+private:
+    bool tryConnectToDatabase();
+    bool editConnectionSettings();
+    void checkRootPassword();
+    void updateModels();
+
+    void setupView(QTableView* table, void (MainWindow::*onDelete)(), void (MainWindow::*onChange)());
+    bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
+    void addDevicesInBulk(const QVector<DeviceInfo>& devices);
+    void showLoadError(const QString& err);
+    void showConnectFailure();
+    bool connectionLost();
+    void afterChange(bool ok, const QString& error);
+    void editDevice(const DeviceInfo& device);
+
+    Ui::MainWindow* ui;
+    ConfigHandler* configHandler;
+    OrbServerHandler* orbServerHandler;
+    DevicesTableModel* devicesModel = nullptr;
+    QSortFilterProxyModel* devicesProxyModel = nullptr;
+    GroupTableModel* groupsModel = nullptr;
+    UserTableModel* usersModel = nullptr;
+    bool askDeleteDevices = true;
+    ConnectionStateWidget* orbStateWidget = nullptr;
+    ConnectionStateWidget* sqlStateWidget = nullptr;
+    DevicesFileParser devicesFileParser;
+    // Set when a statement failed because the database server went away; cleared by a new connection.
+    bool databaseLost = false;
+    QHash<QObject*, void (MainWindow::*)()> deleteSlots;
+};
