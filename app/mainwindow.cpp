@@ -449,7 +449,9 @@ void MainWindow::on_addGroupButton_clicked() {
     if (configHandler->setGroupUsers(group.id, dialog.getSelectedUsers())) {
         updateModels();
     } else if (!connectionLost()) {
-        showError(error);
+        // The group itself is stored; say so rather than show an empty box.
+        showError(QStringLiteral("Группа создана, но не удалось добавить в неё пользователей!"));
+        updateModels();
     }
 }
 
