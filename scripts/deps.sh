@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-mysql
     mariadb-server mariadb-client qttranslations5-l10n clang libclang-rt-14-dev xvfb xauth
-    fontconfig fonts-dejavu-core)
+    fontconfig fonts-dejavu-core openssl)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
