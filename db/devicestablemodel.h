@@ -17,7 +17,7 @@ class DevicesTableModel : public RecordRowsModel<DeviceRow> {
 public:
     DevicesTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
+    void reload() override;
 
 protected:
     QVariant record(int row) const override;

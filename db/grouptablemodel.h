@@ -17,7 +17,7 @@ class GroupTableModel : public RecordRowsModel<GroupRow> {
 public:
     GroupTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
+    void reload() override;
 
 protected:
     QVariant record(int row) const override;

@@ -12,6 +12,9 @@ class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
+    // Rebuilds the rows from the database.
+    virtual void reload() = 0;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

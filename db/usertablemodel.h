@@ -17,7 +17,7 @@ class UserTableModel : public RecordRowsModel<UserRow> {
 public:
     UserTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
+    void reload() override;
 
 protected:
     QVariant record(int row) const override;

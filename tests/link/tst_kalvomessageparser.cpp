@@ -1,5 +1,5 @@
 #include "link/kalvomessageparser.h"
-#include "messagecapture.h"
+#include "logcapture.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -220,7 +220,7 @@ void TestKalvoMessageParser::randomChunkingOfALongList() {
 
 void TestKalvoMessageParser::crcErrorLosesTheBuffer() {
     fresh();
-    MessageCapture log;
+    LogCapture log;
     parser->requestDeviceList();
     QByteArray bad = portion(0, 1);
     bad[bad.size() - 1] = char(bad.at(bad.size() - 1) ^ 1);
@@ -250,7 +250,7 @@ void TestKalvoMessageParser::malformedPortionEndsTheRequest_data() {
 void TestKalvoMessageParser::malformedPortionEndsTheRequest() {
     QFETCH(QByteArray, payload);
     fresh();
-    MessageCapture log;
+    LogCapture log;
     parser->requestDeviceList();
     parser->onDataReceived(portion(0, 1000) + packet(13, payload));
     QCOMPARE(log.count(QStringLiteral("Fail size of devlist cmd answer")), 1);
@@ -271,7 +271,7 @@ void TestKalvoMessageParser::thousandThenEmpty() {
 
 void TestKalvoMessageParser::portionOutsideARequest() {
     fresh();
-    MessageCapture log;
+    LogCapture log;
     parser->onDataReceived(portion(0, 3));
     QCOMPARE(log.messages(), QStringList{QStringLiteral("receive packet with device list")});
     QCOMPARE(lists->count(), 0);
@@ -295,7 +295,7 @@ void TestKalvoMessageParser::otherPacketTypes() {
     QFETCH(int, type);
     QFETCH(QStringList, expectedLog);
     fresh();
-    MessageCapture log;
+    LogCapture log;
     parser->onDataReceived(packet(quint8(type), "abc"));
     QCOMPARE(log.messages(), expectedLog);
     QCOMPARE(sent->count(), 0);

@@ -1,6 +1,6 @@
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
-#include "messagecapture.h"
+#include "logcapture.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -165,7 +165,7 @@ void TestOrbServerHandler::reconnectsAfterTheServerComesBack() {
     handler.reconnect();
     QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 3, 10000);
 
-    MessageCapture log;
+    LogCapture log;
     const QString refused = QStringLiteral("Error in TCP connection: \"The connection was refused.\"");
     sim.stop();
     QTRY_VERIFY_WITH_TIMEOUT(!handler.tcpClient()->isConnected(), 10000);
@@ -189,7 +189,7 @@ void TestOrbServerHandler::reconnectWhileConnected() {
     handler.setHostSettings(local(sim.port()));
     handler.reconnect();
     QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 2, 10000);
-    MessageCapture log;
+    LogCapture log;
     handler.reconnect();
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().count(QStringLiteral("device list request")) == 2, 10000);
     // The old connection is closed before the new one is opened.
@@ -219,7 +219,7 @@ void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
     handler.setHostSettings(settings);
     handler.setTimerIntervalsForTesting(20, 20);
     QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
-    MessageCapture log;
+    LogCapture log;
     handler.reconnect();
     QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, 10000);
     QVERIFY(!handler.tcpClient()->isConnected());
@@ -235,7 +235,7 @@ void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
 void TestOrbServerHandler::destroyedWithoutDeadlockWarning() {
     Sim sim;
     QVERIFY(sim.start({QStringLiteral("--devices"), QStringLiteral("1")}));
-    MessageCapture log;
+    LogCapture log;
     {
         OrbServerHandler handler;
         handler.setHostSettings(local(sim.port()));

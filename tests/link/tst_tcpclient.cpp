@@ -1,5 +1,5 @@
 #include "link/tcpclient.h"
-#include "messagecapture.h"
+#include "logcapture.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -53,7 +53,7 @@ void TestTcpClient::failedConnection() {
     QSignalSpy errors(&client, &TcpClient::connectionError);
     QSignalSpy connected(&client, &TcpClient::serverConnected);
     QSignalSpy disconnected(&client, &TcpClient::serverDisconnected);
-    MessageCapture log;
+    LogCapture log;
     QVERIFY(!client.connectToServer(host, port));
     QCoreApplication::processEvents();
     // Reported once, even though both the socket and the failed wait notice it.
@@ -94,7 +94,7 @@ void TestTcpClient::secondConnectWhileConnected() {
     QSignalSpy connected(&client, &TcpClient::serverConnected);
     QSignalSpy errors(&client, &TcpClient::connectionError);
     QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), server.serverPort()));
-    MessageCapture log;
+    LogCapture log;
     QVERIFY(!client.connectToServer(QStringLiteral("127.0.0.1"), server.serverPort()));
     QCOMPARE(log.messages(), QStringList{QStringLiteral("хост уже подключен!")});
     QVERIFY(client.isConnected());
@@ -108,13 +108,13 @@ void TestTcpClient::sending() {
     TcpClient client;
     const QByteArray request = QByteArray::fromHex("00000c3995f7f6");
     {
-        MessageCapture log;
+        LogCapture log;
         QVERIFY(!client.sendData(request));
     }
     QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), server.serverPort()));
     QTRY_VERIFY(server.hasPendingConnections());
     QTcpSocket* peer = server.nextPendingConnection();
-    MessageCapture log;
+    LogCapture log;
     QVERIFY(client.sendData(request));
     QCOMPARE(log.messages(), QStringList{QStringLiteral("send data to server: \"00000c3995f7f6\"")});
     QTRY_COMPARE(peer->bytesAvailable(), qint64(request.size()));
@@ -142,7 +142,7 @@ void TestTcpClient::disconnectWhenNotConnected() {
     TcpClient client;
     QSignalSpy disconnected(&client, &TcpClient::serverDisconnected);
     QSignalSpy errors(&client, &TcpClient::connectionError);
-    MessageCapture log;
+    LogCapture log;
     client.disconnectFromServer();
     QCoreApplication::processEvents();
     QCOMPARE(log.messages(), QStringList{QStringLiteral("disconnect from server")});
