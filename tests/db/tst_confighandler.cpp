@@ -129,9 +129,6 @@ void TestConfigHandler::connection() {
     QCOMPARE(handler->connectToDatabase(), 1);
     QVERIFY(!handler->database().isOpen());
     QVERIFY(handler->lastErrorText().contains(QStringLiteral("Access denied")));
-    handler->setConnectionSettings(TestDb::settings(QStringLiteral("orbtest_no_such_database")));
-    QCOMPARE(handler->connectToDatabase(), 1);
-    QVERIFY(handler->lastErrorText().contains(QStringLiteral("orbtest_no_such_database")));
 }
 
 void TestConfigHandler::handlerCanBeCreatedAgain() {
@@ -435,10 +432,7 @@ void TestConfigHandler::loaders() {
         d.id = handler->getDeviceId(d.imei);
     }
     QCOMPARE(handler->getDevices(), expected);
-    const QVector<UserInfo> users = handler->getUsers();
-    QCOMPARE(users, QVector<UserInfo>{handler->getUser(1)});
-    QCOMPARE(users.at(0).password, handler->hashPassword(QStringLiteral("vexo")));
-    QCOMPARE(users.at(0).groups, QVector<int>{1});
+    QCOMPARE(handler->getUsers(), QVector<UserInfo>{handler->getUser(1)});
     // a user that does not exist: id 0 and nothing else
     QCOMPARE(handler->getUser(999), UserInfo());
 }
