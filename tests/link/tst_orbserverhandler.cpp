@@ -1,8 +1,8 @@
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
 #include "logcapture.h"
+#include "simprocess.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,44 +11,10 @@
 
 namespace {
 
-// The server simulator as a child process; its first line on stdout names its port.
-class Sim {
-public:
-    ~Sim() { stop(); }
-
-    bool start(const QStringList& args, quint16 port = 0) {
-        m_process = std::make_unique<QProcess>();
-        m_process->start(QStringLiteral(ORB_SERVER_SIM),
-                         QStringList{QStringLiteral("--port"), QString::number(port)} + args);
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process->canReadLine() && m_process->state() != QProcess::NotRunning &&
-               timer.elapsed() < 20000)
-            m_process->waitForReadyRead(1000);
-        const QString line = QString::fromUtf8(m_process->readLine()).trimmed();
-        m_port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
-        return line.startsWith(QLatin1String("listening on 127.0.0.1:")) && m_port != 0;
-    }
-
-    void stop() {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            m_process->kill();
-            m_process->waitForFinished(10000);
-        }
-    }
-
-    QString log() {
-        if (m_process)
-            m_log += QString::fromUtf8(m_process->readAllStandardError());
-        return m_log;
-    }
-
-    quint16 port() const { return m_port; }
-
-private:
-    std::unique_ptr<QProcess> m_process;
-    quint16 m_port = 0;
-    QString m_log;
+// The simulator built with the tests.
+struct Sim : SimProcess {
+    Sim()
+        : SimProcess(QStringLiteral(ORB_SERVER_SIM)) {}
 };
 
 // A handler that starts connecting to 127.0.0.1:port with the given timer intervals.
