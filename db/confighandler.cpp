@@ -56,11 +56,11 @@ bool run(QSqlQuery& q, const QString& sql) {
 }
 
 // Texts must never bind as NULL: a null QString would.
-QVariant text(const QString& s) {
+QVariant bound(const QString& s) {
     return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
 }
 
-QVariant imeiValue(quint64 imei) {
+QVariant bound(quint64 imei) {
     return QVariant(static_cast<qulonglong>(imei));
 }
 
@@ -92,13 +92,6 @@ QVector<int> intColumn(QSqlQuery& q, const QString& column) {
     while (q.next())
         ids.append(q.value(c).toInt());
     return ids;
-}
-
-QHash<int, int> countsByGroup(QSqlQuery& q) {
-    QHash<int, int> counts;
-    while (q.next())
-        counts.insert(q.value(0).toInt(), q.value(1).toInt());
-    return counts;
 }
 
 // Reads a whole table in the order the server returns its rows; `fill` sets one record from
@@ -320,40 +313,31 @@ UserInfo ConfigHandler::getUser(int id) {
     return u;
 }
 
-int ConfigHandler::getUserId(const QString& login) {
+// "SELECT id FROM table WHERE column=?": the first row's id, or -1 with the debug line
+// `before` key `after` when there is none.
+template <typename Key>
+int ConfigHandler::idByKey(const QString& table, const QString& column, const Key& key, const char* before,
+                           const char* after) {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_USERS, COL_USER_LOGIN),
-             {text(login)}))
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {bound(key)}))
         return -1;
     if (!q.next()) {
-        qDebug() << "Пользователь с именем" << login << "не найден!";
+        qDebug() << before << key << after;
         return -1;
     }
     return q.value(0).toInt();
+}
+
+int ConfigHandler::getUserId(const QString& login) {
+    return idByKey(TABLE_USERS, COL_USER_LOGIN, login, "Пользователь с именем", "не найден!");
 }
 
 int ConfigHandler::getDeviceId(quint64 imei) {
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_DEVICES, COL_IMEI),
-             {imeiValue(imei)}))
-        return -1;
-    if (!q.next()) {
-        qDebug() << "Устройство с imei" << imei << "не найдено!";
-        return -1;
-    }
-    return q.value(0).toInt();
+    return idByKey(TABLE_DEVICES, COL_IMEI, imei, "Устройство с imei", "не найдено!");
 }
 
 int ConfigHandler::getGroupId(const QString& name) {
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, TABLE_GROUPS, COL_GROUP_NAME),
-             {text(name)}))
-        return -1;
-    if (!q.next()) {
-        qDebug() << "Группа с названием" << name << "не найдена!";
-        return -1;
-    }
-    return q.value(0).toInt();
+    return idByKey(TABLE_GROUPS, COL_GROUP_NAME, name, "Группа с названием", "не найдена!");
 }
 
 QVector<int> ConfigHandler::memberIds(const QString& table, const QString& keyColumn, int key,
@@ -380,20 +364,22 @@ QVector<int> ConfigHandler::getGroupDevices(int groupId) {
     return memberIds(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, groupId, COL_DG_DEVICE_ID);
 }
 
-QHash<int, int> ConfigHandler::getGroupUsersCounts() {
+QHash<int, int> ConfigHandler::countsByGroup(const QString& table, const QString& groupColumn) {
+    QHash<int, int> counts;
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1")
-                    .arg(COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
-        return {};
-    return countsByGroup(q);
+    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
+        return counts;
+    while (q.next())
+        counts.insert(q.value(0).toInt(), q.value(1).toInt());
+    return counts;
+}
+
+QHash<int, int> ConfigHandler::getGroupUsersCounts() {
+    return countsByGroup(TABLE_USER_GROUPS, COL_UG_GROUP_ID);
 }
 
 QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1")
-                    .arg(COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)))
-        return {};
-    return countsByGroup(q);
+    return countsByGroup(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID);
 }
 
 // ---------------------------------------------------------------- shared helpers
@@ -417,15 +403,16 @@ bool ConfigHandler::isFree(const QString& table, const QString& column, const QV
     return true;
 }
 
-// Inserts (owner, group) pairs one by one with INSERT IGNORE; stops at the first failure.
-bool ConfigHandler::insertMemberships(const QString& table, const QString& ownerColumn,
-                                      const QString& groupColumn, int ownerId, const QVector<int>& groupIds) {
-    for (const int groupId : groupIds) {
+// Inserts the pairs (key, each of values) in list order with INSERT IGNORE; stops at the first
+// failure, leaving the pairs inserted before.
+bool ConfigHandler::insertMemberships(const QString& table, const QString& keyColumn,
+                                      const QString& valueColumn, int key, const QVector<int>& values) {
+    for (const int value : values) {
         QSqlQuery q(db);
         if (!run(q,
                  QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
-                     .arg(table, ownerColumn, groupColumn),
-                 {ownerId, groupId}))
+                     .arg(table, keyColumn, valueColumn),
+                 {key, value}))
             return false;
     }
     return true;
@@ -439,14 +426,14 @@ bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int
 // ---------------------------------------------------------------- users and groups
 
 bool ConfigHandler::addUser(const UserInfo& user, QString& error) {
-    if (!isFree(TABLE_USERS, COL_USER_LOGIN, text(user.login), 0, error, ERR_USER_EXISTS))
+    if (!isFree(TABLE_USERS, COL_USER_LOGIN, bound(user.login), 0, error, ERR_USER_EXISTS))
         return false;
 
     QSqlQuery q(db);
     if (!run(q,
              QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
                  .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD),
-             {text(user.login), user.password})) {
+             {bound(user.login), user.password})) {
         error = ERR_USER_ADD;
         return false;
     }
@@ -466,14 +453,14 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
         qDebug() << "нельзя переименовать админа";
         return false;
     }
-    if (!isFree(TABLE_USERS, COL_USER_LOGIN, text(user.login), user.id, error, ERR_USER_EXISTS))
+    if (!isFree(TABLE_USERS, COL_USER_LOGIN, bound(user.login), user.id, error, ERR_USER_EXISTS))
         return false;
 
     QSqlQuery q(db);
     if (!run(q,
              QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
                  .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
-             {text(user.login), user.password, user.id}))
+             {bound(user.login), user.password, user.id}))
         return false;
 
     if (getUserGroups(user.id) == user.groups)
@@ -511,18 +498,18 @@ bool ConfigHandler::removeUserGroups(int userId) {
 }
 
 bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
-    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), 0, error, ERR_GROUP_EXISTS))
+    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, bound(group.name), 0, error, ERR_GROUP_EXISTS))
         return false;
 
     QSqlQuery q(db);
     if (!run(q, QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(TABLE_GROUPS, COL_GROUP_NAME),
-             {text(group.name)})) {
+             {bound(group.name)})) {
         error = ERR_GROUP_ADD;
         return false;
     }
     QSqlQuery back(db);
     if (run(back, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_GROUPS, COL_GROUP_NAME),
-            {text(group.name)}) &&
+            {bound(group.name)}) &&
         back.next())
         group.id = back.value(back.record().indexOf(COL_ID)).toInt();
     return true;
@@ -535,11 +522,11 @@ bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
         qDebug() << "нельзя переименовать группу админа";
         return true;
     }
-    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, text(group.name), group.id, error, ERR_GROUP_EXISTS))
+    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, bound(group.name), group.id, error, ERR_GROUP_EXISTS))
         return false;
     QSqlQuery q(db);
     return run(q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
-               {text(group.name), group.id});
+               {bound(group.name), group.id});
 }
 
 bool ConfigHandler::deleteGroup(int id) {
@@ -556,15 +543,7 @@ bool ConfigHandler::deleteGroup(int id) {
 
 bool ConfigHandler::setGroupUsers(int groupId, const QVector<int>& userIds) {
     removeGroupUsers(groupId);
-    for (const int userId : userIds) {
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
-                     .arg(TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID),
-                 {userId, groupId}))
-            return false;
-    }
-    return true;
+    return insertMemberships(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID, groupId, userIds);
 }
 
 bool ConfigHandler::removeGroupUsers(int groupId) {
@@ -581,14 +560,14 @@ bool ConfigHandler::removeGroupUsers(int groupId) {
 // ---------------------------------------------------------------- devices
 
 bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
-    if (!isFree(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), 0, error, ERR_DEVICE_EXISTS))
+    if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), 0, error, ERR_DEVICE_EXISTS))
         return false;
 
     QSqlQuery q(db);
     if (!run(q,
              QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
                  .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL),
-             {imeiValue(device.imei), text(device.name), device.forAll ? 1 : 0})) {
+             {bound(device.imei), bound(device.name), device.forAll ? 1 : 0})) {
         error = ERR_DEVICE_ADD;
         return false;
     }
@@ -624,7 +603,7 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
     {
         QVariantList values;
         for (int i = from; i < to; ++i)
-            values << imeiValue(devices.at(i).imei);
+            values << bound(devices.at(i).imei);
         QSqlQuery q(db);
         q.setForwardOnly(true);
         if (!run(q,
@@ -645,7 +624,7 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
             continue;
         taken.insert(imei);
         toInsert << i;
-        rowValues << imeiValue(imei) << text(devices.at(i).name) << (devices.at(i).forAll ? 1 : 0);
+        rowValues << bound(imei) << bound(devices.at(i).name) << (devices.at(i).forAll ? 1 : 0);
     }
     if (!toInsert.isEmpty()) {
         QSqlQuery q(db);
@@ -683,7 +662,7 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
     {
         QVariantList values;
         for (const int i : qAsConst(toInsert))
-            values << imeiValue(devices.at(i).imei);
+            values << bound(devices.at(i).imei);
         QSqlQuery q(db);
         q.setForwardOnly(true);
         if (run(q,
@@ -754,14 +733,14 @@ int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress
 }
 
 bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
-    if (!isFree(TABLE_DEVICES, COL_IMEI, imeiValue(device.imei), device.id, error, ERR_DEVICE_EXISTS))
+    if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), device.id, error, ERR_DEVICE_EXISTS))
         return false;
 
     QSqlQuery q(db);
     if (!run(q,
              QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
                  .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
-             {imeiValue(device.imei), text(device.name), device.forAll ? 1 : 0, device.id}))
+             {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
         return false;
 
     if (getDeviceGroups(device.id) == device.groups) {

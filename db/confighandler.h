@@ -83,11 +83,15 @@ private:
     template <typename Record>
     void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
                       const QString& groupColumn);
+    template <typename Key>
+    int idByKey(const QString& table, const QString& column, const Key& key, const char* before,
+                const char* after);
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
+    QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
     bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
                 QString& error, const QString& takenText);
-    bool insertMemberships(const QString& table, const QString& ownerColumn, const QString& groupColumn,
-                           int ownerId, const QVector<int>& groupIds);
+    bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
+                           int key, const QVector<int>& values);
     bool deleteWhere(const QString& table, const QString& column, int value);
     int addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to);
     int addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to);

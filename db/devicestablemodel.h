@@ -4,30 +4,22 @@
 #include "db/recordtablemodel.h"
 
 #include <QStringList>
-#include <QVector>
 
-class ConfigHandler;
+struct DeviceRow {
+    QStringList groupNames;
+    DeviceInfo device;
+};
 
 // Read-only table of all devices; the whole record of a row is returned under RecordRole.
-class DevicesTableModel : public RecordTableModel {
+class DevicesTableModel : public RecordRowsModel<DeviceRow> {
     Q_OBJECT
 
 public:
-    struct DeviceRow {
-        QStringList groupNames;
-        DeviceInfo device;
-    };
-
     DevicesTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
-
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    void reload() override;
 
 protected:
-    int recordCount() const override;
-
-private:
-    QVector<DeviceRow> rows;
-    ConfigHandler* const handler;
+    QVariant record(int row) const override;
+    QVariant cell(int row, int column) const override;
 };

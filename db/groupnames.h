@@ -5,13 +5,15 @@
 #include <QDebug>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // Group id -> name for the table models; an id without a group row is logged and
 // shown as "Неизвестная группа".
 class GroupNames {
 public:
-    explicit GroupNames(const QVector<GroupInfo>& groups) {
+    GroupNames(const QVector<GroupInfo>& groups, int adminGroupId)
+        : adminId(adminGroupId) {
         names.reserve(groups.size());
         for (const GroupInfo& g : groups) {
             if (!names.contains(g.id))
@@ -19,6 +21,22 @@ public:
         }
     }
 
+    // The names of `ids` in their order. The administrators' group (none while its id is 0)
+    // is shown as `adminName`, or left out when that is null.
+    QStringList list(const QVector<int>& ids, const QString& adminName = QString()) const {
+        QStringList out;
+        for (const int id : ids) {
+            if (adminId > 0 && id == adminId) {
+                if (!adminName.isNull())
+                    out << adminName;
+            } else {
+                out << name(id);
+            }
+        }
+        return out;
+    }
+
+private:
     QString name(int id) const {
         const auto it = names.constFind(id);
         if (it != names.constEnd())
@@ -27,6 +45,6 @@ public:
         return QStringLiteral("Неизвестная группа");
     }
 
-private:
     QHash<int, QString> names;
+    const int adminId;
 };

@@ -3,8 +3,7 @@
 #include "db/confighandler.h"
 
 GroupTableModel::GroupTableModel(QObject* parent, ConfigHandler* handler)
-    : RecordTableModel(parent, {tr("Название"), tr("Пользователей"), tr("Устройств")})
-    , handler(handler) {}
+    : RecordRowsModel(parent, handler, {tr("Название"), tr("Пользователей"), tr("Устройств")}) {}
 
 void GroupTableModel::reload() {
     beginResetModel();
@@ -15,10 +14,7 @@ void GroupTableModel::reload() {
     const int adminId = handler->adminGroupId();
     rows.reserve(groups.size());
     for (const GroupInfo& group : groups) {
-        GroupRow row;
-        row.usersCount = users.value(group.id);
-        row.devicesCount = devices.value(group.id);
-        row.group = group;
+        GroupRow row{users.value(group.id), devices.value(group.id), group};
         if (adminId > 0 && group.id == adminId) {
             // the database keeps "Admin"; administrators see every device
             row.group.name = QStringLiteral("Администраторы");
@@ -29,25 +25,19 @@ void GroupTableModel::reload() {
     endResetModel();
 }
 
-int GroupTableModel::recordCount() const {
-    return rows.size();
+QVariant GroupTableModel::record(int row) const {
+    return QVariant::fromValue(rows.at(row).group);
 }
 
-QVariant GroupTableModel::data(const QModelIndex& index, int role) const {
-    if (!isRow(index))
-        return QVariant();
-    const GroupRow& row = rows.at(index.row());
-    if (role == RecordRole)
-        return QVariant::fromValue(row.group);
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (index.column()) {
+QVariant GroupTableModel::cell(int row, int column) const {
+    const GroupRow& r = rows.at(row);
+    switch (column) {
     case 0:
-        return row.group.name;
+        return r.group.name;
     case 1:
-        return row.usersCount;
+        return r.usersCount;
     case 2:
-        return row.devicesCount;
+        return r.devicesCount;
     default:
         return QVariant();
     }

@@ -3,32 +3,23 @@
 #include "db/records.h"
 #include "db/recordtablemodel.h"
 
-#include <QVector>
-
-class ConfigHandler;
+struct GroupRow {
+    int usersCount = 0;
+    int devicesCount = 0;
+    GroupInfo group;
+};
 
 // Read-only table of all groups with their member counts; the administrators' group shows
 // as "Администраторы" with the number of all devices.
-class GroupTableModel : public RecordTableModel {
+class GroupTableModel : public RecordRowsModel<GroupRow> {
     Q_OBJECT
 
 public:
-    struct GroupRow {
-        int usersCount = 0;
-        int devicesCount = 0;
-        GroupInfo group;
-    };
-
     GroupTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
-
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    void reload() override;
 
 protected:
-    int recordCount() const override;
-
-private:
-    QVector<GroupRow> rows;
-    ConfigHandler* const handler;
+    QVariant record(int row) const override;
+    QVariant cell(int row, int column) const override;
 };

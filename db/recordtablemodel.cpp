@@ -1,5 +1,7 @@
 #include "db/recordtablemodel.h"
 
+#include "db/records.h"
+
 RecordTableModel::RecordTableModel(QObject* parent, const QStringList& titles)
     : QAbstractTableModel(parent)
     , titles(titles) {}
@@ -11,6 +13,16 @@ int RecordTableModel::rowCount(const QModelIndex& parent) const {
 
 int RecordTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : titles.size();
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.model() != this || index.row() >= recordCount())
+        return QVariant();
+    if (role == RecordRole)
+        return record(index.row());
+    if (role == Qt::DisplayRole)
+        return cell(index.row(), index.column());
+    return QVariant();
 }
 
 bool RecordTableModel::setData(const QModelIndex& /*index*/, const QVariant& /*value*/, int /*role*/) {
@@ -29,8 +41,4 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 
 Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
     return QAbstractTableModel::flags(index);
-}
-
-bool RecordTableModel::isRow(const QModelIndex& index) const {
-    return index.isValid() && index.model() == this && index.row() < recordCount();
 }

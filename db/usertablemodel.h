@@ -4,30 +4,22 @@
 #include "db/recordtablemodel.h"
 
 #include <QStringList>
-#include <QVector>
 
-class ConfigHandler;
+struct UserRow {
+    QStringList groupNames;
+    UserInfo user;
+};
 
 // Read-only table of all users; the whole record of a row is returned under RecordRole.
-class UserTableModel : public RecordTableModel {
+class UserTableModel : public RecordRowsModel<UserRow> {
     Q_OBJECT
 
 public:
-    struct UserRow {
-        QStringList groupNames;
-        UserInfo user;
-    };
-
     UserTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload();
-
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    void reload() override;
 
 protected:
-    int recordCount() const override;
-
-private:
-    QVector<UserRow> rows;
-    ConfigHandler* const handler;
+    QVariant record(int row) const override;
+    QVariant cell(int row, int column) const override;
 };

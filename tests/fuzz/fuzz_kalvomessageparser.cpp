@@ -20,7 +20,10 @@ public:
         , m_size(size) {}
     bool atEnd() const { return m_pos >= m_size; }
     quint8 byte() { return atEnd() ? 0 : m_data[m_pos++]; }
-    quint16 word() { return quint16(byte() | (byte() << 8)); }
+    quint16 word() {
+        const quint8 low = byte(); // two calls in one expression would run in no fixed order
+        return quint16(low | (byte() << 8));
+    }
     QByteArray bytes(size_t n) {
         n = qMin(n, m_size - m_pos);
         QByteArray out(reinterpret_cast<const char*>(m_data + m_pos), int(n));

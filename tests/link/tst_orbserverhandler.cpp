@@ -1,8 +1,8 @@
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
-#include "messagecapture.h"
+#include "logcapture.h"
+#include "simprocess.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,56 +11,19 @@
 
 namespace {
 
-// The server simulator as a child process; its first line on stdout names its port.
-class Sim {
-public:
-    ~Sim() { stop(); }
-
-    bool start(const QStringList& args, quint16 port = 0) {
-        m_process.reset(new QProcess);
-        m_process->setProcessChannelMode(QProcess::SeparateChannels);
-        m_process->start(QStringLiteral(ORB_SERVER_SIM),
-                         QStringList{QStringLiteral("--port"), QString::number(port)} + args);
-        if (!m_process->waitForStarted(10000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process->canReadLine() && timer.elapsed() < 20000)
-            m_process->waitForReadyRead(1000);
-        const QString line = QString::fromUtf8(m_process->readLine()).trimmed();
-        const QString prefix = QStringLiteral("listening on 127.0.0.1:");
-        if (!line.startsWith(prefix))
-            return false;
-        m_port = quint16(line.mid(prefix.size()).toUInt());
-        return m_port != 0;
-    }
-
-    void stop() {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            m_process->kill();
-            m_process->waitForFinished(10000);
-        }
-    }
-
-    QString log() {
-        if (m_process)
-            m_log += QString::fromUtf8(m_process->readAllStandardError());
-        return m_log;
-    }
-
-    quint16 port() const { return m_port; }
-
-private:
-    std::unique_ptr<QProcess> m_process;
-    quint16 m_port = 0;
-    QString m_log;
+// The simulator built with the tests.
+struct Sim : SimProcess {
+    Sim()
+        : SimProcess(QStringLiteral(ORB_SERVER_SIM)) {}
 };
 
-OrbHostSettings local(quint16 port) {
-    OrbHostSettings s;
-    s.host = QStringLiteral("127.0.0.1");
-    s.port = port;
-    return s;
+// A handler that starts connecting to 127.0.0.1:port with the given timer intervals.
+std::unique_ptr<OrbServerHandler> startHandler(int port, int reconnectMs, int pollMs) {
+    auto handler = std::make_unique<OrbServerHandler>();
+    handler->setTimerIntervalsForTesting(reconnectMs, pollMs);
+    handler->setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), port});
+    handler->reconnect();
+    return handler;
 }
 
 } // namespace
@@ -69,20 +32,18 @@ class TestOrbServerHandler : public QObject {
     Q_OBJECT
 
 private slots:
-    void connectsAndRequestsAtOnce();
+    void connectsRequestsReconnectsAndStops();
     void completeListDespiteFaults_data();
     void completeListDespiteFaults();
     void reconnectsAfterTheServerComesBack();
-    void reconnectWhileConnected();
     void failedFirstAttemptIsAnnounced_data();
     void failedFirstAttemptIsAnnounced();
-    void destroyedWithoutDeadlockWarning();
 
 private:
     QTemporaryDir dir;
 };
 
-void TestOrbServerHandler::connectsAndRequestsAtOnce() {
+void TestOrbServerHandler::connectsRequestsReconnectsAndStops() {
     const QString file = dir.filePath(QStringLiteral("devices.txt"));
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -90,31 +51,36 @@ void TestOrbServerHandler::connectsAndRequestsAtOnce() {
     f.close();
     Sim sim;
     QVERIFY(sim.start({QStringLiteral("--file"), file}));
+    LogCapture log;
+    {
+        // the poll timer would not fire within the test: the list must be asked for on connecting
+        const auto handler = startHandler(sim.port(), 60000, 600000);
+        QSignalSpy updated(handler.get(), &OrbServerHandler::hostStateUpdated);
+        QTRY_COMPARE_WITH_TIMEOUT(handler->imeiList().size(), 4, 10000);
+        QVERIFY(handler->tcpClient()->isConnected());
+        QCOMPARE(handler->imeiList(), (QStringList{QStringLiteral("100000000000001"), QStringLiteral("12AB"),
+                                                   QStringLiteral("100000000000002"), QStringLiteral("-5")}));
+        // only the numeric IMEIs are offered
+        QCOMPARE(handler->devices(),
+                 (QVector<DeviceInfo>{{0, 100000000000001ULL, QStringLiteral("Грузовик 1"), {}, false},
+                                      {0, 100000000000002ULL, QString(), {}, false}}));
+        QCOMPARE(updated.count(), 2); // connected, then the list
+        QTRY_VERIFY(sim.log().contains(QStringLiteral("handshake answer ok")));
+        QCOMPARE(sim.log().count(QStringLiteral("device list request")), 1);
 
-    OrbServerHandler handler;
-    // The poll timer would not fire within the test: the list must be asked for on connecting.
-    handler.setTimerIntervalsForTesting(60000, 600000);
-    handler.setHostSettings(local(sim.port()));
-    QCOMPARE(handler.hostSettings().port, int(sim.port()));
-    QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
-    handler.reconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 4, 10000);
-    QVERIFY(handler.tcpClient()->isConnected());
-    QCOMPARE(handler.imeiList(), (QStringList{QStringLiteral("100000000000001"), QStringLiteral("12AB"),
-                                              QStringLiteral("100000000000002"), QStringLiteral("-5")}));
-    const QVector<DeviceInfo> devices = handler.devices();
-    QCOMPARE(devices.size(), 2);
-    QCOMPARE(devices.at(0).imei, quint64(100000000000001ULL));
-    QCOMPARE(devices.at(0).name, QStringLiteral("Грузовик 1"));
-    QCOMPARE(devices.at(0).id, 0);
-    QVERIFY(devices.at(0).groups.isEmpty());
-    QVERIFY(!devices.at(0).forAll);
-    QCOMPARE(devices.at(1).imei, quint64(100000000000002ULL));
-    QCOMPARE(devices.at(1).name, QString());
-    // connected, then the list
-    QVERIFY(updated.count() >= 2);
-    QTRY_VERIFY(sim.log().contains(QStringLiteral("handshake answer ok")));
-    QCOMPARE(sim.log().count(QStringLiteral("device list request")), 1);
+        // reconnecting while connected closes the old connection before opening the new one
+        const int before = log.messages().size();
+        handler->reconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().count(QStringLiteral("device list request")) == 2, 10000);
+        const QStringList lines = log.messages().mid(before);
+        const int closed = lines.indexOf(QStringLiteral("disconnect from server"));
+        QVERIFY(closed >= 0 && lines.indexOf(QStringLiteral("Success connection to TCP server")) > closed);
+        QVERIFY(!lines.contains(QStringLiteral("хост уже подключен!")));
+        QTRY_VERIFY(handler->tcpClient()->isConnected());
+    }
+    // an idle worker thread ends at once
+    QVERIFY(!log.contains(QStringLiteral("WARNING: thread DEADLOCKED and TERMINATED!")));
+    QTRY_VERIFY(sim.log().contains(QStringLiteral("client disconnected")));
 }
 
 void TestOrbServerHandler::completeListDespiteFaults_data() {
@@ -122,19 +88,16 @@ void TestOrbServerHandler::completeListDespiteFaults_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("faultLine");
     QTest::newRow("connection dropped in the middle of the list")
-        << QStringList{QStringLiteral("--devices"), QStringLiteral("2500"), QStringLiteral("--drop-mid-list"),
-                       QStringLiteral("2")}
-        << 2500 << QStringLiteral("device list 2: sent 85513 bytes, closing the connection");
+        << QStringList{QStringLiteral("--drop-mid-list"), QStringLiteral("2")} << 2500
+        << QStringLiteral("device list 2: sent 85513 bytes, closing the connection");
     QTest::newRow("last portion with a wrong CRC")
-        << QStringList{QStringLiteral("--devices"), QStringLiteral("10"), QStringLiteral("--bad-crc"),
-                       QStringLiteral("1")}
-        << 10 << QStringLiteral("last portion with a wrong CRC");
+        << QStringList{QStringLiteral("--bad-crc"), QStringLiteral("1")} << 10
+        << QStringLiteral("last portion with a wrong CRC");
     QTest::newRow("unknown packet type before the list")
-        << QStringList{QStringLiteral("--devices"), QStringLiteral("5"), QStringLiteral("--unknown-type")}
-        << 5 << QStringLiteral("sent a packet of unknown type 99");
+        << QStringList{QStringLiteral("--unknown-type")} << 5
+        << QStringLiteral("sent a packet of unknown type 99");
     QTest::newRow("multiple of 1000 ends with an empty portion")
-        << QStringList{QStringLiteral("--devices"), QStringLiteral("3000")} << 3000
-        << QStringLiteral("sent 3000 devices in 4 portions");
+        << QStringList() << 3000 << QStringLiteral("sent 3000 devices in 4 portions");
 }
 
 void TestOrbServerHandler::completeListDespiteFaults() {
@@ -142,108 +105,59 @@ void TestOrbServerHandler::completeListDespiteFaults() {
     QFETCH(int, count);
     QFETCH(QString, faultLine);
     Sim sim;
-    QVERIFY(sim.start(args));
-    OrbServerHandler handler;
-    handler.setTimerIntervalsForTesting(100, 100);
-    handler.setHostSettings(local(sim.port()));
-    handler.reconnect();
-    // The list arrives whole, never as the part received before a fault.
-    QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), count, 20000);
+    QVERIFY(sim.start(QStringList{QStringLiteral("--devices"), QString::number(count)} + args));
+    const auto handler = startHandler(sim.port(), 100, 100);
+    // the list arrives whole, never as the part received before a fault
+    QTRY_COMPARE_WITH_TIMEOUT(handler->imeiList().size(), count, 20000);
     QVERIFY2(sim.log().contains(faultLine), qPrintable(sim.log()));
-    QCOMPARE(handler.devices().size(), count);
-    QCOMPARE(handler.imeiList().last(), QString::number(handler.devices().last().imei));
-    QTRY_VERIFY(handler.tcpClient()->isConnected());
+    QCOMPARE(handler->devices().size(), count);
+    QCOMPARE(handler->imeiList().last(), QString::number(handler->devices().last().imei));
+    QTRY_VERIFY(handler->tcpClient()->isConnected());
 }
 
 void TestOrbServerHandler::reconnectsAfterTheServerComesBack() {
     Sim sim;
     QVERIFY(sim.start({QStringLiteral("--devices"), QStringLiteral("3")}));
     const quint16 port = sim.port();
-    OrbServerHandler handler;
-    handler.setTimerIntervalsForTesting(100, 60000);
-    handler.setHostSettings(local(port));
-    handler.reconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 3, 10000);
+    const auto handler = startHandler(port, 100, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(handler->imeiList().size(), 3, 10000);
 
-    MessageCapture log;
-    const QString refused = QStringLiteral("Error in TCP connection: \"The connection was refused.\"");
+    LogCapture log;
     sim.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!handler.tcpClient()->isConnected(), 10000);
-    // Attempts keep coming while the server is away.
+    QTRY_VERIFY_WITH_TIMEOUT(!handler->tcpClient()->isConnected(), 10000);
+    // attempts keep coming while the server is away
+    const QString refused = QStringLiteral("Error in TCP connection: \"The connection was refused.\"");
     QTRY_VERIFY_WITH_TIMEOUT(log.count(refused) >= 3, 10000);
-    QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
     QVERIFY(sim.start({}, port));
-    QTRY_VERIFY_WITH_TIMEOUT(handler.tcpClient()->isConnected(), 10000);
-    // The server now has no devices: the new list, asked for at once, empties both lists.
-    QTRY_VERIFY_WITH_TIMEOUT(handler.imeiList().isEmpty(), 10000);
-    QVERIFY(handler.devices().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(handler->tcpClient()->isConnected(), 10000);
+    // the server now has no devices: the new list, asked for at once, empties both lists
+    QTRY_VERIFY_WITH_TIMEOUT(handler->imeiList().isEmpty(), 10000);
+    QVERIFY(handler->devices().isEmpty());
     QTRY_VERIFY(sim.log().contains(QStringLiteral("device list 1: sent 0 devices")));
-    QVERIFY(updated.count() >= 2);
-}
-
-void TestOrbServerHandler::reconnectWhileConnected() {
-    Sim sim;
-    QVERIFY(sim.start({QStringLiteral("--devices"), QStringLiteral("2")}));
-    OrbServerHandler handler;
-    handler.setTimerIntervalsForTesting(60000, 600000);
-    handler.setHostSettings(local(sim.port()));
-    handler.reconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 2, 10000);
-    MessageCapture log;
-    handler.reconnect();
-    QTRY_VERIFY_WITH_TIMEOUT(sim.log().count(QStringLiteral("device list request")) == 2, 10000);
-    // The old connection is closed before the new one is opened.
-    const QStringList lines = log.messages();
-    const int closed = lines.indexOf(QStringLiteral("disconnect from server"));
-    const int opened = lines.indexOf(QStringLiteral("Success connection to TCP server"));
-    QVERIFY(closed >= 0);
-    QVERIFY(opened > closed);
-    QVERIFY(!lines.contains(QStringLiteral("хост уже подключен!")));
-    QTRY_VERIFY(handler.tcpClient()->isConnected());
 }
 
 void TestOrbServerHandler::failedFirstAttemptIsAnnounced_data() {
-    QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
-    QTest::newRow("nothing listening") << QStringLiteral("127.0.0.1") << 1;
-    QTest::newRow("port out of range") << QStringLiteral("127.0.0.1") << 70000;
+    QTest::newRow("nothing listening") << 1;
+    QTest::newRow("port out of range") << 70000;
 }
 
 void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
-    QFETCH(QString, host);
     QFETCH(int, port);
+    LogCapture log;
     OrbServerHandler handler;
-    OrbHostSettings settings;
-    settings.host = host;
-    settings.port = port;
-    handler.setHostSettings(settings);
     handler.setTimerIntervalsForTesting(20, 20);
+    handler.setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), port});
     QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
-    MessageCapture log;
     handler.reconnect();
     QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, 10000);
     QVERIFY(!handler.tcpClient()->isConnected());
-    QVERIFY(handler.imeiList().isEmpty());
-    // A first attempt that fails is not repeated by itself: over many reconnect and poll
-    // intervals nothing more happens.
+    // a first attempt that fails is not repeated by itself: over many reconnect and poll
+    // intervals nothing more happens
     QTest::qWait(400);
     QCOMPARE(updated.count(), 1);
-    QVERIFY(log.count(QStringLiteral("Success connection to TCP server")) == 0);
+    QCOMPARE(log.count(QStringLiteral("Success connection to TCP server")), 0);
     QVERIFY(log.messages().filter(QStringLiteral("Error in TCP connection")).size() <= 1);
-}
-
-void TestOrbServerHandler::destroyedWithoutDeadlockWarning() {
-    Sim sim;
-    QVERIFY(sim.start({QStringLiteral("--devices"), QStringLiteral("1")}));
-    MessageCapture log;
-    {
-        OrbServerHandler handler;
-        handler.setHostSettings(local(sim.port()));
-        handler.reconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(handler.imeiList().size(), 1, 10000);
-    }
-    QVERIFY(!log.contains(QStringLiteral("WARNING: thread DEADLOCKED and TERMINATED!")));
-    QTRY_VERIFY(sim.log().contains(QStringLiteral("client disconnected")));
 }
 
 QTEST_GUILESS_MAIN(TestOrbServerHandler)

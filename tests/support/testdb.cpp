@@ -140,6 +140,24 @@ QVariant scalar(const QString& sql)
     return q.value(0);
 }
 
+std::unique_ptr<ConfigHandler> handler(bool check)
+{
+    auto h = std::make_unique<ConfigHandler>();
+    h->setConnectionSettings(settings());
+    if (h->connectToDatabase() != 0) {
+        qWarning() << "cannot connect:" << h->lastErrorText();
+        return nullptr;
+    }
+    try {
+        if (check)
+            h->checkDatabase();
+    } catch (const QString& e) {
+        qWarning() << "checkDatabase:" << e;
+        return nullptr;
+    }
+    return h;
+}
+
 QString serverLogPath()
 {
     return serverDir() + QStringLiteral("/error.log");
@@ -157,6 +175,14 @@ qint64 questions()
 {
     QSqlQuery q(admin());
     if (!q.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Questions'")) || !q.next())
+        return -1;
+    return q.value(1).toLongLong();
+}
+
+qint64 sessionQuestions(const QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SHOW SESSION STATUS LIKE 'Questions'")) || !q.next())
         return -1;
     return q.value(1).toLongLong();
 }

@@ -5,6 +5,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
+
 // The private MariaDB server that the test fixture starts (tools/mariadb-local.sh).
 // Each test executable works in a database of its own, so executables can run in parallel.
 namespace TestDb {
@@ -28,12 +30,18 @@ bool exec(const QString& sql);
 // First column of the first row of a query on the admin connection (invalid on failure).
 QVariant scalar(const QString& sql);
 
+// A ConfigHandler connected to this executable's database, after checkDatabase when `check`;
+// null when either fails. Destroy an earlier handler first: they share the default connection.
+std::unique_ptr<ConfigHandler> handler(bool check = true);
+
 // Path of the server's error log and its contents.
 QString serverLogPath();
 QString serverLog();
 
 // Number of statements the server has received on all connections (its Questions counter).
 qint64 questions();
+// Statements sent so far on one connection; reading it counts as one more.
+qint64 sessionQuestions(const QSqlDatabase& db);
 
 } // namespace TestDb
 

@@ -122,11 +122,34 @@ int main(int argc, char* argv[]) {
         simLog(text);
         return 2;
     };
+    // A whole number within [0, max]; on anything else the first bad option is named.
+    QString invalid;
+    auto number = [&](const QCommandLineOption& option, quint64 max) -> quint64 {
+        bool ok = false;
+        const quint64 value = parser.value(option).toULongLong(&ok);
+        if (ok && value <= max)
+            return value;
+        if (invalid.isEmpty())
+            invalid = QStringLiteral("invalid --%1").arg(option.names().first());
+        return 0;
+    };
 
-    bool ok = false;
-    const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port > 65535)
-        return fail(QStringLiteral("invalid --port"));
+    const auto port = quint16(number(portOption, 65535));
+    const int count = int(number(devicesOption, 10000000));
+    const auto seed = quint32(number(seedOption, 0xFFFFFFFFu));
+    SimFaults faults;
+    faults.dropMidList = int(number(dropOption, 1000000));
+    faults.badCrc = int(number(crcOption, 1000000));
+    faults.unknownType = parser.isSet(unknownOption);
+    // 14 digits, or 15 of which the last (the check digit) is left out
+    const QString first = parser.value(firstImeiOption);
+    quint64 firstBody = number(firstImeiOption, 999999999999999ULL);
+    if (first.size() == 15)
+        firstBody /= 10;
+    else if (first.size() != 14 && invalid.isEmpty())
+        invalid = QStringLiteral("invalid --first-imei: give 14 or 15 digits");
+    if (!invalid.isEmpty())
+        return fail(invalid);
 
     QList<TDeviceToConfigInfo> devices;
     if (parser.isSet(fileOption)) {
@@ -134,25 +157,10 @@ int main(int argc, char* argv[]) {
         if (!readDevices(parser.value(fileOption), &devices, &error))
             return fail(QStringLiteral("cannot read %1: %2").arg(parser.value(fileOption), error));
     }
-    const int count = parser.value(devicesOption).toInt(&ok);
-    if (!ok || count < 0 || count > 10000000)
-        return fail(QStringLiteral("invalid --devices"));
-    const QString first = parser.value(firstImeiOption);
-    const quint64 firstBody = first.left(14).toULongLong(&ok);
-    if (!ok || first.size() < 14 || first.size() > 15)
-        return fail(QStringLiteral("invalid --first-imei: give 14 or 15 digits"));
-    const quint32 seed = parser.value(seedOption).toUInt(&ok);
-    if (!ok)
-        return fail(QStringLiteral("invalid --seed"));
     devices += generateDevices(count, firstBody, seed);
 
-    SimFaults faults;
-    faults.dropMidList = parser.value(dropOption).toInt();
-    faults.badCrc = parser.value(crcOption).toInt();
-    faults.unknownType = parser.isSet(unknownOption);
-
     SimServer server(devices, faults);
-    if (!server.listen(quint16(port)))
+    if (!server.listen(port))
         return fail(QStringLiteral("cannot listen on port %1: %2").arg(port).arg(server.errorString()));
     out << "listening on 127.0.0.1:" << server.port() << '\n';
     out.flush();

@@ -5,18 +5,20 @@
 
 #include <mutex>
 
-// Collects the debug output while it lives, from any thread, so tests can check exact log lines
-// and the absence of others. A standard mutex, so that ThreadSanitizer sees the locking.
-class MessageCapture {
+// Collects every message written while it lives, from any thread, so that tests can check exact
+// log lines and the absence of others. A standard mutex, so that ThreadSanitizer sees the locking.
+class LogCapture {
 public:
-    MessageCapture() {
+    LogCapture() {
         {
             std::lock_guard<std::mutex> lock(mutex());
             lines().clear();
         }
-        m_previous = qInstallMessageHandler(&MessageCapture::handler);
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
     }
-    ~MessageCapture() { qInstallMessageHandler(m_previous); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     QStringList messages() const {
         std::lock_guard<std::mutex> lock(mutex());
