@@ -106,8 +106,6 @@ private slots:
     void bulkImport_data();
     void bulkImport();
 
-    void brokenDatabaseReported_data();
-    void brokenDatabaseReported();
     void reconnectAfterCancelledStart();
     void settingsWrittenAtExit();
     void simulatorRestarted();
@@ -218,60 +216,61 @@ QString TstMainWindow::stateText(bool sql, const char* label) const {
 // ---- start-up
 
 void TstMainWindow::startupLoad_data() {
-    QTest::addColumn<bool>("acceptSettings");
-    QTest::addColumn<QString>("dbPassword");
-    QTest::addColumn<QString>("storedRootHash");  // empty: the default one
-    QTest::addColumn<QString>("newRootPassword"); // empty: the prompt is declined
+    QTest::addColumn<QString>("setup");     // SQL run before
+    QTest::addColumn<QString>("typed");     // the database password typed in the dialog, or "cancel"
+    QTest::addColumn<QString>("box");       // the message box that follows
+    QTest::addColumn<QString>("newRootPw"); // typed in the root password prompt: "decline", none: no prompt
     QTest::addColumn<bool>("enabled");
+    QTest::addColumn<int>("users");
     QTest::addColumn<QString>("rootHash");
-
-    const QString good = TestDb::settings().password;
-    QTest::newRow("accepted, root password replaced") << true << good << ""
-                                                      << "n3w" << true << hashHex("n3w");
-    QTest::newRow("accepted, root prompt declined") << true << good << ""
-                                                    << "" << true << defaultRootHash;
-    QTest::newRow("root password already changed")
-        << true << good << hashHex("x") << "-" << true << hashHex("x");
-    QTest::newRow("connection dialog cancelled") << false << good << ""
-                                                 << "-" << false << defaultRootHash;
-    QTest::newRow("wrong database password") << true << "wrong"
-                                             << ""
-                                             << "-" << false << defaultRootHash;
+    const auto row = [](const char* name, const QString& setup, const QString& typed, const QString& box,
+                        const QString& newRootPw, bool enabled, int users, const QString& rootHash) {
+        QTest::newRow(name) << setup << typed << box << newRootPw << enabled << users << rootHash;
+    };
+    const QString pw = TestDb::settings().password;
+    row("root password replaced", "", pw, "", "n3w", true, 1, hashHex("n3w"));
+    row("root prompt declined", "", pw, "", "decline", true, 1, defaultRootHash);
+    row("root password already changed",
+        "UPDATE users SET user_password=UNHEX('" + hashHex("x") + "') WHERE id=1", pw, "", "", true, 1,
+        hashHex("x"));
+    row("connection dialog cancelled", "", "cancel", "", "", false, 0, defaultRootHash);
+    row("wrong database password", "", "wrong", "Не удалось подключиться к серверу: ", "", false, 0,
+        defaultRootHash);
+    // The integrity check's error, in the "Ошибка" box.
+    row("root not in the administrators' group", "DELETE FROM user_groups WHERE user_id=1", pw,
+        "Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность", "", true, 0,
+        defaultRootHash);
 }
 
 void TstMainWindow::startupLoad() {
-    QFETCH(bool, acceptSettings);
-    QFETCH(QString, dbPassword);
-    QFETCH(QString, storedRootHash);
-    QFETCH(QString, newRootPassword);
+    QFETCH(QString, setup);
+    QFETCH(QString, typed);
+    QFETCH(QString, box);
+    QFETCH(QString, newRootPw);
     QFETCH(bool, enabled);
+    QFETCH(int, users);
     QFETCH(QString, rootHash);
-    if (!storedRootHash.isEmpty())
-        QVERIFY(TestDb::exec(
-            QStringLiteral("UPDATE users SET user_password=UNHEX('%1') WHERE id=1").arg(storedRootHash)));
-
+    QVERIFY(setup.isEmpty() || TestDb::exec(setup));
     const SqlConnectionSettings sql = TestDb::settings();
+    const bool accepted = typed != QLatin1String("cancel");
     makeWindow();
     ModalAnswerer a;
-    if (!acceptSettings)
-        a.expect("ConnectionSettingsDialog", reject);
-    else
-        a.expect("ConnectionSettingsDialog", fillAndOk({QStringLiteral("pwEdit=") + dbPassword}));
-    if (dbPassword != sql.password)
-        a.expectBox(QStringLiteral("Не удалось подключиться к серверу: "), QMessageBox::Yes);
-    else if (newRootPassword.isEmpty())
+    a.expect("ConnectionSettingsDialog", accepted ? fillAndOk({"pwEdit=" + typed}) : reject);
+    if (!box.isEmpty())
+        a.expectBox(box, QMessageBox::Yes);
+    if (newRootPw == QLatin1String("decline"))
         a.expect("PasswordEdit", reject);
-    else if (newRootPassword != QLatin1String("-"))
-        a.expect("PasswordEdit", fillAndOk({"pwEdit=" + newRootPassword, "pwEdit2=" + newRootPassword}));
+    else if (!newRootPw.isEmpty())
+        a.expect("PasswordEdit", fillAndOk({"pwEdit=" + newRootPw, "pwEdit2=" + newRootPw}));
     window->loadDatabase();
     VERIFY_ANSWERED(a);
 
     QCOMPARE(get<QWidget>("centralwidget")->isEnabled(), enabled);
     QCOMPARE(scalar(rootHashQuery), rootHash);
-    QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), enabled ? 1 : 0);
+    QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), users);
     if (enabled)
         QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL %1:%2").arg(sql.ip).arg(sql.port));
-    if (!acceptSettings) // before any connection attempt the handle has no host and port -1
+    if (!accepted) // before any connection attempt the handle has no host and port -1
         QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL :-1"));
     QCOMPARE(stateText(true, "extTextLabel"), QString());
     QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:%1").arg(simPort));
@@ -333,9 +332,8 @@ void TstMainWindow::changesThroughDialogs_data() {
         {"loginEdit=root"}, {}, userTaken, logins, "root,petrov", "petrov");
     // root: only the password dialog; his login and groups stay.
     row("change root", "changeUserButton", "usersView", "root", "PasswordEdit", password, {}, "",
-        "SELECT CONCAT(user_login, ':', LOWER(HEX(user_password)), ':', (SELECT COUNT(*) FROM user_groups "
-        "WHERE "
-        "user_id=1)) FROM users WHERE id=1",
+        "SELECT CONCAT(user_login, ':', LOWER(HEX(user_password)), ':', "
+        "(SELECT COUNT(*) FROM user_groups WHERE user_id=1)) FROM users WHERE id=1",
         "root:" + hashHex("секрет") + ":1", "root");
     row("add group", "addGroupButton", "groupsView", "", "GroupEditDialog", {"groupNameEdit=Логистика"},
         {"petrov"}, "",
@@ -402,28 +400,24 @@ void TstMainWindow::deletions_data() {
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("left");
 
-    const QString devices = QStringLiteral("SELECT GROUP_CONCAT(name ORDER BY name) FROM devices");
+    const auto row = [](const char* name, const char* view, const QStringList& select, const char* how,
+                        const char* title, const QString& text, const char* query, const char* left) {
+        QTest::newRow(name) << view << select << how << title << text << query << left;
+    };
+    const char* devices = "SELECT GROUP_CONCAT(name ORDER BY name) FROM devices";
     const QString deviceText =
         QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (3 шт.)?");
-    const QStringList three{QStringLiteral("d1"), QStringLiteral("d3"), QStringLiteral("d5")};
-    QTest::newRow("devices, OK") << "tableView" << three << "ok"
-                                 << "Удаление устройств" << deviceText << devices << "d2,d4";
-    QTest::newRow("devices, Cancel") << "tableView" << three << "cancel"
-                                     << "Удаление устройств" << deviceText << devices << "d1,d2,d3,d4,d5";
-    QTest::newRow("devices, Delete key") << "tableView" << three << "key"
-                                         << "Удаление устройств" << deviceText << devices << "d2,d4";
-    QTest::newRow("users, root stays")
-        << "usersView" << QStringList{"root", "a"} << "ok"
-        << "Удаление пользователей"
-        << "Вы действительно хотить удалить из базы выбранныx пользователей (2 шт.)?"
-        << "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users"
-        << "root,b";
-    QTest::newRow("groups, Admin stays, Delete key")
-        << "groupsView" << QStringList{"Администраторы", "Такси"} << "key"
-        << "Удаление групп"
-        << "Вы действительно хотить удалить из базы выбранные группы (2 шт.)?"
-        << "SELECT GROUP_CONCAT(group_name) FROM groups_list"
-        << "Admin";
+    const QStringList three{"d1", "d3", "d5"};
+    row("devices, OK", "tableView", three, "ok", "Удаление устройств", deviceText, devices, "d2,d4");
+    row("devices, Cancel", "tableView", three, "cancel", "Удаление устройств", deviceText, devices,
+        "d1,d2,d3,d4,d5");
+    row("devices, Delete key", "tableView", three, "key", "Удаление устройств", deviceText, devices, "d2,d4");
+    row("users, root stays", "usersView", {"root", "a"}, "ok", "Удаление пользователей",
+        "Вы действительно хотить удалить из базы выбранныx пользователей (2 шт.)?",
+        "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users", "root,b");
+    row("groups, Admin stays, Delete key", "groupsView", {"Администраторы", "Такси"}, "key", "Удаление групп",
+        "Вы действительно хотить удалить из базы выбранные группы (2 шт.)?",
+        "SELECT GROUP_CONCAT(group_name) FROM groups_list", "Admin");
 }
 
 void TstMainWindow::deletions() {
@@ -600,36 +594,8 @@ void TstMainWindow::bulkImport() {
 
 // ---- connections
 
-void TstMainWindow::brokenDatabaseReported_data() {
-    QTest::addColumn<bool>("atStartup");
-    QTest::newRow("start-up load") << true;
-    QTest::newRow("reconnection") << false;
-}
-
-// The integrity check's error reaches the user in both places, with the same text.
-void TstMainWindow::brokenDatabaseReported() {
-    QFETCH(bool, atStartup);
-    const QString expected =
-        QStringLiteral("Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность");
-    makeWindow();
-    if (!atStartup)
-        loadConnected();
-    QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM user_groups WHERE user_id=1")));
-    ModalAnswerer a;
-    a.expect("ConnectionSettingsDialog", [atStartup](QWidget* d) {
-        QCOMPARE(child<QWidget>(d, "orbGroup")->isVisible(), atStartup);
-        clickOk(d);
-    });
-    a.expectBox(expected);
-    if (atStartup)
-        window->loadDatabase();
-    else
-        stateButton(true)->click();
-    VERIFY_ANSWERED(a);
-}
-
 // After a cancelled start-up the database button connects, enables the tabs and asks
-// for root's new password again.
+// for root's new password again; the integrity check's error shows as at start-up.
 void TstMainWindow::reconnectAfterCancelledStart() {
     makeWindow();
     ModalAnswerer cancel;
@@ -648,6 +614,16 @@ void TstMainWindow::reconnectAfterCancelledStart() {
     QCOMPARE(scalar(rootHashQuery), hashHex(QStringLiteral("later")));
     const SqlConnectionSettings sql = TestDb::settings();
     QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL %1:%2").arg(sql.ip).arg(sql.port));
+
+    QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM user_groups WHERE user_id=1")));
+    ModalAnswerer broken;
+    broken.expect("ConnectionSettingsDialog", [](QWidget* d) {
+        QVERIFY(!child<QWidget>(d, "orbGroup")->isVisible());
+        clickOk(d);
+    });
+    broken.expectBox(QStringLiteral("Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте"));
+    stateButton(true)->click();
+    VERIFY_ANSWERED(broken);
 }
 
 void TstMainWindow::settingsWrittenAtExit() {
