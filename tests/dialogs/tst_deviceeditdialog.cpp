@@ -5,15 +5,12 @@
 #include <QCompleter>
 #include <QListView>
 
-class TestDeviceEditDialog : public QObject {
+class TestDeviceEditDialog : public QObject, public GroupsFixture {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup() {
-        handler.reset();
-        flushDeferredDeletes();
-    }
+    void init() { QVERIFY(resetDatabase()); }
+    void cleanup() { releaseDatabase(); }
 
     void imeiInput_data();
     void imeiInput();
@@ -30,19 +27,7 @@ private:
                 {QStringLiteral("Drivers"), drivers, false, true},
                 {QStringLiteral("Грузовики"), trucks, false, true}};
     }
-
-    std::unique_ptr<ConfigHandler> handler;
-    int admin = 0, drivers = 0, trucks = 0;
 };
-
-void TestDeviceEditDialog::init() {
-    ORB_RESET_DB();
-    drivers = insertGroup(QStringLiteral("Drivers"));
-    trucks = insertGroup(QStringLiteral("Грузовики"));
-    handler = connectedHandler();
-    admin = handler->adminGroupId();
-    QVERIFY(admin > 0);
-}
 
 void TestDeviceEditDialog::imeiInput_data() {
     QTest::addColumn<QString>("typed");

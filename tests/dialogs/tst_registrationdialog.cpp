@@ -7,15 +7,12 @@
 #include <QLabel>
 #include <QListView>
 
-class TestRegistrationDialog : public QObject {
+class TestRegistrationDialog : public QObject, public GroupsFixture {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup() {
-        handler.reset();
-        flushDeferredDeletes();
-    }
+    void init() { QVERIFY(resetDatabase()); }
+    void cleanup() { releaseDatabase(); }
 
     void addModeChecks_data();
     void addModeChecks();
@@ -23,18 +20,7 @@ private slots:
     void groupsList();
     void passwordEdit_data();
     void passwordEdit();
-
-private:
-    std::unique_ptr<ConfigHandler> handler;
-    int admin = 0, drivers = 0;
 };
-
-void TestRegistrationDialog::init() {
-    ORB_RESET_DB();
-    drivers = insertGroup(QStringLiteral("Drivers"));
-    handler = connectedHandler();
-    admin = handler->adminGroupId();
-}
 
 void TestRegistrationDialog::addModeChecks_data() {
     QTest::addColumn<QString>("login");
@@ -119,7 +105,8 @@ void TestRegistrationDialog::groupsList() {
     auto* view = child<QListView>(&dialog, "groupsView");
     // The administrators' group is an ordinary row here.
     const ListRows rows{{QStringLiteral("Администратор"), admin, false, true},
-                        {QStringLiteral("Drivers"), drivers, false, true}};
+                        {QStringLiteral("Drivers"), drivers, false, true},
+                        {QStringLiteral("Грузовики"), trucks, false, true}};
     QCOMPARE(listRows(view), rows);
     toggleRow(view, 0);
     pressOk(&dialog, QString());
@@ -132,18 +119,10 @@ void TestRegistrationDialog::groupsList() {
     QVERIFY(!box->isVisible());
     // Hidden, the list still decides the groups.
     pressOk(&dialog, QString());
-    QCOMPARE(dialog.getUserInfo().groups, (QVector<int>{admin, drivers}));
+    QCOMPARE(dialog.getUserInfo().groups, (QVector<int>{admin, drivers, trucks}));
 
     // "Добавить новую группу" rebuilds the list with the new group.
-    ModalAnswerer answers;
-    answers.expect("GroupEditDialog", [](QWidget* w) {
-        setText(w, "groupNameEdit", QStringLiteral("Операторы"));
-        clickOk(w);
-    });
-    child(&dialog, "addNewGroup")->click();
-    VERIFY_ANSWERED(answers);
-    const int id =
-        TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Операторы'")).toInt();
+    const int id = addGroupByButton(&dialog, QStringLiteral("Операторы"));
     QCOMPARE(listRows(view), (ListRows(rows) << ListRow{QStringLiteral("Операторы"), id, false, true}));
 }
 

@@ -27,35 +27,19 @@ QStringList shownColumn(QTableView* view, int column, int role = Qt::DisplayRole
 
 } // namespace
 
-class TestAddDevicesDialog : public QObject {
+class TestAddDevicesDialog : public QObject, public GroupsFixture {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup() {
-        handler.reset();
-        flushDeferredDeletes();
-    }
+    void init() { QVERIFY(resetDatabase()); }
+    void cleanup() { releaseDatabase(); }
 
     void groupsList();
     void filter_data();
     void filter();
     void checksAndTheFilter();
     void result();
-
-private:
-    std::unique_ptr<ConfigHandler> handler;
-    int admin = 0, drivers = 0, trucks = 0;
 };
-
-void TestAddDevicesDialog::init() {
-    ORB_RESET_DB();
-    drivers = insertGroup(QStringLiteral("Drivers"));
-    trucks = insertGroup(QStringLiteral("Trucks"));
-    handler = connectedHandler();
-    admin = handler->adminGroupId();
-    QVERIFY(admin > 0);
-}
 
 // The administrators' row is fixed whatever its stored name; "Создать новую группу" adds a
 // group and rebuilds the list, which clears the ticks.
@@ -74,15 +58,7 @@ void TestAddDevicesDialog::groupsList() {
     QCOMPARE(rows.size(), 3);
     QCOMPARE(listRows(groups), rows);
     toggleRow(groups, rows.at(0).enabled ? 0 : 1);
-    ModalAnswerer answers;
-    answers.expect("GroupEditDialog", [](QWidget* w) {
-        setText(w, "groupNameEdit", QStringLiteral("Курьеры"));
-        clickOk(w);
-    });
-    child(&dialog, "addNewGroup")->click();
-    VERIFY_ANSWERED(answers);
-    const int id =
-        TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Курьеры'")).toInt();
+    const int id = addGroupByButton(&dialog, QStringLiteral("Курьеры"));
     QCOMPARE(listRows(groups), (ListRows(rows) << ListRow{QStringLiteral("Курьеры"), id, false, true}));
 }
 

@@ -109,14 +109,56 @@ inline int insertUser(const QString& login, const QVector<int>& groups = {}) {
     return id;
 }
 
-// Shows a dialog without running it modally, so that the test drives it directly.
-inline bool showDialog(QDialog* dialog) {
-    dialog->show();
-    return QTest::qWaitForWindowExposed(dialog);
-}
-
 // Deletes what was left for deleteLater, such as the fade animation of a line edit's clear
 // button whose dialog is gone, so that nothing outlives the test function.
 inline void flushDeferredDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// What the dialog tests start from: a fresh database with the groups "Drivers" and "Грузовики"
+// besides the administrators', and a handler on it. Test classes derive from it, call
+// resetDatabase() in init() and releaseDatabase() in cleanup().
+struct GroupsFixture {
+    std::unique_ptr<ConfigHandler> handler;
+    int admin = 0, drivers = 0, trucks = 0;
+
+    bool resetDatabase() {
+        handler.reset();
+        QString error;
+        if (!TestDb::reset(QString(), &error)) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        drivers = insertGroup(QStringLiteral("Drivers"));
+        trucks = insertGroup(QStringLiteral("Грузовики"));
+        handler = connectedHandler();
+        admin = handler->adminGroupId();
+        return admin > 0;
+    }
+    void releaseDatabase() {
+        handler.reset();
+        flushDeferredDeletes();
+    }
+};
+
+// Creates a group through the dialog's "add new group" button and returns its id.
+inline int addGroupByButton(QWidget* dialog, const QString& name) {
+    ModalAnswerer answers;
+    answers.expect("GroupEditDialog", [name](QWidget* w) {
+        setText(w, "groupNameEdit", name);
+        clickOk(w);
+    });
+    child(dialog, "addNewGroup")->click();
+    if (!answers.done() || !answers.problems.isEmpty())
+        qWarning("%s", qPrintable(answers.report()));
+    QSqlQuery q(TestDb::admin());
+    q.prepare(QStringLiteral("SELECT id FROM groups_list WHERE group_name=?"));
+    q.addBindValue(name);
+    return q.exec() && q.next() ? q.value(0).toInt() : -1;
+}
+
+// Shows a dialog without running it modally, so that the test drives it directly.
+inline bool showDialog(QDialog* dialog) {
+    dialog->show();
+    return QTest::qWaitForWindowExposed(dialog);
 }
