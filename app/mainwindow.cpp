@@ -144,6 +144,8 @@ void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->verticalHeader()->setDefaultSectionSize(table->verticalHeader()->minimumSectionSize());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A title wider than its column is cut at its end rather than at both.
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(table, &QAbstractItemView::doubleClicked, this, onChange);
     deleteSlots.insert(table, onDelete);
     table->installEventFilter(this);
@@ -524,8 +526,11 @@ void MainWindow::on_importFromFile_clicked() {
 // Adds the picked devices batch by batch behind a progress dialog (it shows up only
 // when the import takes a while), then tells how many of them were new.
 void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
-    if (devices.isEmpty())
+    if (devices.isEmpty()) {
+        // Nothing picked, but a group made in the dialog is stored and should show.
+        updateModels();
         return;
+    }
     QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"), 0,
                              devices.size(), this);
     progress.setWindowTitle(QStringLiteral("Импорт устройств"));

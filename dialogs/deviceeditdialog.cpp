@@ -15,11 +15,8 @@ QString imeiText(quint64 imei) {
 } // namespace
 
 DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device)
-    : QDialog(parent)
-    , EditDialog(this)
+    : GroupPickDialog(parent, handler, true)
     , ui(new Ui::DeviceEditDialog)
-    , handler(handler)
-    , groupsModel(nullptr)
     , completer(nullptr)
     , device(device) {
     ui->setupUi(this);
@@ -28,9 +25,7 @@ DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, cons
     completer = new QCompleter(this);
     ui->imeiEdit->setCompleter(completer);
 
-    groupsModel = new CheckableIdList(this);
-    groupsModel->attach(ui->groupsView);
-    updateGroupsList();
+    attachGroupsList(ui->groupsView);
 
     if (device.imei != 0) {
         setWindowTitle(QStringLiteral("Редактирование устройства"));
@@ -57,23 +52,6 @@ void DeviceEditDialog::setCompleterList(const QStringList& list) {
 
 DeviceInfo DeviceEditDialog::getDeviceInfo() const {
     return device;
-}
-
-void DeviceEditDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler, true);
-}
-
-void DeviceEditDialog::on_checkAll_clicked() {
-    groupsModel->checkAll();
-}
-
-void DeviceEditDialog::on_uncheckAll_clicked() {
-    groupsModel->uncheckAll();
-}
-
-void DeviceEditDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this))
-        updateGroupsList();
 }
 
 void DeviceEditDialog::on_forAllCheck_stateChanged(int arg1) {

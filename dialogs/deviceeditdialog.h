@@ -1,13 +1,10 @@
 #pragma once
 
 #include "db/records.h"
-#include "dialogs/editdialog.h"
+#include "dialogs/grouppickdialog.h"
 
-#include <QDialog>
 #include <QStringList>
 
-class CheckableIdList;
-class ConfigHandler;
 class QCompleter;
 class QStringListModel;
 
@@ -17,7 +14,7 @@ class DeviceEditDialog;
 
 // Adds or edits one device: IMEI, name, for-all flag and groups. Writes nothing itself
 // except a group created with "Добавить новую группу".
-class DeviceEditDialog : public QDialog, public EditDialog {
+class DeviceEditDialog : public GroupPickDialog {
     Q_OBJECT
 
 public:
@@ -31,19 +28,11 @@ public:
 
     void onAccept() override;
 
-public slots:
-    void updateGroupsList();
-
 private slots:
-    void on_checkAll_clicked();
-    void on_uncheckAll_clicked();
-    void on_addNewGroup_clicked();
     void on_forAllCheck_stateChanged(int arg1);
 
 private:
     Ui::DeviceEditDialog* ui;
-    ConfigHandler* handler;
-    CheckableIdList* groupsModel;
     QCompleter* completer;
     QStringListModel* completerModel = nullptr;
     DeviceInfo device;

@@ -6,18 +6,13 @@
 
 RegistrationDialog::RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler,
                                        const UserInfo& user)
-    : QDialog(parent)
-    , EditDialog(this)
+    : GroupPickDialog(parent, handler, false)
     , ui(new Ui::RegistrationDialog)
-    , handler(handler)
-    , groupsModel(nullptr)
     , user(user) {
     ui->setupUi(this);
     ui->header->setText(header);
 
-    groupsModel = new CheckableIdList(this);
-    groupsModel->attach(ui->groupsView);
-    updateGroupsList();
+    attachGroupsList(ui->groupsView);
 
     if (user.login.isEmpty()) {
         // A new user must be given a password.
@@ -53,23 +48,6 @@ void RegistrationDialog::setPasswordFieldsVisible(bool visible) {
     ui->label_3->setVisible(visible);
     ui->label_4->setVisible(visible);
     adjustSize();
-}
-
-void RegistrationDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler, false);
-}
-
-void RegistrationDialog::on_checkAll_clicked() {
-    groupsModel->checkAll();
-}
-
-void RegistrationDialog::on_uncheckAll_clicked() {
-    groupsModel->uncheckAll();
-}
-
-void RegistrationDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this))
-        updateGroupsList();
 }
 
 void RegistrationDialog::on_showGroups_stateChanged(int arg1) {

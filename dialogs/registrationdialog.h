@@ -1,12 +1,7 @@
 #pragma once
 
 #include "db/records.h"
-#include "dialogs/editdialog.h"
-
-#include <QDialog>
-
-class CheckableIdList;
-class ConfigHandler;
+#include "dialogs/grouppickdialog.h"
 
 namespace Ui {
 class RegistrationDialog;
@@ -14,7 +9,7 @@ class RegistrationDialog;
 
 // Adds a user (login, password, groups) or edits one; the password is returned hashed.
 // Writes nothing itself except a group created with "Добавить новую группу".
-class RegistrationDialog : public QDialog, public EditDialog {
+class RegistrationDialog : public GroupPickDialog {
     Q_OBJECT
 
 public:
@@ -26,20 +21,12 @@ public:
 
     void onAccept() override;
 
-public slots:
-    void updateGroupsList();
-
 private slots:
-    void on_checkAll_clicked();
-    void on_uncheckAll_clicked();
-    void on_addNewGroup_clicked();
     void on_showGroups_stateChanged(int arg1);
 
 private:
     void setPasswordFieldsVisible(bool visible);
 
     Ui::RegistrationDialog* ui;
-    ConfigHandler* handler;
-    CheckableIdList* groupsModel;
     UserInfo user;
 };

@@ -66,6 +66,8 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     QHeaderView* rowsHeader = ui->deviceList->verticalHeader();
     rowsHeader->setDefaultSectionSize(rowsHeader->minimumSectionSize());
     ui->deviceList->setColumnWidth(0, 20);
+    // A title wider than its column is cut at its end rather than at both.
+    ui->deviceList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Whole IMEIs: the default width shows only their first digits.
     ui->deviceList->setColumnWidth(
         1, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);

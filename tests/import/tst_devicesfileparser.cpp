@@ -11,10 +11,7 @@ Q_DECLARE_METATYPE(Records)
 namespace {
 
 DeviceInfo record(quint64 imei, const QString& name = QString()) {
-    DeviceInfo d;
-    d.imei = imei;
-    d.name = name;
-    return d;
+    return DeviceInfo{0, imei, name, {}, false};
 }
 
 } // namespace
@@ -26,8 +23,6 @@ private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
     void lines_data();
     void lines();
-    void byteOrderMarks_data();
-    void byteOrderMarks();
     void linesAcrossReadBoundaries();
     void hugeLines();
     void binaryFileDoesNotStopTheReader();
@@ -61,50 +56,47 @@ Records TestDevicesFileParser::parse(const QByteArray& bytes, bool* ok) {
 void TestDevicesFileParser::lines_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<Records>("expected");
-
-    QTest::newRow("imei, imei with name, header line")
-        << QByteArray("100000000000001\n100000000000002,Car 12\nimei,name\n")
-        << Records{record(100000000000001), record(100000000000002, QStringLiteral("Car 12"))};
-    QTest::newRow("empty second field")
-        << QByteArray("100000000000001,,extra\n") << Records{record(100000000000001)};
-    QTest::newRow("semicolon separated") << QByteArray("100000000000001 ; Truck\n") << Records{};
-    QTest::newRow("blanks around the imei")
-        << QByteArray(" 100000000000001 \n\t100000000000002\t,x\n")
-        << Records{record(100000000000001), record(100000000000002, QStringLiteral("x"))};
-    QTest::newRow("no-break spaces around the imei") << QByteArray("\xC2\xA0"
-                                                                   "100000000000001\xC2\xA0,n\n")
-                                                     << Records{record(100000000000001, QStringLiteral("n"))};
-    QTest::newRow("empty file") << QByteArray() << Records{};
-    QTest::newRow("empty lines") << QByteArray("\n\n\r\n\n") << Records{};
-    QTest::newRow("same imei twice") << QByteArray("5\n5\n") << Records{record(5), record(5)};
-    QTest::newRow("CR LF line ends") << QByteArray("1,a\r\n2\r\n3,b,c\r\n")
-                                     << Records{record(1, QStringLiteral("a")), record(2),
-                                                record(3, QStringLiteral("b"))};
-    QTest::newRow("last line without line end")
-        << QByteArray("1\n2,last") << Records{record(1), record(2, QStringLiteral("last"))};
-    QTest::newRow("name kept as it stands")
-        << QByteArray("7, Car 12 ;\tx ,y\n") << Records{record(7, QStringLiteral(" Car 12 ;\tx "))};
-    QTest::newRow("name in UTF-8") << QByteArray("8,Машина №1\n")
-                                   << Records{record(8, QStringLiteral("Машина №1"))};
-    QTest::newRow("largest signed 64-bit number")
-        << QByteArray("9223372036854775807\n") << Records{record(9223372036854775807ULL)};
-    QTest::newRow("one above signed 64-bit") << QByteArray("9223372036854775808\n") << Records{};
-    QTest::newRow("twenty digits") << QByteArray("99999999999999999999,x\n") << Records{};
-    QTest::newRow("leading zeros") << QByteArray("000000000000000000000001\n") << Records{record(1)};
-    QTest::newRow("negative") << QByteArray("-100000000000001,x\n-0\n") << Records{};
-    QTest::newRow("plus sign") << QByteArray("+100000000000001\n") << Records{record(100000000000001)};
-    QTest::newRow("letters in the number") << QByteArray("12a\n0x10\n1e5\n1 2\n1.0\n") << Records{};
-    QTest::newRow("only a sign or blanks") << QByteArray("+\n-\n  ,x\n") << Records{};
-    QTest::newRow("invalid UTF-8 in the imei") << QByteArray("1\xFF"
-                                                             "2,x\n")
-                                               << Records{};
-    QTest::newRow("invalid UTF-8 in the name") << QByteArray("3,a\xFF"
-                                                             "b\n")
-                                               << Records{record(3, QStringLiteral("a\uFFFD"
-                                                                                   "b"))};
-    QTest::newRow("NUL bytes") << QByteArray("1\0,x\n2,a\0b\n", 11)
-                               << Records{record(2, QString::fromLatin1("a\0b", 3))};
-    QTest::newRow("lone CR is not a line end") << QByteArray("1\r2\n") << Records{};
+    const auto row = [](const char* name, const QByteArray& bytes, const Records& expected) {
+        QTest::newRow(name) << bytes << expected;
+    };
+    row("imei, imei with name, header line", "100000000000001\n100000000000002,Car 12\nimei,name\n",
+        {record(100000000000001), record(100000000000002, QStringLiteral("Car 12"))});
+    row("empty second field", "100000000000001,,extra\n", {record(100000000000001)});
+    row("semicolon separated", "100000000000001 ; Truck\n", {});
+    row("blanks around the imei", " 100000000000001 \n\t100000000000002\t,x\n",
+        {record(100000000000001), record(100000000000002, QStringLiteral("x"))});
+    row("no-break spaces around the imei",
+        "\xC2\xA0"
+        "100000000000001\xC2\xA0,n\n",
+        {record(100000000000001, QStringLiteral("n"))});
+    row("empty file", "", {});
+    row("empty lines", "\n\n\r\n\n", {});
+    row("same imei twice", "5\n5\n", {record(5), record(5)});
+    row("CR LF line ends", "1,a\r\n2\r\n3,b,c\r\n",
+        {record(1, QStringLiteral("a")), record(2), record(3, "b")});
+    row("last line without line end", "1\n2,last", {record(1), record(2, QStringLiteral("last"))});
+    row("name kept as it stands", "7, Car 12 ;\tx ,y\n", {record(7, QStringLiteral(" Car 12 ;\tx "))});
+    row("largest signed 64-bit number", "9223372036854775807\n", {record(9223372036854775807ULL)});
+    row("one above signed 64-bit", "9223372036854775808\n99999999999999999999,x\n", {});
+    row("leading zeros and plus sign", "000000000000000000000001\n+2\n", {record(1), record(2)});
+    row("negative", "-100000000000001,x\n-0\n", {});
+    row("letters in the number", "12a\n0x10\n1e5\n1 2\n1.0\n", {});
+    row("only a sign or blanks", "+\n-\n  ,x\n", {});
+    row("invalid UTF-8",
+        "1\xFF"
+        "2,x\n3,a\xFF"
+        "b\n",
+        {record(3, QStringLiteral("a\uFFFD"
+                                  "b"))});
+    row("NUL bytes", QByteArray("1\0,x\n2,a\0b\n", 11), {record(2, QString::fromLatin1("a\0b", 3))});
+    row("lone CR is not a line end", "1\r2\n", {});
+    // A byte order mark is skipped (UTF-8) or switches the decoding.
+    const QString text =
+        QStringLiteral("\uFEFF100000000000001\r\nimei,имя\n100000000000002,Грузовик 7,x\n 42 ,\U0001F69A\n");
+    const Records expected{record(100000000000001), record(100000000000002, QStringLiteral("Грузовик 7")),
+                           record(42, QStringLiteral("\U0001F69A"))};
+    for (const char* codec : {"UTF-8", "UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        row(codec, QTextCodec::codecForName(codec)->fromUnicode(text), expected);
 }
 
 void TestDevicesFileParser::lines() {
@@ -113,28 +105,6 @@ void TestDevicesFileParser::lines() {
     bool ok = false;
     QCOMPARE(parse(bytes, &ok), expected);
     QVERIFY(ok);
-}
-
-void TestDevicesFileParser::byteOrderMarks_data() {
-    QTest::addColumn<QByteArray>("codec");
-    QTest::newRow("UTF-8") << QByteArray("UTF-8");
-    QTest::newRow("UTF-16LE") << QByteArray("UTF-16LE");
-    QTest::newRow("UTF-16BE") << QByteArray("UTF-16BE");
-    QTest::newRow("UTF-32LE") << QByteArray("UTF-32LE");
-    QTest::newRow("UTF-32BE") << QByteArray("UTF-32BE");
-}
-
-void TestDevicesFileParser::byteOrderMarks() {
-    QFETCH(QByteArray, codec);
-    const QString text =
-        QStringLiteral("100000000000001\r\nimei,имя\n100000000000002,Грузовик 7,x\n  42  ,\U0001F69A\n");
-    const Records expected{record(100000000000001), record(100000000000002, QStringLiteral("Грузовик 7")),
-                           record(42, QStringLiteral("\U0001F69A"))};
-    QTextCodec* c = QTextCodec::codecForName(codec);
-    QVERIFY(c);
-    // The codec writes the byte order mark first.
-    const QByteArray bytes = c->fromUnicode(QStringLiteral("\uFEFF") + text);
-    QCOMPARE(parse(bytes), expected);
 }
 
 void TestDevicesFileParser::linesAcrossReadBoundaries() {

@@ -1,0 +1,32 @@
+#include "dialogs/grouppickdialog.h"
+
+#include "dialogs/checkablelist.h"
+
+GroupPickDialog::GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed)
+    : QDialog(parent)
+    , EditDialog(this)
+    , handler(handler)
+    , groupsModel(new CheckableIdList(this))
+    , adminFixed(adminFixed) {}
+
+void GroupPickDialog::attachGroupsList(QListView* view) {
+    groupsModel->attach(view);
+    updateGroupsList();
+}
+
+void GroupPickDialog::updateGroupsList() {
+    groupsModel->fillGroups(handler, adminFixed);
+}
+
+void GroupPickDialog::on_checkAll_clicked() {
+    groupsModel->checkAll();
+}
+
+void GroupPickDialog::on_uncheckAll_clicked() {
+    groupsModel->uncheckAll();
+}
+
+void GroupPickDialog::on_addNewGroup_clicked() {
+    if (CheckableIdList::addNewGroup(this, handler, this))
+        updateGroupsList();
+}
