@@ -6,6 +6,7 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "modalanswerer.h"
+#include "simprocess.h"
 #include "testdb.h"
 
 #include <QCheckBox>
@@ -111,7 +112,6 @@ private slots:
     void databaseStoppedMidSession();
 
 private:
-    bool startSim(QProcess& process, int port, int* actualPort);
     void makeWindow(const SqlConnectionSettings& sql = TestDb::settings(), int orbPort = 0);
     void loadConnected();
     void addDevices(const QStringList& names, int firstSimImei = 1);
@@ -126,24 +126,10 @@ private:
 
     QTemporaryDir dir;
     QString simFile;
-    QProcess sim;
+    SimProcess sim{QStringLiteral(ORB_SIM_PATH)};
     int simPort = 0;
     MainWindow* window = nullptr;
 };
-
-bool TstMainWindow::startSim(QProcess& process, int port, int* actualPort) {
-    process.start(QStringLiteral(ORB_SIM_PATH),
-                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--file"), simFile});
-    if (!process.waitForStarted(5000))
-        return false;
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000))
-            return false;
-    }
-    const QString line = QString::fromLatin1(process.readLine()).trimmed();
-    *actualPort = line.section(QLatin1Char(':'), -1).toInt();
-    return line.startsWith(QLatin1String("listening on")) && *actualPort > 0;
-}
 
 void TstMainWindow::initTestCase() {
     QVERIFY(dir.isValid());
@@ -155,7 +141,8 @@ void TstMainWindow::initTestCase() {
     for (int i = 1; i <= simDeviceCount; ++i)
         file.write(QStringLiteral("%1,Машина %2\n").arg(simImei(i)).arg(i).toUtf8());
     file.close();
-    QVERIFY(startSim(sim, 0, &simPort));
+    QVERIFY2(sim.start({QStringLiteral("--file"), simFile}), qPrintable(sim.log()));
+    simPort = sim.port();
 }
 
 void TstMainWindow::cleanup() {
@@ -164,8 +151,7 @@ void TstMainWindow::cleanup() {
 }
 
 void TstMainWindow::cleanupTestCase() {
-    sim.kill();
-    sim.waitForFinished();
+    sim.stop();
 }
 
 void TstMainWindow::makeWindow(const SqlConnectionSettings& sql, int orbPort) {
@@ -641,24 +627,21 @@ void TstMainWindow::settingsWrittenAtExit() {
 // The server widget's extra text follows the link: the device count while it is up, a single
 // space while it is down; the link comes back on its own.
 void TstMainWindow::simulatorRestarted() {
-    QProcess own;
-    int port = 0;
-    QVERIFY(startSim(own, 0, &port));
+    SimProcess own(QStringLiteral(ORB_SIM_PATH));
+    const QStringList args{QStringLiteral("--file"), simFile};
+    QVERIFY2(own.start(args), qPrintable(own.log()));
+    const quint16 port = own.port();
     makeWindow(TestDb::settings(), port);
     loadConnected();
     const QString listed = QStringLiteral("видимых устройств: %1").arg(simDeviceCount);
     QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 15000);
 
-    own.kill();
-    own.waitForFinished();
+    own.stop();
     QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), QStringLiteral(" "), 15000);
 
-    int again = 0;
-    QVERIFY(startSim(own, port, &again));
-    QCOMPARE(again, port);
+    QVERIFY2(own.start(args, port), qPrintable(own.log()));
+    QCOMPARE(own.port(), port);
     QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 20000); // reconnects every 5 s
-    own.kill();
-    own.waitForFinished();
 }
 
 namespace {
