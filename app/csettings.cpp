@@ -6,16 +6,14 @@
 CSettings* CSettings::instance = nullptr;
 
 CSettings::CSettings(const QString& fileName)
-    : QSettings(fileName, QSettings::IniFormat)
-{
+    : QSettings(fileName, QSettings::IniFormat) {
     restrictToOwner();
 }
 
 // The file holds the database password in clear text: only its owner may read it.
 // QSettings rewrites the file through QSaveFile, which keeps the permissions of the
 // file it replaces, so creating it with owner-only rights is enough for later writes.
-void CSettings::restrictToOwner()
-{
+void CSettings::restrictToOwner() {
     const QString path = fileName();
     if (path.isEmpty())
         return;
@@ -28,8 +26,7 @@ void CSettings::restrictToOwner()
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-CSettings* CSettings::getInstance(const QString& fileName)
-{
+CSettings* CSettings::getInstance(const QString& fileName) {
     if (instance)
         return instance;
     if (fileName.isEmpty()) {
@@ -40,8 +37,7 @@ CSettings* CSettings::getInstance(const QString& fileName)
     return instance;
 }
 
-QVariant CSettings::readValue(const QString& key, const QVariant& defaultValue)
-{
+QVariant CSettings::readValue(const QString& key, const QVariant& defaultValue) {
     if (!instance)
         instance = new CSettings(QString());
     if (!instance) {
@@ -51,8 +47,7 @@ QVariant CSettings::readValue(const QString& key, const QVariant& defaultValue)
     return instance->value(key, defaultValue);
 }
 
-bool CSettings::writeValue(const QString& key, const QVariant& value)
-{
+bool CSettings::writeValue(const QString& key, const QVariant& value) {
     if (!instance)
         instance = new CSettings(QString());
     if (!instance) {

@@ -5,8 +5,7 @@
 #include <QVariant>
 
 // The process-wide settings file. Created on first use, never deleted.
-class CSettings : public QSettings
-{
+class CSettings : public QSettings {
 public:
     ~CSettings() override = default;
 

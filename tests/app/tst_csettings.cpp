@@ -8,8 +8,7 @@
 
 // CSettings keeps one instance for the whole process, so the cases below run in order
 // on the same instance, the way the program uses it.
-class TestCSettings : public QObject
-{
+class TestCSettings : public QObject {
     Q_OBJECT
 
 private slots:
@@ -26,21 +25,18 @@ private:
     QString path;
 };
 
-void TestCSettings::initTestCase()
-{
+void TestCSettings::initTestCase() {
     QVERIFY(dir.isValid());
     path = dir.filePath(SETTINGS_FILE_NAME);
 }
 
-void TestCSettings::emptyFileNameBeforeAnyCall()
-{
+void TestCSettings::emptyFileNameBeforeAnyCall() {
     QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
     QCOMPARE(CSettings::getInstance(QString()), nullptr);
     QVERIFY(CSettings::getInstance(path) != nullptr);
 }
 
-void TestCSettings::defaultsWhenKeysAreMissing()
-{
+void TestCSettings::defaultsWhenKeysAreMissing() {
     QCOMPARE(CSettings::readValue(SQL_GROUP + KEY_IP, QStringLiteral("127.0.0.1")).toString(),
              QStringLiteral("127.0.0.1"));
     QCOMPARE(CSettings::readValue(SQL_GROUP + KEY_PORT, 3306).toInt(), 3306);
@@ -48,8 +44,7 @@ void TestCSettings::defaultsWhenKeysAreMissing()
     QCOMPARE(CSettings::readValue(ORB_GROUP + KEY_PORT, 12345).toInt(), 12345);
 }
 
-void TestCSettings::everyWriteReachesTheDisk()
-{
+void TestCSettings::everyWriteReachesTheDisk() {
     QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_IP, QStringLiteral("10.0.0.5")));
     QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PORT, 3307));
     QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QStringLiteral("p'a\"ss; пароль")));
@@ -60,8 +55,7 @@ void TestCSettings::everyWriteReachesTheDisk()
     QCOMPARE(disk.value(QStringLiteral("sql/password")).toString(), QStringLiteral("p'a\"ss; пароль"));
 }
 
-void TestCSettings::fileIsPrivateToItsOwner()
-{
+void TestCSettings::fileIsPrivateToItsOwner() {
     const QFileDevice::Permissions perms = QFile(path).permissions();
     QVERIFY(perms & QFileDevice::ReadOwner);
     QVERIFY(perms & QFileDevice::WriteOwner);
@@ -69,16 +63,14 @@ void TestCSettings::fileIsPrivateToItsOwner()
                        QFileDevice::WriteOther)));
 }
 
-void TestCSettings::secondInstanceRequestKeepsTheFirst()
-{
+void TestCSettings::secondInstanceRequestKeepsTheFirst() {
     CSettings* first = CSettings::getInstance(path);
     QCOMPARE(CSettings::getInstance(dir.filePath(QStringLiteral("other.conf"))), first);
     QCOMPARE(first->fileName(), path);
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("other.conf"))));
 }
 
-void TestCSettings::nonNumericPortReadsAsZero()
-{
+void TestCSettings::nonNumericPortReadsAsZero() {
     QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PORT, QStringLiteral("abc")));
     QCOMPARE(CSettings::readValue(SQL_GROUP + KEY_PORT, 3306).toInt(), 0);
 }

@@ -12,22 +12,19 @@ namespace {
 
 const QString adminConnectionName = QStringLiteral("testdb-admin");
 
-QString serverDir()
-{
+QString serverDir() {
     const QByteArray env = qgetenv("ORB_TEST_MARIADB_DIR");
     return env.isEmpty() ? QStringLiteral(ORB_TEST_MARIADB_DIR_DEFAULT) : QString::fromLocal8Bit(env);
 }
 
-int serverPort()
-{
+int serverPort() {
     QFile file(serverDir() + QStringLiteral("/port"));
     if (!file.open(QIODevice::ReadOnly))
         return -1;
     return QString::fromLatin1(file.readAll()).trimmed().toInt();
 }
 
-QStringList schemaStatements()
-{
+QStringList schemaStatements() {
     QFile file(QStringLiteral(ORB_SCHEMA_FILE));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -45,25 +42,22 @@ QStringList schemaStatements()
     return statements;
 }
 
-QString failure(const QString& what)
-{
-    return what + QStringLiteral("\n--- MariaDB log (") + TestDb::serverLogPath() + QStringLiteral(") ---\n") +
-           TestDb::serverLog();
+QString failure(const QString& what) {
+    return what + QStringLiteral("\n--- MariaDB log (") + TestDb::serverLogPath() +
+           QStringLiteral(") ---\n") + TestDb::serverLog();
 }
 
 } // namespace
 
 namespace TestDb {
 
-QString defaultName()
-{
+QString defaultName() {
     QString app = QCoreApplication::applicationName();
     app.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]")), QStringLiteral("_"));
     return (QStringLiteral("orbtest_") + app).left(64);
 }
 
-SqlConnectionSettings settings(const QString& dbName)
-{
+SqlConnectionSettings settings(const QString& dbName) {
     SqlConnectionSettings s;
     s.ip = QStringLiteral("127.0.0.1");
     s.port = serverPort();
@@ -73,8 +67,7 @@ SqlConnectionSettings settings(const QString& dbName)
     return s;
 }
 
-QSqlDatabase admin(const QString& dbName)
-{
+QSqlDatabase admin(const QString& dbName) {
     const SqlConnectionSettings s = settings(dbName);
     QSqlDatabase db = QSqlDatabase::contains(adminConnectionName)
                           ? QSqlDatabase::database(adminConnectionName, false)
@@ -92,15 +85,15 @@ QSqlDatabase admin(const QString& dbName)
     return db;
 }
 
-bool reset(const QString& dbName, QString* error)
-{
+bool reset(const QString& dbName, QString* error) {
     auto fail = [error](const QString& what) {
         if (error)
             *error = failure(what);
         return false;
     };
     if (serverPort() <= 0)
-        return fail(QStringLiteral("the test MariaDB server is not running (no port file in %1)").arg(serverDir()));
+        return fail(
+            QStringLiteral("the test MariaDB server is not running (no port file in %1)").arg(serverDir()));
     const QString name = dbName.isEmpty() ? defaultName() : dbName;
     QSqlDatabase db = admin(name);
     if (!db.isOpen())
@@ -120,8 +113,7 @@ bool reset(const QString& dbName, QString* error)
     return true;
 }
 
-bool exec(const QString& sql)
-{
+bool exec(const QString& sql) {
     QSqlQuery q(admin());
     if (!q.exec(sql)) {
         qWarning() << "test statement failed:" << sql << q.lastError().text();
@@ -130,8 +122,7 @@ bool exec(const QString& sql)
     return true;
 }
 
-QVariant scalar(const QString& sql)
-{
+QVariant scalar(const QString& sql) {
     QSqlQuery q(admin());
     if (!q.exec(sql) || !q.next()) {
         qWarning() << "test query failed:" << sql << q.lastError().text();
@@ -140,8 +131,7 @@ QVariant scalar(const QString& sql)
     return q.value(0);
 }
 
-std::unique_ptr<ConfigHandler> handler(bool check)
-{
+std::unique_ptr<ConfigHandler> handler(bool check) {
     auto h = std::make_unique<ConfigHandler>();
     h->setConnectionSettings(settings());
     if (h->connectToDatabase() != 0) {
@@ -158,29 +148,25 @@ std::unique_ptr<ConfigHandler> handler(bool check)
     return h;
 }
 
-QString serverLogPath()
-{
+QString serverLogPath() {
     return serverDir() + QStringLiteral("/error.log");
 }
 
-QString serverLog()
-{
+QString serverLog() {
     QFile file(serverLogPath());
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("(no log at %1)").arg(serverLogPath());
     return QString::fromLocal8Bit(file.readAll().right(8000));
 }
 
-qint64 questions()
-{
+qint64 questions() {
     QSqlQuery q(admin());
     if (!q.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Questions'")) || !q.next())
         return -1;
     return q.value(1).toLongLong();
 }
 
-qint64 sessionQuestions(const QSqlDatabase& db)
-{
+qint64 sessionQuestions(const QSqlDatabase& db) {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SHOW SESSION STATUS LIKE 'Questions'")) || !q.next())
         return -1;
