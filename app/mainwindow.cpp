@@ -164,21 +164,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::loadDatabase() {
+    orbServerHandler->reconnect();
+    checkConnectionStates();
+    if (!editConnectionSettings()) {
+        ui->centralwidget->setEnabled(false);
+        return;
+    }
+    checkConnectionStates();
+    if (!tryConnectToDatabase()) {
+        ui->centralwidget->setEnabled(false);
+        return;
+    }
+    databaseOpened();
+}
+
+// A new connection is open: back online, then the integrity check and the tables.
+void MainWindow::databaseOpened() {
+    databaseLost = false;
+    ui->centralwidget->setEnabled(true);
+    ui->statusbar->showMessage(QString());
     try {
-        orbServerHandler->reconnect();
-        checkConnectionStates();
-        if (!editConnectionSettings()) {
-            ui->centralwidget->setEnabled(false);
-            return;
-        }
-        checkConnectionStates();
-        if (!tryConnectToDatabase()) {
-            ui->centralwidget->setEnabled(false);
-            return;
-        }
-        databaseLost = false;
-        ui->centralwidget->setEnabled(true);
-        ui->statusbar->showMessage(QString());
         checkConnectionStates();
         checkRootPassword();
         updateModels();
@@ -572,16 +577,7 @@ void MainWindow::reconnectToDb() {
         showConnectFailure();
         return;
     }
-    databaseLost = false;
-    ui->centralwidget->setEnabled(true);
-    ui->statusbar->showMessage(QString());
-    try {
-        checkConnectionStates();
-        checkRootPassword();
-        updateModels();
-    } catch (const QString& err) {
-        showLoadError(err);
-    }
+    databaseOpened();
 }
 
 void MainWindow::reconnectToOrb() {

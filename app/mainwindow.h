@@ -58,6 +58,7 @@ private slots:
 
 private:
     bool tryConnectToDatabase();
+    void databaseOpened();
     bool editConnectionSettings();
     void checkRootPassword();
     void updateModels();
