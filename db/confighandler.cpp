@@ -429,6 +429,19 @@ bool ConfigHandler::insertMemberships(const QString& table, const QString& keyCo
     return true;
 }
 
+// Runs `change` as one transaction: when it fails, none of its statements stays, so a list of
+// memberships is replaced whole or left as it was.
+bool ConfigHandler::inTransaction(const std::function<bool()>& change) {
+    if (!db.transaction()) {
+        qDebug() << db.lastError();
+        return false;
+    }
+    if (change() && db.commit())
+        return true;
+    db.rollback();
+    return false;
+}
+
 bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int value) {
     QSqlQuery q(db);
     return run(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
@@ -476,9 +489,12 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
 
     if (getUserGroups(user.id) == user.groups)
         return true;
-    if (removeUserGroups(user.id))
-        addUserGroups(user.id, user.groups);
-    return true;
+    // root keeps his memberships: removeUserGroups refuses him.
+    if (inTransaction([&] { return removeUserGroups(user.id) && addUserGroups(user.id, user.groups); }) ||
+        user.id == ROOT_ID)
+        return true;
+    error = ERR_USER_GROUPS;
+    return false;
 }
 
 bool ConfigHandler::deleteUser(int id) {
@@ -553,8 +569,10 @@ bool ConfigHandler::deleteGroup(int id) {
 }
 
 bool ConfigHandler::setGroupUsers(int groupId, const QVector<int>& userIds) {
-    removeGroupUsers(groupId);
-    return insertMemberships(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID, groupId, userIds);
+    return inTransaction([&] {
+        return removeGroupUsers(groupId) &&
+               insertMemberships(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID, groupId, userIds);
+    });
 }
 
 bool ConfigHandler::removeGroupUsers(int groupId) {
@@ -758,9 +776,11 @@ bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
         qDebug() << device.groups;
         return true;
     }
-    if (removeDeviceGroups(device.id))
-        addDeviceGroups(device.id, device.groups);
-    return true;
+    if (inTransaction(
+            [&] { return removeDeviceGroups(device.id) && addDeviceGroups(device.id, device.groups); }))
+        return true;
+    error = ERR_DEVICE_GROUPS;
+    return false;
 }
 
 bool ConfigHandler::deleteDevice(int id) {

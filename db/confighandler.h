@@ -93,6 +93,7 @@ private:
     bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
                            int key, const QVector<int>& values);
     bool deleteWhere(const QString& table, const QString& column, int value);
+    bool inTransaction(const std::function<bool()>& change);
     int addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to);
     int addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to);
 

@@ -73,6 +73,7 @@ private slots:
 
     void memberships();
     void membershipStatements();
+    void failedMembershipChangeKeepsOldOnes();
     void deleteRemovesMemberships();
     void loaders();
     void groupCountsAndDeleteDevices();
@@ -413,9 +414,9 @@ void TestConfigHandler::membershipStatements() {
         users << addUser(user(QStringLiteral("m%1").arg(i)));
     const qint64 before = TestDb::sessionQuestions(handler->database());
     QVERIFY(handler->setGroupUsers(1, users));
-    // one statement for the members, not one per member
+    // one statement for the members, not one per member (with the delete, begin and commit)
     const qint64 statements = TestDb::sessionQuestions(handler->database()) - before - 1;
-    QVERIFY2(statements <= 3, qPrintable(QString::number(statements)));
+    QVERIFY2(statements <= 4, qPrintable(QString::number(statements)));
     QCOMPARE(rows(QStringLiteral("user_groups WHERE group_id=1")), 51);
 
     // a refused pair stores the pairs listed before it, and only those
@@ -430,6 +431,36 @@ void TestConfigHandler::membershipStatements() {
     QCOMPARE(handler->getUserGroups(u), (QVector<int>{1, 5, 6}));
     QVERIFY(handler->addUserGroups(u, {7, 8}));
     QCOMPARE(handler->getUserGroups(u), (QVector<int>{1, 5, 6, 7, 8}));
+}
+
+void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
+    // the server refuses group 99 and, among users, user 999
+    QVERIFY(
+        TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_dg BEFORE INSERT ON device_groups FOR EACH ROW "
+                                    "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")));
+    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_ug BEFORE INSERT ON user_groups FOR EACH ROW "
+                                        "IF NEW.group_id = 99 OR NEW.user_id = 999 THEN "
+                                        "SIGNAL SQLSTATE '45000'; END IF")));
+    QVERIFY(handler->addDevice(device(5, QStringLiteral("d"), {2, 3}), error));
+    DeviceInfo d = handler->getDevices().first();
+    UserInfo u = user(QStringLiteral("u"), {2, 3});
+    u.id = addUser(u);
+    QVERIFY(handler->setGroupUsers(4, {u.id}));
+
+    LogCapture log;
+    d.groups = {4, 99};
+    QVERIFY(!handler->updateDevice(d, error));
+    QCOMPARE(error, QStringLiteral("Не удалось присвоить устройству группы!"));
+    QCOMPARE(handler->getDeviceGroups(d.id), (QVector<int>{2, 3}));
+
+    u.groups = {4, 99};
+    error.clear();
+    QVERIFY(!handler->updateUser(u, error));
+    QCOMPARE(error, QStringLiteral("Не удалось присвоить пользователю группы!"));
+    QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3, 4}));
+
+    QVERIFY(!handler->setGroupUsers(4, {1, 999}));
+    QCOMPARE(handler->getGroupUsers(4), QVector<int>{u.id});
 }
 
 void TestConfigHandler::deleteRemovesMemberships() {
