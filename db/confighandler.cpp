@@ -135,11 +135,8 @@ ConfigHandler::ConfigHandler(QObject* parent)
 // that another handler has registered since is left alone.
 ConfigHandler::~ConfigHandler() {
     const QString name = db.connectionName();
-    bool registered = false;
-    {
-        registered =
-            QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
-    }
+    const bool registered =
+        QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
     db.close();
     db = QSqlDatabase();
     if (registered)
@@ -149,32 +146,22 @@ ConfigHandler::~ConfigHandler() {
 // ---------------------------------------------------------------- connection
 
 void ConfigHandler::setConnectionSettings(const SqlConnectionSettings& settings) {
-    ip = settings.ip;
-    port = settings.port;
-    user = settings.user;
-    password = settings.password;
-    dbName = settings.db;
+    this->settings = settings;
 }
 
 SqlConnectionSettings ConfigHandler::connectionSettings() const {
-    SqlConnectionSettings s;
-    s.ip = ip;
-    s.port = port;
-    s.user = user;
-    s.password = password;
-    s.db = dbName;
-    return s;
+    return settings;
 }
 
 int ConfigHandler::connectToDatabase() {
     if (db.isOpen())
         db.close();
-    db.setHostName(ip);
-    db.setPort(port);
-    db.setUserName(user);
-    db.setPassword(password);
+    db.setHostName(settings.ip);
+    db.setPort(settings.port);
+    db.setUserName(settings.user);
+    db.setPassword(settings.password);
     // Work on the database the settings name; only an empty name means the server's default one.
-    db.setDatabaseName(dbName.isEmpty() ? DB_NAME : dbName);
+    db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
     // An unreachable host fails after a few seconds instead of the system's TCP timeout.
     db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
     if (!db.open()) {

@@ -99,9 +99,5 @@ private:
 
     QSqlDatabase db;
     int adminGroup = 0;
-    QString ip;
-    int port = 0;
-    QString user;
-    QString password;
-    QString dbName;
+    SqlConnectionSettings settings;
 };
