@@ -417,7 +417,7 @@ bool ConfigHandler::insertMemberships(const QString& table, const QString& keyCo
 }
 
 // Runs `change` as one transaction: when it fails, none of its statements stays, so a list of
-// memberships is replaced whole or left as it was.
+// memberships is replaced whole or left as it was, and no membership outlives its record.
 bool ConfigHandler::inTransaction(const std::function<bool()>& change) {
     if (!db.transaction()) {
         qDebug() << db.lastError();
@@ -489,10 +489,9 @@ bool ConfigHandler::deleteUser(int id) {
         qDebug() << "нельзя удалить админа";
         return false;
     }
-    if (!deleteWhere(TABLE_USERS, COL_ID, id))
-        return false;
-    deleteWhere(TABLE_USER_GROUPS, COL_UG_USER_ID, id);
-    return true;
+    return inTransaction([&] {
+        return deleteWhere(TABLE_USERS, COL_ID, id) && deleteWhere(TABLE_USER_GROUPS, COL_UG_USER_ID, id);
+    });
 }
 
 bool ConfigHandler::addUserGroups(int userId, const QVector<int>& groupIds) {
@@ -548,11 +547,11 @@ bool ConfigHandler::deleteGroup(int id) {
         qDebug() << "нельзя удалить группу админа";
         return false;
     }
-    if (!deleteWhere(TABLE_GROUPS, COL_ID, id))
-        return false;
-    deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id);
-    deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
-    return true;
+    return inTransaction([&] {
+        return deleteWhere(TABLE_GROUPS, COL_ID, id) &&
+               deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
+               deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
+    });
 }
 
 bool ConfigHandler::setGroupUsers(int groupId, const QVector<int>& userIds) {
@@ -771,10 +770,10 @@ bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
 }
 
 bool ConfigHandler::deleteDevice(int id) {
-    if (!deleteWhere(TABLE_DEVICES, COL_ID, id))
-        return false;
-    deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, id);
-    return true;
+    return inTransaction([&] {
+        return deleteWhere(TABLE_DEVICES, COL_ID, id) &&
+               deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, id);
+    });
 }
 
 int ConfigHandler::deleteDevices(const QVector<int>& ids) {
@@ -785,14 +784,21 @@ int ConfigHandler::deleteDevices(const QVector<int>& ids) {
         for (int i = from; i < to; ++i)
             values << ids.at(i);
         const QString in = placeholders(to - from, 0);
-        QSqlQuery q(db);
-        if (!run(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in), values))
-            continue;
-        deleted += std::max(0, q.numRowsAffected());
-        QSqlQuery m(db);
-        run(m,
-            QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
-            values);
+        int chunkDeleted = 0;
+        const bool ok = inTransaction([&] {
+            QSqlQuery q(db);
+            if (!run(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
+                     values))
+                return false;
+            chunkDeleted = std::max(0, q.numRowsAffected());
+            QSqlQuery m(db);
+            return run(m,
+                       QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                           .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+                       values);
+        });
+        if (ok)
+            deleted += chunkDeleted;
     }
     return deleted;
 }

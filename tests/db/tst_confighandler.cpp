@@ -74,6 +74,7 @@ private slots:
     void memberships();
     void membershipStatements();
     void failedMembershipChangeKeepsOldOnes();
+    void failedDeleteKeepsRecordAndMemberships();
     void deleteRemovesMemberships();
     void loaders();
     void groupCountsAndDeleteDevices();
@@ -461,6 +462,29 @@ void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
 
     QVERIFY(!handler->setGroupUsers(4, {1, 999}));
     QCOMPARE(handler->getGroupUsers(4), QVector<int>{u.id});
+}
+
+void TestConfigHandler::failedDeleteKeepsRecordAndMemberships() {
+    GroupInfo g{0, QStringLiteral("g")};
+    QVERIFY(handler->addGroup(g, error));
+    QVERIFY(handler->addDevice(device(5, QString(), {g.id}), error));
+    QVERIFY(handler->addDevice(device(6, QString(), {g.id}), error));
+    const int u = addUser(user(QStringLiteral("u"), {g.id}));
+    const QStringList devicesBefore = deviceTable();
+    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
+        QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER keep_%1 BEFORE DELETE ON %1 FOR EACH ROW "
+                                            "SIGNAL SQLSTATE '45000'")
+                                 .arg(table)));
+
+    LogCapture log;
+    QVERIFY(!handler->deleteDevice(handler->getDeviceId(5)));
+    QCOMPARE(handler->deleteDevices({handler->getDeviceId(5), handler->getDeviceId(6)}), 0);
+    QCOMPARE(deviceTable(), devicesBefore);
+    QVERIFY(!handler->deleteUser(u));
+    QCOMPARE(handler->getUser(u).groups, QVector<int>{g.id});
+    QVERIFY(!handler->deleteGroup(g.id));
+    QCOMPARE(handler->getGroupId(g.name), g.id);
+    QCOMPARE(handler->getGroupDevices(g.id).size(), 2);
 }
 
 void TestConfigHandler::deleteRemovesMemberships() {
