@@ -390,12 +390,14 @@ void MainWindow::on_addUserButton_clicked() {
         return;
     const UserInfo user = dialog.getUserInfo();
     QString error;
-    // addUser stores the user's groups itself.
     if (!configHandler->addUser(user, error)) {
         if (!connectionLost())
             showError(error);
         return;
     }
+    const int id = configHandler->getUserId(user.login);
+    if (id != -1)
+        configHandler->addUserGroups(id, user.groups);
     updateModels();
 }
 
