@@ -390,28 +390,17 @@ bool ConfigHandler::isFree(const QString& table, const QString& column, const QV
     return true;
 }
 
-// Inserts the pairs (key, each of values) with INSERT IGNORE in one statement per
-// MAX_PLACEHOLDERS values. Should a statement fail, its pairs go in one by one in list order,
-// stopping at the first failure and leaving the pairs inserted before.
+// Inserts the pairs (key, each of values) in list order with INSERT IGNORE; stops at the first
+// failure, leaving the pairs inserted before.
 bool ConfigHandler::insertMemberships(const QString& table, const QString& keyColumn,
                                       const QString& valueColumn, int key, const QVector<int>& values) {
-    const QString sql =
-        QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4").arg(table, keyColumn, valueColumn);
-    const int maxPairs = MAX_PLACEHOLDERS / 2;
-    for (int from = 0; from < values.size(); from += maxPairs) {
-        const int to = std::min<int>(values.size(), from + maxPairs);
-        QVariantList pairs;
-        pairs.reserve(2 * (to - from));
-        for (int i = from; i < to; ++i)
-            pairs << key << values.at(i);
+    for (const int value : values) {
         QSqlQuery q(db);
-        if (run(q, sql.arg(placeholders(to - from, 2)), pairs))
-            continue;
-        for (int i = from; i < to; ++i) {
-            QSqlQuery one(db);
-            if (!run(one, sql.arg(placeholders(1, 2)), {key, values.at(i)}))
-                return false;
-        }
+        if (!run(q,
+                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
+                     .arg(table, keyColumn, valueColumn),
+                 {key, value}))
+            return false;
     }
     return true;
 }
