@@ -47,10 +47,7 @@ ModalAnswerer::Action fillAndOk(const QStringList& fields, const QStringList& ti
     return [fields, ticks](QWidget* d) {
         for (const QString& field : fields)
             setText(d, qPrintable(field.section(QLatin1Char('='), 0, 0)), field.section(QLatin1Char('='), 1));
-        auto* list = d->findChild<QListView*>(QStringLiteral("groupsView"));
-        if (!list)
-            list = d->findChild<QListView*>(QStringLiteral("usersView"));
-        if (list) {
+        if (auto* list = d->findChild<QListView*>()) { // the groups or users to tick
             QAbstractItemModel* model = list->model();
             for (int row = 0; row < model->rowCount(); ++row) {
                 if (ticks.contains(model->index(row, 0).data().toString()))
@@ -84,494 +81,6 @@ void selectRows(QTableView* view, const QStringList& texts) {
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
-} // namespace
-
-class TstMainWindow : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init() { ORB_RESET_DB(); }
-    void cleanup();
-    void cleanupTestCase() { sim.stop(); }
-
-    void startupLoad_data();
-    void startupLoad();
-    void changesThroughDialogs_data();
-    void changesThroughDialogs();
-    void deletions_data();
-    void deletions();
-    void filterSortAndDoubleClick();
-    void bulkImport_data();
-    void bulkImport();
-
-    void reconnectAfterCancelledStart();
-    void settingsWrittenAtExit();
-    void simulatorRestarted();
-    void databaseStoppedMidSession();
-
-private:
-    void makeWindow(const SqlConnectionSettings& sql = TestDb::settings(), int orbPort = 0);
-    void loadConnected();
-    void addDevices(const QStringList& names, int firstSimImei = 1);
-    QString stateText(bool sql, const char* label) const {
-        // in the status bar: the database first, the server link second
-        return window->findChildren<ConnectionStateWidget*>()
-            .value(sql ? 0 : 1)
-            ->findChild<QLabel*>(label)
-            ->text();
-    }
-    QPushButton* stateButton(bool sql) const {
-        return window->findChildren<ConnectionStateWidget*>().value(sql ? 0 : 1)->connectionButton();
-    }
-    template <typename T = QPushButton>
-    T* get(const char* name) const {
-        return child<T>(window, name);
-    }
-
-    QTemporaryDir dir;
-    QString simFile;
-    SimProcess sim{QStringLiteral(ORB_SIM_PATH)};
-    int simPort = 0;
-    MainWindow* window = nullptr;
-};
-
-void TstMainWindow::initTestCase() {
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir::setCurrent(dir.path()));
-    QVERIFY(CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME)));
-    simFile = dir.filePath(QStringLiteral("sim-devices.csv"));
-    QFile file(simFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    for (int i = 1; i <= simDeviceCount; ++i)
-        file.write(QStringLiteral("%1,Машина %2\n").arg(simImei(i)).arg(i).toUtf8());
-    file.close();
-    QVERIFY2(sim.start({QStringLiteral("--file"), simFile}), qPrintable(sim.log()));
-    simPort = sim.port();
-}
-
-void TstMainWindow::cleanup() {
-    delete window;
-    window = nullptr;
-}
-
-void TstMainWindow::makeWindow(const SqlConnectionSettings& sql, int orbPort) {
-    CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
-    CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
-    CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
-    CSettings::writeValue(SQL_GROUP + KEY_USER, sql.user);
-    CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
-    CSettings::writeValue(ORB_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
-    CSettings::writeValue(ORB_GROUP + KEY_PORT, orbPort ? orbPort : simPort);
-    delete window;
-    window = new MainWindow;
-    window->show();
-}
-
-// Start-up with the settings as written, the default root password replaced.
-void TstMainWindow::loadConnected() {
-    ModalAnswerer a;
-    a.expect("ConnectionSettingsDialog", clickOk).expect("PasswordEdit", newPassword(QStringLiteral("n3w")));
-    window->loadDatabase();
-    VERIFY_ANSWERED(a);
-    QVERIFY(get<QWidget>("centralwidget")->isEnabled());
-}
-
-// Devices named as given, with the simulator's IMEIs from firstSimImei on, in the admin group.
-void TstMainWindow::addDevices(const QStringList& names, int firstSimImei) {
-    for (const QString& name : names) {
-        const QString imei = simImei(firstSimImei++);
-        QVERIFY(TestDb::exec(
-            QStringLiteral("INSERT INTO devices (imei, name) VALUES (%1, '%2')").arg(imei, name)));
-        QVERIFY(TestDb::exec(
-            QStringLiteral(
-                "INSERT INTO device_groups (device_id, group_id) SELECT id, 1 FROM devices WHERE imei=%1")
-                .arg(imei)));
-    }
-}
-
-// ---- start-up
-
-void TstMainWindow::startupLoad_data() {
-    QTest::addColumn<QString>("setup");     // SQL run before
-    QTest::addColumn<QString>("typed");     // the database password typed in the dialog, or "cancel"
-    QTest::addColumn<QString>("box");       // the message box that follows
-    QTest::addColumn<QString>("newRootPw"); // typed in the root password prompt: "decline", none: no prompt
-    QTest::addColumn<int>("users");         // shown; 0: the tabs stay disabled, -1: enabled but empty
-    QTest::addColumn<QString>("rootHash");
-    const QString pw = TestDb::settings().password;
-    QTest::newRow("root password replaced") << "" << pw << ""
-                                            << "n3w" << 1 << hashHex("n3w");
-    QTest::newRow("root prompt declined") << "" << pw << ""
-                                          << "decline" << 1 << defaultRootHash;
-    QTest::newRow("root password already changed")
-        << "UPDATE users SET user_password=UNHEX('" + hashHex("x") + "') WHERE id=1" << pw << ""
-        << "" << 1 << hashHex("x");
-    QTest::newRow("connection dialog cancelled") << ""
-                                                 << "cancel"
-                                                 << ""
-                                                 << "" << 0 << defaultRootHash;
-    QTest::newRow("wrong database password") << ""
-                                             << "wrong"
-                                             << "Не удалось подключиться к серверу: "
-                                             << "" << 0 << defaultRootHash;
-    // The integrity check's error, in the "Ошибка" box; the tabs are enabled but empty.
-    QTest::newRow("root not in the administrators' group")
-        << "DELETE FROM user_groups WHERE user_id=1" << pw
-        << "Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность"
-        << "" << -1 << defaultRootHash;
-}
-
-void TstMainWindow::startupLoad() {
-    QFETCH(QString, setup);
-    QFETCH(QString, typed);
-    QFETCH(QString, box);
-    QFETCH(QString, newRootPw);
-    QFETCH(int, users);
-    QFETCH(QString, rootHash);
-    QVERIFY(setup.isEmpty() || TestDb::exec(setup));
-    const SqlConnectionSettings sql = TestDb::settings();
-    makeWindow();
-    ModalAnswerer a;
-    a.expect("ConnectionSettingsDialog",
-             typed == "cancel" ? ModalAnswerer::Action() : fillAndOk({"pwEdit=" + typed}));
-    if (!box.isEmpty())
-        a.expectBox(box, QMessageBox::Yes);
-    if (!newRootPw.isEmpty())
-        a.expect("PasswordEdit", newRootPw == "decline" ? ModalAnswerer::Action() : newPassword(newRootPw));
-    window->loadDatabase();
-    VERIFY_ANSWERED(a);
-
-    QCOMPARE(get<QWidget>("centralwidget")->isEnabled(), users != 0);
-    QCOMPARE(scalar(rootHashQuery), rootHash);
-    QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), qMax(users, 0));
-    if (users)
-        QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL %1:%2").arg(sql.ip).arg(sql.port));
-    QCOMPARE(stateText(true, "extTextLabel"), QString());
-    QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:%1").arg(simPort));
-}
-
-// ---- add and change through the dialogs
-
-void TstMainWindow::changesThroughDialogs_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("select"); // a cell of the row to select; empty: none
-    QTest::addColumn<QString>("dialog");
-    QTest::addColumn<QStringList>("fields");
-    QTest::addColumn<QStringList>("ticks");
-    QTest::addColumn<QString>("error"); // shown in "Ошибка"
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("shown"); // a cell the table shows afterwards
-
-    const QString deviceNames = QStringLiteral("SELECT GROUP_CONCAT(name ORDER BY id) FROM devices");
-    const QString groupNames = QStringLiteral("SELECT GROUP_CONCAT(group_name ORDER BY id) FROM groups_list");
-    const QString groupTaken = QStringLiteral("Такая группа уже существует!");
-    const QStringList password{QStringLiteral("pwEdit=секрет"), QStringLiteral("pwEdit2=секрет")};
-    const auto row = [](const char* name, const char* button, const QString& select, const char* dialog,
-                        const QStringList& fields, const QStringList& ticks, const QString& error,
-                        const QString& query, const QString& expected, const QString& shown) {
-        QTest::newRow(name) << button << select << dialog << fields << ticks << error << query << expected
-                            << shown;
-    };
-
-    row("add device", "addDeviceButton", "", "DeviceEditDialog",
-        {"imeiEdit=356938035643809", "nameEdit=Новое 'имя'"}, {"Такси"}, "",
-        "SELECT GROUP_CONCAT(g.group_id ORDER BY g.group_id) FROM device_groups g JOIN devices d ON "
-        "d.id=g.device_id WHERE d.imei=356938035643809",
-        "1,2", "Новое 'имя'");
-    row("change device", "changeDeviceButton", "Первое", "DeviceEditDialog", {"nameEdit=Переименовано"}, {},
-        "", deviceNames, "Переименовано,Второе", "Переименовано");
-    row("change device, IMEI of another", "changeDeviceButton", "Первое", "DeviceEditDialog",
-        {"imeiEdit=" + simImei(2), "nameEdit=Переименовано"}, {}, "Такое устройство уже добавлено!",
-        deviceNames, "Первое,Второе", "Первое");
-    row("add user", "addUserButton", "", "RegistrationDialog", QStringList{"loginEdit=ivanov"} + password,
-        {"Такси"}, "",
-        "SELECT CONCAT(LOWER(HEX(user_password)), ':', (SELECT GROUP_CONCAT(group_id) FROM user_groups WHERE "
-        "user_id=u.id)) FROM users u WHERE user_login='ivanov'",
-        hashHex("секрет") + ":2", "ivanov");
-    row("change user, login taken", "changeUserButton", "petrov", "RegistrationDialog", {"loginEdit=root"},
-        {}, "Такой пользователь уже существует!", "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users",
-        "root,petrov", "petrov");
-    // root: only the password dialog; his login and groups stay.
-    row("change root", "changeUserButton", "root", "PasswordEdit", password, {}, "",
-        "SELECT CONCAT(user_login, ':', LOWER(HEX(user_password)), ':', "
-        "(SELECT COUNT(*) FROM user_groups WHERE user_id=1)) FROM users WHERE id=1",
-        "root:" + hashHex("секрет") + ":1", "root");
-    row("add group", "addGroupButton", "", "GroupEditDialog", {"groupNameEdit=Логистика"}, {"petrov"}, "",
-        "SELECT GROUP_CONCAT(u.user_id) FROM user_groups u JOIN groups_list g ON g.id=u.group_id WHERE "
-        "g.group_name='Логистика'",
-        "2", "Логистика");
-    row("change group", "changeGroupButton", "Такси", "GroupEditDialog", {"groupNameEdit=Маршрутки"}, {}, "",
-        groupNames, "Admin,Маршрутки", "Маршрутки");
-    row("change group, name taken", "changeGroupButton", "Такси", "GroupEditDialog", {"groupNameEdit=Admin"},
-        {}, groupTaken, groupNames, "Admin,Такси", "Такси");
-}
-
-// A change goes through its dialog to the database and shows in the tables; a refused one
-// shows its reason in "Ошибка" and changes nothing.
-void TstMainWindow::changesThroughDialogs() {
-    QFETCH(QString, button);
-    QFETCH(QString, select);
-    QFETCH(QString, dialog);
-    QFETCH(QStringList, fields);
-    QFETCH(QStringList, ticks);
-    QFETCH(QString, error);
-    QFETCH(QString, query);
-    QFETCH(QString, expected);
-    QFETCH(QString, shown);
-    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
-    QVERIFY(TestDb::exec(
-        QStringLiteral("INSERT INTO users (id, user_login, user_password) VALUES (2, 'petrov', 'x')")));
-    addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
-    makeWindow();
-    loadConnected();
-
-    const char* view = button.contains("Device") ? "tableView"
-                       : button.contains("User") ? "usersView"
-                                                 : "groupsView";
-    auto* table = get<QTableView>(view);
-    if (!select.isEmpty())
-        selectRows(table, {select});
-    ModalAnswerer a;
-    a.expect(qPrintable(dialog), fillAndOk(fields, ticks));
-    if (!error.isEmpty())
-        a.expectBox(error);
-    get(qPrintable(button))->click();
-    VERIFY_ANSWERED(a);
-    if (!error.isEmpty())
-        QCOMPARE(a.seen.last().title, QStringLiteral("Ошибка"));
-
-    QCOMPARE(scalar(query), expected);
-    QVERIFY2(rowShowing(table, shown) >= 0, qPrintable(shown));
-    const QString tables[][2] = {
-        {"tableView", "devices"}, {"usersView", "users"}, {"groupsView", "groups_list"}};
-    for (const auto& t : tables)
-        QCOMPARE(get<QTableView>(qPrintable(t[0]))->model()->rowCount(),
-                 TestDb::scalar("SELECT COUNT(*) FROM " + t[1]).toInt());
-}
-
-// ---- deletions
-
-void TstMainWindow::deletions_data() {
-    QTest::addColumn<QString>("view");
-    QTest::addColumn<QStringList>("select");
-    QTest::addColumn<QString>("how"); // button, OK; Delete key, OK; don't ask again, Cancel
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("left");
-
-    const char* devices = "SELECT GROUP_CONCAT(name ORDER BY name) FROM devices";
-    const QString deviceText =
-        QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (3 шт.)?");
-    const QStringList three{"d1", "d3", "d5"};
-    QTest::newRow("devices, OK") << "tableView" << three << "ok" << deviceText << devices << "d2,d4";
-    QTest::newRow("devices, \"больше не спрашивать\" and Cancel")
-        << "tableView" << three << "don't ask" << deviceText << devices << "d1,d2,d3,d4,d5";
-    QTest::newRow("users, root stays")
-        << "usersView" << QStringList{"root", "a"} << "ok"
-        << "Вы действительно хотить удалить из базы выбранныx пользователей (2 шт.)?"
-        << "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users"
-        << "root,b";
-    QTest::newRow("groups, Admin stays, Delete key")
-        << "groupsView" << QStringList{"Администраторы", "Такси"} << "key"
-        << "Вы действительно хотить удалить из базы выбранные группы (2 шт.)?"
-        << "SELECT GROUP_CONCAT(group_name) FROM groups_list"
-        << "Admin";
-}
-
-void TstMainWindow::deletions() {
-    QFETCH(QString, view);
-    QFETCH(QStringList, select);
-    QFETCH(QString, how);
-    QFETCH(QString, text);
-    QFETCH(QString, query);
-    QFETCH(QString, left);
-    addDevices({"d1", "d2", "d3", "d4", "d5"});
-    QVERIFY(TestDb::exec(QStringLiteral(
-        "INSERT INTO users (id, user_login, user_password) VALUES (2, 'a', 'x'), (3, 'b', 'x')")));
-    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (5, 'Такси')")));
-    makeWindow();
-    loadConnected();
-
-    auto* table = get<QTableView>(qPrintable(view));
-    selectRows(table, select);
-    ModalAnswerer a;
-    a.expect("QMessageBox", [&](QWidget* w) {
-        auto* box = static_cast<QMessageBox*>(w);
-        QCOMPARE(box->text(), text);
-        QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
-        QCOMPARE(box->checkBox() != nullptr, view == QLatin1String("tableView"));
-        if (how == QLatin1String("don't ask"))
-            box->checkBox()->setChecked(true);
-        box->button(how == QLatin1String("don't ask") ? QMessageBox::Cancel : QMessageBox::Ok)->click();
-    });
-    if (how == QLatin1String("key"))
-        QTest::keyClick(table, Qt::Key_Delete);
-    else
-        get(view == QLatin1String("tableView") ? "deleteDeviceButton" : "removeUserButton")->click();
-    VERIFY_ANSWERED(a);
-    QCOMPARE(scalar(query), left);
-    QCOMPARE(table->model()->rowCount(), left.count(QLatin1Char(',')) + 1);
-    if (how != QLatin1String("don't ask"))
-        return;
-    // Cancelled this time; the next deletions run without a box (one would be reported).
-    ModalAnswerer none;
-    get("deleteDeviceButton")->click();     // the three still selected
-    QTest::keyClick(table, Qt::Key_Delete); // the reload cleared the selection: nothing happens
-    selectRows(table, {"d4"});
-    QTest::keyClick(table, Qt::Key_Delete);
-    QCOMPARE(scalar(query), QStringLiteral("d2"));
-    VERIFY_ANSWERED(none);
-}
-
-void TstMainWindow::filterSortAndDoubleClick() {
-    // Stored out of IMEI order: the table keeps the database's order until a header is clicked.
-    addDevices({"Bus 35", "bus 7"}, 3);
-    addDevices({"Van"}, 1);
-    makeWindow();
-    loadConnected();
-    auto* view = get<QTableView>("tableView");
-    QAbstractItemModel* model = view->model();
-    const auto names = [model] {
-        QStringList texts;
-        for (int r = 0; r < model->rowCount(); ++r)
-            texts << model->index(r, 1).data().toString();
-        return texts.join(QLatin1Char(','));
-    };
-    QCOMPARE(names(), QStringLiteral("Bus 35,bus 7,Van"));
-    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                      QPoint(view->horizontalHeader()->sectionViewportPosition(0) + 5, 5));
-    QCOMPARE(names(), QStringLiteral("Van,Bus 35,bus 7"));
-    QTest::keyClicks(get<QLineEdit>("filterEdit"), QStringLiteral("Bus")); // case-sensitive
-    QCOMPARE(names(), QStringLiteral("Bus 35"));
-    get<QLineEdit>("filterEdit")->selectAll();
-    QTest::keyClick(get<QLineEdit>("filterEdit"), Qt::Key_Backspace);
-    QCOMPARE(model->rowCount(), 3);
-
-    // Double-clicking a row opens its edit dialog.
-    ModalAnswerer a;
-    a.expect("DeviceEditDialog",
-             [](QWidget* d) { QCOMPARE(child<QLineEdit>(d, "nameEdit")->text(), QStringLiteral("Bus 35")); });
-    const QRect cell = view->visualRect(model->index(1, 1));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    VERIFY_ANSWERED(a);
-}
-
-// ---- bulk import: devices already stored are counted, not added again
-
-void TstMainWindow::bulkImport_data() {
-    QTest::addColumn<QByteArray>("file"); // empty: from the server list
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("names");
-    QTest::newRow("server list") << QByteArray() << "Добавлено устройств: 30 из 40 выбранных."
-                                 << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Машина 11");
-    QTest::newRow("file") << QByteArray("imei,name\n356938035643001,Old\n356938035643011,Новый\n")
-                          << "Добавлено устройств: 1 из 2 выбранных."
-                          << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Новый");
-}
-
-void TstMainWindow::bulkImport() {
-    QFETCH(QByteArray, file);
-    QFETCH(QString, message);
-    QFETCH(QString, names);
-    addDevices({"d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10"});
-    const QString path = dir.filePath(QStringLiteral("import.csv"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
-    out.close();
-    makeWindow();
-    loadConnected();
-    ModalAnswerer a;
-    if (file.isEmpty()) {
-        QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"),
-                                  QStringLiteral("видимых устройств: %1").arg(simDeviceCount), 15000);
-    } else {
-        a.expect("QFileDialog", [&](QWidget* dialog) {
-            // the typed absolute path, not selectFile(): that one depends on the file model's loading
-            setText(dialog, "fileNameEdit", path);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-        });
-    }
-    a.expect("AddDevicesDialog", [](QWidget* d) {
-         child(d, "checkAllDevs")->click();
-         clickOk(d);
-     }).expectBox(message);
-    get(file.isEmpty() ? "serverDevices" : "importFromFile")->click();
-    VERIFY_ANSWERED(a);
-    QCOMPARE(scalar("SELECT GROUP_CONCAT(name ORDER BY imei) FROM devices").left(names.size()), names);
-    QCOMPARE(get<QTableView>("tableView")->model()->rowCount(),
-             TestDb::scalar("SELECT COUNT(*) FROM devices").toInt());
-}
-
-// ---- connections
-
-// After a cancelled start-up the database button connects and asks for root's new password
-// again; the integrity check's error shows as at start-up.
-void TstMainWindow::reconnectAfterCancelledStart() {
-    makeWindow();
-    ModalAnswerer cancel;
-    cancel.expect("ConnectionSettingsDialog");
-    window->loadDatabase();
-    VERIFY_ANSWERED(cancel);
-
-    ModalAnswerer a;
-    a.expect("ConnectionSettingsDialog", clickOk)
-        .expect("PasswordEdit", newPassword(QStringLiteral("later")));
-    stateButton(true)->click();
-    VERIFY_ANSWERED(a);
-    QVERIFY(get<QWidget>("centralwidget")->isEnabled());
-    QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), 1);
-    QCOMPARE(scalar(rootHashQuery), hashHex(QStringLiteral("later")));
-
-    QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM user_groups WHERE user_id=1")));
-    ModalAnswerer broken;
-    broken.expect("ConnectionSettingsDialog", clickOk)
-        .expectBox(QStringLiteral("Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте"));
-    stateButton(true)->click();
-    VERIFY_ANSWERED(broken);
-}
-
-void TstMainWindow::settingsWrittenAtExit() {
-    makeWindow();
-    loadConnected();
-    ModalAnswerer a;
-    a.expect("ConnectionSettingsDialog", [](QWidget* d) {
-        child<QSpinBox>(d, "orbPortEdit")->setValue(4321);
-        clickOk(d);
-    });
-    stateButton(false)->click();
-    VERIFY_ANSWERED(a);
-    QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:4321"));
-    CSettings::writeValue(ORB_GROUP + KEY_PORT, 1);             // overwritten when the window goes
-    CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QString()); // likewise
-    cleanup();
-
-    QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("orb/port")).toInt(), 4321);
-    QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), TestDb::settings().password);
-}
-
-void TstMainWindow::simulatorRestarted() {
-    SimProcess own(QStringLiteral(ORB_SIM_PATH));
-    const QStringList args{QStringLiteral("--file"), simFile};
-    QVERIFY2(own.start(args), qPrintable(own.log()));
-    const quint16 port = own.port();
-    makeWindow(TestDb::settings(), port);
-    loadConnected();
-    const QString listed = QStringLiteral("видимых устройств: %1").arg(simDeviceCount);
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 15000);
-
-    own.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), QStringLiteral(" "), 15000);
-
-    QVERIFY2(own.start(args, port), qPrintable(own.log()));
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 20000); // reconnects every 5 s
-}
-
-namespace {
-
 // Runs program with the test database's password at hand and waits for it to succeed.
 bool run(const QString& program, const QStringList& args, QString* out) {
     QProcess p;
@@ -595,70 +104,502 @@ bool mariadbScript(const QString& command, const QString& dir, QString* out, con
 
 } // namespace
 
-// A server of its own, so that stopping it does not disturb the tests that share the fixture.
-void TstMainWindow::databaseStoppedMidSession() {
-    QTemporaryDir serverDir;
-    QVERIFY(serverDir.isValid());
-    QString out;
-    QVERIFY2(mariadbScript(QStringLiteral("start"), serverDir.path(), &out), qPrintable(out));
-    const int port = out.trimmed().split(QLatin1Char('\n')).last().toInt();
-    QVERIFY(port > 0);
-    struct Stop {
-        QString dir;
-        ~Stop() {
-            QString ignored;
-            mariadbScript(QStringLiteral("stop"), dir, &ignored);
+class TstMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QVERIFY(CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME)));
+        simFile = dir.filePath(QStringLiteral("sim-devices.csv"));
+        QFile file(simFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 1; i <= simDeviceCount; ++i)
+            file.write(QStringLiteral("%1,Машина %2\n").arg(simImei(i)).arg(i).toUtf8());
+        file.close();
+        QVERIFY2(sim.start({QStringLiteral("--file"), simFile}), qPrintable(sim.log()));
+        simPort = sim.port();
+    }
+    void init() { ORB_RESET_DB(); }
+    void cleanup() {
+        delete window;
+        window = nullptr;
+    }
+    void cleanupTestCase() { sim.stop(); }
+
+    // ---- start-up
+    void startupLoad_data() {
+        QTest::addColumn<QString>("setup");     // SQL run before
+        QTest::addColumn<QString>("typed");     // the database password typed in the dialog, or "cancel"
+        QTest::addColumn<QString>("box");       // the message box that follows
+        QTest::addColumn<QString>("newRootPw"); // in the root password prompt: "decline"; none: no prompt
+        QTest::addColumn<int>("users");         // shown; 0: the tabs stay disabled, -1: enabled but empty
+        QTest::addColumn<QString>("rootHash");
+        const auto row = [](const char* name, const QString& setup, const QString& typed, const QString& box,
+                            const QString& newRootPw, int users, const QString& rootHash) {
+            QTest::newRow(name) << setup << typed << box << newRootPw << users << rootHash;
+        };
+        const QString pw = TestDb::settings().password;
+        row("root password replaced", "", pw, "", "n3w", 1, hashHex("n3w"));
+        row("root prompt declined", "", pw, "", "decline", 1, defaultRootHash);
+        row("root password already changed",
+            "UPDATE users SET user_password=UNHEX('" + hashHex("x") + "') WHERE id=1", pw, "", "", 1,
+            hashHex("x"));
+        row("connection dialog cancelled", "", "cancel", "", "", 0, defaultRootHash);
+        row("wrong database password", "", "wrong", "Не удалось подключиться к серверу: ", "", 0,
+            defaultRootHash);
+        // The integrity check's error, in the "Ошибка" box; the tabs are enabled but empty.
+        row("root not in the administrators' group", "DELETE FROM user_groups WHERE user_id=1", pw,
+            "Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность", "", -1,
+            defaultRootHash);
+    }
+    void startupLoad() {
+        QFETCH(QString, setup);
+        QFETCH(QString, typed);
+        QFETCH(QString, box);
+        QFETCH(QString, newRootPw);
+        QFETCH(int, users);
+        QFETCH(QString, rootHash);
+        QVERIFY(setup.isEmpty() || TestDb::exec(setup));
+        const SqlConnectionSettings sql = TestDb::settings();
+        makeWindow();
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog",
+                 typed == "cancel" ? ModalAnswerer::Action() : fillAndOk({"pwEdit=" + typed}));
+        if (!box.isEmpty())
+            a.expectBox(box, QMessageBox::Yes);
+        if (!newRootPw.isEmpty())
+            a.expect("PasswordEdit",
+                     newRootPw == "decline" ? ModalAnswerer::Action() : newPassword(newRootPw));
+        window->loadDatabase();
+        VERIFY_ANSWERED(a);
+
+        QCOMPARE(get<QWidget>("centralwidget")->isEnabled(), users != 0);
+        QCOMPARE(scalar(rootHashQuery), rootHash);
+        QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), qMax(users, 0));
+        if (users)
+            QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL %1:%2").arg(sql.ip).arg(sql.port));
+        QCOMPARE(stateText(true, "extTextLabel"), QString());
+        QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:%1").arg(simPort));
+    }
+    // ---- add and change through the dialogs
+    void changesThroughDialogs_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("select"); // a cell of the row to select; empty: none
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QStringList>("ticks");
+        QTest::addColumn<QString>("error"); // shown in "Ошибка"
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("shown"); // a cell the table shows afterwards
+
+        const QString deviceNames = QStringLiteral("SELECT GROUP_CONCAT(name ORDER BY id) FROM devices");
+        const QString groupNames =
+            QStringLiteral("SELECT GROUP_CONCAT(group_name ORDER BY id) FROM groups_list");
+        const QString groupTaken = QStringLiteral("Такая группа уже существует!");
+        const QStringList password{QStringLiteral("pwEdit=секрет"), QStringLiteral("pwEdit2=секрет")};
+        const auto row = [](const char* name, const char* button, const QString& select, const char* dialog,
+                            const QStringList& fields, const QStringList& ticks, const QString& error,
+                            const QString& query, const QString& expected, const QString& shown) {
+            QTest::newRow(name) << button << select << dialog << fields << ticks << error << query << expected
+                                << shown;
+        };
+
+        row("add device", "addDeviceButton", "", "DeviceEditDialog",
+            {"imeiEdit=356938035643809", "nameEdit=Новое 'имя'"}, {"Такси"}, "",
+            "SELECT GROUP_CONCAT(g.group_id ORDER BY g.group_id) FROM device_groups g JOIN devices d ON "
+            "d.id=g.device_id WHERE d.imei=356938035643809",
+            "1,2", "Новое 'имя'");
+        row("change device", "changeDeviceButton", "Первое", "DeviceEditDialog", {"nameEdit=Переименовано"},
+            {}, "", deviceNames, "Переименовано,Второе", "Переименовано");
+        row("change device, IMEI of another", "changeDeviceButton", "Первое", "DeviceEditDialog",
+            {"imeiEdit=" + simImei(2), "nameEdit=Переименовано"}, {}, "Такое устройство уже добавлено!",
+            deviceNames, "Первое,Второе", "Первое");
+        row("add user", "addUserButton", "", "RegistrationDialog", QStringList{"loginEdit=ivanov"} + password,
+            {"Такси"}, "",
+            "SELECT CONCAT(LOWER(HEX(user_password)), ':', (SELECT GROUP_CONCAT(group_id) FROM user_groups "
+            "WHERE user_id=u.id)) FROM users u WHERE user_login='ivanov'",
+            hashHex("секрет") + ":2", "ivanov");
+        row("change user, login taken", "changeUserButton", "petrov", "RegistrationDialog",
+            {"loginEdit=root"}, {}, "Такой пользователь уже существует!",
+            "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users", "root,petrov", "petrov");
+        // root: only the password dialog; his login and groups stay.
+        row("change root", "changeUserButton", "root", "PasswordEdit", password, {}, "",
+            "SELECT CONCAT(user_login, ':', LOWER(HEX(user_password)), ':', "
+            "(SELECT COUNT(*) FROM user_groups WHERE user_id=1)) FROM users WHERE id=1",
+            "root:" + hashHex("секрет") + ":1", "root");
+        row("add group", "addGroupButton", "", "GroupEditDialog", {"groupNameEdit=Логистика"}, {"petrov"}, "",
+            "SELECT GROUP_CONCAT(u.user_id) FROM user_groups u JOIN groups_list g ON g.id=u.group_id WHERE "
+            "g.group_name='Логистика'",
+            "2", "Логистика");
+        row("change group", "changeGroupButton", "Такси", "GroupEditDialog", {"groupNameEdit=Маршрутки"}, {},
+            "", groupNames, "Admin,Маршрутки", "Маршрутки");
+        row("change group, name taken", "changeGroupButton", "Такси", "GroupEditDialog",
+            {"groupNameEdit=Admin"}, {}, groupTaken, groupNames, "Admin,Такси", "Такси");
+    }
+    // A change goes through its dialog to the database and shows in the tables; a refused one
+    // shows its reason in "Ошибка" and changes nothing.
+    void changesThroughDialogs() {
+        QFETCH(QString, button);
+        QFETCH(QString, select);
+        QFETCH(QString, dialog);
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, ticks);
+        QFETCH(QString, error);
+        QFETCH(QString, query);
+        QFETCH(QString, expected);
+        QFETCH(QString, shown);
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
+        QVERIFY(TestDb::exec(
+            QStringLiteral("INSERT INTO users (id, user_login, user_password) VALUES (2, 'petrov', 'x')")));
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+
+        const char* view = button.contains("Device") ? "tableView"
+                           : button.contains("User") ? "usersView"
+                                                     : "groupsView";
+        auto* table = get<QTableView>(view);
+        if (!select.isEmpty())
+            selectRows(table, {select});
+        ModalAnswerer a;
+        a.expect(qPrintable(dialog), fillAndOk(fields, ticks));
+        if (!error.isEmpty())
+            a.expectBox(error);
+        get(qPrintable(button))->click();
+        VERIFY_ANSWERED(a);
+        if (!error.isEmpty())
+            QCOMPARE(a.seen.last().title, QStringLiteral("Ошибка"));
+
+        QCOMPARE(scalar(query), expected);
+        QVERIFY2(rowShowing(table, shown) >= 0, qPrintable(shown));
+        const QString tables[][2] = {
+            {"tableView", "devices"}, {"usersView", "users"}, {"groupsView", "groups_list"}};
+        for (const auto& t : tables)
+            QCOMPARE(get<QTableView>(qPrintable(t[0]))->model()->rowCount(),
+                     TestDb::scalar("SELECT COUNT(*) FROM " + t[1]).toInt());
+    }
+    // ---- deletions
+    void deletions_data() {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QString>("how"); // button, OK; Delete key, OK; don't ask again, Cancel
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("left");
+
+        const char* devices = "SELECT GROUP_CONCAT(name ORDER BY name) FROM devices";
+        const QString deviceText =
+            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (3 шт.)?");
+        const QStringList three{"d1", "d3", "d5"};
+        QTest::newRow("devices, OK") << "tableView" << three << "ok" << deviceText << devices << "d2,d4";
+        QTest::newRow("devices, \"больше не спрашивать\" and Cancel")
+            << "tableView" << three << "don't ask" << deviceText << devices << "d1,d2,d3,d4,d5";
+        QTest::newRow("users, root stays")
+            << "usersView" << QStringList{"root", "a"} << "ok"
+            << "Вы действительно хотить удалить из базы выбранныx пользователей (2 шт.)?"
+            << "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users"
+            << "root,b";
+        QTest::newRow("groups, Admin stays, Delete key")
+            << "groupsView" << QStringList{"Администраторы", "Такси"} << "key"
+            << "Вы действительно хотить удалить из базы выбранные группы (2 шт.)?"
+            << "SELECT GROUP_CONCAT(group_name) FROM groups_list"
+            << "Admin";
+    }
+    void deletions() {
+        QFETCH(QString, view);
+        QFETCH(QStringList, select);
+        QFETCH(QString, how);
+        QFETCH(QString, text);
+        QFETCH(QString, query);
+        QFETCH(QString, left);
+        addDevices({"d1", "d2", "d3", "d4", "d5"});
+        QVERIFY(TestDb::exec(QStringLiteral(
+            "INSERT INTO users (id, user_login, user_password) VALUES (2, 'a', 'x'), (3, 'b', 'x')")));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (5, 'Такси')")));
+        makeWindow();
+        loadConnected();
+
+        auto* table = get<QTableView>(qPrintable(view));
+        selectRows(table, select);
+        ModalAnswerer a;
+        a.expect("QMessageBox", [&](QWidget* w) {
+            auto* box = static_cast<QMessageBox*>(w);
+            QCOMPARE(box->text(), text);
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
+            QCOMPARE(box->checkBox() != nullptr, view == QLatin1String("tableView"));
+            if (how == QLatin1String("don't ask"))
+                box->checkBox()->setChecked(true);
+            box->button(how == QLatin1String("don't ask") ? QMessageBox::Cancel : QMessageBox::Ok)->click();
+        });
+        if (how == QLatin1String("key"))
+            QTest::keyClick(table, Qt::Key_Delete);
+        else
+            get(view == QLatin1String("tableView") ? "deleteDeviceButton" : "removeUserButton")->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(scalar(query), left);
+        QCOMPARE(table->model()->rowCount(), left.count(QLatin1Char(',')) + 1);
+        if (how != QLatin1String("don't ask"))
+            return;
+        // Cancelled this time; the next deletions run without a box (one would be reported).
+        ModalAnswerer none;
+        get("deleteDeviceButton")->click();     // the three still selected
+        QTest::keyClick(table, Qt::Key_Delete); // the reload cleared the selection: nothing happens
+        selectRows(table, {"d4"});
+        QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(scalar(query), QStringLiteral("d2"));
+        VERIFY_ANSWERED(none);
+    }
+    void filterSortAndDoubleClick() {
+        // Stored out of IMEI order: the table keeps the database's order until a header is clicked.
+        addDevices({"Bus 35", "bus 7"}, 3);
+        addDevices({"Van"}, 1);
+        makeWindow();
+        loadConnected();
+        auto* view = get<QTableView>("tableView");
+        QAbstractItemModel* model = view->model();
+        const auto names = [model] {
+            QStringList texts;
+            for (int r = 0; r < model->rowCount(); ++r)
+                texts << model->index(r, 1).data().toString();
+            return texts.join(QLatin1Char(','));
+        };
+        QCOMPARE(names(), QStringLiteral("Bus 35,bus 7,Van"));
+        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(view->horizontalHeader()->sectionViewportPosition(0) + 5, 5));
+        QCOMPARE(names(), QStringLiteral("Van,Bus 35,bus 7"));
+        QTest::keyClicks(get<QLineEdit>("filterEdit"), QStringLiteral("bus")); // case-sensitive
+        QCOMPARE(names(), QStringLiteral("bus 7"));
+
+        // Double-clicking a row opens its edit dialog.
+        ModalAnswerer a;
+        a.expect("DeviceEditDialog", [](QWidget* d) {
+            QCOMPARE(child<QLineEdit>(d, "nameEdit")->text(), QStringLiteral("bus 7"));
+        });
+        const QRect cell = view->visualRect(model->index(0, 1));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+        VERIFY_ANSWERED(a);
+    }
+    // ---- bulk import: devices already stored are counted, not added again
+    void bulkImport_data() {
+        QTest::addColumn<QByteArray>("file"); // empty: from the server list
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("server list") << QByteArray() << "Добавлено устройств: 30 из 40 выбранных."
+                                     << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Машина 11");
+        QTest::newRow("file") << QByteArray("imei,name\n356938035643001,Old\n356938035643011,Новый\n")
+                              << "Добавлено устройств: 1 из 2 выбранных."
+                              << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Новый");
+    }
+    void bulkImport() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QFETCH(QString, names);
+        addDevices({"d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10"});
+        const QString path = dir.filePath(QStringLiteral("import.csv"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+        out.close();
+        makeWindow();
+        loadConnected();
+        ModalAnswerer a;
+        if (file.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"),
+                                      QStringLiteral("видимых устройств: %1").arg(simDeviceCount), 15000);
+        } else {
+            a.expect("QFileDialog", [&](QWidget* dialog) {
+                // the typed absolute path, not selectFile(): that one depends on the file model's loading
+                setText(dialog, "fileNameEdit", path);
+                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            });
         }
-    } stop{serverDir.path()};
+        a.expect("AddDevicesDialog", [](QWidget* d) {
+             child(d, "checkAllDevs")->click();
+             clickOk(d);
+         }).expectBox(message);
+        get(file.isEmpty() ? "serverDevices" : "importFromFile")->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(scalar("SELECT GROUP_CONCAT(name ORDER BY imei) FROM devices").left(names.size()), names);
+        QCOMPARE(get<QTableView>("tableView")->model()->rowCount(),
+                 TestDb::scalar("SELECT COUNT(*) FROM devices").toInt());
+    }
 
-    SqlConnectionSettings sql = TestDb::settings();
-    sql.port = port;
-    sql.db = QStringLiteral("orb_fault");
-    QVERIFY2(run(QStringLiteral("mariadb"),
-                 {"--no-defaults", "--protocol=TCP", "-h", sql.ip, "-P", QString::number(port), "-u",
-                  sql.user, "-e",
-                  "CREATE DATABASE orb_fault CHARACTER SET utf8mb4; USE orb_fault; SOURCE " ORB_SCHEMA_PATH
-                  "; INSERT INTO devices (imei, name) VALUES (356938035643001, 'Первое');"},
-                 &out),
-             qPrintable(out));
+    // ---- connections
+    // After a cancelled start-up the database button connects and asks for root's new password
+    // again; the integrity check's error shows as at start-up.
+    void reconnectAfterCancelledStart() {
+        makeWindow();
+        ModalAnswerer cancel;
+        cancel.expect("ConnectionSettingsDialog");
+        window->loadDatabase();
+        VERIFY_ANSWERED(cancel);
 
-    makeWindow(sql);
-    loadConnected();
-    auto* devices = get<QTableView>("tableView");
-    QCOMPARE(devices->model()->rowCount(), 1);
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog", clickOk)
+            .expect("PasswordEdit", newPassword(QStringLiteral("later")));
+        stateButton(true)->click();
+        VERIFY_ANSWERED(a);
+        QVERIFY(get<QWidget>("centralwidget")->isEnabled());
+        QCOMPARE(scalar(rootHashQuery), hashHex(QStringLiteral("later")));
 
-    QVERIFY2(mariadbScript(QStringLiteral("stop"), serverDir.path(), &out), qPrintable(out));
+        QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM user_groups WHERE user_id=1")));
+        ModalAnswerer broken;
+        broken.expect("ConnectionSettingsDialog", clickOk)
+            .expectBox(QStringLiteral("Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте"));
+        stateButton(true)->click();
+        VERIFY_ANSWERED(broken);
+    }
+    void settingsWrittenAtExit() {
+        makeWindow();
+        loadConnected();
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog", [](QWidget* d) {
+            child<QSpinBox>(d, "orbPortEdit")->setValue(4321);
+            clickOk(d);
+        });
+        stateButton(false)->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:4321"));
+        CSettings::writeValue(ORB_GROUP + KEY_PORT, 1);             // overwritten when the window goes
+        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QString()); // likewise
+        cleanup();
 
-    // A change while the server is gone: the error is shown, the tables keep their rows.
-    const auto addDevice = fillAndOk({QStringLiteral("imeiEdit=356938035643002")});
-    ModalAnswerer a;
-    a.expect("DeviceEditDialog", addDevice).expectBox(QStringLiteral("Нет связи с сервером БД"));
-    get("addDeviceButton")->click();
-    VERIFY_ANSWERED(a);
-    QCOMPARE(devices->model()->rowCount(), 1);
-    QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), 1);
+        QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("orb/port")).toInt(), 4321);
+        QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), TestDb::settings().password);
+    }
+    void simulatorRestarted() {
+        SimProcess own(QStringLiteral(ORB_SIM_PATH));
+        const QStringList args{QStringLiteral("--file"), simFile};
+        QVERIFY2(own.start(args), qPrintable(own.log()));
+        const quint16 port = own.port();
+        makeWindow(TestDb::settings(), port);
+        loadConnected();
+        const QString listed = QStringLiteral("видимых устройств: %1").arg(simDeviceCount);
+        QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 15000);
 
-    // Reconnecting while it is still down fails with the usual question.
-    ModalAnswerer down;
-    down.expect("ConnectionSettingsDialog", clickOk)
-        .expectBox(QStringLiteral("Не удалось подключиться к серверу: "), QMessageBox::Yes);
-    stateButton(true)->click();
-    VERIFY_ANSWERED(down);
-    QVERIFY(!get<QWidget>("centralwidget")->isEnabled());
+        own.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), QStringLiteral(" "), 15000);
 
-    // Back on the same port: reconnecting through the status widget works and nothing was lost.
-    QVERIFY2(mariadbScript(QStringLiteral("start"), serverDir.path(), &out, QString::number(port)),
-             qPrintable(out));
-    ModalAnswerer up;
-    up.expect("ConnectionSettingsDialog", clickOk).expect("DeviceEditDialog", addDevice);
-    stateButton(true)->click();
-    QCOMPARE(up.seen.size(), 1);
-    QVERIFY(get<QWidget>("centralwidget")->isEnabled());
-    QCOMPARE(devices->model()->index(0, 1).data().toString(), QStringLiteral("Первое"));
-    get("addDeviceButton")->click();
-    VERIFY_ANSWERED(up);
-    QCOMPARE(devices->model()->rowCount(), 2);
-}
+        QVERIFY2(own.start(args, port), qPrintable(own.log()));
+        QTRY_COMPARE_WITH_TIMEOUT(stateText(false, "extTextLabel"), listed, 20000); // reconnects every 5 s
+    }
+    // A server of its own, so that stopping it does not disturb the tests that share the fixture.
+    void databaseStoppedMidSession() {
+        QTemporaryDir serverDir;
+        QVERIFY(serverDir.isValid());
+        QString out;
+        QVERIFY2(mariadbScript(QStringLiteral("start"), serverDir.path(), &out), qPrintable(out));
+        const int port = out.trimmed().split(QLatin1Char('\n')).last().toInt();
+        QVERIFY(port > 0);
+        struct Stop {
+            QString dir;
+            ~Stop() {
+                QString ignored;
+                mariadbScript(QStringLiteral("stop"), dir, &ignored);
+            }
+        } stop{serverDir.path()};
+
+        SqlConnectionSettings sql = TestDb::settings();
+        sql.port = port;
+        sql.db = QStringLiteral("orb_fault");
+        QVERIFY2(
+            run(QStringLiteral("mariadb"),
+                {"--no-defaults", "--protocol=TCP", "-h", sql.ip, "-P", QString::number(port), "-u", sql.user,
+                 "-e",
+                 "CREATE DATABASE orb_fault CHARACTER SET utf8mb4; USE orb_fault; SOURCE " ORB_SCHEMA_PATH
+                 "; INSERT INTO devices (imei, name) VALUES (356938035643001, 'Первое');"},
+                &out),
+            qPrintable(out));
+
+        makeWindow(sql);
+        loadConnected();
+        auto* devices = get<QTableView>("tableView");
+        QCOMPARE(devices->model()->rowCount(), 1);
+
+        QVERIFY2(mariadbScript(QStringLiteral("stop"), serverDir.path(), &out), qPrintable(out));
+
+        // A change while the server is gone: the error is shown, the tables keep their rows.
+        const auto addDevice = fillAndOk({QStringLiteral("imeiEdit=356938035643002")});
+        ModalAnswerer a;
+        a.expect("DeviceEditDialog", addDevice).expectBox(QStringLiteral("Нет связи с сервером БД"));
+        get("addDeviceButton")->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(devices->model()->rowCount(), 1);
+        QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), 1);
+
+        // Back on the same port: reconnecting through the status widget works and nothing was lost.
+        QVERIFY2(mariadbScript(QStringLiteral("start"), serverDir.path(), &out, QString::number(port)),
+                 qPrintable(out));
+        ModalAnswerer up;
+        up.expect("ConnectionSettingsDialog", clickOk).expect("DeviceEditDialog", addDevice);
+        stateButton(true)->click();
+        QCOMPARE(up.seen.size(), 1);
+        QVERIFY(get<QWidget>("centralwidget")->isEnabled());
+        QCOMPARE(devices->model()->index(0, 1).data().toString(), QStringLiteral("Первое"));
+        get("addDeviceButton")->click();
+        VERIFY_ANSWERED(up);
+        QCOMPARE(devices->model()->rowCount(), 2);
+    }
+
+private:
+    void makeWindow(const SqlConnectionSettings& sql = TestDb::settings(), int orbPort = 0) {
+        CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
+        CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
+        CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
+        CSettings::writeValue(SQL_GROUP + KEY_USER, sql.user);
+        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
+        CSettings::writeValue(ORB_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
+        CSettings::writeValue(ORB_GROUP + KEY_PORT, orbPort ? orbPort : simPort);
+        delete window;
+        window = new MainWindow;
+        window->show();
+    }
+    // Start-up with the settings as written, the default root password replaced.
+    void loadConnected() {
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog", clickOk)
+            .expect("PasswordEdit", newPassword(QStringLiteral("n3w")));
+        window->loadDatabase();
+        VERIFY_ANSWERED(a);
+        QVERIFY(get<QWidget>("centralwidget")->isEnabled());
+    }
+    // Devices named as given, with the simulator's IMEIs from firstSimImei on, in the admin group.
+    void addDevices(const QStringList& names, int firstSimImei = 1) {
+        for (const QString& name : names) {
+            const QString imei = simImei(firstSimImei++);
+            QVERIFY(TestDb::exec(
+                QStringLiteral("INSERT INTO devices (imei, name) VALUES (%1, '%2')").arg(imei, name)));
+            QVERIFY(TestDb::exec(
+                QStringLiteral(
+                    "INSERT INTO device_groups (device_id, group_id) SELECT id, 1 FROM devices WHERE imei=%1")
+                    .arg(imei)));
+        }
+    }
+    QString stateText(bool sql, const char* label) const {
+        // in the status bar: the database first, the server link second
+        return window->findChildren<ConnectionStateWidget*>()
+            .value(sql ? 0 : 1)
+            ->findChild<QLabel*>(label)
+            ->text();
+    }
+    QPushButton* stateButton(bool sql) const {
+        return window->findChildren<ConnectionStateWidget*>().value(sql ? 0 : 1)->connectionButton();
+    }
+    template <typename T = QPushButton>
+    T* get(const char* name) const {
+        return child<T>(window, name);
+    }
+
+    QTemporaryDir dir;
+    QString simFile;
+    SimProcess sim{QStringLiteral(ORB_SIM_PATH)};
+    int simPort = 0;
+    MainWindow* window = nullptr;
+};
 
 QTEST_MAIN(TstMainWindow)
 #include "tst_mainwindow.moc"
