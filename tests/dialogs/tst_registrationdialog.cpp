@@ -16,21 +16,24 @@ private slots:
     void init() { QVERIFY(resetDatabase()); }
     void cleanup() { releaseDatabase(); }
 
-    void addMode_data();
-    void addMode();
-    void passwordEdit_data() { addMode_data(); }
-    void passwordEdit();
+    void passwords_data();
+    void passwords();
     void editMode();
 };
 
-void TestRegistrationDialog::addMode_data() {
+// Each case runs in both dialogs. A new user's password is cut at 30 characters as typed;
+// PasswordEdit has no length limit and its error boxes have no parent window.
+void TestRegistrationDialog::passwords_data() {
+    QTest::addColumn<bool>("passwordOnly");
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("pw");
     QTest::addColumn<QString>("pw2");
     QTest::addColumn<QString>("error");
     const auto row = [](const char* name, const QString& login, const QString& pw, const QString& pw2,
                         const QString& error = QString()) {
-        QTest::newRow(name) << login << pw << pw2 << error;
+        QTest::addRow("user: %s", name) << false << login << pw << pw2 << error;
+        QTest::addRow("password: %s", name)
+            << true << login << pw << pw2 << (login.isEmpty() ? QString() : error);
     };
     row("empty login", "", "a", "a", QStringLiteral("Введите логин!"));
     row("empty passwords", "ivan", "", "", noPassword);
@@ -40,38 +43,31 @@ void TestRegistrationDialog::addMode_data() {
     row("35 characters", "ivan", QString(35, QLatin1Char('x')), QString(35, QLatin1Char('x')));
 }
 
-// A new user's password is cut at 30 characters as typed.
-void TestRegistrationDialog::addMode() {
+void TestRegistrationDialog::passwords() {
+    QFETCH(bool, passwordOnly);
     QFETCH(QString, login);
     QFETCH(QString, pw);
     QFETCH(QString, pw2);
     QFETCH(QString, error);
-    RegistrationDialog dialog(nullptr, QStringLiteral("Новый пользователь"), handler.get(), UserInfo());
-    QVERIFY(showDialog(&dialog));
-    QVERIFY(!child<QGroupBox>(&dialog, "groupsGroup")->isVisible());
-    typeText(child<QLineEdit>(&dialog, "loginEdit"), login);
-    typeText(child<QLineEdit>(&dialog, "pwEdit"), pw);
-    typeText(child<QLineEdit>(&dialog, "pwEdit2"), pw2);
-    pressOk(&dialog, error);
-    if (!QTest::currentTestFailed())
-        QCOMPARE(dialog.getUserInfo(),
+    std::unique_ptr<QDialog> dialog;
+    if (passwordOnly)
+        dialog.reset(new PasswordEdit);
+    else
+        dialog.reset(
+            new RegistrationDialog(nullptr, QStringLiteral("Новый пользователь"), handler.get(), UserInfo()));
+    QVERIFY(showDialog(dialog.get()));
+    if (!passwordOnly)
+        typeText(child<QLineEdit>(dialog.get(), "loginEdit"), login);
+    typeText(child<QLineEdit>(dialog.get(), "pwEdit"), pw);
+    typeText(child<QLineEdit>(dialog.get(), "pwEdit2"), pw2);
+    pressOk(dialog.get(), error, !passwordOnly);
+    if (QTest::currentTestFailed())
+        return;
+    if (!passwordOnly)
+        QCOMPARE(static_cast<RegistrationDialog*>(dialog.get())->getUserInfo(),
                  (error.isEmpty() ? UserInfo{0, login, handler->hashPassword(pw.left(30)), {}} : UserInfo()));
-}
-
-// No length limit here; its error boxes have no parent window.
-void TestRegistrationDialog::passwordEdit() {
-    QFETCH(QString, pw);
-    QFETCH(QString, pw2);
-    QFETCH(QString, error);
-    PasswordEdit dialog;
-    QVERIFY(showDialog(&dialog));
-    typeText(child<QLineEdit>(&dialog, "pwEdit"), pw);
-    typeText(child<QLineEdit>(&dialog, "pwEdit2"), pw2);
-    if (error == QStringLiteral("Введите логин!"))
-        error.clear();
-    pressOk(&dialog, error, false);
-    if (!QTest::currentTestFailed() && error.isEmpty())
-        QCOMPARE(dialog.getPassword(), pw);
+    else if (error.isEmpty())
+        QCOMPARE(static_cast<PasswordEdit*>(dialog.get())->getPassword(), pw);
 }
 
 // The password is changed only when asked; the groups come in list order, and the list,
