@@ -21,7 +21,6 @@ private slots:
     void imeiInput();
     void addMode();
     void editMode();
-    void storedValuesLongerThanTheFieldsStayWhole();
     void addNewGroup_data();
     void addNewGroup();
 
@@ -108,14 +107,12 @@ void TestDeviceEditDialog::editMode() {
     QCOMPARE(listRows(view), defaultRows());
     pressOk(dialog.get(), QString());
     QCOMPARE(dialog->getDeviceInfo().groups, QVector<int>{admin});
-}
 
-void TestDeviceEditDialog::storedValuesLongerThanTheFieldsStayWhole() {
-    const DeviceInfo device{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
-    QVERIFY(open(device));
+    // Stored values longer than the fields stay whole; typed anew, the IMEI must have 15 digits.
+    const DeviceInfo longer{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
+    QVERIFY(open(longer));
     pressOk(dialog.get(), QString());
-    QCOMPARE(dialog->getDeviceInfo(), device);
-    // Typed anew, the IMEI must have 15 digits.
+    QCOMPARE(dialog->getDeviceInfo(), longer);
     QVERIFY(showDialog(dialog.get()));
     imei->end(false);
     QTest::keyClick(imei, Qt::Key_Backspace);
