@@ -7,7 +7,6 @@
 #include "modalanswerer.h"
 #include "testdb.h"
 
-#include <QAbstractItemView>
 #include <QSqlQuery>
 
 #include <memory>
@@ -62,29 +61,6 @@ inline ListRows listRows(const QAbstractItemView* view) {
     return rows;
 }
 
-namespace QTest {
-template <>
-inline char* toString(const ListRow& row) {
-    return qstrdup(QStringLiteral("(%1, id %2, %3, %4)")
-                       .arg(row.text)
-                       .arg(row.id)
-                       .arg(row.checked ? QStringLiteral("checked") : QStringLiteral("unchecked"))
-                       .arg(row.enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"))
-                       .toUtf8()
-                       .constData());
-}
-} // namespace QTest
-
-// A handler on the freshly loaded test database, checked so that the admin group is known.
-inline std::unique_ptr<ConfigHandler> connectedHandler() {
-    auto handler = std::make_unique<ConfigHandler>();
-    handler->setConnectionSettings(TestDb::settings());
-    if (handler->connectToDatabase() != 0)
-        qFatal("cannot connect: %s", qPrintable(handler->lastErrorText()));
-    handler->checkDatabase();
-    return handler;
-}
-
 // Inserts a row through the inspection connection and returns its id.
 inline int insertRow(const QString& sql, const QVariantList& values) {
     QSqlQuery q(TestDb::admin());
@@ -94,25 +70,6 @@ inline int insertRow(const QString& sql, const QVariantList& values) {
     if (!q.exec())
         qFatal("insert failed: %s", qPrintable(sql));
     return q.lastInsertId().toInt();
-}
-
-inline int insertGroup(const QString& name) {
-    return insertRow(QStringLiteral("INSERT INTO groups_list (group_name) VALUES (?)"), {name});
-}
-
-inline int insertUser(const QString& login, const QVector<int>& groups = {}) {
-    const int id = insertRow(
-        QStringLiteral("INSERT INTO users (user_login, user_password) VALUES (?, UNHEX(SHA2(?, 512)))"),
-        {login, login});
-    for (int g : groups)
-        insertRow(QStringLiteral("INSERT INTO user_groups (user_id, group_id) VALUES (?, ?)"), {id, g});
-    return id;
-}
-
-// Deletes what was left for deleteLater, such as the fade animation of a line edit's clear
-// button whose dialog is gone, so that nothing outlives the test function.
-inline void flushDeferredDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // What the dialog tests start from: a fresh database with the groups "Drivers" and "Грузовики"
@@ -125,37 +82,22 @@ struct GroupsFixture {
     bool resetDatabase() {
         handler.reset();
         QString error;
-        if (!TestDb::reset(QString(), &error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
-        drivers = insertGroup(QStringLiteral("Drivers"));
-        trucks = insertGroup(QStringLiteral("Грузовики"));
-        handler = connectedHandler();
-        admin = handler->adminGroupId();
+        if (!TestDb::reset(QString(), &error))
+            qFatal("%s", qPrintable(error));
+        const QString sql = QStringLiteral("INSERT INTO groups_list (group_name) VALUES (?)");
+        drivers = insertRow(sql, {QStringLiteral("Drivers")});
+        trucks = insertRow(sql, {QStringLiteral("Грузовики")});
+        handler = TestDb::handler();
+        admin = handler ? handler->adminGroupId() : 0;
         return admin > 0;
     }
+    // Also deletes what was left for deleteLater, such as the fade animation of a line edit's
+    // clear button whose dialog is gone, so that nothing outlives the test function.
     void releaseDatabase() {
         handler.reset();
-        flushDeferredDeletes();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };
-
-// Creates a group through the dialog's "add new group" button and returns its id.
-inline int addGroupByButton(QWidget* dialog, const QString& name) {
-    ModalAnswerer answers;
-    answers.expect("GroupEditDialog", [name](QWidget* w) {
-        setText(w, "groupNameEdit", name);
-        clickOk(w);
-    });
-    child(dialog, "addNewGroup")->click();
-    if (!answers.done() || !answers.problems.isEmpty())
-        qWarning("%s", qPrintable(answers.report()));
-    QSqlQuery q(TestDb::admin());
-    q.prepare(QStringLiteral("SELECT id FROM groups_list WHERE group_name=?"));
-    q.addBindValue(name);
-    return q.exec() && q.next() ? q.value(0).toInt() : -1;
-}
 
 // Shows a dialog without running it modally, so that the test drives it directly.
 inline bool showDialog(QDialog* dialog) {

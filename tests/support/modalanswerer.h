@@ -3,18 +3,8 @@
 // Answering the modal dialogs and message boxes that the code under test opens, and a few
 // helpers for driving widgets by object name.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
-#include <QPushButton>
-#include <QStringList>
-#include <QTimer>
-#include <QVector>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <functional>
 
@@ -58,11 +48,7 @@ public:
         bool hasParent = false;
     };
 
-    ModalAnswerer()
-        : previous(active) {
-        active = this;
-        schedule();
-    }
+    ModalAnswerer() { schedule(); }
     ~ModalAnswerer() override { active = previous; }
 
     // The next modal window must inherit className; action answers it (none: just close it).
@@ -93,18 +79,16 @@ public:
     QStringList problems;
 
 private:
+    void schedule() {
+        QTimer::singleShot(10, this, [this] { poll(); });
+    }
     struct Step {
         QByteArray className;
         Action action;
     };
 
-    // A fresh single shot each time, so that polling goes on while a step runs a nested loop.
-    void schedule() {
-        QTimer::singleShot(10, this, [this] { poll(); });
-    }
-
     void poll() {
-        schedule();
+        schedule(); // a fresh single shot, so that polling goes on while a step runs a nested loop
         QWidget* w = QApplication::activeModalWidget();
         if (active != this || !w || !w->isVisible() || w->inherits("QProgressDialog") || handling.contains(w))
             return;
@@ -132,7 +116,7 @@ private:
     }
 
     static inline ModalAnswerer* active = nullptr;
-    ModalAnswerer* const previous;
+    ModalAnswerer* const previous = std::exchange(active, this);
     QVector<Step> steps;
     QList<QPointer<QWidget>> handling;
 };
