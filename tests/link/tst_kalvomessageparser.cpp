@@ -61,7 +61,6 @@ private slots:
     void malformedPortionEndsTheRequest_data();
     void malformedPortionEndsTheRequest();
     void portionsAndRequests();
-    void otherPacketTypes_data();
     void otherPacketTypes();
     void recordTexts_data();
     void recordTexts();
@@ -99,10 +98,8 @@ void TestKalvoMessageParser::wireVectors() {
     // the handshake answer, to a request with and without payload
     QByteArray answer(21, '\0');
     answer[16] = char(0xFE);
-    for (const QByteArray& payload : {QByteArray("hello"), QByteArray()}) {
-        parser->onDataReceived(packet(10, payload));
-        QCOMPARE(sent->takeFirst().at(0).toByteArray(), packet(11, answer));
-    }
+    parser->onDataReceived(packet(10, QByteArray()));
+    QCOMPARE(sent->takeFirst().at(0).toByteArray(), packet(11, answer));
 
     // one portion of one record: IMEI 100000000000001, name A
     QByteArray record(57, '\0');
@@ -121,10 +118,8 @@ void TestKalvoMessageParser::chunking_data() {
     QTest::addColumn<QList<int>>("cuts");
     // The stream is a handshake request of 12 bytes followed by a one-record portion of 66 bytes.
     QTest::newRow("one chunk holding both packets") << QList<int>{78};
-    QTest::newRow("six bytes, then the rest") << QList<int>{6, 72};
     QTest::newRow("cut inside the length field") << QList<int>{13, 65};
     QTest::newRow("cut before the CRC") << QList<int>{12, 62, 4};
-    QTest::newRow("handshake tail with portion head") << QList<int>{10, 40, 28};
     QTest::newRow("byte by byte") << QVector<int>(78, 1).toList();
 }
 
@@ -181,7 +176,6 @@ void TestKalvoMessageParser::malformedPortionEndsTheRequest_data() {
     QByteArray threeIn100(100, '\0');
     threeIn100[0] = 3;
     QTest::newRow("count 3 in a payload of 100 bytes") << threeIn100;
-    QTest::newRow("empty payload") << QByteArray();
     QTest::newRow("count 65535") << QByteArray::fromHex("ffff") + QByteArray(500, 'x');
 }
 
@@ -197,13 +191,9 @@ void TestKalvoMessageParser::malformedPortionEndsTheRequest() {
 }
 
 void TestKalvoMessageParser::portionsAndRequests() {
-    {
-        // a portion outside a request is logged and dropped
-        LogCapture log;
-        parser->onDataReceived(portion(0, 3));
-        QCOMPARE(log.messages(), QStringList{QStringLiteral("receive packet with device list")});
-        QCOMPARE(lists->count() + sent->count(), 0);
-    }
+    // a portion outside a request is dropped
+    parser->onDataReceived(portion(0, 3));
+    QCOMPARE(lists->count() + sent->count(), 0);
     // a second request before the list is complete sends nothing
     parser->requestDeviceList();
     parser->requestDeviceList();
@@ -213,35 +203,23 @@ void TestKalvoMessageParser::portionsAndRequests() {
     QCOMPARE(lists->count(), 0);
     parser->onDataReceived(portion(1000, 0));
     QCOMPARE(received(), imeis(1000));
-    parser->requestDeviceList();
-    QCOMPARE(sent->count(), 2);
-    parser->onDataReceived(portion(0, 2));
-    QCOMPARE(received(), imeis(2));
     // a reset abandons an interrupted transfer: the next request is sent and starts afresh
     parser->requestDeviceList();
     parser->onDataReceived((portion(0, 1000) + portion(1000, 5)).left(57100));
     parser->reset();
     QVERIFY(!parser->isRequestPending());
     parser->requestDeviceList();
-    QCOMPARE(sent->count(), 4);
+    QCOMPARE(sent->count(), 3);
     parser->onDataReceived(portion(0, 7));
     QCOMPARE(received(), imeis(7));
 }
 
-void TestKalvoMessageParser::otherPacketTypes_data() {
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QStringList>("expectedLog");
-    QTest::newRow("handshake answer from the server") << 11 << QStringList();
-    QTest::newRow("list request from the server") << 12 << QStringList();
-    QTest::newRow("type 5") << 5 << QStringList{QStringLiteral("unexpected packet type 5")};
-}
-
+// Packets the server should not send, and unknown types, are dropped without an answer.
 void TestKalvoMessageParser::otherPacketTypes() {
-    QFETCH(int, type);
-    QFETCH(QStringList, expectedLog);
     LogCapture log;
-    parser->onDataReceived(packet(quint8(type), "abc"));
-    QCOMPARE(log.messages(), expectedLog);
+    for (const quint8 type : {11, 12, 5})
+        parser->onDataReceived(packet(type, "abc"));
+    QCOMPARE(log.messages(), QStringList{QStringLiteral("unexpected packet type 5")});
     QCOMPARE(sent->count() + lists->count(), 0);
 }
 
@@ -255,11 +233,6 @@ void TestKalvoMessageParser::recordTexts_data() {
     early.replace(0, 4, QByteArray("12\0x", 4));
     early[16] = '\0';
     QTest::newRow("terminator in the first byte") << early << QStringLiteral("12") << QString();
-    QByteArray utf(57, '\0');
-    utf.replace(0, 3, "123");
-    const QByteArray cyr = QStringLiteral("Грузовик").toUtf8();
-    utf.replace(16, cyr.size(), cyr);
-    QTest::newRow("Cyrillic name") << utf << QStringLiteral("123") << QStringLiteral("Грузовик");
     // made from longer texts: the name is cut to whole letters within its 41 bytes
     const TDeviceToConfigInfo made =
         TDeviceToConfigInfo::make("12345678901234567890", QString(30, QChar(0x0416)).toUtf8());
