@@ -19,7 +19,6 @@ private slots:
 
     void cells_data();
     void cells();
-    void noAdminGroupBeforeCheck();
     void recordRole();
     void modelTester();
     void statementsPerReloadConstant();
@@ -109,21 +108,6 @@ void TestTableModels::cells() {
     QCOMPARE(m->data(m->index(row, column)).toString(), expected);
     // the database keeps the stored name of the admin group
     QCOMPARE(handler->getGroupId(QStringLiteral("Admin")), 1);
-}
-
-void TestTableModels::noAdminGroupBeforeCheck() {
-    seed();
-    handler.reset();
-    handler = TestDb::handler(false);
-    QVERIFY(handler);
-    const auto groups = model(Groups);
-    groups->reload();
-    QCOMPARE(groups->data(groups->index(0, 0)).toString(), QStringLiteral("Admin"));
-    QCOMPARE(groups->data(groups->index(0, 2)).toInt(), 2);
-    const auto users = model(Users);
-    LogCapture log;
-    users->reload();
-    QCOMPARE(users->data(users->index(0, 1)).toString(), QStringLiteral("Admin"));
 }
 
 void TestTableModels::recordRole() {
