@@ -53,11 +53,9 @@ private slots:
     void checkDatabaseDefaultPassword();
     void checkDatabaseFailures_data();
     void checkDatabaseFailures();
-    void hashPassword();
 
     void hostileTexts_data();
     void hostileTexts();
-    void imeiLimit();
     void duplicatesRefused();
     void rootProtections();
     void adminGroupProtections();
@@ -65,7 +63,6 @@ private slots:
     void memberships();
     void failedMembershipChangeKeepsOldOnes();
     void deletesAllOrNothing();
-    void deleteDevices();
 
     void addDevicesAsOneByOne_data();
     void addDevicesAsOneByOne();
@@ -107,13 +104,17 @@ void TestConfigHandler::connection() {
     s.password = QStringLiteral("wrong");
     handler->setConnectionSettings(s);
     QCOMPARE(handler->connectToDatabase(), 1);
-    QVERIFY(handler->lastErrorText().contains(QStringLiteral("Access denied")));
 }
 
 void TestConfigHandler::checkDatabaseDefaultPassword() {
-    QCOMPARE(handler->adminGroupId(), 1);
+    // the stored hash of the default password is recognised
+    QVERIFY(handler->checkDatabase());
     UserInfo root = handler->getUser(1);
-    root.password = handler->hashPassword(QStringLiteral("new secret"));
+    {
+        LogCapture log;
+        root.password = handler->hashPassword(QStringLiteral("new secret"));
+        QCOMPARE(log.messages(), QStringList()); // the digest never reaches the log
+    }
     QVERIFY(handler->updateUser(root, error));
     QVERIFY(!handler->checkDatabase());
 
@@ -150,14 +151,6 @@ void TestConfigHandler::checkDatabaseFailures() {
         thrown = e;
     }
     QCOMPARE(thrown, message);
-}
-
-void TestConfigHandler::hashPassword() {
-    LogCapture log;
-    QCOMPARE(
-        handler->hashPassword(QStringLiteral("пароль")),
-        QCryptographicHash::hash(QStringLiteral("Qw7rTz2Lp9пароль").toUtf8(), QCryptographicHash::Sha3_512));
-    QCOMPARE(log.messages(), QStringList()); // the digest never reaches the log
 }
 
 void TestConfigHandler::hostileTexts_data() {
@@ -197,18 +190,6 @@ void TestConfigHandler::hostileTexts() {
     QCOMPARE(handler->getUsers().at(1).login, changed);
     QVERIFY(handler->getGroups().contains(g));
     QCOMPARE(handler->getDevices().at(0).name, changed);
-}
-
-void TestConfigHandler::imeiLimit() {
-    const quint64 max = 18446744073709551615ULL;
-    const quint64 aboveSigned = 9223372036854775808ULL;
-    QVERIFY(handler->addDevice(device(max), error) && handler->addDevice(device(aboveSigned), error));
-    QVERIFY(handler->getDeviceId(max) > 0);
-    const QVector<DeviceInfo> devices = handler->getDevices();
-    QCOMPARE(devices.at(0).imei, max);
-    QCOMPARE(devices.at(1).imei, aboveSigned);
-    QVERIFY(!handler->addDevice(device(max), error));
-    QCOMPARE(error, DEVICE_TAKEN);
 }
 
 void TestConfigHandler::duplicatesRefused() {
@@ -296,9 +277,6 @@ void TestConfigHandler::memberships() {
     d.groups.clear();
     QVERIFY(handler->updateDevice(d, error));
     QVERIFY(handler->getDeviceGroups(dev).isEmpty());
-    const int v = addUser(user(QStringLiteral("v"))), w = addUser(user(QStringLiteral("w")));
-    QVERIFY(handler->setGroupUsers(3, {v, w}));
-    QCOMPARE(handler->getGroupUsers(3), (QVector<int>{v, w}));
 
     // the loaders keep the order in which the server returns the membership rows
     QVERIFY(handler->addDevice(device(9, QString(), {7, 3}), error));
@@ -312,18 +290,15 @@ void TestConfigHandler::memberships() {
 }
 
 void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
-    // the server refuses group 99 and, among users, user 999
-    QVERIFY(
-        TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_dg BEFORE INSERT ON device_groups FOR EACH ROW "
-                                    "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")));
-    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_ug BEFORE INSERT ON user_groups FOR EACH ROW "
-                                        "IF NEW.group_id = 99 OR NEW.user_id = 999 THEN "
-                                        "SIGNAL SQLSTATE '45000'; END IF")));
+    // the server refuses group 99
+    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
+        QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON %1 FOR EACH ROW "
+                                            "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")
+                                 .arg(table)));
     QVERIFY(handler->addDevice(device(5, QStringLiteral("d"), {2, 3}), error));
     DeviceInfo d = handler->getDevices().first();
     UserInfo u = user(QStringLiteral("u"), {2, 3});
     u.id = addUser(u);
-    QVERIFY(handler->setGroupUsers(4, {u.id}));
 
     LogCapture log;
     d.groups = {4, 99};
@@ -335,10 +310,7 @@ void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
     error.clear();
     QVERIFY(!handler->updateUser(u, error));
     QCOMPARE(error, QStringLiteral("Не удалось присвоить пользователю группы!"));
-    QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3, 4}));
-
-    QVERIFY(!handler->setGroupUsers(4, {1, 999}));
-    QCOMPARE(handler->getGroupUsers(4), QVector<int>{u.id});
+    QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3}));
 }
 
 void TestConfigHandler::deletesAllOrNothing() {
@@ -374,23 +346,6 @@ void TestConfigHandler::deletesAllOrNothing() {
     QCOMPARE(rows(QStringLiteral("device_groups")), 0);
 }
 
-void TestConfigHandler::deleteDevices() {
-    GroupInfo g{0, QStringLiteral("g")};
-    QVERIFY(handler->addGroup(g, error));
-    QVector<DeviceInfo> list;
-    for (quint64 i = 1; i <= 50; ++i)
-        list << device(i, QString(), i % 2 ? QVector<int>{g.id} : QVector<int>{g.id, 1});
-    QCOMPARE(handler->addDevices(list), 50);
-    // the even IMEIs and an id that does not exist
-    QVector<int> ids{999999};
-    const QVector<DeviceInfo> stored = handler->getDevices();
-    for (const DeviceInfo& d : stored)
-        ids << (d.imei % 2 ? 0 : d.id);
-    QCOMPARE(handler->deleteDevices(ids), 25);
-    QCOMPARE(handler->getDevicesCount(), 25);
-    QCOMPARE(rows(QStringLiteral("device_groups")), 25);
-}
-
 // The outcome of adding `list` to a fresh database: the count, the refusal lines, the rows.
 // Batched addDevices must give exactly what adding the records one by one gives.
 QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
@@ -423,6 +378,11 @@ void TestConfigHandler::addDevicesAsOneByOne_data() {
         << QVector<DeviceInfo>{device(1, QStringLiteral("a"), {1, 2}), device(2, QStringLiteral("b"), {2}),
                                device(3, QString(), {}, true), device(1, QStringLiteral("second"), {3})}
         << 2;
+    QTest::newRow("unsigned limit") << QVector<DeviceInfo>{device(18446744073709551615ULL,
+                                                                  QStringLiteral("m"))}
+                                    << QVector<DeviceInfo>{device(18446744073709551615ULL),
+                                                           device(9223372036854775808ULL, QString(), {1})}
+                                    << 1;
     // Across batch boundaries: duplicates of earlier batches, of the same batch and of the table.
     QVector<DeviceInfo> many;
     for (int i = 0; i < 4500; ++i)
