@@ -36,7 +36,6 @@ private slots:
     void completeListDespiteFaults_data();
     void completeListDespiteFaults();
     void reconnectsAfterTheServerComesBack();
-    void failedFirstAttemptIsAnnounced();
 
 private:
     QTemporaryDir dir;
@@ -129,20 +128,6 @@ void TestOrbServerHandler::reconnectsAfterTheServerComesBack() {
     // the server now has no devices: the new list, asked for at once, empties both lists
     QTRY_VERIFY_WITH_TIMEOUT(handler->imeiList().isEmpty(), 10000);
     QVERIFY(handler->devices().isEmpty());
-}
-
-void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
-    LogCapture log;
-    OrbServerHandler handler;
-    handler.setTimerIntervalsForTesting(20, 20);
-    handler.setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), 1});
-    QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
-    handler.reconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, 10000);
-    // a first attempt that fails is not repeated by itself, over many reconnect and poll intervals
-    QTest::qWait(400);
-    QCOMPARE(updated.count(), 1);
-    QVERIFY(log.messages().filter(QStringLiteral("Error in TCP connection")).size() <= 1);
 }
 
 QTEST_GUILESS_MAIN(TestOrbServerHandler)
