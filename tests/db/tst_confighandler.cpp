@@ -99,10 +99,6 @@ void TestConfigHandler::connection() {
     QVERIFY(q.exec(QStringLiteral("SELECT DATABASE(), @@character_set_connection")) && q.next());
     QCOMPARE(q.value(0).toString(), TestDb::defaultName());
     QCOMPARE(q.value(1).toString(), QStringLiteral("utf8mb4"));
-    SqlConnectionSettings s = TestDb::settings();
-    s.password = QStringLiteral("wrong");
-    handler->setConnectionSettings(s);
-    QCOMPARE(handler->connectToDatabase(), 1);
 }
 
 void TestConfigHandler::checkDatabaseDefaultPassword() {

@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 // The client runs in the test's thread unless a case says otherwise; the server side is a
@@ -18,7 +17,6 @@ private slots:
     void failedConnection();
     void secondConnectThenClosedByServer();
     void sendingAndReceiving();
-    void stateFromAnotherThread();
 
 private:
     // Connects `client` to the test's server; the server's side of the connection, or null.
@@ -101,23 +99,6 @@ void TestTcpClient::sendingAndReceiving() {
         sent.append(char(i * 7));
     peer->write(sent);
     QTRY_COMPARE(received, sent);
-}
-
-void TestTcpClient::stateFromAnotherThread() {
-    QThread worker;
-    auto* client = new TcpClient;
-    client->moveToThread(&worker);
-    connect(&worker, &QThread::finished, client, &QObject::deleteLater);
-    const quint16 port = server->serverPort();
-    connect(&worker, &QThread::started, client,
-            [client, port] { client->connectToServer(QStringLiteral("127.0.0.1"), port); });
-    worker.start();
-    QTRY_VERIFY(client->isConnected());
-    QTRY_VERIFY(server->hasPendingConnections());
-    server->nextPendingConnection()->close();
-    QTRY_VERIFY(!client->isConnected());
-    worker.quit();
-    QVERIFY(worker.wait(5000));
 }
 
 QTEST_GUILESS_MAIN(TestTcpClient)
