@@ -29,24 +29,16 @@ UserInfo user(const QString& login, const QVector<int>& groups = {}) {
 // Devices with their memberships as the inspection connection sees them, by IMEI.
 QStringList deviceTable() {
     QSqlQuery q(TestDb::admin());
-    if (!q.exec(QStringLiteral(
-            "SELECT d.imei, HEX(d.name), d.for_all, GROUP_CONCAT(g.group_id ORDER BY g.group_id) "
-            "FROM devices d LEFT JOIN device_groups g ON g.device_id = d.id "
-            "GROUP BY d.id ORDER BY d.imei")))
+    if (!q.exec(
+            QStringLiteral("SELECT CONCAT_WS('|', d.imei, HEX(d.name), d.for_all, "
+                           "GROUP_CONCAT(g.group_id ORDER BY g.group_id)) FROM devices d "
+                           "LEFT JOIN device_groups g ON g.device_id = d.id GROUP BY d.id ORDER BY d.imei")))
         return {QStringLiteral("query failed")};
     QStringList out;
     while (q.next())
-        out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                           q.value(3).toString()}
-                   .join(QLatin1Char('|'));
+        out << q.value(0).toString();
     return out;
 }
-
-struct Outcome {
-    int count = -1;
-    QStringList rows;
-    QStringList refusals;
-};
 
 } // namespace
 
@@ -58,42 +50,34 @@ private slots:
     void cleanup();
 
     void connection();
-    void handlerCanBeCreatedAgain();
     void checkDatabaseDefaultPassword();
     void checkDatabaseFailures_data();
     void checkDatabaseFailures();
-    void hashPassword();
 
     void hostileTexts_data();
     void hostileTexts();
-    void imeiLimitAndMissingRows();
     void duplicatesRefused();
-    void rootProtections();
-    void adminGroupProtections();
+    void adminProtections();
 
     void memberships();
-    void refusedPairKeepsEarlierOnes();
     void failedMembershipChangeKeepsOldOnes();
-    void failedDeleteKeepsRecordAndMemberships();
-    void deleteRemovesMemberships();
-    void loaders();
-    void groupCountsAndDeleteDevices();
+    void deletesAllOrNothing();
 
     void addDevicesAsOneByOne_data();
     void addDevicesAsOneByOne();
     void addDevicesStatementsAndProgress();
 
 private:
-    bool reconnect(bool check = true) {
+    bool reconnect() {
         handler.reset();
-        handler = TestDb::handler(check);
+        handler = TestDb::handler();
         return handler != nullptr;
     }
     int addUser(const UserInfo& u) {
         QString e;
         return handler->addUser(u, e) ? handler->getUserId(u.login) : -1;
     }
-    Outcome addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list, bool batched);
+    QStringList addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list, bool batched);
 
     std::unique_ptr<ConfigHandler> handler;
     QString error;
@@ -109,54 +93,23 @@ void TestConfigHandler::cleanup() {
     handler.reset();
 }
 
-// ---------------------------------------------------------------- connection and integrity
-
 void TestConfigHandler::connection() {
-    auto session = [this] {
-        QSqlQuery q(handler->database());
-        if (!q.exec(QStringLiteral("SELECT DATABASE(), @@character_set_connection, CONNECTION_ID()")) ||
-            !q.next())
-            return QStringList();
-        return QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
-    };
     // the database the settings name, in utf8mb4
-    const QStringList first = session();
-    QCOMPARE(first.mid(0, 2), (QStringList{TestDb::defaultName(), QStringLiteral("utf8mb4")}));
-    // connecting again closes and reopens
-    QCOMPARE(handler->connectToDatabase(), 0);
-    QVERIFY(session().value(2) != first.value(2));
-
-    SqlConnectionSettings s = TestDb::settings();
-    s.password = QStringLiteral("wrong");
-    handler->setConnectionSettings(s);
-    QCOMPARE(handler->connectToDatabase(), 1);
-    QVERIFY(!handler->database().isOpen());
-    QVERIFY(handler->lastErrorText().contains(QStringLiteral("Access denied")));
-}
-
-void TestConfigHandler::handlerCanBeCreatedAgain() {
-    handler.reset();
-    QVERIFY(!QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)));
-    {
-        // the next handler registers the connection anew, without a "duplicate connection" warning
-        LogCapture log;
-        QVERIFY(reconnect());
-        handler.reset();
-        QCOMPARE(log.messages(), QStringList());
-    }
-    // a handler that outlives an older one keeps its connection
-    auto older = std::make_unique<ConfigHandler>();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("duplicate connection name")));
-    QVERIFY(reconnect());
-    older.reset();
-    QVERIFY(handler->database().isOpen());
-    QCOMPARE(handler->getUserId(QStringLiteral("root")), 1);
+    QSqlQuery q(handler->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT DATABASE(), @@character_set_connection")) && q.next());
+    QCOMPARE(q.value(0).toString(), TestDb::defaultName());
+    QCOMPARE(q.value(1).toString(), QStringLiteral("utf8mb4"));
 }
 
 void TestConfigHandler::checkDatabaseDefaultPassword() {
-    QCOMPARE(handler->adminGroupId(), 1);
+    // the stored hash of the default password is recognised
+    QVERIFY(handler->checkDatabase());
     UserInfo root = handler->getUser(1);
-    root.password = handler->hashPassword(QStringLiteral("new secret"));
+    {
+        LogCapture log;
+        root.password = handler->hashPassword(QStringLiteral("new secret"));
+        QCOMPARE(log.messages(), QStringList()); // the digest never reaches the log
+    }
     QVERIFY(handler->updateUser(root, error));
     QVERIFY(!handler->checkDatabase());
 
@@ -178,8 +131,6 @@ void TestConfigHandler::checkDatabaseFailures_data() {
                                             << "users with admin role not found";
     QTest::newRow("root not in admin group") << "DELETE FROM user_groups WHERE user_id=1"
                                              << "user root not found";
-    QTest::newRow("root renamed") << "UPDATE users SET user_login='Root' WHERE id=1"
-                                  << "user root not found";
     QTest::newRow("user 1 missing") << "DELETE FROM users WHERE id=1"
                                     << "user root not found";
 }
@@ -196,20 +147,6 @@ void TestConfigHandler::checkDatabaseFailures() {
     }
     QCOMPARE(thrown, message);
 }
-
-void TestConfigHandler::hashPassword() {
-    LogCapture log;
-    const QByteArray empty = handler->hashPassword(QString());
-    QCOMPARE(empty.size(), 64);
-    QCOMPARE(empty, QCryptographicHash::hash(QByteArrayLiteral("Qw7rTz2Lp9"), QCryptographicHash::Sha3_512));
-    QCOMPARE(
-        handler->hashPassword(QStringLiteral("пароль")),
-        QCryptographicHash::hash(QStringLiteral("Qw7rTz2Lp9пароль").toUtf8(), QCryptographicHash::Sha3_512));
-    // the digest never reaches the log
-    QCOMPARE(log.messages(), QStringList());
-}
-
-// ---------------------------------------------------------------- values and protections
 
 void TestConfigHandler::hostileTexts_data() {
     QTest::addColumn<QString>("value");
@@ -247,58 +184,21 @@ void TestConfigHandler::hostileTexts() {
             handler->updateDevice(d, error));
     QCOMPARE(handler->getUsers().at(1).login, changed);
     QVERIFY(handler->getGroups().contains(g));
-    const QVector<DeviceInfo> devices = handler->getDevices();
-    QCOMPARE(devices.at(0).name, changed);
-    QCOMPARE(devices.at(1).name, value);
-    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT user_login FROM users WHERE id=%1").arg(u.id)).toString(),
-             changed);
-    QCOMPARE(rows(QStringLiteral("users")) + rows(QStringLiteral("groups_list")) +
-                 rows(QStringLiteral("devices")),
-             6);
-}
-
-void TestConfigHandler::imeiLimitAndMissingRows() {
-    const quint64 max = 18446744073709551615ULL;
-    const quint64 aboveSigned = 9223372036854775808ULL;
-    QVERIFY(handler->addDevice(device(max), error) && handler->addDevice(device(aboveSigned), error));
-    const int maxId = handler->getDeviceId(max);
-    QVERIFY(maxId > 0 && handler->getDeviceId(aboveSigned) > maxId);
-    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT MAX(imei) FROM devices")).toULongLong(), max);
-    const QVector<DeviceInfo> devices = handler->getDevices();
-    QCOMPARE(devices.at(0).imei, max);
-    QCOMPARE(devices.at(1).imei, aboveSigned);
-    QVERIFY(!handler->addDevice(device(max), error));
-    QCOMPARE(error, DEVICE_TAKEN);
-
-    // missing rows give -1 and their debug lines
-    QTest::ignoreMessage(QtDebugMsg, "Устройство с imei 18446744073709551614 не найдено!");
-    QCOMPARE(handler->getDeviceId(max - 1), -1);
-    QTest::ignoreMessage(QtDebugMsg, "Пользователь с именем \"nobody\" не найден!");
-    QCOMPARE(handler->getUserId(QStringLiteral("nobody")), -1);
-    QTest::ignoreMessage(QtDebugMsg, "Группа с названием \"Nobody\" не найдена!");
-    QCOMPARE(handler->getGroupId(QStringLiteral("Nobody")), -1);
+    QCOMPARE(handler->getDevices().at(0).name, changed);
 }
 
 void TestConfigHandler::duplicatesRefused() {
-    GroupInfo admin{42, QStringLiteral("Admin")};
+    GroupInfo admin{0, QStringLiteral("Admin")};
     QVERIFY(!handler->addGroup(admin, error));
     QCOMPARE(error, GROUP_TAKEN);
-    QCOMPARE(admin.id, 42);
-
     // on update another row's login, name or IMEI is refused; keeping one's own is no duplicate
     addUser(user(QStringLiteral("alice")));
     UserInfo bob = user(QStringLiteral("alice"));
     bob.id = addUser(user(QStringLiteral("bob")));
-    error.clear();
     QVERIFY(!handler->updateUser(bob, error));
     QCOMPARE(error, USER_TAKEN);
-    QCOMPARE(handler->getUser(bob.id).login, QStringLiteral("bob"));
     bob.login = QStringLiteral("bob");
-    bob.password = QByteArray(64, 'c');
-    error.clear();
     QVERIFY(handler->updateUser(bob, error));
-    QVERIFY(error.isEmpty());
-    QCOMPARE(handler->getUser(bob.id).password, bob.password);
 
     GroupInfo one{0, QStringLiteral("one")}, two{0, QStringLiteral("two")};
     QVERIFY(handler->addGroup(one, error) && handler->addGroup(two, error));
@@ -307,27 +207,22 @@ void TestConfigHandler::duplicatesRefused() {
     QCOMPARE(error, GROUP_TAKEN);
     QVERIFY(handler->updateGroup(one, error));
 
-    QVERIFY(handler->addDevice(device(111), error) && handler->addDevice(device(222), error));
+    QCOMPARE(handler->addDevices({device(111), device(222)}), 2);
     DeviceInfo d = device(111);
     d.id = handler->getDeviceId(222);
-    error.clear();
     QVERIFY(!handler->updateDevice(d, error));
     QCOMPARE(error, DEVICE_TAKEN);
-    QCOMPARE(rows(QStringLiteral("devices WHERE imei=111")), 1);
     d.imei = 222;
-    d.forAll = true;
     QVERIFY(handler->updateDevice(d, error));
 }
 
-void TestConfigHandler::rootProtections() {
+// Root and the admin group: root cannot be locked out, the group keeps its stored name.
+void TestConfigHandler::adminProtections() {
     UserInfo root = handler->getUser(1);
-    QCOMPARE(root.groups, QVector<int>{1});
     QTest::ignoreMessage(QtDebugMsg, "нельзя удалить админа");
     QVERIFY(!handler->deleteUser(1));
     QTest::ignoreMessage(QtDebugMsg, "нельзя удалить админа");
     QVERIFY(!handler->removeUserGroups(1));
-    QTest::ignoreMessage(QtDebugMsg, "нельзя удалить админа");
-    QVERIFY(!handler->addUserGroups(1, {1}));
     root.login = QStringLiteral("Root");
     QTest::ignoreMessage(QtDebugMsg, "нельзя переименовать админа");
     QVERIFY(!handler->updateUser(root, error));
@@ -341,34 +236,18 @@ void TestConfigHandler::rootProtections() {
     QVERIFY(handler->updateUser(root, error));
     QCOMPARE(handler->getUser(1).password, root.password);
     QCOMPARE(handler->getUser(1).groups, QVector<int>{1});
-    QCOMPARE(rows(QStringLiteral("users")), 1);
-}
 
-void TestConfigHandler::adminGroupProtections() {
     const int uid = addUser(user(QStringLiteral("u")));
     QTest::ignoreMessage(QtDebugMsg, "нельзя удалить группу админа");
     QVERIFY(!handler->deleteGroup(1));
     // editing the admin group keeps its stored name and still succeeds
     QVERIFY(handler->updateGroup(GroupInfo{1, QStringLiteral("Администраторы")}, error));
-    QVERIFY(error.isEmpty());
     QCOMPARE(handler->getGroupId(QStringLiteral("Admin")), 1);
     // root cannot be taken out of the admin group
     QVERIFY(handler->setGroupUsers(1, {uid}));
     QCOMPARE(handler->getGroupUsers(1), (QVector<int>{1, uid}));
-    QVERIFY(handler->setGroupUsers(1, {}));
-    QCOMPARE(handler->getGroupUsers(1), QVector<int>{1});
-    QVERIFY(handler->checkDatabase());
-
-    // before checkDatabase no group is the admin group: only id 0 is refused
-    QVERIFY(reconnect(false));
-    QTest::ignoreMessage(QtDebugMsg, "нельзя удалить группу админа");
-    QVERIFY(!handler->deleteGroup(0));
-    GroupInfo g{0, QStringLiteral("g")};
-    QVERIFY(handler->addGroup(g, error));
-    QVERIFY(handler->deleteGroup(g.id));
+    QVERIFY(!handler->checkDatabase()); // passes (no throw), root's password is no longer the default
 }
-
-// ---------------------------------------------------------------- memberships and loading
 
 void TestConfigHandler::memberships() {
     // a pair that is already stored is no error and no second row
@@ -376,10 +255,6 @@ void TestConfigHandler::memberships() {
     const int dev = handler->getDeviceId(5);
     QVERIFY(handler->addDeviceGroups(dev, {1, 2, 1}));
     QCOMPARE(rows(QStringLiteral("device_groups")), 2);
-    UserInfo u = user(QStringLiteral("u"), {2});
-    u.id = addUser(u);
-    QVERIFY(handler->addUserGroups(u.id, {2, 2}));
-    QCOMPARE(handler->getUserGroups(u.id), QVector<int>{2});
 
     // a change replaces the list; an empty list removes every membership
     DeviceInfo d = device(5, QStringLiteral("d"), {2, 4});
@@ -389,14 +264,6 @@ void TestConfigHandler::memberships() {
     d.groups.clear();
     QVERIFY(handler->updateDevice(d, error));
     QVERIFY(handler->getDeviceGroups(dev).isEmpty());
-    u.groups = {3};
-    QVERIFY(handler->updateUser(u, error));
-    QCOMPARE(handler->getUser(u.id).groups, QVector<int>{3});
-    const int v = addUser(user(QStringLiteral("v"))), w = addUser(user(QStringLiteral("w")));
-    QVERIFY(handler->setGroupUsers(3, {v, w}));
-    QCOMPARE(handler->getGroupUsers(3), (QVector<int>{v, w}));
-    QVERIFY(handler->setGroupUsers(3, {}));
-    QVERIFY(handler->getGroupUsers(3).isEmpty());
 
     // the loaders keep the order in which the server returns the membership rows
     QVERIFY(handler->addDevice(device(9, QString(), {7, 3}), error));
@@ -409,34 +276,16 @@ void TestConfigHandler::memberships() {
     QCOMPARE(handler->getDevices().last().groups, serverOrder);
 }
 
-// A refused pair stores the pairs listed before it, and only those.
-void TestConfigHandler::refusedPairKeepsEarlierOnes() {
-    const int u = addUser(user(QStringLiteral("m")));
-    QVERIFY(
-        TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_group BEFORE INSERT ON user_groups FOR EACH ROW "
-                                    "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")));
-    {
-        LogCapture log;
-        QVERIFY(!handler->addUserGroups(u, {5, 6, 99, 7}));
-    }
-    QCOMPARE(handler->getUserGroups(u), (QVector<int>{5, 6}));
-    QVERIFY(handler->addUserGroups(u, {7, 8}));
-    QCOMPARE(handler->getUserGroups(u), (QVector<int>{5, 6, 7, 8}));
-}
-
 void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
-    // the server refuses group 99 and, among users, user 999
-    QVERIFY(
-        TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_dg BEFORE INSERT ON device_groups FOR EACH ROW "
-                                    "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")));
-    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_ug BEFORE INSERT ON user_groups FOR EACH ROW "
-                                        "IF NEW.group_id = 99 OR NEW.user_id = 999 THEN "
-                                        "SIGNAL SQLSTATE '45000'; END IF")));
+    // the server refuses group 99
+    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
+        QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON %1 FOR EACH ROW "
+                                            "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")
+                                 .arg(table)));
     QVERIFY(handler->addDevice(device(5, QStringLiteral("d"), {2, 3}), error));
     DeviceInfo d = handler->getDevices().first();
     UserInfo u = user(QStringLiteral("u"), {2, 3});
     u.id = addUser(u);
-    QVERIFY(handler->setGroupUsers(4, {u.id}));
 
     LogCapture log;
     d.groups = {4, 99};
@@ -448,17 +297,13 @@ void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
     error.clear();
     QVERIFY(!handler->updateUser(u, error));
     QCOMPARE(error, QStringLiteral("Не удалось присвоить пользователю группы!"));
-    QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3, 4}));
-
-    QVERIFY(!handler->setGroupUsers(4, {1, 999}));
-    QCOMPARE(handler->getGroupUsers(4), QVector<int>{u.id});
+    QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3}));
 }
 
-void TestConfigHandler::failedDeleteKeepsRecordAndMemberships() {
+void TestConfigHandler::deletesAllOrNothing() {
     GroupInfo g{0, QStringLiteral("g")};
     QVERIFY(handler->addGroup(g, error));
-    QVERIFY(handler->addDevice(device(5, QString(), {g.id}), error));
-    QVERIFY(handler->addDevice(device(6, QString(), {g.id}), error));
+    QCOMPARE(handler->addDevices({device(5, QString(), {g.id}), device(6, QString(), {g.id})}), 2);
     const int u = addUser(user(QStringLiteral("u"), {g.id}));
     const QStringList devicesBefore = deviceTable();
     for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
@@ -466,100 +311,48 @@ void TestConfigHandler::failedDeleteKeepsRecordAndMemberships() {
                                             "SIGNAL SQLSTATE '45000'")
                                  .arg(table)));
 
-    LogCapture log;
-    QVERIFY(!handler->deleteDevice(handler->getDeviceId(5)));
-    QCOMPARE(handler->deleteDevices({handler->getDeviceId(5), handler->getDeviceId(6)}), 0);
-    QCOMPARE(deviceTable(), devicesBefore);
-    QVERIFY(!handler->deleteUser(u));
-    QCOMPARE(handler->getUser(u).groups, QVector<int>{g.id});
-    QVERIFY(!handler->deleteGroup(g.id));
-    QCOMPARE(handler->getGroupId(g.name), g.id);
-    QCOMPARE(handler->getGroupDevices(g.id).size(), 2);
-}
-
-void TestConfigHandler::deleteRemovesMemberships() {
-    GroupInfo g{0, QStringLiteral("g")};
-    QVERIFY(handler->addGroup(g, error));
-    const int uid = addUser(user(QStringLiteral("u"), {1, g.id}));
-    QVERIFY(handler->addDevice(device(11, QString(), {1, g.id}), error));
-
-    QVERIFY(handler->deleteGroup(g.id));
-    QCOMPARE(rows(QStringLiteral("groups_list")), 1);
+    {
+        LogCapture log;
+        QVERIFY(!handler->deleteDevice(handler->getDeviceId(5)));
+        QCOMPARE(handler->deleteDevices({handler->getDeviceId(5), handler->getDeviceId(6)}), 0);
+        QCOMPARE(deviceTable(), devicesBefore);
+        QVERIFY(!handler->deleteUser(u));
+        QCOMPARE(handler->getUser(u).groups, QVector<int>{g.id});
+        QVERIFY(!handler->deleteGroup(g.id));
+        QCOMPARE(handler->getGroupId(g.name), g.id);
+        QCOMPARE(handler->getGroupDevices(g.id).size(), 2);
+    }
+    // once the server allows it, a deleted record takes its memberships along
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER keep_device_groups")) &&
+            TestDb::exec(QStringLiteral("DROP TRIGGER keep_user_groups")));
+    QVERIFY(handler->deleteDevice(handler->getDeviceId(5)));
     QCOMPARE(rows(QStringLiteral("device_groups")), 1);
-    QCOMPARE(rows(QStringLiteral("user_groups")), 2);
-    QVERIFY(handler->deleteUser(uid));
-    QCOMPARE(rows(QStringLiteral("users")), 1);
+    QVERIFY(handler->deleteUser(u));
     QCOMPARE(rows(QStringLiteral("user_groups")), 1);
-    QVERIFY(handler->deleteDevice(handler->getDeviceId(11)));
-    QCOMPARE(rows(QStringLiteral("devices")) + rows(QStringLiteral("device_groups")), 0);
-    QVERIFY(handler->deleteDevice(12345));
+    QVERIFY(handler->deleteGroup(g.id));
+    QCOMPARE(rows(QStringLiteral("device_groups")), 0);
 }
 
-void TestConfigHandler::loaders() {
-    QVector<DeviceInfo> expected{device(100000000000001ULL, QString(), {}, true),
-                                 device(100000000000002ULL, QStringLiteral("b"), {1})};
-    for (DeviceInfo& d : expected) {
-        QVERIFY(handler->addDevice(d, error));
-        d.id = handler->getDeviceId(d.imei);
-    }
-    QCOMPARE(handler->getDevices(), expected);
-    QCOMPARE(handler->getUsers(), QVector<UserInfo>{handler->getUser(1)});
-    // a user that does not exist: id 0 and nothing else
-    QCOMPARE(handler->getUser(999), UserInfo());
-}
-
-void TestConfigHandler::groupCountsAndDeleteDevices() {
-    GroupInfo g{0, QStringLiteral("g")};
-    QVERIFY(handler->addGroup(g, error));
-    QVector<DeviceInfo> list;
-    for (quint64 i = 1; i <= 50; ++i)
-        list << device(i, QString(), i % 2 ? QVector<int>{g.id} : QVector<int>{g.id, 1});
-    QCOMPARE(handler->addDevices(list), 50);
-    addUser(user(QStringLiteral("u"), {g.id}));
-    QCOMPARE(handler->getGroupUsersCounts(), (QHash<int, int>{{1, 1}, {g.id, 1}}));
-    QCOMPARE(handler->getGroupDevicesCounts(), (QHash<int, int>{{1, 25}, {g.id, 50}}));
-    QCOMPARE(handler->getDevicesCount(), 50);
-
-    // the even IMEIs and an id that does not exist
-    QVector<int> ids{999999};
-    const QVector<DeviceInfo> stored = handler->getDevices();
-    for (const DeviceInfo& d : stored) {
-        if (d.imei % 2 == 0)
-            ids << d.id;
-    }
-    QCOMPARE(handler->deleteDevices(ids), 25);
-    QCOMPARE(handler->getDevicesCount(), 25);
-    QCOMPARE(rows(QStringLiteral("device_groups")), 25);
-    QCOMPARE(handler->deleteDevices({}), 0);
-}
-
-// ---------------------------------------------------------------- addDevices
-
-// addDevices stores in batches; its outcome must be exactly that of adding the records one by
-// one in list order: the same count, the same rows, the same refusal lines in the same order.
-Outcome TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
-                                  bool batched) {
-    Outcome out;
+// The outcome of adding `list` to a fresh database: the count, the refusal lines, the rows.
+// Batched addDevices must give exactly what adding the records one by one gives.
+QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
+                                      bool batched) {
     if (!TestDb::reset() || !reconnect())
-        return out;
+        return {};
     for (const DeviceInfo& d : prestored)
         handler->addDevice(d, error);
     LogCapture log;
-    if (batched) {
-        out.count = handler->addDevices(list);
-    } else {
-        out.count = 0;
-        for (const DeviceInfo& d : list) {
-            QString e;
-            out.count += handler->addDevice(d, e) ? 1 : 0;
-            if (!e.isEmpty())
-                qDebug() << e << d.id << d.groups;
-        }
+    int count = batched ? handler->addDevices(list) : 0;
+    for (const DeviceInfo& d : batched ? QVector<DeviceInfo>() : list) {
+        QString e;
+        count += handler->addDevice(d, e) ? 1 : 0;
+        if (!e.isEmpty())
+            qDebug() << e << d.id << d.groups;
     }
-    out.refusals = log.messages().filter(
-        QRegularExpression(QStringLiteral("^(\"Такое|\"Не удалось|Устройство с imei)")));
-    out.rows = deviceTable();
-    return out;
+    return QStringList{QString::number(count)} +
+           log.messages().filter(
+               QRegularExpression(QStringLiteral("^(\"Такое|\"Не удалось|Устройство с imei)"))) +
+           deviceTable();
 }
 
 void TestConfigHandler::addDevicesAsOneByOne_data() {
@@ -567,23 +360,16 @@ void TestConfigHandler::addDevicesAsOneByOne_data() {
     QTest::addColumn<QVector<DeviceInfo>>("list");
     QTest::addColumn<int>("expectedCount");
 
-    QTest::newRow("three, one stored")
+    QTest::newRow("one stored, first of equal IMEIs wins")
         << QVector<DeviceInfo>{device(2, QStringLiteral("old"), {1})}
-        << QVector<DeviceInfo>{device(1, QStringLiteral("a"), {1}), device(2, QStringLiteral("b"), {2}),
-                               device(3, QString(), {}, true)}
+        << QVector<DeviceInfo>{device(1, QStringLiteral("a"), {1, 2}), device(2, QStringLiteral("b"), {2}),
+                               device(3, QString(), {}, true), device(1, QStringLiteral("second"), {3})}
         << 2;
-    QTest::newRow("first of equal IMEIs wins")
-        << QVector<DeviceInfo>{}
-        << QVector<DeviceInfo>{device(10, QStringLiteral("first"), {1, 2}), device(11, QStringLiteral("x")),
-                               device(10, QStringLiteral("second"), {3}), device(10, QStringLiteral("third"))}
-        << 2;
-    QTest::newRow("unsigned limit")
-        << QVector<DeviceInfo>{device(18446744073709551615ULL, QStringLiteral("m"))}
-        << QVector<DeviceInfo>{device(18446744073709551615ULL, QStringLiteral("n")),
-                               device(18446744073709551614ULL, QStringLiteral("o"), {1})}
-        << 1;
-    QTest::newRow("empty list") << QVector<DeviceInfo>{} << QVector<DeviceInfo>{} << 0;
-
+    QTest::newRow("unsigned limit") << QVector<DeviceInfo>{device(18446744073709551615ULL,
+                                                                  QStringLiteral("m"))}
+                                    << QVector<DeviceInfo>{device(18446744073709551615ULL),
+                                                           device(9223372036854775808ULL, QString(), {1})}
+                                    << 1;
     // Across batch boundaries: duplicates of earlier batches, of the same batch and of the table.
     QVector<DeviceInfo> many;
     for (int i = 0; i < 4500; ++i)
@@ -607,13 +393,9 @@ void TestConfigHandler::addDevicesAsOneByOne() {
     QFETCH(QVector<DeviceInfo>, prestored);
     QFETCH(QVector<DeviceInfo>, list);
     QFETCH(int, expectedCount);
-    const Outcome oneByOne = addAll(prestored, list, false);
-    const Outcome batched = addAll(prestored, list, true);
-    QCOMPARE(oneByOne.count, expectedCount);
-    QCOMPARE(batched.count, oneByOne.count);
-    QCOMPARE(batched.rows.size(), oneByOne.rows.size());
-    QCOMPARE(batched.rows, oneByOne.rows);
-    QCOMPARE(batched.refusals, oneByOne.refusals);
+    const QStringList oneByOne = addAll(prestored, list, false);
+    QCOMPARE(oneByOne.value(0), QString::number(expectedCount));
+    QCOMPARE(addAll(prestored, list, true), oneByOne);
 }
 
 void TestConfigHandler::addDevicesStatementsAndProgress() {
@@ -634,8 +416,6 @@ void TestConfigHandler::addDevicesStatementsAndProgress() {
     QCOMPARE(rows(QStringLiteral("device_groups")), 9000);
     QVERIFY(calls.size() > 1);
     QCOMPARE(calls.last(), qMakePair(4500, 4500));
-    for (int i = 1; i < calls.size(); ++i)
-        QVERIFY(calls.at(i).first > calls.at(i - 1).first && calls.at(i).second == 4500);
 
     // stopping after the first batch keeps what that batch stored
     QVERIFY(TestDb::reset() && reconnect());

@@ -1,6 +1,5 @@
-// Feeds the packet codec arbitrary sequences of chunks, requests and resets. The input is read
-// as a small program: raw chunks exercise framing and CRC checks, and packets encoded here with
-// a correct CRC (optionally spoilt) reach the portion decoder with hostile counts and texts.
+// Reads the input as a program of requests, resets, raw chunks and packets encoded here with a
+// correct (optionally spoilt) CRC, so that hostile counts and texts reach the portion decoder.
 
 #include "link/kalvomessageparser.h"
 
@@ -54,8 +53,7 @@ void feed(KalvoMessageParser& parser, Input& in, const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = (qInstallMessageHandler(quietMessages), true);
-    Q_UNUSED(quiet);
+    [[maybe_unused]] static const bool quiet = (qInstallMessageHandler(quietMessages), true);
 
     KalvoMessageParser parser;
     qint64 received = 0;

@@ -1,7 +1,6 @@
 #include "link/kalvomessageparser.h"
 #include "logcapture.h"
 
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -56,12 +55,10 @@ private slots:
     void wireVectors();
     void chunking_data();
     void chunking();
-    void randomChunkingOfALongList();
     void crcErrorLosesTheBuffer();
     void malformedPortionEndsTheRequest_data();
     void malformedPortionEndsTheRequest();
     void portionsAndRequests();
-    void otherPacketTypes_data();
     void otherPacketTypes();
     void recordTexts_data();
     void recordTexts();
@@ -99,10 +96,8 @@ void TestKalvoMessageParser::wireVectors() {
     // the handshake answer, to a request with and without payload
     QByteArray answer(21, '\0');
     answer[16] = char(0xFE);
-    for (const QByteArray& payload : {QByteArray("hello"), QByteArray()}) {
-        parser->onDataReceived(packet(10, payload));
-        QCOMPARE(sent->takeFirst().at(0).toByteArray(), packet(11, answer));
-    }
+    parser->onDataReceived(packet(10, QByteArray()));
+    QCOMPARE(sent->takeFirst().at(0).toByteArray(), packet(11, answer));
 
     // one portion of one record: IMEI 100000000000001, name A
     QByteArray record(57, '\0');
@@ -111,20 +106,14 @@ void TestKalvoMessageParser::wireVectors() {
     const QByteArray bytes = QByteArray::fromHex("3b000d0100") + record + QByteArray::fromHex("17e3352f");
     QCOMPARE(KalvoMessageParser::encodePacket(KalvoPacket_t{13, bytes.mid(3, 59)}), bytes);
     parser->onDataReceived(bytes);
-    QCOMPARE(lists->count(), 1);
-    const TDeviceToConfigInfo got = lists->at(0).at(0).value<QList<TDeviceToConfigInfo>>().value(0);
-    QCOMPARE(got.imeiText(), QStringLiteral("100000000000001"));
-    QCOMPARE(got.nameText(), QStringLiteral("A"));
+    QCOMPARE(received(), QStringList{QStringLiteral("100000000000001")});
 }
 
 void TestKalvoMessageParser::chunking_data() {
     QTest::addColumn<QList<int>>("cuts");
     // The stream is a handshake request of 12 bytes followed by a one-record portion of 66 bytes.
     QTest::newRow("one chunk holding both packets") << QList<int>{78};
-    QTest::newRow("six bytes, then the rest") << QList<int>{6, 72};
     QTest::newRow("cut inside the length field") << QList<int>{13, 65};
-    QTest::newRow("cut before the CRC") << QList<int>{12, 62, 4};
-    QTest::newRow("handshake tail with portion head") << QList<int>{10, 40, 28};
     QTest::newRow("byte by byte") << QVector<int>(78, 1).toList();
 }
 
@@ -141,22 +130,6 @@ void TestKalvoMessageParser::chunking() {
         QCOMPARE(lists->count(), at >= 78 ? 1 : 0);
     }
     QCOMPARE(received(), imeis(1));
-}
-
-void TestKalvoMessageParser::randomChunkingOfALongList() {
-    const QByteArray stream = portion(0, 1000) + portion(1000, 1000) + portion(2000, 500);
-    QRandomGenerator random(20261206);
-    for (int round = 0; round < 20; ++round) {
-        init();
-        parser->requestDeviceList();
-        for (int at = 0; at < stream.size();) {
-            const int len = int(random.bounded(1, 70000));
-            parser->onDataReceived(stream.mid(at, len));
-            at += len;
-        }
-        QCOMPARE(lists->count(), 1);
-        QCOMPARE(received(), imeis(2500));
-    }
 }
 
 void TestKalvoMessageParser::crcErrorLosesTheBuffer() {
@@ -181,7 +154,6 @@ void TestKalvoMessageParser::malformedPortionEndsTheRequest_data() {
     QByteArray threeIn100(100, '\0');
     threeIn100[0] = 3;
     QTest::newRow("count 3 in a payload of 100 bytes") << threeIn100;
-    QTest::newRow("empty payload") << QByteArray();
     QTest::newRow("count 65535") << QByteArray::fromHex("ffff") + QByteArray(500, 'x');
 }
 
@@ -197,13 +169,9 @@ void TestKalvoMessageParser::malformedPortionEndsTheRequest() {
 }
 
 void TestKalvoMessageParser::portionsAndRequests() {
-    {
-        // a portion outside a request is logged and dropped
-        LogCapture log;
-        parser->onDataReceived(portion(0, 3));
-        QCOMPARE(log.messages(), QStringList{QStringLiteral("receive packet with device list")});
-        QCOMPARE(lists->count() + sent->count(), 0);
-    }
+    // a portion outside a request is dropped
+    parser->onDataReceived(portion(0, 3));
+    QCOMPARE(lists->count() + sent->count(), 0);
     // a second request before the list is complete sends nothing
     parser->requestDeviceList();
     parser->requestDeviceList();
@@ -213,35 +181,23 @@ void TestKalvoMessageParser::portionsAndRequests() {
     QCOMPARE(lists->count(), 0);
     parser->onDataReceived(portion(1000, 0));
     QCOMPARE(received(), imeis(1000));
-    parser->requestDeviceList();
-    QCOMPARE(sent->count(), 2);
-    parser->onDataReceived(portion(0, 2));
-    QCOMPARE(received(), imeis(2));
     // a reset abandons an interrupted transfer: the next request is sent and starts afresh
     parser->requestDeviceList();
     parser->onDataReceived((portion(0, 1000) + portion(1000, 5)).left(57100));
     parser->reset();
     QVERIFY(!parser->isRequestPending());
     parser->requestDeviceList();
-    QCOMPARE(sent->count(), 4);
+    QCOMPARE(sent->count(), 3);
     parser->onDataReceived(portion(0, 7));
     QCOMPARE(received(), imeis(7));
 }
 
-void TestKalvoMessageParser::otherPacketTypes_data() {
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QStringList>("expectedLog");
-    QTest::newRow("handshake answer from the server") << 11 << QStringList();
-    QTest::newRow("list request from the server") << 12 << QStringList();
-    QTest::newRow("type 5") << 5 << QStringList{QStringLiteral("unexpected packet type 5")};
-}
-
+// Packets the server should not send, and unknown types, are dropped without an answer.
 void TestKalvoMessageParser::otherPacketTypes() {
-    QFETCH(int, type);
-    QFETCH(QStringList, expectedLog);
     LogCapture log;
-    parser->onDataReceived(packet(quint8(type), "abc"));
-    QCOMPARE(log.messages(), expectedLog);
+    for (const quint8 type : {11, 12, 5})
+        parser->onDataReceived(packet(type, "abc"));
+    QCOMPARE(log.messages(), QStringList{QStringLiteral("unexpected packet type 5")});
     QCOMPARE(sent->count() + lists->count(), 0);
 }
 
@@ -255,16 +211,6 @@ void TestKalvoMessageParser::recordTexts_data() {
     early.replace(0, 4, QByteArray("12\0x", 4));
     early[16] = '\0';
     QTest::newRow("terminator in the first byte") << early << QStringLiteral("12") << QString();
-    QByteArray utf(57, '\0');
-    utf.replace(0, 3, "123");
-    const QByteArray cyr = QStringLiteral("Грузовик").toUtf8();
-    utf.replace(16, cyr.size(), cyr);
-    QTest::newRow("Cyrillic name") << utf << QStringLiteral("123") << QStringLiteral("Грузовик");
-    // made from longer texts: the name is cut to whole letters within its 41 bytes
-    const TDeviceToConfigInfo made =
-        TDeviceToConfigInfo::make("12345678901234567890", QString(30, QChar(0x0416)).toUtf8());
-    QTest::newRow("made from long texts") << QByteArray(reinterpret_cast<const char*>(&made), 57)
-                                          << QStringLiteral("1234567890123456") << QString(20, QChar(0x0416));
 }
 
 void TestKalvoMessageParser::recordTexts() {

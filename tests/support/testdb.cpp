@@ -28,23 +28,13 @@ QStringList schemaStatements() {
     QFile file(QStringLiteral(ORB_SCHEMA_FILE));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QString text;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (!line.trimmed().startsWith(QLatin1String("--")))
-            text += line + QLatin1Char('\n');
-    }
+    QString text = QString::fromUtf8(file.readAll());
+    text.remove(QRegularExpression(QStringLiteral("^\\s*--[^\\n]*$"), QRegularExpression::MultilineOption));
     QStringList statements;
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral(";\\s*\\n")))) {
-        if (!part.trimmed().isEmpty())
-            statements << part.trimmed();
-    }
+    for (const QString& part : text.split(QRegularExpression(QStringLiteral(";\\s*\\n"))))
+        statements << part.trimmed();
+    statements.removeAll(QString());
     return statements;
-}
-
-QString failure(const QString& what) {
-    return what + QStringLiteral("\n--- MariaDB log (") + TestDb::serverLogPath() +
-           QStringLiteral(") ---\n") + TestDb::serverLog();
 }
 
 } // namespace
@@ -88,7 +78,8 @@ QSqlDatabase admin(const QString& dbName) {
 bool reset(const QString& dbName, QString* error) {
     auto fail = [error](const QString& what) {
         if (error)
-            *error = failure(what);
+            *error = what + QStringLiteral("\n--- MariaDB log (") + serverLogPath() +
+                     QStringLiteral(") ---\n") + serverLog();
         return false;
     };
     if (serverPort() <= 0)
@@ -159,18 +150,19 @@ QString serverLog() {
     return QString::fromLocal8Bit(file.readAll().right(8000));
 }
 
-qint64 questions() {
-    QSqlQuery q(admin());
-    if (!q.exec(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Questions'")) || !q.next())
+static qint64 questionsOf(const QSqlDatabase& db, const char* scope) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SHOW %1 STATUS LIKE 'Questions'").arg(QLatin1String(scope))) || !q.next())
         return -1;
     return q.value(1).toLongLong();
 }
 
+qint64 questions() {
+    return questionsOf(admin(), "GLOBAL");
+}
+
 qint64 sessionQuestions(const QSqlDatabase& db) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SHOW SESSION STATUS LIKE 'Questions'")) || !q.next())
-        return -1;
-    return q.value(1).toLongLong();
+    return questionsOf(db, "SESSION");
 }
 
 } // namespace TestDb
