@@ -46,5 +46,10 @@ Q_DECLARE_METATYPE(DeviceInfo)
 Q_DECLARE_METATYPE(UserInfo)
 Q_DECLARE_METATYPE(GroupInfo)
 
+// The 15-digit text of an IMEI, leading zeros kept: how the program shows and offers every IMEI.
+inline QString imeiText(quint64 imei) {
+    return QStringLiteral("%1").arg(imei, 15, 10, QLatin1Char('0'));
+}
+
 // Item data role under which every table model returns a row's whole record.
 constexpr int RecordRole = Qt::UserRole + 5;

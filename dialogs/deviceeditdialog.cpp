@@ -8,12 +8,6 @@
 #include <QRegExpValidator>
 #include <QStringListModel>
 
-namespace {
-QString imeiText(quint64 imei) {
-    return QStringLiteral("%1").arg(imei, 15, 10, QLatin1Char('0'));
-}
-} // namespace
-
 DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device)
     : GroupPickDialog(parent, handler, true)
     , ui(new Ui::DeviceEditDialog)
