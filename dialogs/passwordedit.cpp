@@ -16,6 +16,9 @@ PasswordEdit::~PasswordEdit() {
 
 void PasswordEdit::setHeader(const QString& header) {
     ui->headerLabel->setText(header);
+    // A header wrapped over several lines needs more height than the form gives; a window's
+    // layout does not grow for it by itself.
+    resize(width(), qMax(height(), heightForWidth(width())));
 }
 
 QString PasswordEdit::getPassword() const {

@@ -85,12 +85,6 @@ void ScreenshotContext::dropHandler() {
 
 bool ScreenshotContext::save(QWidget* widget, const QString& name) {
     widget->show();
-    QApplication::processEvents();
-    // The offscreen screen is only 800 x 600, which caps adjustSize(); on a desktop the window
-    // gets the size it asks for.
-    const int wanted =
-        widget->hasHeightForWidth() ? widget->heightForWidth(widget->width()) : widget->sizeHint().height();
-    widget->resize(widget->width(), qMax(widget->height(), wanted));
     for (int i = 0; i < 3; ++i)
         QApplication::processEvents();
     const QString path = outDir.filePath(name + QStringLiteral(".png"));
