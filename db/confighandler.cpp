@@ -27,6 +27,7 @@ const QString ERR_GROUP_ADD = QStringLiteral("Не удалось добавит
 const QString ERR_DEVICE_EXISTS = QStringLiteral("Такое устройство уже добавлено!");
 const QString ERR_DEVICE_ADD = QStringLiteral("Не удалось добавить устройство!");
 const QString ERR_DEVICE_GROUPS = QStringLiteral("Не удалось присвоить устройству группы!");
+const QString ERR_DEVICE_IMEI = QStringLiteral("Введите IMEI устройства (15 цифр)!");
 
 // Records per addDevices batch, and bound values per statement: MariaDB accepts at most
 // 65535 placeholders in one prepared statement.
@@ -121,6 +122,25 @@ void logRefusedDevice(const QString& error, const DeviceInfo& device) {
     qDebug() << error << device.id << device.groups;
 }
 
+// Counts a record refused with `error`; `earlier`: an earlier record of the list has its IMEI.
+void countRefused(AddDevicesResult& result, const QString& error, bool earlier) {
+    if (error == ERR_DEVICE_EXISTS)
+        ++(earlier ? result.repeated : result.alreadyStored);
+    else if (error == ERR_DEVICE_IMEI)
+        ++result.invalid;
+    else
+        ++result.failed;
+}
+
+// Memberships are sets: neither order nor repeats are a change.
+bool sameGroups(QVector<int> a, QVector<int> b) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    a.erase(std::unique(a.begin(), a.end()), a.end());
+    b.erase(std::unique(b.begin(), b.end()), b.end());
+    return a == b;
+}
+
 } // namespace
 
 ConfigHandler::ConfigHandler(QObject* parent)
@@ -184,6 +204,8 @@ QSqlDatabase ConfigHandler::database() const {
 }
 
 bool ConfigHandler::checkDatabase() {
+    // another database's id would protect or hide the wrong group
+    adminGroup = 0;
     const int id = getGroupId(ADMIN_GROUP_NAME);
     if (id <= 0) {
         qDebug() << ADMIN_GROUP_NAME << "role not found";
@@ -463,7 +485,7 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
              {bound(user.login), user.password, user.id}))
         return false;
 
-    if (getUserGroups(user.id) == user.groups)
+    if (sameGroups(getUserGroups(user.id), user.groups))
         return true;
     // root keeps his memberships: removeUserGroups refuses him.
     if (inTransaction([&] { return removeUserGroups(user.id) && addUserGroups(user.id, user.groups); }) ||
@@ -564,6 +586,10 @@ bool ConfigHandler::removeGroupUsers(int groupId) {
 // ---------------------------------------------------------------- devices
 
 bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
+    if (device.imei == 0) {
+        error = ERR_DEVICE_IMEI;
+        return false;
+    }
     if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), 0, error, ERR_DEVICE_EXISTS))
         return false;
 
@@ -586,46 +612,70 @@ bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
     return false;
 }
 
-int ConfigHandler::addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to) {
-    int count = 0;
+// `seen` holds the IMEIs of the records before `from` and gains those up to `to`.
+void ConfigHandler::addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to,
+                                       QSet<quint64>& seen, AddDevicesResult& result) {
     for (int i = from; i < to; ++i) {
+        const DeviceInfo& device = devices.at(i);
         QString error;
-        if (addDevice(devices.at(i), error))
-            ++count;
+        if (addDevice(device, error))
+            ++result.added;
+        else
+            countRefused(result, error, seen.contains(device.imei));
         if (!error.isEmpty())
-            logRefusedDevice(error, devices.at(i));
+            logRefusedDevice(error, device);
+        seen.insert(device.imei);
     }
-    return count;
 }
 
 // One batch with the outcome of adding its records one by one: a record is refused when
-// its IMEI is stored (earlier batches included) or taken by an earlier record of the batch.
-// Returns -1 when the batch could not run as a whole and nothing of it was written.
-int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to) {
+// its IMEI is 0, stored (earlier batches included) or taken by an earlier record of the batch.
+// Returns false when the batch could not run as a whole and nothing of it was written;
+// `seen` and `result` then stay as they were.
+bool ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+                                    AddDevicesResult& result) {
+    QSet<quint64> inBatch;
+    QVector<bool> earlier(to - from);
+    for (int i = from; i < to; ++i) {
+        const quint64 imei = devices.at(i).imei;
+        earlier[i - from] = seen.contains(imei) || inBatch.contains(imei);
+        inBatch.insert(imei);
+    }
+
     // IMEIs of this batch already stored
     QSet<quint64> stored;
-    {
-        QVariantList values;
-        for (int i = from; i < to; ++i)
-            values << bound(devices.at(i).imei);
+    QVariantList imeis;
+    for (const quint64 imei : qAsConst(inBatch)) {
+        if (imei != 0)
+            imeis << bound(imei);
+    }
+    if (!imeis.isEmpty()) {
         QSqlQuery q(db);
         q.setForwardOnly(true);
         if (!run(q,
                  QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3)")
-                     .arg(COL_IMEI, TABLE_DEVICES, placeholders(to - from, 0)),
-                 values))
-            return -1;
+                     .arg(COL_IMEI, TABLE_DEVICES, placeholders(imeis.size(), 0)),
+                 imeis))
+            return false;
         while (q.next())
             stored.insert(q.value(0).toULongLong());
     }
 
+    // Refused records with their reasons, reported in list order as addDevice would have.
+    QMap<int, QString> refused;
     QSet<quint64> taken;
     QVector<int> toInsert;
     QVariantList rowValues;
     for (int i = from; i < to; ++i) {
         const quint64 imei = devices.at(i).imei;
-        if (stored.contains(imei) || taken.contains(imei))
+        if (imei == 0) {
+            refused.insert(i, ERR_DEVICE_IMEI);
             continue;
+        }
+        if (stored.contains(imei) || taken.contains(imei)) {
+            refused.insert(i, ERR_DEVICE_EXISTS);
+            continue;
+        }
         taken.insert(imei);
         toInsert << i;
         rowValues << bound(imei) << bound(devices.at(i).name) << (devices.at(i).forAll ? 1 : 0);
@@ -636,28 +686,20 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
                  QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES %5")
                      .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, placeholders(toInsert.size(), 3)),
                  rowValues))
-            return -1;
+            return false;
     }
 
-    // Refused records with their reasons, reported in list order as addDevice would have.
-    QMap<int, QString> refused;
     auto report = [&](int added) {
+        result.added += added;
         for (auto it = refused.constBegin(); it != refused.constEnd(); ++it) {
             if (it.value() == ERR_DEVICE_ADD)
                 qDebug() << "Устройство с imei" << devices.at(it.key()).imei << "не найдено!";
             logRefusedDevice(it.value(), devices.at(it.key()));
+            countRefused(result, it.value(), earlier.at(it.key() - from));
         }
-        return added;
+        seen.unite(inBatch);
+        return true;
     };
-    {
-        int next = 0;
-        for (int i = from; i < to; ++i) {
-            if (next < toInsert.size() && toInsert.at(next) == i)
-                ++next;
-            else
-                refused.insert(i, ERR_DEVICE_EXISTS);
-        }
-    }
     if (toInsert.isEmpty())
         return report(0);
 
@@ -723,20 +765,28 @@ int ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from,
     return report(count);
 }
 
-int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress& progress) {
-    int count = 0;
+int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress& progress,
+                              AddDevicesResult* result) {
+    AddDevicesResult outcome;
+    QSet<quint64> seen;
     const int total = devices.size();
     for (int from = 0; from < total; from += DEVICE_BATCH) {
         const int to = std::min(total, from + DEVICE_BATCH);
-        const int added = addDevicesBatch(devices, from, to);
-        count += added >= 0 ? added : addDevicesOneByOne(devices, from, to);
+        if (!addDevicesBatch(devices, from, to, seen, outcome))
+            addDevicesOneByOne(devices, from, to, seen, outcome);
         if (progress && !progress(to, total))
             break;
     }
-    return count;
+    if (result)
+        *result = outcome;
+    return outcome.added;
 }
 
 bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
+    if (device.imei == 0) {
+        error = ERR_DEVICE_IMEI;
+        return false;
+    }
     if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), device.id, error, ERR_DEVICE_EXISTS))
         return false;
 
@@ -747,10 +797,8 @@ bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
              {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
         return false;
 
-    if (getDeviceGroups(device.id) == device.groups) {
-        qDebug() << device.groups;
+    if (sameGroups(getDeviceGroups(device.id), device.groups))
         return true;
-    }
     if (inTransaction(
             [&] { return removeDeviceGroups(device.id) && addDeviceGroups(device.id, device.groups); }))
         return true;

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
@@ -16,6 +17,15 @@ struct SqlConnectionSettings {
     QString user;
     QString password;
     QString db;
+};
+
+// What addDevices did with the records it handled.
+struct AddDevicesResult {
+    int added = 0;
+    int alreadyStored = 0; // the IMEI is in the database already
+    int repeated = 0;      // the same IMEI on an earlier record of the list
+    int invalid = 0;       // IMEI 0
+    int failed = 0;        // refused by the database server (a failed insert or memberships, too long a name)
 };
 
 // The program's only way into the tracking server's database. Every value that
@@ -33,8 +43,8 @@ public:
     int connectToDatabase(); // 0 = open, 1 = failed
     QString lastErrorText() const;
     QSqlDatabase database() const;
-    bool checkDatabase(); // true = root still has the default password; throws QString
-    int adminGroupId() const;
+    bool checkDatabase();     // true = root still has the default password; throws QString
+    int adminGroupId() const; // 0 until checkDatabase finds the group in the current database
     QByteArray hashPassword(const QString& password) const;
     int getDevicesCount();
 
@@ -71,7 +81,9 @@ public:
     // Called after each batch with the records handled so far and the total;
     // returning false stops before the next batch.
     using Progress = std::function<bool(int done, int total)>;
-    int addDevices(const QVector<DeviceInfo>& devices, const Progress& progress = Progress());
+    // Returns the number added; `result` (when given) tells what became of every handled record.
+    int addDevices(const QVector<DeviceInfo>& devices, const Progress& progress = Progress(),
+                   AddDevicesResult* result = nullptr);
     bool updateDevice(const DeviceInfo& device, QString& error);
     bool deleteDevice(int id);
     // Deletes many devices and their memberships in a few statements; returns the number deleted.
@@ -94,8 +106,10 @@ private:
                            int key, const QVector<int>& values);
     bool deleteWhere(const QString& table, const QString& column, int value);
     bool inTransaction(const std::function<bool()>& change);
-    int addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to);
-    int addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to);
+    bool addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+                         AddDevicesResult& result);
+    void addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+                            AddDevicesResult& result);
 
     QSqlDatabase db;
     int adminGroup = 0;

@@ -27,7 +27,8 @@ QVariant DevicesTableModel::cell(int row, int column) const {
     const DeviceRow& r = rows.at(row);
     switch (column) {
     case 0:
-        return static_cast<qulonglong>(r.device.imei);
+        // the text with leading zeros, which the filter matches; 15-digit texts sort as their numbers
+        return imeiText(r.device.imei);
     case 1:
         return r.device.name;
     case 2:

@@ -6,6 +6,12 @@ RecordTableModel::RecordTableModel(QObject* parent, const QStringList& titles)
     : QAbstractTableModel(parent)
     , titles(titles) {}
 
+void RecordTableModel::clear() {
+    beginResetModel();
+    clearRecords();
+    endResetModel();
+}
+
 int RecordTableModel::rowCount(const QModelIndex& parent) const {
     // a table: cells have no children
     return parent.isValid() ? 0 : recordCount();

@@ -14,6 +14,8 @@ class RecordTableModel : public QAbstractTableModel {
 public:
     // Rebuilds the rows from the database.
     virtual void reload() = 0;
+    // Empties the table in one reset, e.g. when the database cannot be read.
+    void clear();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -26,6 +28,7 @@ protected:
     RecordTableModel(QObject* parent, const QStringList& titles);
 
     virtual int recordCount() const = 0;
+    virtual void clearRecords() = 0;
     // The row's record, and its cell value for Qt::DisplayRole; row is always a stored row.
     virtual QVariant record(int row) const = 0;
     virtual QVariant cell(int row, int column) const = 0;
@@ -43,6 +46,7 @@ protected:
         , handler(handler) {}
 
     int recordCount() const override { return rows.size(); }
+    void clearRecords() override { rows = QVector<Row>(); }
 
     QVector<Row> rows;
     ConfigHandler* const handler;

@@ -12,6 +12,7 @@ namespace {
 const QString USER_TAKEN = QStringLiteral("Такой пользователь уже существует!");
 const QString GROUP_TAKEN = QStringLiteral("Такая группа уже существует!");
 const QString DEVICE_TAKEN = QStringLiteral("Такое устройство уже добавлено!");
+const QString NO_IMEI = QStringLiteral("Введите IMEI устройства (15 цифр)!");
 
 int rows(const QString& tableAndCondition) {
     return TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM ") + tableAndCondition).toInt();
@@ -24,6 +25,19 @@ DeviceInfo device(quint64 imei, const QString& name = QString(), const QVector<i
 
 UserInfo user(const QString& login, const QVector<int>& groups = {}) {
     return UserInfo{0, login, QByteArray(64, 'h'), groups};
+}
+
+using Outcome = QVector<int>; // added, already stored, repeated, invalid, failed
+
+// The server refuses `event` (INSERT or DELETE) on both membership tables where `condition` holds.
+bool refuseMemberships(const QString& event, const QString& condition = QStringLiteral("TRUE")) {
+    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")}) {
+        if (!TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_%2_%1 BEFORE %2 ON %1 FOR EACH ROW "
+                                         "IF %3 THEN SIGNAL SQLSTATE '45000'; END IF")
+                              .arg(table, event, condition)))
+            return false;
+    }
+    return true;
 }
 
 // Devices with their memberships as the inspection connection sees them, by IMEI.
@@ -77,7 +91,8 @@ private:
         QString e;
         return handler->addUser(u, e) ? handler->getUserId(u.login) : -1;
     }
-    QStringList addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list, bool batched);
+    QStringList addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
+                       AddDevicesResult* batched);
 
     std::unique_ptr<ConfigHandler> handler;
     QString error;
@@ -125,14 +140,15 @@ void TestConfigHandler::checkDatabaseDefaultPassword() {
 void TestConfigHandler::checkDatabaseFailures_data() {
     QTest::addColumn<QString>("sabotage");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("adminId"); // after the handler's first check found group 1
     QTest::newRow("no admin group") << "UPDATE groups_list SET group_name='admin' WHERE id=1"
-                                    << "admin role not found";
+                                    << "admin role not found" << 0;
     QTest::newRow("membership query fails") << "DROP TABLE user_groups"
-                                            << "users with admin role not found";
+                                            << "users with admin role not found" << 1;
     QTest::newRow("root not in admin group") << "DELETE FROM user_groups WHERE user_id=1"
-                                             << "user root not found";
+                                             << "user root not found" << 1;
     QTest::newRow("user 1 missing") << "DELETE FROM users WHERE id=1"
-                                    << "user root not found";
+                                    << "user root not found" << 1;
 }
 
 void TestConfigHandler::checkDatabaseFailures() {
@@ -146,6 +162,7 @@ void TestConfigHandler::checkDatabaseFailures() {
         thrown = e;
     }
     QCOMPARE(thrown, message);
+    QTEST(handler->adminGroupId(), "adminId");
 }
 
 void TestConfigHandler::hostileTexts_data() {
@@ -212,6 +229,9 @@ void TestConfigHandler::duplicatesRefused() {
     d.id = handler->getDeviceId(222);
     QVERIFY(!handler->updateDevice(d, error));
     QCOMPARE(error, DEVICE_TAKEN);
+    d.imei = 0;
+    QVERIFY(!handler->updateDevice(d, error));
+    QCOMPARE(error, NO_IMEI);
     d.imei = 222;
     QVERIFY(handler->updateDevice(d, error));
 }
@@ -277,11 +297,7 @@ void TestConfigHandler::memberships() {
 }
 
 void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
-    // the server refuses group 99
-    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
-        QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_%1 BEFORE INSERT ON %1 FOR EACH ROW "
-                                            "IF NEW.group_id = 99 THEN SIGNAL SQLSTATE '45000'; END IF")
-                                 .arg(table)));
+    QVERIFY(refuseMemberships(QStringLiteral("INSERT"), QStringLiteral("NEW.group_id = 99")));
     QVERIFY(handler->addDevice(device(5, QStringLiteral("d"), {2, 3}), error));
     DeviceInfo d = handler->getDevices().first();
     UserInfo u = user(QStringLiteral("u"), {2, 3});
@@ -298,6 +314,11 @@ void TestConfigHandler::failedMembershipChangeKeepsOldOnes() {
     QVERIFY(!handler->updateUser(u, error));
     QCOMPARE(error, QStringLiteral("Не удалось присвоить пользователю группы!"));
     QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3}));
+
+    // the same groups in another order are no change: no membership is deleted
+    QVERIFY(refuseMemberships(QStringLiteral("DELETE")));
+    d.groups = u.groups = {3, 2, 3};
+    QVERIFY(handler->updateDevice(d, error) && handler->updateUser(u, error));
 }
 
 void TestConfigHandler::deletesAllOrNothing() {
@@ -306,10 +327,7 @@ void TestConfigHandler::deletesAllOrNothing() {
     QCOMPARE(handler->addDevices({device(5, QString(), {g.id}), device(6, QString(), {g.id})}), 2);
     const int u = addUser(user(QStringLiteral("u"), {g.id}));
     const QStringList devicesBefore = deviceTable();
-    for (const QString& table : {QStringLiteral("device_groups"), QStringLiteral("user_groups")})
-        QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER keep_%1 BEFORE DELETE ON %1 FOR EACH ROW "
-                                            "SIGNAL SQLSTATE '45000'")
-                                 .arg(table)));
+    QVERIFY(refuseMemberships(QStringLiteral("DELETE")));
 
     {
         LogCapture log;
@@ -323,8 +341,8 @@ void TestConfigHandler::deletesAllOrNothing() {
         QCOMPARE(handler->getGroupDevices(g.id).size(), 2);
     }
     // once the server allows it, a deleted record takes its memberships along
-    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER keep_device_groups")) &&
-            TestDb::exec(QStringLiteral("DROP TRIGGER keep_user_groups")));
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_device_groups")) &&
+            TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_user_groups")));
     QVERIFY(handler->deleteDevice(handler->getDeviceId(5)));
     QCOMPARE(rows(QStringLiteral("device_groups")), 1);
     QVERIFY(handler->deleteUser(u));
@@ -333,16 +351,18 @@ void TestConfigHandler::deletesAllOrNothing() {
     QCOMPARE(rows(QStringLiteral("device_groups")), 0);
 }
 
-// The outcome of adding `list` to a fresh database: the count, the refusal lines, the rows.
-// Batched addDevices must give exactly what adding the records one by one gives.
+// The outcome of adding `list` to a fresh database where group 99 is refused: the count, the
+// refusal lines, the rows. Batched addDevices must give exactly what adding the records one by
+// one gives.
 QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
-                                      bool batched) {
-    if (!TestDb::reset() || !reconnect())
+                                      AddDevicesResult* batched) {
+    if (!TestDb::reset() || !reconnect() ||
+        !refuseMemberships(QStringLiteral("INSERT"), QStringLiteral("NEW.group_id = 99")))
         return {};
     for (const DeviceInfo& d : prestored)
         handler->addDevice(d, error);
     LogCapture log;
-    int count = batched ? handler->addDevices(list) : 0;
+    int count = batched ? handler->addDevices(list, {}, batched) : 0;
     for (const DeviceInfo& d : batched ? QVector<DeviceInfo>() : list) {
         QString e;
         count += handler->addDevice(d, e) ? 1 : 0;
@@ -351,25 +371,25 @@ QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, cons
     }
     return QStringList{QString::number(count)} +
            log.messages().filter(
-               QRegularExpression(QStringLiteral("^(\"Такое|\"Не удалось|Устройство с imei)"))) +
+               QRegularExpression(QStringLiteral("^(\"Такое|\"Не удалось|\"Введите|Устройство с imei)"))) +
            deviceTable();
 }
 
 void TestConfigHandler::addDevicesAsOneByOne_data() {
     QTest::addColumn<QVector<DeviceInfo>>("prestored");
     QTest::addColumn<QVector<DeviceInfo>>("list");
-    QTest::addColumn<int>("expectedCount");
+    QTest::addColumn<Outcome>("outcome");
 
-    QTest::newRow("one stored, first of equal IMEIs wins")
+    QTest::newRow("first of equal IMEIs wins, every refusal")
         << QVector<DeviceInfo>{device(2, QStringLiteral("old"), {1})}
-        << QVector<DeviceInfo>{device(1, QStringLiteral("a"), {1, 2}), device(2, QStringLiteral("b"), {2}),
-                               device(3, QString(), {}, true), device(1, QStringLiteral("second"), {3})}
-        << 2;
+        << QVector<DeviceInfo>{device(1, "a", {1, 2}),   device(2, "b", {2}),  device(3, {}, {}, true),
+                               device(1, "second", {3}), device(0, "no IMEI"), device(4, {}, {99})}
+        << Outcome{2, 1, 1, 1, 1};
     QTest::newRow("unsigned limit") << QVector<DeviceInfo>{device(18446744073709551615ULL,
                                                                   QStringLiteral("m"))}
                                     << QVector<DeviceInfo>{device(18446744073709551615ULL),
                                                            device(9223372036854775808ULL, QString(), {1})}
-                                    << 1;
+                                    << Outcome{1, 1, 0, 0, 0};
     // Across batch boundaries: duplicates of earlier batches, of the same batch and of the table.
     QVector<DeviceInfo> many;
     for (int i = 0; i < 4500; ++i)
@@ -378,24 +398,28 @@ void TestConfigHandler::addDevicesAsOneByOne_data() {
     many[2200].imei = many.at(2150).imei;
     many[4499].imei = 42;
     QTest::newRow("several batches") << QVector<DeviceInfo>{device(42, QStringLiteral("stored"))} << many
-                                     << 4497;
+                                     << Outcome{4497, 1, 2, 0, 0};
 
     // A record the server refuses makes its batch fail as a whole: that batch is stored one by
     // one, so the next record with the same IMEI gets in, as it would have one by one.
     QVector<DeviceInfo> failing = many.mid(0, 2500);
     failing[10].name = QString(300, QLatin1Char('x'));
     failing[11].imei = failing.at(10).imei;
+    failing[12].imei = 0;
     failing[2300].name = QString(256, QChar(0x0416));
-    QTest::newRow("batch failure falls back") << QVector<DeviceInfo>{} << failing << 2496;
+    QTest::newRow("batch failure falls back")
+        << QVector<DeviceInfo>{failing.at(13)} << failing << Outcome{2494, 1, 2, 1, 2};
 }
 
 void TestConfigHandler::addDevicesAsOneByOne() {
     QFETCH(QVector<DeviceInfo>, prestored);
     QFETCH(QVector<DeviceInfo>, list);
-    QFETCH(int, expectedCount);
-    const QStringList oneByOne = addAll(prestored, list, false);
-    QCOMPARE(oneByOne.value(0), QString::number(expectedCount));
-    QCOMPARE(addAll(prestored, list, true), oneByOne);
+    QFETCH(Outcome, outcome);
+    const QStringList oneByOne = addAll(prestored, list, nullptr);
+    QCOMPARE(oneByOne.value(0), QString::number(outcome.at(0)));
+    AddDevicesResult r;
+    QCOMPARE(addAll(prestored, list, &r), oneByOne);
+    QCOMPARE((Outcome{r.added, r.alreadyStored, r.repeated, r.invalid, r.failed}), outcome);
 }
 
 void TestConfigHandler::addDevicesStatementsAndProgress() {

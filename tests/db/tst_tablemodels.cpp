@@ -62,6 +62,7 @@ void TestTableModels::seed() {
         {0, 100000000000002ULL, QString(), {2}, true},
         {0, 100000000000003ULL, QStringLiteral("admin only"), {1}, false},
         {0, 18446744073709551615ULL, QStringLiteral("max"), {}, false},
+        {0, 12345678901237ULL, QStringLiteral("zero"), {}, false},
     };
     QCOMPARE(handler->addDevices(devices), devices.size());
     UserInfo u{0, QStringLiteral("оператор"), QByteArray(64, 'p'), {1, 2, deletedGroup}};
@@ -79,12 +80,13 @@ void TestTableModels::cells_data() {
     QTest::newRow("device for all") << int(Devices) << "100000000000002" << 2 << "для всех";
     QTest::newRow("device only in the admin group") << int(Devices) << "100000000000003" << 2 << "";
     QTest::newRow("device unsigned IMEI") << int(Devices) << "18446744073709551615" << 1 << "max";
+    QTest::newRow("device IMEI with its leading zero") << int(Devices) << "012345678901237" << 1 << "zero";
     QTest::newRow("root") << int(Users) << "root" << 1 << "Администратор";
     QTest::newRow("user groups in membership order")
         << int(Users) << "оператор" << 1 << "Администратор, Склад, Неизвестная группа";
     // the administrators see every device
     QTest::newRow("admin group users") << int(Groups) << "Администраторы" << 1 << "2";
-    QTest::newRow("admin group devices: all of them") << int(Groups) << "Администраторы" << 2 << "4";
+    QTest::newRow("admin group devices: all of them") << int(Groups) << "Администраторы" << 2 << "5";
     QTest::newRow("group devices") << int(Groups) << "Склад" << 2 << "2";
 }
 
@@ -132,6 +134,10 @@ void TestTableModels::modelTester() {
         m->reload();
         QVERIFY(handler->deleteDevices({handler->getDeviceId(100000000000001ULL + quint64(kind))}) == 1);
         m->reload();
+        QSignalSpy resets(m.get(), &QAbstractItemModel::modelReset);
+        m->clear();
+        QCOMPARE(m->rowCount(), 0);
+        QCOMPARE(resets.count(), 1);
     }
 }
 
