@@ -28,7 +28,7 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
         break;
     case ImeiColumn:
         if (role == Qt::DisplayRole)
-            return row.device.imei;
+            return imeiText(row.device.imei);
         break;
     case NameColumn:
         if (role == Qt::DisplayRole)
@@ -90,6 +90,19 @@ void DevicesToAddTableModel::setAllChecked(bool checked) {
     // One change notice for the check column keeps the views' selection and scroll position,
     // and spares a proxy from filtering every row again.
     emit dataChanged(index(0, CheckColumn), index(rows.size() - 1, CheckColumn), {Qt::CheckStateRole});
+}
+
+void DevicesToAddTableModel::setRowsChecked(const QVector<int>& rowNumbers, bool checked) {
+    int first = rows.size(), last = -1;
+    for (int row : rowNumbers) {
+        if (row < 0 || row >= rows.size())
+            continue;
+        rows[row].checked = checked;
+        first = qMin(first, row);
+        last = qMax(last, row);
+    }
+    if (last >= 0)
+        emit dataChanged(index(first, CheckColumn), index(last, CheckColumn), {Qt::CheckStateRole});
 }
 
 QVector<DeviceInfo> DevicesToAddTableModel::checkedDevices() const {

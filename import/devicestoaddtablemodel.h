@@ -10,7 +10,7 @@ struct DeviceToAddRow {
     DeviceInfo device;
 };
 
-// The devices offered for adding: a check box, the IMEI and the name of each.
+// The devices offered for adding: a check box, the IMEI (as 15 digits) and the name of each.
 class DevicesToAddTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -27,6 +27,8 @@ public:
     // Replaces all rows by the given devices, all unchecked.
     void setDevices(const QVector<DeviceInfo>& devices);
     void setAllChecked(bool checked);
+    // Sets the given rows with one change notice, however many they are.
+    void setRowsChecked(const QVector<int>& rowNumbers, bool checked);
     QVector<DeviceInfo> checkedDevices() const;
 
 private:
