@@ -5,6 +5,7 @@
 #include "dialogs/groupeditdialog.h"
 
 #include <QAbstractItemView>
+#include <QHash>
 #include <QListView>
 #include <QSet>
 
@@ -28,8 +29,24 @@ QStandardItem* CheckableIdList::makeItem(int id, const QString& text) const {
     return item;
 }
 
-void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
+void CheckableIdList::replaceRows(const QList<QStandardItem*>& items) {
+    QHash<int, Qt::CheckState> kept;
+    kept.reserve(rowCount());
+    for (int row = 0; row < rowCount(); ++row) {
+        const QStandardItem* it = item(row);
+        kept.insert(it->data(Qt::UserRole).toInt(), it->checkState());
+    }
+    for (QStandardItem* it : items) {
+        const auto found = kept.constFind(it->data(Qt::UserRole).toInt());
+        if (found != kept.cend())
+            it->setCheckState(found.value());
+    }
     clear();
+    if (!items.isEmpty())
+        appendColumn(items);
+}
+
+void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
     const QVector<GroupInfo> groups = handler->getGroups();
     const int adminId = handler->adminGroupId();
     QList<QStandardItem*> items;
@@ -45,12 +62,10 @@ void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
         }
         items << item;
     }
-    if (!items.isEmpty())
-        appendColumn(items);
+    replaceRows(items);
 }
 
 void CheckableIdList::fillUsers(ConfigHandler* handler, int groupId, int fixedUserId) {
-    clear();
     const QVector<UserInfo> users = handler->getUsers();
     const QVector<int> memberList = handler->getGroupUsers(groupId);
     const QSet<int> members(memberList.cbegin(), memberList.cend());
@@ -66,8 +81,7 @@ void CheckableIdList::fillUsers(ConfigHandler* handler, int groupId, int fixedUs
         }
         items << item;
     }
-    if (!items.isEmpty())
-        appendColumn(items);
+    replaceRows(items);
 }
 
 void CheckableIdList::checkAll() {

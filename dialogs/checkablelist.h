@@ -25,6 +25,8 @@ public:
     // All users by login, the members of the group checked. fixedUserId, when non-zero,
     // is checked and cannot be toggled.
     void fillUsers(ConfigHandler* handler, int groupId, int fixedUserId = 0);
+    // Both fills keep the check state of every row already listed; only new rows take
+    // the defaults above.
 
     // Checks every row, the fixed ones included.
     void checkAll();
@@ -42,4 +44,5 @@ public:
 
 private:
     QStandardItem* makeItem(int id, const QString& text) const;
+    void replaceRows(const QList<QStandardItem*>& items);
 };

@@ -6,6 +6,7 @@
 
 #include <QCompleter>
 #include <QRegExpValidator>
+#include <QRegularExpression>
 #include <QStringListModel>
 
 DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device)
@@ -21,13 +22,15 @@ DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, cons
 
     attachGroupsList(ui->groupsView);
 
-    if (device.imei != 0) {
+    if (device.id > 0)
         setWindowTitle(QStringLiteral("Редактирование устройства"));
+    if (device.imei != 0)
         setTextWhole(ui->imeiEdit, imeiText(device.imei));
-        setTextWhole(ui->nameEdit, device.name);
+    setTextWhole(ui->nameEdit, device.name);
+    // A new device without groups keeps the defaults: the administrators' row checked.
+    if (device.id > 0 || !device.groups.isEmpty())
         groupsModel->applyIds(device.groups);
-        ui->forAllCheck->setChecked(device.forAll);
-    }
+    ui->forAllCheck->setChecked(device.forAll);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &DeviceEditDialog::onAccept);
 }
 
@@ -35,12 +38,18 @@ DeviceEditDialog::~DeviceEditDialog() {
     delete ui;
 }
 
+namespace {
+// The line edit takes a completion without its validator and cuts it at its length limit.
+const QRegularExpression imeiPattern(QStringLiteral("^[0-9]{15}$"));
+} // namespace
+
 void DeviceEditDialog::setCompleterList(const QStringList& list) {
+    const QStringList imeis = list.filter(imeiPattern);
     if (!completerModel) {
-        completerModel = new QStringListModel(list, completer);
+        completerModel = new QStringListModel(imeis, completer);
         completer->setModel(completerModel);
     } else {
-        completerModel->setStringList(list);
+        completerModel->setStringList(imeis);
     }
 }
 
@@ -55,14 +64,14 @@ void DeviceEditDialog::on_forAllCheck_stateChanged(int arg1) {
 
 void DeviceEditDialog::onAccept() {
     const QString imei = ui->imeiEdit->text();
-    // A stored IMEI of another length may be kept as it is, but not typed anew.
-    const bool unchangedStored = device.imei != 0 && imei == imeiText(device.imei);
-    if (imei.length() != 15 && !unchangedStored) {
+    // A completion skips the validator, so the whole text is checked here.
+    const quint64 value = imei.toULongLong(nullptr, 10);
+    if (!imeiPattern.match(imei).hasMatch() || value == 0) {
         showError(QStringLiteral("Введите IMEI устройства (15 цифр)!"));
         return;
     }
-    device.imei = imei.toULongLong(nullptr, 10);
-    device.name = ui->nameEdit->text();
+    device.imei = value;
+    device.name = ui->nameEdit->text().trimmed();
     device.forAll = ui->forAllCheck->isChecked();
     // Every device stays in the administrators' group, listed once and first.
     const int adminId = handler->adminGroupId();

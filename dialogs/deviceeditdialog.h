@@ -18,11 +18,12 @@ class DeviceEditDialog : public GroupPickDialog {
     Q_OBJECT
 
 public:
-    // A device with imei 0 opens the dialog in add mode, any other in edit mode.
+    // A device with id 0 opens the dialog in add mode, a stored one in edit mode. Either way
+    // the fields show the device as given, so that what getDeviceInfo() returned reopens as it was.
     DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device);
     ~DeviceEditDialog() override;
 
-    // IMEI texts the IMEI field offers while typing.
+    // IMEI texts the IMEI field offers while typing; only those of exactly 15 digits are kept.
     void setCompleterList(const QStringList& list);
     DeviceInfo getDeviceInfo() const;
 

@@ -17,10 +17,9 @@ GroupEditDialog::GroupEditDialog(QWidget* parent, ConfigHandler* handler, const 
     , group(group)
     , usersModel(new CheckableIdList(this)) {
     ui->setupUi(this);
-    if (!group.name.isEmpty()) {
+    if (group.id > 0)
         setWindowTitle(QStringLiteral("Редактирование группы"));
-        setTextWhole(ui->groupNameEdit, group.name);
-    }
+    setTextWhole(ui->groupNameEdit, group.name);
     // The administrators' group keeps its name and root stays in it.
     if (isAdminGroup())
         ui->groupNameEdit->setReadOnly(true);
@@ -34,7 +33,7 @@ GroupEditDialog::~GroupEditDialog() {
 }
 
 bool GroupEditDialog::isAdminGroup() const {
-    return group.id != 0 && group.id == handler->adminGroupId();
+    return group.id > 0 && group.id == handler->adminGroupId();
 }
 
 GroupInfo GroupEditDialog::getGroupInfo() const {
@@ -43,6 +42,13 @@ GroupInfo GroupEditDialog::getGroupInfo() const {
 
 QVector<int> GroupEditDialog::getSelectedUsers() const {
     return selectedUsers;
+}
+
+void GroupEditDialog::setSelectedUsers(const QVector<int>& userIds) {
+    QVector<int> ids = userIds;
+    if (isAdminGroup())
+        ids << rootUserId;
+    usersModel->applyIds(ids);
 }
 
 void GroupEditDialog::updateUsersList() {
@@ -58,7 +64,7 @@ void GroupEditDialog::on_uncheckAll_clicked() {
 }
 
 void GroupEditDialog::onAccept() {
-    const QString name = ui->groupNameEdit->text();
+    const QString name = ui->groupNameEdit->text().trimmed();
     if (name.isEmpty()) {
         showError(QStringLiteral("Введите имя группы!"));
         return;

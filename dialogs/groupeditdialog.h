@@ -18,12 +18,15 @@ class GroupEditDialog : public QDialog, public EditDialog {
     Q_OBJECT
 
 public:
-    // An empty name opens the dialog in add mode, any other in edit mode.
+    // A group with id 0 opens the dialog in add mode, a stored one in edit mode, its members
+    // checked. Either way the name field shows the group's name.
     GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group);
     ~GroupEditDialog() override;
 
     GroupInfo getGroupInfo() const;
     QVector<int> getSelectedUsers() const;
+    // Checks exactly these users; root stays checked in the administrators' group.
+    void setSelectedUsers(const QVector<int>& userIds);
 
     void onAccept() override;
 

@@ -14,6 +14,10 @@ void GroupPickDialog::attachGroupsList(QListView* view) {
     updateGroupsList();
 }
 
+bool GroupPickDialog::groupAdded() const {
+    return added;
+}
+
 void GroupPickDialog::updateGroupsList() {
     groupsModel->fillGroups(handler, adminFixed);
 }
@@ -27,6 +31,8 @@ void GroupPickDialog::on_uncheckAll_clicked() {
 }
 
 void GroupPickDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this))
+    if (CheckableIdList::addNewGroup(this, handler, this)) {
+        added = true;
         updateGroupsList();
+    }
 }

@@ -14,6 +14,10 @@ class QListView;
 class GroupPickDialog : public QDialog, public EditDialog {
     Q_OBJECT
 
+public:
+    // True once a group was stored from inside the dialog, even if it was then cancelled.
+    bool groupAdded() const;
+
 public slots:
     void updateGroupsList();
 
@@ -34,4 +38,5 @@ private slots:
 
 private:
     const bool adminFixed;
+    bool added = false;
 };

@@ -14,17 +14,17 @@ RegistrationDialog::RegistrationDialog(QWidget* parent, const QString& header, C
 
     attachGroupsList(ui->groupsView);
 
-    if (user.login.isEmpty()) {
+    if (user.id > 0) {
+        setWindowTitle(QStringLiteral("Редактирование пользователя"));
+        setPasswordFieldsVisible(false);
+    } else {
         // A new user must be given a password.
         ui->changePw->setChecked(true);
         ui->changePw->hide();
         setPasswordFieldsVisible(true);
-    } else {
-        setWindowTitle(QStringLiteral("Редактирование пользователя"));
-        setPasswordFieldsVisible(false);
-        setTextWhole(ui->loginEdit, user.login);
-        groupsModel->applyIds(user.groups);
     }
+    setTextWhole(ui->loginEdit, user.login);
+    groupsModel->applyIds(user.groups);
     connect(ui->changePw, &QCheckBox::stateChanged, this,
             [this](int) { setPasswordFieldsVisible(ui->changePw->isChecked()); });
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -57,7 +57,7 @@ void RegistrationDialog::on_showGroups_stateChanged(int arg1) {
 }
 
 void RegistrationDialog::onAccept() {
-    const QString login = ui->loginEdit->text();
+    const QString login = ui->loginEdit->text().trimmed();
     if (login.isEmpty()) {
         showError(QStringLiteral("Введите логин!"));
         return;

@@ -13,7 +13,8 @@ class RegistrationDialog : public GroupPickDialog {
     Q_OBJECT
 
 public:
-    // A user with an empty login opens the dialog in add mode, any other in edit mode.
+    // A user with id 0 opens the dialog in add mode, where a password must be given, a stored
+    // one in edit mode. Either way the login and groups show the user as given.
     RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler, const UserInfo& user);
     ~RegistrationDialog() override;
 

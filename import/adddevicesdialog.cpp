@@ -96,6 +96,10 @@ QVector<DeviceInfo> AddDevicesDialog::selectedDevices() const {
     return devices;
 }
 
+bool AddDevicesDialog::groupAdded() const {
+    return added;
+}
+
 void AddDevicesDialog::onAccept() {}
 
 void AddDevicesDialog::updateGroupsList() {
@@ -103,16 +107,31 @@ void AddDevicesDialog::updateGroupsList() {
 }
 
 void AddDevicesDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this))
+    if (CheckableIdList::addNewGroup(this, handler, this)) {
+        added = true;
         updateGroupsList();
+    }
+}
+
+void AddDevicesDialog::checkShownDevices(bool checked) {
+    const int shown = proxy->rowCount();
+    if (shown == devicesModel->rowCount()) {
+        devicesModel->setAllChecked(checked);
+        return;
+    }
+    QVector<int> rows;
+    rows.reserve(shown);
+    for (int row = 0; row < shown; ++row)
+        rows << proxy->mapToSource(proxy->index(row, 0)).row();
+    devicesModel->setRowsChecked(rows, checked);
 }
 
 void AddDevicesDialog::on_checkAllDevs_clicked() {
-    devicesModel->setAllChecked(true);
+    checkShownDevices(true);
 }
 
 void AddDevicesDialog::on_uncheckAllDevs_clicked() {
-    devicesModel->setAllChecked(false);
+    checkShownDevices(false);
 }
 
 void AddDevicesDialog::on_forAllCheck_stateChanged(int arg1) {

@@ -28,6 +28,8 @@ public:
     void setDevices(const QVector<DeviceInfo>& devices);
     // The checked devices, each given the checked groups and the for-all flag.
     QVector<DeviceInfo> selectedDevices() const;
+    // True once a group was stored from inside the dialog, even if it was then cancelled.
+    bool groupAdded() const;
 
     void onAccept() override;
 
@@ -40,10 +42,13 @@ private slots:
 
 private:
     void updateGroupsList();
+    // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
+    void checkShownDevices(bool checked);
 
     Ui::AddDevicesDialog* ui;
     ConfigHandler* handler;
     DevicesToAddTableModel* devicesModel;
     CheckableIdList* groupsModel;
     QSortFilterProxyModel* proxy;
+    bool added = false;
 };

@@ -1,5 +1,7 @@
 #include "dialogs/deviceeditdialog.h"
+#include "dialogs/registrationdialog.h"
 #include "dialogtest.h"
+#include "import/adddevicesdialog.h"
 
 #include <QCheckBox>
 #include <QCompleter>
@@ -43,49 +45,64 @@ private:
 };
 
 void TestDeviceEditDialog::imeiInput_data() {
-    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("typed"); // or put in whole, as the completer does
+    QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("shown");
-    const auto row = [](const char* name, const char* typed, const char* shown) {
-        QTest::newRow(name) << QString::fromLatin1(typed) << QString::fromLatin1(shown);
+    const auto row = [](const char* name, bool typed, const char* input, const char* shown) {
+        QTest::newRow(name) << typed << QString::fromLatin1(input) << QString::fromLatin1(shown);
     };
-    row("15 digits", "100000000000001", "100000000000001");
-    row("14 digits", "10000000000000", "10000000000000");
-    row("a 16th digit cannot be typed", "1000000000000012", "100000000000001");
-    row("letters cannot be typed", "12ab34-5 6", "123456");
+    row("15 digits", true, "100000000000001", "100000000000001");
+    row("14 digits", true, "10000000000000", "10000000000000");
+    row("a 16th digit cannot be typed", true, "1000000000000012", "100000000000001");
+    row("letters cannot be typed", true, "12ab34-5 6", "123456");
+    row("a letter put in", false, "35693803564300X", "35693803564300X");
+    row("all zeros", true, "000000000000000", "000000000000000");
 }
 
 void TestDeviceEditDialog::imeiInput() {
-    QFETCH(QString, typed);
+    QFETCH(bool, typed);
+    QFETCH(QString, input);
     QFETCH(QString, shown);
     QVERIFY(open());
-    typeText(imei, typed);
+    if (typed)
+        typeText(imei, input);
+    else
+        imei->setText(input);
     QCOMPARE(imei->text(), shown);
-    const bool ok = shown.size() == 15;
+    const bool ok = shown.size() == 15 && shown.toULongLong() != 0;
     pressOk(dialog.get(), ok ? QString() : imeiError);
     if (!QTest::currentTestFailed())
         QCOMPARE(dialog->getDeviceInfo().imei, ok ? shown.toULongLong() : 0);
 }
 
 // The for-all box greys the list without clearing it; the administrators' group comes first
-// and only once.
+// and only once. What the dialog returned reopens it in add mode as it was entered.
 void TestDeviceEditDialog::addMode() {
     QVERIFY(open());
     QCOMPARE(listRows(view), defaultRows());
     typeText(imei, QStringLiteral("354000000000017"));
+    typeText(child<QLineEdit>(dialog.get(), "nameEdit"), QStringLiteral(" Van 1 "));
     toggleRow(view, 2);
     auto* forAll = child<QCheckBox>(dialog.get(), "forAllCheck");
     forAll->click();
     QVERIFY(!view->isEnabled());
     pressOk(dialog.get(), QString());
-    QCOMPARE(dialog->getDeviceInfo(), (DeviceInfo{0, 354000000000017ULL, QString(), {admin, trucks}, true}));
+    const DeviceInfo entered{0, 354000000000017ULL, QStringLiteral("Van 1"), {admin, trucks}, true};
+    QCOMPARE(dialog->getDeviceInfo(), entered);
     forAll->click();
     QVERIFY(view->isEnabled());
 
-    // The completer offers the given IMEIs.
-    dialog->setCompleterList({QStringLiteral("100000000000009"), QStringLiteral("200000000000003")});
+    // The completer offers the given IMEIs of 15 digits.
+    dialog->setCompleterList({QStringLiteral("100000000000009"), QStringLiteral("200000000000003"),
+                              QStringLiteral("1000000000000091"), QStringLiteral("10000000000009X")});
     imei->clear();
     typeText(imei, QStringLiteral("10"));
     QCOMPARE(imei->completer()->completionCount(), 1);
+
+    QVERIFY(open(entered));
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Добавление устройства"));
+    pressOk(dialog.get(), QString());
+    QCOMPARE(dialog->getDeviceInfo(), entered);
 }
 
 void TestDeviceEditDialog::editMode() {
@@ -108,34 +125,47 @@ void TestDeviceEditDialog::editMode() {
     pressOk(dialog.get(), QString());
     QCOMPARE(dialog->getDeviceInfo().groups, QVector<int>{admin});
 
-    // Stored values longer than the fields stay whole; typed anew, the IMEI must have 15 digits.
-    const DeviceInfo longer{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
+    // A stored name longer than its field stays whole; a stored IMEI must have 15 digits too.
+    DeviceInfo longer{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
     QVERIFY(open(longer));
-    pressOk(dialog.get(), QString());
-    QCOMPARE(dialog->getDeviceInfo(), longer);
-    QVERIFY(showDialog(dialog.get()));
-    imei->end(false);
-    QTest::keyClick(imei, Qt::Key_Backspace);
     pressOk(dialog.get(), imeiError);
+    imei->setText(QStringLiteral("354000000000017"));
+    pressOk(dialog.get(), QString());
+    longer.imei = 354000000000017ULL;
+    QCOMPARE(dialog->getDeviceInfo(), longer);
 }
 
 void TestDeviceEditDialog::addNewGroup_data() {
+    QTest::addColumn<QString>("dialogClass");
     QTest::addColumn<QStringList>("typedNames"); // one per OK press
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("empty name, then a new one") << QStringList{QString(), QStringLiteral("Курьеры")}
-                                                << QStringList{QStringLiteral("Введите имя группы!")};
-    QTest::newRow("existing name") << QStringList{QStringLiteral("Drivers")}
-                                   << QStringList{QStringLiteral("Такая группа уже существует!")};
+    const QString couriers = QStringLiteral("Курьеры");
+    QTest::newRow("device: empty name, then a new one")
+        << "DeviceEditDialog" << QStringList{QString(), couriers}
+        << QStringList{QStringLiteral("Введите имя группы!")};
+    QTest::newRow("device: existing name") << "DeviceEditDialog" << QStringList{QStringLiteral("Drivers")}
+                                           << QStringList{QStringLiteral("Такая группа уже существует!")};
+    QTest::newRow("user") << "RegistrationDialog" << QStringList{couriers} << QStringList{};
+    QTest::newRow("add devices") << "AddDevicesDialog" << QStringList{couriers} << QStringList{};
 }
 
 // The flow is shared by every dialog with a group list: the list is rebuilt from the database,
-// the new group unchecked and the marks set so far back to the defaults.
+// the marks set so far kept and the new group unchecked.
 void TestDeviceEditDialog::addNewGroup() {
+    QFETCH(QString, dialogClass);
     QFETCH(QStringList, typedNames);
     QFETCH(QStringList, messages);
-    QVERIFY(open());
-    toggleRow(view, 1);
-    const ListRows before = listRows(view);
+    std::unique_ptr<QDialog> d;
+    if (dialogClass == QLatin1String("RegistrationDialog"))
+        d.reset(new RegistrationDialog(nullptr, QString(), handler.get(), UserInfo()));
+    else if (dialogClass == QLatin1String("AddDevicesDialog"))
+        d.reset(new AddDevicesDialog(nullptr, handler.get()));
+    else
+        d.reset(new DeviceEditDialog(nullptr, handler.get(), DeviceInfo()));
+    QVERIFY(showDialog(d.get()));
+    auto* list = d->findChild<QListView*>();
+    list->model()->setData(list->model()->index(1, 0), Qt::Checked, Qt::CheckStateRole);
+    const ListRows before = listRows(list);
     ModalAnswerer answers;
     answers.expect("GroupEditDialog", [&](QWidget* w) {
         for (const QString& typed : qAsConst(typedNames)) {
@@ -145,15 +175,18 @@ void TestDeviceEditDialog::addNewGroup() {
     });
     for (const QString& message : qAsConst(messages))
         answers.expectBox(message);
-    child(dialog.get(), "addNewGroup")->click();
+    child(d.get(), "addNewGroup")->click();
     VERIFY_ANSWERED(answers);
 
     const bool added = typedNames.contains(QStringLiteral("Курьеры"));
     QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM groups_list")).toInt(), added ? 4 : 3);
     const int newId =
         TestDb::scalar(QStringLiteral("SELECT id FROM groups_list WHERE group_name='Курьеры'")).toInt();
-    QCOMPARE(listRows(view),
-             (added ? defaultRows() << ListRow{QStringLiteral("Курьеры"), newId, false, true} : before));
+    QCOMPARE(listRows(list),
+             (added ? ListRows(before) << ListRow{QStringLiteral("Курьеры"), newId, false, true} : before));
+    d->reject();
+    auto* pick = qobject_cast<GroupPickDialog*>(d.get());
+    QCOMPARE(pick ? pick->groupAdded() : static_cast<AddDevicesDialog*>(d.get())->groupAdded(), added);
 }
 
 QTEST_MAIN(TestDeviceEditDialog)

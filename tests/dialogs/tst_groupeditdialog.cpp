@@ -56,11 +56,12 @@ void TestGroupEditDialog::members_data() {
                         const char* expected) {
         QTest::newRow(name) << edit << QString::fromUtf8(action) << typed << QString::fromLatin1(expected);
     };
-    row("add: none checked, one toggled twice, blanks kept", false, "323", QStringLiteral("  "), "boris");
+    row("add: none checked, one toggled twice, name trimmed", false, "323", QStringLiteral(" Курьеры "),
+        "boris");
     row("edit: members checked, one unchecked", true, "1", QStringLiteral("Водители"), "vera");
     row("edit: Снять все, name cut at 254", true, "uncheckAll", QString(300, QLatin1Char('g')), "");
     row("edit: Выбрать все", true, "checkAll", QStringLiteral("Водители"), "root,anna,boris,vera");
-    row("edit: empty name", true, "1", QString(), "");
+    row("edit: blank name", true, "1", QStringLiteral("  "), "");
 }
 
 void TestGroupEditDialog::members() {
@@ -86,14 +87,21 @@ void TestGroupEditDialog::members() {
     name->selectAll();
     QTest::keyClick(name, Qt::Key_Delete);
     typeText(name, typed);
-    pressOk(&dialog, typed.isEmpty() ? QStringLiteral("Введите имя группы!") : QString());
-    if (QTest::currentTestFailed() || typed.isEmpty())
+    pressOk(&dialog, typed.trimmed().isEmpty() ? QStringLiteral("Введите имя группы!") : QString());
+    if (QTest::currentTestFailed() || typed.trimmed().isEmpty())
         return;
-    QCOMPARE(dialog.getGroupInfo(), (GroupInfo{edit ? drivers : 0, typed.left(254)}));
+    QCOMPARE(dialog.getGroupInfo(), (GroupInfo{edit ? drivers : 0, typed.left(254).trimmed()}));
     QStringList logins;
     for (int id : dialog.getSelectedUsers())
         logins << handler->getUser(id).login;
     QCOMPARE(logins.join(QLatin1Char(',')), expected);
+
+    // Reopened with what it returned, in the same mode, it shows the same.
+    GroupEditDialog again(nullptr, handler.get(), dialog.getGroupInfo());
+    again.setSelectedUsers(dialog.getSelectedUsers());
+    QCOMPARE(again.windowTitle(), dialog.windowTitle());
+    QCOMPARE(child<QLineEdit>(&again, "groupNameEdit")->text(), dialog.getGroupInfo().name);
+    QCOMPARE(listRows(child<QListView>(&again, "usersView")), listRows(view));
 }
 
 // Its name cannot be edited and root's row stays checked and disabled.
@@ -112,6 +120,10 @@ void TestGroupEditDialog::adminGroupKeepsItsNameAndRoot() {
     pressOk(&dialog, QString());
     QCOMPARE(dialog.getGroupInfo(), (GroupInfo{admin, QStringLiteral("Admin")}));
     QCOMPARE(dialog.getSelectedUsers(), QVector<int>{1});
+    dialog.setSelectedUsers({boris});
+    QVERIFY(showDialog(&dialog));
+    pressOk(&dialog, QString());
+    QCOMPARE(dialog.getSelectedUsers(), (QVector<int>{1, boris}));
 }
 
 QTEST_MAIN(TestGroupEditDialog)

@@ -22,7 +22,8 @@ private slots:
 };
 
 // Each case runs in both dialogs. A new user's password is cut at 30 characters as typed;
-// PasswordEdit has no length limit and its error boxes have no parent window.
+// PasswordEdit has no length limit and its error boxes have no parent window. A new user
+// reopened as the dialog returned him (his login refused) is still new: his password is asked again.
 void TestRegistrationDialog::passwords_data() {
     QTest::addColumn<bool>("passwordOnly");
     QTest::addColumn<QString>("login");
@@ -33,13 +34,14 @@ void TestRegistrationDialog::passwords_data() {
                         const QString& error = QString()) {
         QTest::addRow("user: %s", name) << false << login << pw << pw2 << error;
         QTest::addRow("password: %s", name)
-            << true << login << pw << pw2 << (login.isEmpty() ? QString() : error);
+            << true << login << pw << pw2 << (login.trimmed().isEmpty() ? QString() : error);
     };
-    row("empty login", "", "a", "a", QStringLiteral("Введите логин!"));
+    row("blank login", " ", "a", "a", QStringLiteral("Введите логин!"));
     row("empty passwords", "ivan", "", "", noPassword);
     row("repetition differs in case", "ivan", "secret", "secreT", mismatch);
     row("repetition empty", "ivan", "secret", "", mismatch);
-    row("cyrillic", QStringLiteral("Иван"), QStringLiteral("пароль"), QStringLiteral("пароль"));
+    row("cyrillic, login trimmed", QStringLiteral(" Иван "), QStringLiteral("пароль"),
+        QStringLiteral("пароль"));
     row("35 characters", "ivan", QString(35, QLatin1Char('x')), QString(35, QLatin1Char('x')));
 }
 
@@ -63,11 +65,24 @@ void TestRegistrationDialog::passwords() {
     pressOk(dialog.get(), error, !passwordOnly);
     if (QTest::currentTestFailed())
         return;
-    if (!passwordOnly)
-        QCOMPARE(static_cast<RegistrationDialog*>(dialog.get())->getUserInfo(),
-                 (error.isEmpty() ? UserInfo{0, login, handler->hashPassword(pw.left(30)), {}} : UserInfo()));
-    else if (error.isEmpty())
-        QCOMPARE(static_cast<PasswordEdit*>(dialog.get())->getPassword(), pw);
+    if (passwordOnly) {
+        if (error.isEmpty())
+            QCOMPARE(static_cast<PasswordEdit*>(dialog.get())->getPassword(), pw);
+        return;
+    }
+    UserInfo user = static_cast<RegistrationDialog*>(dialog.get())->getUserInfo();
+    QCOMPARE(user, (error.isEmpty() ? UserInfo{0, login.trimmed(), handler->hashPassword(pw.left(30)), {}}
+                                    : UserInfo()));
+    if (!error.isEmpty())
+        return;
+    user.groups = {drivers};
+    RegistrationDialog again(nullptr, QString(), handler.get(), user);
+    QVERIFY(showDialog(&again));
+    pressOk(&again, noPassword);
+    typeText(child<QLineEdit>(&again, "pwEdit"), pw);
+    typeText(child<QLineEdit>(&again, "pwEdit2"), pw);
+    pressOk(&again, QString());
+    QCOMPARE(again.getUserInfo(), user);
 }
 
 // The password is changed only when asked; the groups come in list order, and the list,
