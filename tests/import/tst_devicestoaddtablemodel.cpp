@@ -34,10 +34,6 @@ private slots:
         QVERIFY(model.setData(model.index(2, 0), Qt::PartiallyChecked, Qt::CheckStateRole));
         QVERIFY(model.checkedDevices().isEmpty());
         QVERIFY(!model.setData(model.index(5, 0), Qt::Checked, Qt::CheckStateRole));
-        changed.clear();
-        model.setRowsChecked({2, 0}, true);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(model.checkedDevices(), (QVector<DeviceInfo>{sample().at(0), sample().at(2)}));
 
         model.setAllChecked(true);
         QCOMPARE(model.checkedDevices(), sample());
