@@ -26,8 +26,12 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSet>
 #include <QSortFilterProxyModel>
+#include <QSqlError>
 #include <QTableView>
+
+#include <utility>
 
 namespace {
 
@@ -57,6 +61,18 @@ QVector<int> idsOf(const QModelIndexList& rows) {
     for (const QModelIndex& row : rows)
         ids.append(recordOf<Record>(row).id);
     return ids;
+}
+
+// The built-in administrator: never deleted.
+constexpr int ROOT_USER_ID = 1;
+
+QVector<int> deletableIds(QVector<int> ids, int protectedId) {
+    ids.removeAll(protectedId);
+    return ids;
+}
+
+bool sameGroups(const QVector<int>& a, const QVector<int>& b) {
+    return QSet<int>(a.cbegin(), a.cend()) == QSet<int>(b.cbegin(), b.cend());
 }
 
 } // namespace
@@ -108,6 +124,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     orbStateWidget = new ConnectionStateWidget(this);
     sqlStateWidget = new ConnectionStateWidget(this);
+    sqlStateWidget->connectionButton()->setToolTip(QStringLiteral("Подключиться к серверу БД"));
+    orbStateWidget->connectionButton()->setToolTip(QStringLiteral("Подключиться к Orb серверу"));
     connect(orbStateWidget->connectionButton(), &QPushButton::clicked, this, &MainWindow::reconnectToOrb);
     connect(sqlStateWidget->connectionButton(), &QPushButton::clicked, this, &MainWindow::reconnectToDb);
     ui->statusbar->addWidget(sqlStateWidget);
@@ -166,14 +184,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 void MainWindow::loadDatabase() {
     orbServerHandler->reconnect();
     checkConnectionStates();
-    if (!editConnectionSettings()) {
-        ui->centralwidget->setEnabled(false);
-        return;
-    }
-    checkConnectionStates();
-    if (!tryConnectToDatabase()) {
-        ui->centralwidget->setEnabled(false);
-        return;
+    // Until the administrator connects or gives up, a failure brings the dialog back.
+    for (;;) {
+        if (!editConnectionSettings()) {
+            dropTables();
+            return;
+        }
+        checkConnectionStates();
+        if (tryConnectToDatabase())
+            break;
     }
     databaseOpened();
 }
@@ -188,8 +207,19 @@ void MainWindow::databaseOpened() {
         checkRootPassword();
         updateModels();
     } catch (const QString& err) {
+        // Rows of a database that failed its check must not stay on screen to be changed.
+        dropTables();
         showLoadError(err);
     }
+}
+
+// No usable database: nothing of an earlier one stays on screen, nothing can be changed.
+void MainWindow::dropTables() {
+    devicesModel->clear();
+    groupsModel->clear();
+    usersModel->clear();
+    ui->centralwidget->setEnabled(false);
+    checkAllButtons();
 }
 
 void MainWindow::showLoadError(const QString& err) {
@@ -211,15 +241,20 @@ bool MainWindow::editConnectionSettings() {
 bool MainWindow::tryConnectToDatabase() {
     if (configHandler->connectToDatabase() == 0)
         return true;
+    dropTables();
+    checkConnectionStates();
     showConnectFailure();
     return false;
 }
 
 void MainWindow::showConnectFailure() {
-    QMessageBox::question(
-        this, QStringLiteral("Внимание"),
-        QStringLiteral("Не удалось подключиться к серверу: %1").arg(configHandler->lastErrorText()),
-        QMessageBox::Yes);
+    const QSqlError error = configHandler->database().lastError();
+    const QString serverText = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const SqlConnectionSettings sql = configHandler->connectionSettings();
+    QMessageBox::warning(this, QStringLiteral("Внимание"),
+                         QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
+                             .arg(sql.ip, QString::number(sql.port), serverText),
+                         QMessageBox::Ok);
 }
 
 void MainWindow::checkRootPassword() {
@@ -242,10 +277,10 @@ void MainWindow::checkRootPassword() {
 void MainWindow::checkConnectionStates() {
     const QSqlDatabase db = configHandler->database();
     sqlStateWidget->setConnected(db.isOpen() && !databaseLost);
-    sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName()).arg(db.port()));
+    sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName(), QString::number(db.port())));
 
     const OrbHostSettings orb = orbServerHandler->hostSettings();
-    orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host).arg(orb.port));
+    orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host, QString::number(orb.port)));
     if (orbServerHandler->tcpClient()->isConnected()) {
         orbStateWidget->setConnected(true);
         orbStateWidget->setExtText(
@@ -260,7 +295,14 @@ void MainWindow::updateModels() {
     devicesModel->reload();
     groupsModel->reload();
     usersModel->reload();
+    // A reset drops the selections without a selectionChanged signal.
+    checkAllButtons();
+}
+
+void MainWindow::checkAllButtons() {
     checkButtonsState();
+    checkUsersButtonsState();
+    checkGroupsButtonsState();
 }
 
 void MainWindow::checkButtonsState() {
@@ -270,15 +312,16 @@ void MainWindow::checkButtonsState() {
 }
 
 void MainWindow::checkUsersButtonsState() {
-    const bool selected = ui->usersView->selectionModel()->hasSelection();
-    ui->changeUserButton->setEnabled(selected);
-    ui->removeUserButton->setEnabled(selected);
+    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
+    ui->changeUserButton->setEnabled(!rows.isEmpty());
+    ui->removeUserButton->setEnabled(deletableIds(idsOf<UserInfo>(rows), ROOT_USER_ID).size() > 0);
 }
 
 void MainWindow::checkGroupsButtonsState() {
-    const bool selected = ui->groupsView->selectionModel()->hasSelection();
-    ui->changeGroupButton->setEnabled(selected);
-    ui->removeGroupButton->setEnabled(selected);
+    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
+    ui->changeGroupButton->setEnabled(!rows.isEmpty());
+    ui->removeGroupButton->setEnabled(
+        deletableIds(idsOf<GroupInfo>(rows), configHandler->adminGroupId()).size() > 0);
 }
 
 void MainWindow::on_filterEdit_textEdited(const QString& arg1) {
@@ -303,15 +346,13 @@ bool MainWindow::connectionLost() {
     return true;
 }
 
-// Shows why a change was refused and reloads the tables, unless the database is gone.
-void MainWindow::afterChange(bool ok, const QString& error) {
-    if (!ok) {
-        if (connectionLost())
-            return;
-        if (!error.isEmpty())
-            showError(error);
-    }
-    updateModels();
+// After a refused change: says why and returns true, so that the caller opens its dialog
+// again; when the database server is gone, says so and returns false.
+bool MainWindow::refused(const QString& error) {
+    if (connectionLost())
+        return false;
+    showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
+    return true;
 }
 
 void MainWindow::saveSettingsToFile() {
@@ -352,17 +393,35 @@ void MainWindow::on_changeDeviceButton_clicked() {
         editDevice(recordOf<DeviceInfo>(rows.first()));
 }
 
-// A new device (id 0) is added, a stored one updated.
+// A new device (id 0) is added, a stored one updated. A refused change opens the dialog
+// again with what was entered.
 void MainWindow::editDevice(const DeviceInfo& device) {
-    DeviceEditDialog dialog(this, configHandler, device);
-    dialog.setCompleterList(orbServerHandler->imeiList());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const DeviceInfo edited = dialog.getDeviceInfo();
-    QString error;
-    const bool ok =
-        device.id == 0 ? configHandler->addDevice(edited, error) : configHandler->updateDevice(edited, error);
-    afterChange(ok, error);
+    DeviceInfo entered = device;
+    bool changed = false;
+    for (;;) {
+        DeviceEditDialog dialog(this, configHandler, entered);
+        dialog.setCompleterList(orbServerHandler->imeiList());
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        changed |= dialog.groupAdded();
+        if (!accepted)
+            break;
+        entered = dialog.getDeviceInfo();
+        if (device.id > 0 && entered.imei == device.imei && entered.name == device.name &&
+            entered.forAll == device.forAll && sameGroups(entered.groups, device.groups))
+            break;
+        QString error;
+        const bool ok = device.id == 0 ? configHandler->addDevice(entered, error)
+                                       : configHandler->updateDevice(entered, error);
+        if (ok) {
+            updateModels();
+            return;
+        }
+        if (!refused(error))
+            return;
+        changed = true;
+    }
+    if (changed)
+        updateModels();
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {
@@ -385,20 +444,7 @@ void MainWindow::on_deleteDeviceButton_clicked() {
 // ---- users
 
 void MainWindow::on_addUserButton_clicked() {
-    RegistrationDialog dialog(this, QString(), configHandler, UserInfo());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const UserInfo user = dialog.getUserInfo();
-    QString error;
-    if (!configHandler->addUser(user, error)) {
-        if (!connectionLost())
-            showError(error);
-        return;
-    }
-    const int id = configHandler->getUserId(user.login);
-    if (id != -1)
-        configHandler->addUserGroups(id, user.groups);
-    updateModels();
+    editUser(UserInfo());
 }
 
 void MainWindow::on_changeUserButton_clicked() {
@@ -406,98 +452,149 @@ void MainWindow::on_changeUserButton_clicked() {
     if (rows.isEmpty())
         return;
     UserInfo user = recordOf<UserInfo>(rows.first());
-    if (user.id == 1) {
-        PasswordEdit dialog;
-        dialog.setHeader(QStringLiteral("Изменение пароля пользователя:"));
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        user.password = configHandler->hashPassword(dialog.getPassword());
-    } else {
-        RegistrationDialog dialog(this, QString(), configHandler, user);
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        user = dialog.getUserInfo();
+    if (user.id != ROOT_USER_ID) {
+        editUser(user);
+        return;
     }
+    PasswordEdit dialog;
+    dialog.setHeader(QStringLiteral("Изменение пароля пользователя:"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    user.password = configHandler->hashPassword(dialog.getPassword());
     QString error;
-    afterChange(configHandler->updateUser(user, error), error);
+    if (configHandler->updateUser(user, error))
+        updateModels();
+    else if (!connectionLost())
+        showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
+}
+
+// A new user (id 0) is added, a stored one updated. A refused change opens the dialog again
+// with what was entered; passwords are asked again.
+void MainWindow::editUser(const UserInfo& user) {
+    UserInfo entered = user;
+    bool changed = false;
+    for (;;) {
+        RegistrationDialog dialog(this, QString(), configHandler, entered);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        changed |= dialog.groupAdded();
+        if (!accepted)
+            break;
+        entered = dialog.getUserInfo();
+        if (user.id > 0 && entered.login == user.login && entered.password == user.password &&
+            sameGroups(entered.groups, user.groups))
+            break;
+        QString error;
+        bool ok;
+        if (user.id == 0) {
+            ok = configHandler->addUser(entered, error);
+            if (ok) {
+                const int id = configHandler->getUserId(entered.login);
+                if (id != -1)
+                    configHandler->addUserGroups(id, entered.groups);
+            }
+        } else {
+            ok = configHandler->updateUser(entered, error);
+        }
+        if (ok) {
+            updateModels();
+            return;
+        }
+        if (!refused(error))
+            return;
+        entered.password = user.password;
+        changed = true;
+    }
+    if (changed)
+        updateModels();
 }
 
 void MainWindow::on_removeUserButton_clicked() {
     const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
+    const QVector<int> ids = deletableIds(idsOf<UserInfo>(rows), ROOT_USER_ID);
+    if (ids.isEmpty())
         return;
     if (!confirmDeletion(
             QStringLiteral("Удаление пользователей"),
             QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?")
-                .arg(rows.size()),
+                .arg(ids.size()),
             false))
         return;
     bool failed = false;
-    for (int id : idsOf<UserInfo>(rows))
-        failed |= !configHandler->deleteUser(id) && id != 1;
+    for (int id : ids)
+        failed |= !configHandler->deleteUser(id);
     if (failed && connectionLost())
         return;
     updateModels();
+    if (ids.size() < rows.size())
+        QMessageBox::information(this, QStringLiteral("Удаление пользователей"),
+                                 QStringLiteral("Пользователь root не удалён: встроенного администратора "
+                                                "удалить нельзя."));
 }
 
 // ---- groups
 
 void MainWindow::on_addGroupButton_clicked() {
-    GroupEditDialog dialog(this, configHandler, GroupInfo());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    GroupInfo group = dialog.getGroupInfo();
-    QString error;
-    if (!configHandler->addGroup(group, error)) {
-        if (!connectionLost())
-            showError(error);
-        return;
-    }
-    if (configHandler->setGroupUsers(group.id, dialog.getSelectedUsers())) {
-        updateModels();
-    } else if (!connectionLost()) {
-        // The group itself is stored; say so rather than show an empty box.
-        showError(QStringLiteral("Группа создана, но не удалось добавить в неё пользователей!"));
-        updateModels();
-    }
+    editGroup(GroupInfo());
 }
 
 void MainWindow::on_changeGroupButton_clicked() {
     const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
-        return;
-    GroupEditDialog dialog(this, configHandler, recordOf<GroupInfo>(rows.first()));
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const GroupInfo group = dialog.getGroupInfo();
-    QString error;
-    if (!configHandler->updateGroup(group, error)) {
-        if (!connectionLost() && !error.isEmpty())
-            showError(error);
-        return;
+    if (!rows.isEmpty())
+        editGroup(recordOf<GroupInfo>(rows.first()));
+}
+
+// A new group (id 0) is added, a stored one renamed; then its users are set. A refused name
+// opens the dialog again with what was entered.
+void MainWindow::editGroup(const GroupInfo& group) {
+    GroupInfo entered = group;
+    QVector<int> users;
+    bool refusedBefore = false;
+    for (;;) {
+        GroupEditDialog dialog(this, configHandler, entered);
+        if (refusedBefore)
+            dialog.setSelectedUsers(users);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        entered = dialog.getGroupInfo();
+        users = dialog.getSelectedUsers();
+        QString error;
+        const bool ok = group.id == 0 ? configHandler->addGroup(entered, error)
+                                      : configHandler->updateGroup(entered, error);
+        if (ok)
+            break;
+        if (!refused(error))
+            return;
+        entered.id = group.id;
+        refusedBefore = true;
     }
-    if (configHandler->setGroupUsers(group.id, dialog.getSelectedUsers()))
+    if (configHandler->setGroupUsers(entered.id, users)) {
         updateModels();
-    else
-        connectionLost();
+    } else if (!connectionLost()) {
+        // The group itself is stored; say so rather than show an empty box.
+        showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
+        updateModels();
+    }
 }
 
 void MainWindow::on_removeGroupButton_clicked() {
     const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
+    const QVector<int> ids = deletableIds(idsOf<GroupInfo>(rows), configHandler->adminGroupId());
+    if (ids.isEmpty())
         return;
     if (!confirmDeletion(QStringLiteral("Удаление групп"),
                          QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?")
-                             .arg(rows.size()),
+                             .arg(ids.size()),
                          false))
         return;
-    const int adminGroup = configHandler->adminGroupId();
     bool failed = false;
-    for (int id : idsOf<GroupInfo>(rows))
-        failed |= !configHandler->deleteGroup(id) && id != adminGroup;
+    for (int id : ids)
+        failed |= !configHandler->deleteGroup(id);
     if (failed && connectionLost())
         return;
     updateModels();
+    if (ids.size() < rows.size())
+        QMessageBox::information(this, QStringLiteral("Удаление групп"),
+                                 QStringLiteral("Группа администраторов не удалена: её удалить нельзя."));
 }
 
 // ---- bulk import
@@ -505,9 +602,7 @@ void MainWindow::on_removeGroupButton_clicked() {
 void MainWindow::on_serverDevices_clicked() {
     AddDevicesDialog dialog(this, configHandler);
     dialog.setDevices(orbServerHandler->devices());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    addDevicesInBulk(dialog.selectedDevices());
+    runAddDevices(dialog);
 }
 
 void MainWindow::on_importFromFile_clicked() {
@@ -523,9 +618,14 @@ void MainWindow::on_importFromFile_clicked() {
     }
     AddDevicesDialog dialog(this, configHandler);
     dialog.setDevices(devicesFileParser.devices());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    addDevicesInBulk(dialog.selectedDevices());
+    runAddDevices(dialog);
+}
+
+void MainWindow::runAddDevices(AddDevicesDialog& dialog) {
+    if (dialog.exec() == QDialog::Accepted)
+        addDevicesInBulk(dialog.selectedDevices());
+    else if (dialog.groupAdded())
+        updateModels();
 }
 
 // Adds the picked devices batch by batch behind a progress dialog (it shows up only
@@ -545,23 +645,35 @@ void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
     progress.setAutoClose(false);
     progress.setValue(0);
     int handled = 0;
-    const int added = configHandler->addDevices(devices, [&](int done, int total) {
-        handled = done;
-        progress.setMaximum(total);
-        progress.setValue(done);
-        return !progress.wasCanceled();
-    });
+    AddDevicesResult result;
+    const int added = configHandler->addDevices(
+        devices,
+        [&](int done, int total) {
+            handled = done;
+            progress.setMaximum(total);
+            progress.setValue(done);
+            return !progress.wasCanceled();
+        },
+        &result);
     const bool cancelled = progress.wasCanceled() && handled < devices.size();
     progress.close();
 
-    if (added < handled && connectionLost())
+    if (result.failed > 0 && connectionLost())
         return;
     QString text = QStringLiteral("Добавлено устройств: %1 из %2 выбранных.").arg(added).arg(devices.size());
     if (cancelled)
         text += QStringLiteral("\nДобавление прервано, необработанных устройств: %1.")
                     .arg(devices.size() - handled);
-    if (added < handled)
-        text += QStringLiteral("\nОстальные (%1) уже есть в базе.").arg(handled - added);
+    const std::pair<int, QString> reasons[] = {
+        {result.alreadyStored, QStringLiteral("Уже есть в базе: %1.")},
+        {result.repeated, QStringLiteral("Повторяются в списке: %1.")},
+        {result.invalid, QStringLiteral("С неверным IMEI: %1.")},
+        {result.failed, QStringLiteral("Не приняты сервером БД: %1.")},
+    };
+    for (const auto& reason : reasons) {
+        if (reason.first > 0)
+            text += QLatin1Char('\n') + reason.second.arg(reason.first);
+    }
     QMessageBox::information(this, QStringLiteral("Импорт устройств"), text);
     updateModels();
 }
@@ -569,15 +681,14 @@ void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
 // ---- reconnecting
 
 void MainWindow::reconnectToDb() {
-    ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), OrbHostSettings(), true,
-                                    false);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    configHandler->setConnectionSettings(dialog.getDbSettings());
-    if (configHandler->connectToDatabase() != 0) {
-        ui->centralwidget->setEnabled(false);
-        showConnectFailure();
-        return;
+    for (;;) {
+        ConnectionSettingsDialog dialog(this, configHandler->connectionSettings(), OrbHostSettings(), true,
+                                        false);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        configHandler->setConnectionSettings(dialog.getDbSettings());
+        if (tryConnectToDatabase())
+            break;
     }
     databaseOpened();
 }

@@ -7,6 +7,7 @@
 #include <QModelIndexList>
 #include <QString>
 
+class AddDevicesDialog;
 class ConfigHandler;
 class ConnectionStateWidget;
 class DevicesTableModel;
@@ -16,6 +17,8 @@ class QSortFilterProxyModel;
 class QTableView;
 class UserTableModel;
 struct DeviceInfo;
+struct GroupInfo;
+struct UserInfo;
 
 namespace Ui {
 class MainWindow;
@@ -68,9 +71,14 @@ private:
     void addDevicesInBulk(const QVector<DeviceInfo>& devices);
     void showLoadError(const QString& err);
     void showConnectFailure();
+    void dropTables();
+    void checkAllButtons();
     bool connectionLost();
-    void afterChange(bool ok, const QString& error);
+    bool refused(const QString& error);
     void editDevice(const DeviceInfo& device);
+    void editUser(const UserInfo& user);
+    void editGroup(const GroupInfo& group);
+    void runAddDevices(AddDevicesDialog& dialog);
 
     Ui::MainWindow* ui;
     ConfigHandler* configHandler;

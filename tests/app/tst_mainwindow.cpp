@@ -134,7 +134,7 @@ private slots:
         QTest::addColumn<QString>("typed");     // the database password typed in the dialog, or "cancel"
         QTest::addColumn<QString>("box");       // the message box that follows
         QTest::addColumn<QString>("newRootPw"); // in the root password prompt: "decline"; none: no prompt
-        QTest::addColumn<int>("users");         // shown; 0: the tabs stay disabled, -1: enabled but empty
+        QTest::addColumn<int>("users");         // shown; 0: the tabs are disabled and empty
         QTest::addColumn<QString>("rootHash");
         const auto row = [](const char* name, const QString& setup, const QString& typed, const QString& box,
                             const QString& newRootPw, int users, const QString& rootHash) {
@@ -147,11 +147,11 @@ private slots:
             "UPDATE users SET user_password=UNHEX('" + hashHex("x") + "') WHERE id=1", pw, "", "", 1,
             hashHex("x"));
         row("connection dialog cancelled", "", "cancel", "", "", 0, defaultRootHash);
-        row("wrong database password", "", "wrong", "Не удалось подключиться к серверу: ", "", 0,
+        // The server's own text under the program's; then the dialog again, here cancelled.
+        row("wrong database password", "", "wrong", ".\n\nAccess denied for user 'orb'", "", 0,
             defaultRootHash);
-        // The integrity check's error, in the "Ошибка" box; the tabs are enabled but empty.
         row("root not in the administrators' group", "DELETE FROM user_groups WHERE user_id=1", pw,
-            "Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность", "", -1,
+            "Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте правильность", "", 0,
             defaultRootHash);
     }
     void startupLoad() {
@@ -168,7 +168,9 @@ private slots:
         a.expect("ConnectionSettingsDialog",
                  typed == "cancel" ? ModalAnswerer::Action() : fillAndOk({"pwEdit=" + typed}));
         if (!box.isEmpty())
-            a.expectBox(box, QMessageBox::Yes);
+            a.expectBox(box);
+        if (typed == QLatin1String("wrong"))
+            a.expect("ConnectionSettingsDialog");
         if (!newRootPw.isEmpty())
             a.expect("PasswordEdit",
                      newRootPw == "decline" ? ModalAnswerer::Action() : newPassword(newRootPw));
@@ -177,7 +179,7 @@ private slots:
 
         QCOMPARE(get<QWidget>("centralwidget")->isEnabled(), users != 0);
         QCOMPARE(scalar(rootHashQuery), rootHash);
-        QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), qMax(users, 0));
+        QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), users);
         if (users)
             QCOMPARE(stateText(true, "textLabel"), QStringLiteral("SQL %1:%2").arg(sql.ip).arg(sql.port));
         QCOMPARE(stateText(true, "extTextLabel"), QString());
@@ -237,10 +239,12 @@ private slots:
         row("change group", "changeGroupButton", "Такси", "GroupEditDialog", {"groupNameEdit=Маршрутки"}, {},
             "", groupNames, "Admin,Маршрутки", "Маршрутки");
         row("change group, name taken", "changeGroupButton", "Такси", "GroupEditDialog",
-            {"groupNameEdit=Admin"}, {}, groupTaken, groupNames, "Admin,Такси", "Такси");
+            {"groupNameEdit=Admin"}, {"petrov"}, groupTaken, groupNames, "Admin,Такси", "Такси");
+        row("add group, name taken", "addGroupButton", "", "GroupEditDialog", {"groupNameEdit=Такси"},
+            {"petrov"}, groupTaken, groupNames, "Admin,Такси", "Такси");
     }
     // A change goes through its dialog to the database and shows in the tables; a refused one
-    // shows its reason in "Ошибка" and changes nothing.
+    // shows its reason in "Ошибка", changes nothing and opens the dialog again as it was filled.
     void changesThroughDialogs() {
         QFETCH(QString, button);
         QFETCH(QString, select);
@@ -266,12 +270,26 @@ private slots:
             selectRows(table, {select});
         ModalAnswerer a;
         a.expect(qPrintable(dialog), fillAndOk(fields, ticks));
-        if (!error.isEmpty())
-            a.expectBox(error);
+        if (!error.isEmpty()) {
+            a.expectBox(error).expect(qPrintable(dialog), [fields, ticks](QWidget* d) {
+                for (const QString& field : fields) {
+                    if (!field.startsWith(QLatin1String("pw"))) // passwords are asked again
+                        QCOMPARE(child<QLineEdit>(d, qPrintable(field.section('=', 0, 0)))->text(),
+                                 field.section('=', 1));
+                }
+                if (auto* list = d->findChild<QListView*>()) {
+                    for (int row = 0; row < list->model()->rowCount(); ++row) {
+                        const QModelIndex i = list->model()->index(row, 0);
+                        if (ticks.contains(i.data().toString()))
+                            QCOMPARE(i.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+                    }
+                }
+            });
+        }
         get(qPrintable(button))->click();
         VERIFY_ANSWERED(a);
         if (!error.isEmpty())
-            QCOMPARE(a.seen.last().title, QStringLiteral("Ошибка"));
+            QCOMPARE(a.seen.value(1).title, QStringLiteral("Ошибка"));
 
         QCOMPARE(scalar(query), expected);
         QVERIFY2(rowShowing(table, shown) >= 0, qPrintable(shown));
@@ -280,13 +298,19 @@ private slots:
         for (const auto& t : tables)
             QCOMPARE(get<QTableView>(qPrintable(t[0]))->model()->rowCount(),
                      TestDb::scalar("SELECT COUNT(*) FROM " + t[1]).toInt());
+        const char* const buttons[][2] = {{"tableView", "changeDeviceButton"},
+                                          {"usersView", "changeUserButton"},
+                                          {"groupsView", "changeGroupButton"}};
+        for (const auto& b : buttons)
+            QCOMPARE(get(b[1])->isEnabled(), get<QTableView>(b[0])->selectionModel()->hasSelection());
     }
     // ---- deletions
     void deletions_data() {
         QTest::addColumn<QString>("view");
         QTest::addColumn<QStringList>("select");
-        QTest::addColumn<QString>("how"); // button, OK; Delete key, OK; don't ask again, Cancel
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("how");  // button, OK; Delete key, OK; don't ask again, Cancel
+        QTest::addColumn<QString>("text"); // of the question; empty: none, the button is disabled
+        QTest::addColumn<QString>("kept"); // a part of the box that names the rows kept
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("left");
 
@@ -294,25 +318,33 @@ private slots:
         const QString deviceText =
             QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (3 шт.)?");
         const QStringList three{"d1", "d3", "d5"};
-        QTest::newRow("devices, OK") << "tableView" << three << "ok" << deviceText << devices << "d2,d4";
+        const char* users = "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users";
+        const char* groups = "SELECT GROUP_CONCAT(group_name) FROM groups_list";
+        QTest::newRow("devices, OK") << "tableView" << three << "ok" << deviceText << "" << devices
+                                     << "d2,d4";
         QTest::newRow("devices, \"больше не спрашивать\" and Cancel")
-            << "tableView" << three << "don't ask" << deviceText << devices << "d1,d2,d3,d4,d5";
+            << "tableView" << three << "don't ask" << deviceText << "" << devices << "d1,d2,d3,d4,d5";
         QTest::newRow("users, root stays")
             << "usersView" << QStringList{"root", "a"} << "ok"
-            << "Вы действительно хотить удалить из базы выбранныx пользователей (2 шт.)?"
-            << "SELECT GROUP_CONCAT(user_login ORDER BY id) FROM users"
-            << "root,b";
+            << "Вы действительно хотить удалить из базы выбранныx пользователей (1 шт.)?"
+            << "root не удалён" << users << "root,b";
+        QTest::newRow("users, only root") << "usersView" << QStringList{"root"} << "key"
+                                          << ""
+                                          << "" << users << "root,a,b";
         QTest::newRow("groups, Admin stays, Delete key")
             << "groupsView" << QStringList{"Администраторы", "Такси"} << "key"
-            << "Вы действительно хотить удалить из базы выбранные группы (2 шт.)?"
-            << "SELECT GROUP_CONCAT(group_name) FROM groups_list"
-            << "Admin";
+            << "Вы действительно хотить удалить из базы выбранные группы (1 шт.)?"
+            << "Группа администраторов не удалена" << groups << "Admin";
+        QTest::newRow("groups, only Admin") << "groupsView" << QStringList{"Администраторы"} << "key"
+                                            << ""
+                                            << "" << groups << "Admin,Такси";
     }
     void deletions() {
         QFETCH(QString, view);
         QFETCH(QStringList, select);
         QFETCH(QString, how);
         QFETCH(QString, text);
+        QFETCH(QString, kept);
         QFETCH(QString, query);
         QFETCH(QString, left);
         addDevices({"d1", "d2", "d3", "d4", "d5"});
@@ -324,20 +356,28 @@ private slots:
 
         auto* table = get<QTableView>(qPrintable(view));
         selectRows(table, select);
+        const char* button = view == QLatin1String("tableView")   ? "deleteDeviceButton"
+                             : view == QLatin1String("usersView") ? "removeUserButton"
+                                                                  : "removeGroupButton";
+        QCOMPARE(get(button)->isEnabled(), !text.isEmpty());
         ModalAnswerer a;
-        a.expect("QMessageBox", [&](QWidget* w) {
-            auto* box = static_cast<QMessageBox*>(w);
-            QCOMPARE(box->text(), text);
-            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
-            QCOMPARE(box->checkBox() != nullptr, view == QLatin1String("tableView"));
-            if (how == QLatin1String("don't ask"))
-                box->checkBox()->setChecked(true);
-            box->button(how == QLatin1String("don't ask") ? QMessageBox::Cancel : QMessageBox::Ok)->click();
-        });
+        if (!text.isEmpty())
+            a.expect("QMessageBox", [&](QWidget* w) {
+                auto* box = static_cast<QMessageBox*>(w);
+                QCOMPARE(box->text(), text);
+                QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
+                QCOMPARE(box->checkBox() != nullptr, view == QLatin1String("tableView"));
+                if (how == QLatin1String("don't ask"))
+                    box->checkBox()->setChecked(true);
+                box->button(how == QLatin1String("don't ask") ? QMessageBox::Cancel : QMessageBox::Ok)
+                    ->click();
+            });
+        if (!kept.isEmpty())
+            a.expectBox(kept);
         if (how == QLatin1String("key"))
             QTest::keyClick(table, Qt::Key_Delete);
         else
-            get(view == QLatin1String("tableView") ? "deleteDeviceButton" : "removeUserButton")->click();
+            get(button)->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(scalar(query), left);
         QCOMPARE(table->model()->rowCount(), left.count(QLatin1Char(',')) + 1);
@@ -388,10 +428,13 @@ private slots:
         QTest::addColumn<QByteArray>("file"); // empty: from the server list
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("names");
-        QTest::newRow("server list") << QByteArray() << "Добавлено устройств: 30 из 40 выбранных."
+        QTest::newRow("server list") << QByteArray()
+                                     << "Добавлено устройств: 30 из 40 выбранных.\nУже есть в базе: 10."
                                      << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Машина 11");
-        QTest::newRow("file") << QByteArray("imei,name\n356938035643001,Old\n356938035643011,Новый\n")
-                              << "Добавлено устройств: 1 из 2 выбранных."
+        QTest::newRow("file") << QByteArray("imei,name\n356938035643001,Old\n356938035643011,Новый\n"
+                                            "356938035643011,Снова\n")
+                              << "Добавлено устройств: 1 из 3 выбранных.\nУже есть в базе: 1.\n"
+                                 "Повторяются в списке: 1."
                               << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Новый");
     }
     void bulkImport() {
@@ -451,18 +494,34 @@ private slots:
             .expectBox(QStringLiteral("Произошла ошибка при загрузке БД.\nuser root not found\nПроверьте"));
         stateButton(true)->click();
         VERIFY_ANSWERED(broken);
+        QVERIFY(!get<QWidget>("centralwidget")->isEnabled());
+        for (const char* view : {"tableView", "usersView", "groupsView"})
+            QCOMPARE(get<QTableView>(view)->model()->rowCount(), 0);
+    }
+    // A group made inside a dialog that is then cancelled shows in the groups tab.
+    void groupMadeInCancelledDialog() {
+        makeWindow();
+        loadConnected();
+        ModalAnswerer a;
+        a.expect("DeviceEditDialog", [](QWidget* d) {
+             child(d, "addNewGroup")->click();
+         }).expect("GroupEditDialog", fillAndOk({QStringLiteral("groupNameEdit=Склад")}));
+        get("addDeviceButton")->click();
+        VERIFY_ANSWERED(a);
+        QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
     }
     void settingsWrittenAtExit() {
         makeWindow();
         loadConnected();
         ModalAnswerer a;
         a.expect("ConnectionSettingsDialog", [](QWidget* d) {
+            setText(d, "orbIpEdit", QStringLiteral("fe80::1%2"));
             child<QSpinBox>(d, "orbPortEdit")->setValue(4321);
             clickOk(d);
         });
         stateButton(false)->click();
         VERIFY_ANSWERED(a);
-        QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb 127.0.0.1:4321"));
+        QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb fe80::1%2:4321"));
         CSettings::writeValue(ORB_GROUP + KEY_PORT, 1);             // overwritten when the window goes
         CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QString()); // likewise
         cleanup();
