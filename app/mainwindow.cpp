@@ -71,6 +71,18 @@ QVector<int> deletableIds(QVector<int> ids, int protectedId) {
     return ids;
 }
 
+// The server's IMEIs as the device dialog offers them: 15 digits, leading zeros kept.
+QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
+    constexpr quint64 largestImei = 999999999999999ULL;
+    QStringList texts;
+    texts.reserve(devices.size());
+    for (const DeviceInfo& device : devices) {
+        if (device.imei > 0 && device.imei <= largestImei)
+            texts << imeiText(device.imei);
+    }
+    return texts;
+}
+
 bool sameGroups(const QVector<int>& a, const QVector<int>& b) {
     return QSet<int>(a.cbegin(), a.cend()) == QSet<int>(b.cbegin(), b.cend());
 }
@@ -398,9 +410,10 @@ void MainWindow::on_changeDeviceButton_clicked() {
 void MainWindow::editDevice(const DeviceInfo& device) {
     DeviceInfo entered = device;
     bool changed = false;
+    const QStringList completions = imeiCompletions(orbServerHandler->devices());
     for (;;) {
         DeviceEditDialog dialog(this, configHandler, entered);
-        dialog.setCompleterList(orbServerHandler->imeiList());
+        dialog.setCompleterList(completions);
         const bool accepted = dialog.exec() == QDialog::Accepted;
         changed |= dialog.groupAdded();
         if (!accepted)
