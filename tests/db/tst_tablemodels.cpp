@@ -19,7 +19,6 @@ private slots:
 
     void cells_data();
     void cells();
-    void recordRole();
     void modelTester();
     void statementsPerReloadConstant();
 
@@ -78,10 +77,8 @@ void TestTableModels::cells_data() {
     QTest::newRow("device groups: admin left out, missing one named")
         << int(Devices) << "100000000000001" << 2 << "Склад, Неизвестная группа";
     QTest::newRow("device for all") << int(Devices) << "100000000000002" << 2 << "для всех";
-    QTest::newRow("device only in the admin group") << int(Devices) << "100000000000003" << 2 << "";
     QTest::newRow("device unsigned IMEI") << int(Devices) << "18446744073709551615" << 1 << "max";
     QTest::newRow("device IMEI with its leading zero") << int(Devices) << "012345678901237" << 1 << "zero";
-    QTest::newRow("root") << int(Users) << "root" << 1 << "Администратор";
     QTest::newRow("user groups in membership order")
         << int(Users) << "оператор" << 1 << "Администратор, Склад, Неизвестная группа";
     // the administrators see every device
@@ -109,22 +106,7 @@ void TestTableModels::cells() {
     QCOMPARE(handler->getGroupId(QStringLiteral("Admin")), 1);
 }
 
-void TestTableModels::recordRole() {
-    seed();
-    const auto devices = model(Devices);
-    LogCapture log;
-    devices->reload();
-    const QVector<DeviceInfo> stored = handler->getDevices();
-    QCOMPARE(devices->rowCount(), stored.size());
-    for (int r = 0; r < devices->rowCount(); ++r)
-        QCOMPARE(qvariant_cast<DeviceInfo>(devices->data(devices->index(r, 1), RecordRole)), stored.at(r));
-    QVERIFY(!devices->setData(devices->index(0, 1), QStringLiteral("x")));
-    const auto groups = model(Groups);
-    groups->reload();
-    QCOMPARE(qvariant_cast<GroupInfo>(groups->data(groups->index(1, 0), RecordRole)),
-             (GroupInfo{2, QStringLiteral("Склад")}));
-}
-
+// Each model stays consistent through reload, a deleted row and clear; a row's record is the stored one.
 void TestTableModels::modelTester() {
     seed();
     LogCapture log;
@@ -132,6 +114,15 @@ void TestTableModels::modelTester() {
         const auto m = model(kind);
         QAbstractItemModelTester tester(m.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         m->reload();
+        if (kind == Devices) {
+            const QVector<DeviceInfo> stored = handler->getDevices();
+            QCOMPARE(m->rowCount(), stored.size());
+            for (int r = 0; r < m->rowCount(); ++r)
+                QCOMPARE(qvariant_cast<DeviceInfo>(m->data(m->index(r, 1), RecordRole)), stored.at(r));
+        } else if (kind == Groups) {
+            QCOMPARE(qvariant_cast<GroupInfo>(m->data(m->index(1, 0), RecordRole)),
+                     (GroupInfo{2, QStringLiteral("Склад")}));
+        }
         QVERIFY(handler->deleteDevices({handler->getDeviceId(100000000000001ULL + quint64(kind))}) == 1);
         m->reload();
         QSignalSpy resets(m.get(), &QAbstractItemModel::modelReset);
