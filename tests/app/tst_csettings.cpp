@@ -6,40 +6,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// CSettings keeps one instance for the whole process, so the cases run in order on it.
 class TestCSettings : public QObject {
     Q_OBJECT
 
 private slots:
-    void instanceOnlyForAFileName();
-    void everyWriteReachesAPrivateFile();
+    // CSettings keeps one instance for the whole process: one case, in order, on it.
+    void oneInstanceWritingAPrivateFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(SETTINGS_FILE_NAME);
+        QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
+        QCOMPARE(CSettings::getInstance(QString()), nullptr);
+        CSettings* first = CSettings::getInstance(path);
+        QVERIFY(first);
+        QCOMPARE(CSettings::getInstance(dir.filePath(QStringLiteral("other.conf"))), first);
+        QCOMPARE(first->fileName(), path);
 
-private:
-    QTemporaryDir dir;
+        const QString password = QStringLiteral("p'a\"ss; пароль");
+        QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PORT, 3307));
+        QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, password));
+        // Another reader sees both keys without any further sync.
+        QSettings disk(path, QSettings::IniFormat);
+        QCOMPARE(disk.value(QStringLiteral("sql/port")).toInt(), 3307);
+        QCOMPARE(disk.value(QStringLiteral("sql/password")).toString(), password);
+        QCOMPARE(QFile(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
 };
-
-void TestCSettings::instanceOnlyForAFileName() {
-    const QString path = dir.filePath(SETTINGS_FILE_NAME);
-    QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
-    QCOMPARE(CSettings::getInstance(QString()), nullptr);
-    CSettings* first = CSettings::getInstance(path);
-    QVERIFY(first);
-    QCOMPARE(CSettings::getInstance(dir.filePath(QStringLiteral("other.conf"))), first);
-    QCOMPARE(first->fileName(), path);
-}
-
-void TestCSettings::everyWriteReachesAPrivateFile() {
-    const QString password = QStringLiteral("p'a\"ss; пароль");
-    QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PORT, 3307));
-    QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, password));
-    // Another reader sees both keys without any further sync.
-    const QString path = dir.filePath(SETTINGS_FILE_NAME);
-    QSettings disk(path, QSettings::IniFormat);
-    QCOMPARE(disk.value(QStringLiteral("sql/port")).toInt(), 3307);
-    QCOMPARE(disk.value(QStringLiteral("sql/password")).toString(), password);
-    QCOMPARE(QFile(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
-             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-}
 
 QTEST_GUILESS_MAIN(TestCSettings)
 #include "tst_csettings.moc"
