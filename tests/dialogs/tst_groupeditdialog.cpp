@@ -23,12 +23,10 @@ private:
             .toLongLong();
     }
     int insertUser(const QString& login, const QVector<int>& groups = {}) {
-        const int id = insertRow(
-            QStringLiteral("INSERT INTO users (user_login, user_password) VALUES (?, UNHEX(SHA2(?, 512)))"),
-            {login, login});
-        for (int g : groups)
-            insertRow(QStringLiteral("INSERT INTO user_groups (user_id, group_id) VALUES (?, ?)"), {id, g});
-        return id;
+        QString error;
+        return handler->addUser(UserInfo{0, login, QByteArray(64, 'p'), groups}, error)
+                   ? handler->getUserId(login)
+                   : 0;
     }
 };
 
@@ -106,8 +104,6 @@ void TestGroupEditDialog::members() {
 
 // Its name cannot be edited and root's row stays checked and disabled.
 void TestGroupEditDialog::adminGroupKeepsItsNameAndRoot() {
-    insertRow(QStringLiteral("INSERT INTO user_groups (user_id, group_id) VALUES (?, ?)"), {boris, admin});
-    rowsBefore = writtenRows();
     GroupEditDialog dialog(nullptr, handler.get(), GroupInfo{admin, QStringLiteral("Admin")});
     QVERIFY(showDialog(&dialog));
     typeText(child<QLineEdit>(&dialog, "groupNameEdit"), QStringLiteral("x"));
