@@ -1,6 +1,5 @@
 #include "import/devicesfileparser.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
@@ -20,7 +19,6 @@ private slots:
     void lines_data();
     void lines();
     void linesAcrossReadBoundaries();
-    void binaryNoise();
     void unreadablePathsKeepThePreviousRecords_data();
     void unreadablePathsKeepThePreviousRecords();
 
@@ -103,15 +101,6 @@ void TestDevicesFileParser::linesAcrossReadBoundaries() {
         QCOMPARE(parse(QTextCodec::codecForName("UTF-16LE")->fromUnicode(text)),
                  Records{record(12, QStringLiteral("Ж"))});
     }
-}
-
-void TestDevicesFileParser::binaryNoise() {
-    QByteArray noise(3 * 1024 * 1024 + 17, Qt::Uninitialized);
-    QRandomGenerator random(20261206);
-    for (char& c : noise)
-        c = static_cast<char>(random.bounded(256));
-    QCOMPARE(parse(noise + "\n123456789012345,after the noise\n").last(),
-             record(123456789012345, QStringLiteral("after the noise")));
 }
 
 void TestDevicesFileParser::unreadablePathsKeepThePreviousRecords_data() {
