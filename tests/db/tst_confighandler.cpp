@@ -176,36 +176,32 @@ void TestConfigHandler::hostileTexts() {
     QCOMPARE(handler->getDevices().at(0).name, changed);
 }
 
+// Another row's login, group name or IMEI is refused, and so is IMEI 0; keeping one's own is no
+// duplicate.
 void TestConfigHandler::duplicatesRefused() {
-    GroupInfo admin{0, QStringLiteral("Admin")};
-    QVERIFY(!handler->addGroup(admin, error));
+    GroupInfo one{0, QStringLiteral("one")}, two{0, QStringLiteral("two")}, admin{0, QStringLiteral("Admin")};
+    QVERIFY(handler->addGroup(one, error) && handler->addGroup(two, error) &&
+            !handler->addGroup(admin, error));
     QCOMPARE(error, GROUP_TAKEN);
-    // on update another row's login, name or IMEI is refused; keeping one's own is no duplicate
     addUser(user(QStringLiteral("alice")));
     UserInfo bob = user(QStringLiteral("alice"));
     bob.id = addUser(user(QStringLiteral("bob")));
-    QVERIFY(!handler->updateUser(bob, error));
-    QCOMPARE(error, USER_TAKEN);
-    bob.login = QStringLiteral("bob");
-    QVERIFY(handler->updateUser(bob, error));
-
-    GroupInfo one{0, QStringLiteral("one")}, two{0, QStringLiteral("two")};
-    QVERIFY(handler->addGroup(one, error) && handler->addGroup(two, error));
-    two.name = one.name;
-    QVERIFY(!handler->updateGroup(two, error));
-    QCOMPARE(error, GROUP_TAKEN);
-    QVERIFY(handler->updateGroup(one, error));
-
     QCOMPARE(handler->addDevices({device(111), device(222)}), 2);
     DeviceInfo d = device(111);
     d.id = handler->getDeviceId(222);
-    QVERIFY(!handler->updateDevice(d, error));
-    QCOMPARE(error, DEVICE_TAKEN);
+    two.name = one.name;
+    const auto refused = [this](bool done, const QString& expected) {
+        return !done && error == expected;
+    };
+    QVERIFY(refused(handler->updateUser(bob, error), USER_TAKEN));
+    QVERIFY(refused(handler->updateGroup(two, error), GROUP_TAKEN));
+    QVERIFY(refused(handler->updateDevice(d, error), DEVICE_TAKEN));
     d.imei = 0;
-    QVERIFY(!handler->updateDevice(d, error));
-    QCOMPARE(error, NO_IMEI);
+    QVERIFY(refused(handler->updateDevice(d, error), NO_IMEI));
+    bob.login = QStringLiteral("bob");
     d.imei = 222;
-    QVERIFY(handler->updateDevice(d, error));
+    QVERIFY(handler->updateUser(bob, error) && handler->updateGroup(one, error) &&
+            handler->updateDevice(d, error));
 }
 
 // Root and the admin group: root cannot be locked out, the group keeps its stored name.
