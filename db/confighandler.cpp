@@ -35,6 +35,9 @@ constexpr int DEVICE_BATCH = 2000;
 constexpr int MAX_PLACEHOLDERS = 60000;
 // Ids per DELETE: beyond about 10,000 listed ids the server stops using the key and scans the table.
 constexpr int DELETE_CHUNK = 5000;
+// Ids per read-back statement. A list is padded to a power of two with its last id, so that a
+// dozen kept statements serve every length.
+constexpr int READ_BACK_CHUNK = 4096;
 
 // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
@@ -50,9 +53,19 @@ bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
     return false;
 }
 
-// Statements without values are prepared too: the driver then hands over numbers in binary
-// instead of text, which makes reading whole tables markedly faster.
+// Statements without values go as plain text: one round trip, where a prepared one takes three
+// (prepare, reset, execute).
 bool run(QSqlQuery& q, const QString& sql) {
+    if (q.exec(sql))
+        return true;
+    qDebug() << q.lastError();
+    return false;
+}
+
+// Whole tables are read prepared all the same: binary rows convert about a fifth faster than
+// text ones and are a tenth smaller, which outweighs two round trips.
+bool readWhole(QSqlQuery& q, const QString& sql) {
+    q.setForwardOnly(true);
     return run(q, sql, {});
 }
 
@@ -102,8 +115,7 @@ QVector<Record> readTable(const QSqlDatabase& db, const QString& table, const QS
                           Fill fill) {
     QVector<Record> records;
     QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+    if (!readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
         return records;
     QVector<int> positions;
     for (const QString& column : columns)
@@ -141,14 +153,46 @@ bool sameGroups(QVector<int> a, QVector<int> b) {
     return a == b;
 }
 
+// Appends each membership row (owner id, group id), ordered by owner as `records` are by id, to
+// its record, and counts every row by group as COUNT(*) does, rows of missing owners included.
+template <typename Record>
+void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& counts) {
+    int at = 0;
+    while (q.next()) {
+        const int owner = q.value(0).toInt();
+        const int group = q.value(1).toInt();
+        ++counts[group];
+        while (at < records.size() && records.at(at).id < owner)
+            ++at;
+        if (at < records.size() && records.at(at).id == owner)
+            records[at].groups.append(group);
+    }
+}
+
+void fillDevice(DeviceInfo& d, const QSqlQuery& q) {
+    d.id = q.value(0).toInt();
+    d.imei = q.value(1).toULongLong();
+    d.name = q.value(2).toString();
+    d.forAll = q.value(3).toBool();
+}
+
+void fillUser(UserInfo& u, const QSqlQuery& q) {
+    u.id = q.value(0).toInt();
+    u.login = q.value(1).toString();
+    u.password = q.value(2).toByteArray();
+}
+
 } // namespace
 
-ConfigHandler::ConfigHandler(QObject* parent)
+ConfigHandler::ConfigHandler(QObject* parent, const QString& connectionName)
     : QObject(parent) {
     qRegisterMetaType<DeviceInfo>("DeviceInfo");
     qRegisterMetaType<UserInfo>("UserInfo");
     qRegisterMetaType<GroupInfo>("GroupInfo");
-    db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"));
+    qRegisterMetaType<TablesSnapshot>("TablesSnapshot");
+    db = QSqlDatabase::addDatabase(
+        QStringLiteral("QMYSQL"),
+        connectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connectionName);
 }
 
 // Releases the connection so that a later ConfigHandler can register it again; a connection
@@ -157,6 +201,7 @@ ConfigHandler::~ConfigHandler() {
     const QString name = db.connectionName();
     const bool registered =
         QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
+    kept.clear();
     db.close();
     db = QSqlDatabase();
     if (registered)
@@ -174,6 +219,7 @@ SqlConnectionSettings ConfigHandler::connectionSettings() const {
 }
 
 int ConfigHandler::connectToDatabase() {
+    kept.clear();
     if (db.isOpen())
         db.close();
     db.setHostName(settings.ip);
@@ -271,8 +317,7 @@ void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table,
         rowOf.insert(records.at(i).id, i);
 
     QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!run(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+    if (!readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
         return;
     const QSqlRecord rec = q.record();
     const int cOwner = rec.indexOf(ownerColumn);
@@ -389,6 +434,156 @@ QHash<int, int> ConfigHandler::getGroupUsersCounts() {
 
 QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
     return countsByGroup(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID);
+}
+
+// Runs a statement kept prepared on this connection: running it again skips the prepare round
+// trip. One that fails is dropped, so that the next call prepares it anew.
+bool ConfigHandler::runKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    const auto it = kept.constFind(sql);
+    if (it != kept.constEnd()) {
+        q = it.value();
+    } else {
+        q = QSqlQuery(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) {
+            qDebug() << q.lastError();
+            return false;
+        }
+        kept.insert(sql, q);
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    if (q.exec())
+        return true;
+    qDebug() << q.lastError();
+    kept.remove(sql);
+    return false;
+}
+
+// `sql` selects the record's columns and last the group id of a LEFT JOINed membership, where
+// the owner id is IN (%1), ordered by owner and group: one statement per chunk of ids.
+template <typename Record, typename Fill>
+QVector<Record> ConfigHandler::recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill,
+                                            bool* ok) {
+    QVector<int> wanted = ids;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    QVector<Record> records;
+    for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
+        const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
+        int length = 1;
+        while (length < to - from)
+            length *= 2;
+        QVariantList values;
+        values.reserve(length);
+        for (int i = from; i < length + from; ++i)
+            values << wanted.at(std::min(i, to - 1));
+        QSqlQuery q(db);
+        if (!runKept(q, sql.arg(placeholders(length, 0)), values)) {
+            if (ok)
+                *ok = false;
+            return {};
+        }
+        const int groupColumn = q.record().count() - 1;
+        while (q.next()) {
+            if (records.isEmpty() || records.constLast().id != q.value(0).toInt()) {
+                records.append(Record());
+                fill(records.last(), q);
+            }
+            if (!q.isNull(groupColumn))
+                records.last().groups.append(q.value(groupColumn).toInt());
+        }
+        q.finish();
+    }
+    if (ok)
+        *ok = true;
+    return records;
+}
+
+QVector<DeviceInfo> ConfigHandler::getDevicesByIds(const QVector<int>& ids, bool* ok) {
+    return recordsByIds<DeviceInfo>(
+        ids,
+        QStringLiteral("SELECT d.%1, d.%2, d.%3, d.%4, m.%5 FROM %6 d LEFT JOIN %7 m ON m.%8 = d.%1 "
+                       "WHERE d.%1 IN (%9) ORDER BY d.%1, m.%5")
+            .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_DG_GROUP_ID, TABLE_DEVICES, TABLE_DEVICE_GROUPS,
+                 COL_DG_DEVICE_ID, QStringLiteral("%1")),
+        fillDevice, ok);
+}
+
+QVector<UserInfo> ConfigHandler::getUsersByIds(const QVector<int>& ids, bool* ok) {
+    return recordsByIds<UserInfo>(
+        ids,
+        QStringLiteral("SELECT u.%1, u.%2, u.%3, m.%4 FROM %5 u LEFT JOIN %6 m ON m.%7 = u.%1 "
+                       "WHERE u.%1 IN (%8) ORDER BY u.%1, m.%4")
+            .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, COL_UG_GROUP_ID, TABLE_USERS, TABLE_USER_GROUPS,
+                 COL_UG_USER_ID, QStringLiteral("%1")),
+        fillUser, ok);
+}
+
+// Text statements but for the two large tables, which are read through kept statements:
+// 12 round trips the first time on a connection, 10 after.
+bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
+    QSqlQuery q(db);
+    bool open = false;
+    auto failed = [&](const QSqlQuery& query) {
+        error = query.lastError().text();
+        if (open)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return false;
+    };
+    // Repeatable read makes the snapshot hold for every statement of the transaction.
+    if (!run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")))
+        return failed(q);
+    if (!run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY")) &&
+        !run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT")))
+        return failed(q);
+    open = true;
+
+    TablesSnapshot s;
+    if (!run(q,
+             QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS)))
+        return failed(q);
+    s.groups.reserve(std::max(0, q.size()));
+    while (q.next()) {
+        s.groups.append(GroupInfo{q.value(0).toInt(), q.value(1).toString()});
+        // the name compares bytewise (utf8mb4_nopad_bin), as checkDatabase's lookup does
+        if (s.adminGroupId == 0 && s.groups.constLast().name == ADMIN_GROUP_NAME)
+            s.adminGroupId = s.groups.constLast().id;
+    }
+
+    if (!run(q, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
+                    .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS)))
+        return failed(q);
+    s.users.reserve(std::max(0, q.size()));
+    while (q.next()) {
+        s.users.append(UserInfo());
+        fillUser(s.users.last(), q);
+    }
+    if (!run(q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
+                    .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
+        return failed(q);
+    attachOrdered(s.users, q, s.groupUsers);
+
+    QSqlQuery rows(db);
+    if (!runKept(rows, QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %1")
+                           .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)))
+        return failed(rows);
+    s.devices.reserve(std::max(0, rows.size()));
+    while (rows.next()) {
+        s.devices.append(DeviceInfo());
+        fillDevice(s.devices.last(), rows);
+    }
+    rows.finish();
+    if (!runKept(rows, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
+                           .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)))
+        return failed(rows);
+    attachOrdered(s.devices, rows, s.groupDevices);
+    rows.finish();
+
+    if (!run(q, QStringLiteral("COMMIT")))
+        return failed(q);
+    snapshot = std::move(s);
+    return true;
 }
 
 // ---------------------------------------------------------------- shared helpers

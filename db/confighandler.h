@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QVector>
 
@@ -30,11 +31,13 @@ struct AddDevicesResult {
 
 // The program's only way into the tracking server's database. Every value that
 // comes from a person, a file or the network is bound, never spliced into SQL.
+// A handler and its connection belong to the thread that created it.
 class ConfigHandler : public QObject {
     Q_OBJECT
 
 public:
-    explicit ConfigHandler(QObject* parent = nullptr);
+    // An empty name means Qt's default connection; another thread needs a name of its own.
+    explicit ConfigHandler(QObject* parent = nullptr, const QString& connectionName = QString());
     ~ConfigHandler() override;
 
     // Connection and integrity
@@ -63,6 +66,12 @@ public:
     // Member counts of every group in one statement each: group id -> count.
     QHash<int, int> getGroupUsersCounts();
     QHash<int, int> getGroupDevicesCounts();
+    // Rows of `ids` with their memberships, in id order; ids not found are left out.
+    // `ok` (when given) tells a failed read from ids that are all gone.
+    QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok = nullptr);
+    QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok = nullptr);
+    // All three tables from one read-only consistent snapshot; `snapshot` is left as it was on failure.
+    bool loadTables(TablesSnapshot& snapshot, QString& error);
 
     // Users and groups
     bool addUser(const UserInfo& user, QString& error);
@@ -100,6 +109,9 @@ private:
                 const char* after);
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
     QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
+    bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
+    template <typename Record, typename Fill>
+    QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
     bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
                 QString& error, const QString& takenText);
     bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
@@ -112,6 +124,8 @@ private:
                             AddDevicesResult& result);
 
     QSqlDatabase db;
+    // Prepared statements kept for reuse on this connection, by their text.
+    QHash<QString, QSqlQuery> kept;
     int adminGroup = 0;
     SqlConnectionSettings settings;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QMetaType>
 #include <QString>
 #include <QVector>
@@ -42,9 +43,20 @@ struct GroupInfo {
     bool operator!=(const GroupInfo& o) const { return !(*this == o); }
 };
 
+// Everything the three tables show, read at one moment.
+struct TablesSnapshot {
+    QVector<DeviceInfo> devices;  // id order
+    QVector<UserInfo> users;      // id order
+    QVector<GroupInfo> groups;    // id order
+    QHash<int, int> groupUsers;   // group id -> member count
+    QHash<int, int> groupDevices; // group id -> device count
+    int adminGroupId = 0;
+};
+
 Q_DECLARE_METATYPE(DeviceInfo)
 Q_DECLARE_METATYPE(UserInfo)
 Q_DECLARE_METATYPE(GroupInfo)
+Q_DECLARE_METATYPE(TablesSnapshot)
 
 // The 15-digit text of an IMEI, leading zeros kept: how the program shows and offers every IMEI.
 inline QString imeiText(quint64 imei) {

@@ -54,6 +54,19 @@ QStringList deviceTable() {
     return out;
 }
 
+// Round trips on one connection so far: text statements and executions (Questions), prepares
+// and resets. Reading them is one more.
+qint64 roundTrips(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SHOW SESSION STATUS WHERE Variable_name IN "
+                               "('Questions', 'Com_stmt_prepare', 'Com_stmt_reset')")))
+        return -1;
+    qint64 count = 0;
+    while (q.next())
+        count += q.value(1).toLongLong();
+    return count;
+}
+
 } // namespace
 
 class TestConfigHandler : public QObject {
@@ -77,6 +90,7 @@ private slots:
     void addDevicesAsOneByOne_data();
     void addDevicesAsOneByOne();
     void addDevicesStatementsAndProgress();
+    void readBackAndSnapshotRoundTrips();
 
 private:
     bool reconnect() {
@@ -393,6 +407,39 @@ void TestConfigHandler::addDevicesStatementsAndProgress() {
     QVERIFY(TestDb::reset() && reconnect());
     QCOMPARE(handler->addDevices(list, [](int, int) { return false; }), calls.first().first);
     QCOMPARE(handler->getDevicesCount(), calls.first().first);
+}
+
+// Rows read back by id equal the loaders' rows; a failed read is told from ids that are gone.
+void TestConfigHandler::readBackAndSnapshotRoundTrips() {
+    QCOMPARE(handler->addDevices({device(5, "a", {2, 1}), device(6), device(7, "c", {3})}), 3);
+    addUser(user(QStringLiteral("u"), {2}));
+    const QVector<DeviceInfo> all = handler->getDevices();
+    const QSqlDatabase db = handler->database();
+    bool ok = false;
+    qint64 before = roundTrips(db);
+    QCOMPARE(handler->getDevicesByIds({all.at(2).id, 99, all.at(0).id, all.at(2).id}, &ok),
+             (QVector<DeviceInfo>{all.at(0), all.at(2)}));
+    QVERIFY(ok);
+    QCOMPARE(roundTrips(db) - before - 1, 3);
+    before = roundTrips(db);
+    QCOMPARE(handler->getDevicesByIds({97, 98, all.at(1).id}), QVector<DeviceInfo>{all.at(1)});
+    QCOMPARE(roundTrips(db) - before - 1, 2); // as many ids: the statement is kept
+    QCOMPARE(handler->getUsersByIds({3, 2, 1}), handler->getUsers());
+
+    TablesSnapshot snapshot;
+    before = roundTrips(db);
+    QVERIFY(handler->loadTables(snapshot, error));
+    const qint64 trips = roundTrips(db) - before - 1;
+    QVERIFY2(trips <= 12, qPrintable(QString::number(trips)));
+    QCOMPARE(snapshot.devices, all);
+
+    LogCapture log;
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TABLE device_groups")));
+    QVERIFY(handler->getDevicesByIds({all.at(0).id}, &ok).isEmpty());
+    QVERIFY(!ok);
+    QVERIFY(!handler->loadTables(snapshot, error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(snapshot.devices, all);
 }
 
 QTEST_GUILESS_MAIN(TestConfigHandler)
