@@ -4,8 +4,10 @@
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
 #include "app/csettings.h"
+#include "app/tablestate.h"
 #include "db/confighandler.h"
 #include "db/devicestablemodel.h"
+#include "db/groupnames.h"
 #include "db/grouptablemodel.h"
 #include "db/usertablemodel.h"
 #include "dialogs/deviceeditdialog.h"
@@ -27,7 +29,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
-#include <QSortFilterProxyModel>
 #include <QSqlError>
 #include <QTableView>
 
@@ -102,17 +103,11 @@ MainWindow::MainWindow(QWidget* parent)
     groupsModel = new GroupTableModel(this, configHandler);
     usersModel = new UserTableModel(this, configHandler);
 
-    devicesProxyModel = new QSortFilterProxyModel(this);
-    devicesProxyModel->setSourceModel(devicesModel);
-    devicesProxyModel->setFilterKeyColumn(-1);
-    ui->tableView->setModel(devicesProxyModel);
+    ui->tableView->setModel(devicesModel);
     setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked,
               &MainWindow::on_changeDeviceButton_clicked);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
     fitColumn(ui->tableView, 1, 150);
-    // Sorting starts on the first header click; until then the rows keep the database's order.
-    ui->tableView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    ui->tableView->setSortingEnabled(true);
     connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkButtonsState);
 
@@ -179,6 +174,9 @@ void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
     connect(table, &QAbstractItemView::doubleClicked, this, onChange);
     deleteSlots.insert(table, onDelete);
     table->installEventFilter(this);
+    // Sorting starts on the first header click; until then the rows keep the database's order.
+    table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table->setSortingEnabled(true);
 }
 
 // The Delete key in a table starts the same deletion as its delete button.
@@ -311,6 +309,107 @@ void MainWindow::updateModels() {
     checkAllButtons();
 }
 
+// After a change: the rows of these devices read back and put in place (gone ones removed),
+// the group counts moved with them.
+void MainWindow::showDevices(const QVector<int>& ids) {
+    const TableState state = TableState::of(ui->tableView);
+    const QVector<DeviceInfo> now = configHandler->getDevicesByIds(ids);
+    QHash<int, int> counts;
+    int all = 0;
+    QVector<int> gone;
+    QSet<int> found;
+    for (const DeviceInfo& device : now) {
+        found.insert(device.id);
+        if (const DeviceInfo* before = devicesModel->rowOf(device.id)) {
+            for (const int group : before->groups)
+                --counts[group];
+        } else {
+            ++all;
+        }
+        for (const int group : device.groups)
+            ++counts[group];
+    }
+    for (const int id : ids) {
+        const DeviceInfo* before = found.contains(id) ? nullptr : devicesModel->rowOf(id);
+        if (!before)
+            continue;
+        gone.append(id);
+        --all;
+        for (const int group : before->groups)
+            --counts[group];
+    }
+    devicesModel->upsert(now);
+    devicesModel->removeIds(gone);
+    groupsModel->addToCounts({}, counts, all);
+    state.restore(ui->tableView);
+    afterShownChange();
+}
+
+void MainWindow::showUsers(const QVector<int>& ids) {
+    const TableState state = TableState::of(ui->usersView);
+    const QVector<UserInfo> now = configHandler->getUsersByIds(ids);
+    QHash<int, int> counts;
+    QSet<int> found;
+    for (const UserInfo& user : now) {
+        found.insert(user.id);
+        if (const UserInfo* before = usersModel->rowOf(user.id)) {
+            for (const int group : before->groups)
+                --counts[group];
+        }
+        for (const int group : user.groups)
+            ++counts[group];
+    }
+    QVector<int> gone;
+    for (const int id : ids) {
+        const UserInfo* before = found.contains(id) ? nullptr : usersModel->rowOf(id);
+        if (!before)
+            continue;
+        gone.append(id);
+        for (const int group : before->groups)
+            --counts[group];
+    }
+    usersModel->upsert(now);
+    usersModel->removeIds(gone);
+    groupsModel->addToCounts(counts, {}, 0);
+    state.restore(ui->usersView);
+    afterShownChange();
+}
+
+// Groups are few: their list is read again; the counts of kept groups stay as shown until
+// the next refresh, new ones start at what is known of them.
+void MainWindow::showGroups() {
+    const TableState state = TableState::of(ui->groupsView);
+    const QVector<GroupInfo> groups = configHandler->getGroups();
+    const int adminId = configHandler->adminGroupId();
+    QHash<int, int> users, devices;
+    QSet<int> ids;
+    for (const GroupInfo& group : groups) {
+        ids.insert(group.id);
+        if (const GroupRow* row = groupsModel->rowOf(group.id)) {
+            users.insert(group.id, row->usersCount);
+            devices.insert(group.id, row->devicesCount);
+        }
+    }
+    QVector<int> gone;
+    for (const GroupRow& row : groupsModel->storedRows()) {
+        if (!ids.contains(row.group.id))
+            gone.append(row.group.id);
+    }
+    const int allDevices = devicesModel->storedCount();
+    groupsModel->upsert(GroupTableModel::rowsOf(groups, users, devices, adminId, allDevices));
+    groupsModel->removeIds(gone);
+    const GroupNames names(groups, adminId);
+    devicesModel->setContext(names);
+    usersModel->setContext(names);
+    state.restore(ui->groupsView);
+    afterShownChange();
+}
+
+// A change is on screen: the buttons follow, and a full refresh brings in the rest.
+void MainWindow::afterShownChange() {
+    checkAllButtons();
+}
+
 void MainWindow::checkAllButtons() {
     checkButtonsState();
     checkUsersButtonsState();
@@ -337,7 +436,22 @@ void MainWindow::checkGroupsButtonsState() {
 }
 
 void MainWindow::on_filterEdit_textEdited(const QString& arg1) {
-    devicesProxyModel->setFilterFixedString(arg1);
+    filterTable(ui->tableView, devicesModel, arg1);
+}
+
+void MainWindow::on_usersFilterEdit_textEdited(const QString& arg1) {
+    filterTable(ui->usersView, usersModel, arg1);
+}
+
+void MainWindow::on_groupsFilterEdit_textEdited(const QString& arg1) {
+    filterTable(ui->groupsView, groupsModel, arg1);
+}
+
+// A new filter resets the table once; the selected rows that stay shown stay selected.
+void MainWindow::filterTable(QTableView* view, RecordTableModel* model, const QString& text) {
+    const TableState state = TableState::of(view);
+    model->setFilterText(text);
+    state.restore(view);
 }
 
 void MainWindow::showError(const QString& err) {
@@ -426,15 +540,19 @@ void MainWindow::editDevice(const DeviceInfo& device) {
         const bool ok = device.id == 0 ? configHandler->addDevice(entered, error)
                                        : configHandler->updateDevice(entered, error);
         if (ok) {
-            updateModels();
+            if (changed)
+                showGroups();
+            showDevices({device.id > 0 ? device.id : configHandler->getDeviceId(entered.imei)});
             return;
         }
         if (!refused(error))
             return;
+        if (device.id > 0)
+            showDevices({device.id});
         changed = true;
     }
     if (changed)
-        updateModels();
+        showGroups();
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {
@@ -451,7 +569,7 @@ void MainWindow::on_deleteDeviceButton_clicked() {
     const QVector<int> ids = idsOf<DeviceInfo>(rows);
     if (configHandler->deleteDevices(ids) < ids.size() && connectionLost())
         return;
-    updateModels();
+    showDevices(ids);
 }
 
 // ---- users
@@ -476,7 +594,7 @@ void MainWindow::on_changeUserButton_clicked() {
     user.password = configHandler->hashPassword(dialog.getPassword());
     QString error;
     if (configHandler->updateUser(user, error))
-        updateModels();
+        showUsers({user.id});
     else if (!connectionLost())
         showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
 }
@@ -497,11 +615,12 @@ void MainWindow::editUser(const UserInfo& user) {
             sameGroups(entered.groups, user.groups))
             break;
         QString error;
+        int id = user.id;
         bool ok;
         if (user.id == 0) {
             ok = configHandler->addUser(entered, error);
             if (ok) {
-                const int id = configHandler->getUserId(entered.login);
+                id = configHandler->getUserId(entered.login);
                 if (id != -1)
                     configHandler->addUserGroups(id, entered.groups);
             }
@@ -509,16 +628,20 @@ void MainWindow::editUser(const UserInfo& user) {
             ok = configHandler->updateUser(entered, error);
         }
         if (ok) {
-            updateModels();
+            if (changed)
+                showGroups();
+            showUsers({id});
             return;
         }
         if (!refused(error))
             return;
+        if (user.id > 0)
+            showUsers({user.id});
         entered.password = user.password;
         changed = true;
     }
     if (changed)
-        updateModels();
+        showGroups();
 }
 
 void MainWindow::on_removeUserButton_clicked() {
@@ -537,7 +660,7 @@ void MainWindow::on_removeUserButton_clicked() {
         failed |= !configHandler->deleteUser(id);
     if (failed && connectionLost())
         return;
-    updateModels();
+    showUsers(ids);
     if (ids.size() < rows.size())
         QMessageBox::information(this, QStringLiteral("Удаление пользователей"),
                                  QStringLiteral("Пользователь root не удалён: встроенного администратора "
@@ -580,13 +703,20 @@ void MainWindow::editGroup(const GroupInfo& group) {
         entered.id = group.id;
         refusedBefore = true;
     }
-    if (configHandler->setGroupUsers(entered.id, users)) {
-        updateModels();
-    } else if (!connectionLost()) {
+    // the users who join or leave
+    QVector<int> affected = users;
+    for (const UserInfo& user : usersModel->storedRows()) {
+        if (user.groups.contains(entered.id))
+            affected.append(user.id);
+    }
+    if (!configHandler->setGroupUsers(entered.id, users)) {
+        if (connectionLost())
+            return;
         // The group itself is stored; say so rather than show an empty box.
         showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
-        updateModels();
     }
+    showGroups();
+    showUsers(affected);
 }
 
 void MainWindow::on_removeGroupButton_clicked() {
@@ -604,7 +734,17 @@ void MainWindow::on_removeGroupButton_clicked() {
         failed |= !configHandler->deleteGroup(id);
     if (failed && connectionLost())
         return;
-    updateModels();
+    QVector<int> affected;
+    for (const UserInfo& user : usersModel->storedRows()) {
+        for (const int id : ids) {
+            if (user.groups.contains(id)) {
+                affected.append(user.id);
+                break;
+            }
+        }
+    }
+    showGroups();
+    showUsers(affected);
     if (ids.size() < rows.size())
         QMessageBox::information(this, QStringLiteral("Удаление групп"),
                                  QStringLiteral("Группа администраторов не удалена: её удалить нельзя."));
@@ -638,7 +778,7 @@ void MainWindow::runAddDevices(AddDevicesDialog& dialog) {
     if (dialog.exec() == QDialog::Accepted)
         addDevicesInBulk(dialog.selectedDevices());
     else if (dialog.groupAdded())
-        updateModels();
+        showGroups();
 }
 
 // Adds the picked devices batch by batch behind a progress dialog (it shows up only
@@ -646,7 +786,7 @@ void MainWindow::runAddDevices(AddDevicesDialog& dialog) {
 void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
     if (devices.isEmpty()) {
         // Nothing picked, but a group made in the dialog is stored and should show.
-        updateModels();
+        showGroups();
         return;
     }
     QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"), 0,

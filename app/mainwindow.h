@@ -13,7 +13,7 @@ class ConnectionStateWidget;
 class DevicesTableModel;
 class GroupTableModel;
 class OrbServerHandler;
-class QSortFilterProxyModel;
+class RecordTableModel;
 class QTableView;
 class UserTableModel;
 struct DeviceInfo;
@@ -58,6 +58,8 @@ private slots:
     void on_importFromFile_clicked();
     void reconnectToDb();
     void reconnectToOrb();
+    void on_usersFilterEdit_textEdited(const QString& arg1);
+    void on_groupsFilterEdit_textEdited(const QString& arg1);
 
 private:
     bool tryConnectToDatabase();
@@ -73,6 +75,11 @@ private:
     void showConnectFailure();
     void dropTables();
     void checkAllButtons();
+    void showDevices(const QVector<int>& ids);
+    void showUsers(const QVector<int>& ids);
+    void showGroups();
+    void afterShownChange();
+    void filterTable(QTableView* view, RecordTableModel* model, const QString& text);
     bool connectionLost();
     bool refused(const QString& error);
     void editDevice(const DeviceInfo& device);
@@ -84,7 +91,6 @@ private:
     ConfigHandler* configHandler;
     OrbServerHandler* orbServerHandler;
     DevicesTableModel* devicesModel = nullptr;
-    QSortFilterProxyModel* devicesProxyModel = nullptr;
     GroupTableModel* groupsModel = nullptr;
     UserTableModel* usersModel = nullptr;
     bool askDeleteDevices = true;

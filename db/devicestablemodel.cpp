@@ -1,39 +1,50 @@
 #include "db/devicestablemodel.h"
 
 #include "db/confighandler.h"
-#include "db/groupnames.h"
+
+namespace {
+const QString forAllText = QStringLiteral("для всех");
+
+bool digitsOnly(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() < '0' || c.unicode() > '9')
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+// administrators see every device: their group is never listed
+QString DeviceRowTraits::text(const Row& row, int column, const Context& names) {
+    switch (column) {
+    case 0:
+        return imeiText(row.imei);
+    case 1:
+        return row.name;
+    default:
+        return row.forAll ? forAllText : names.joined(row.groups);
+    }
+}
+
+QVariant DeviceRowTraits::display(const Row& row, int column, const Context& names) {
+    return column >= 0 && column < columns() ? QVariant(text(row, column, names)) : QVariant();
+}
+
+bool DeviceRowTraits::matches(const Row& row, const QString& needle, const Context& names) {
+    if (digitsOnly(needle) && imeiText(row.imei).contains(needle))
+        return true;
+    return row.name.contains(needle, Qt::CaseInsensitive) ||
+           text(row, 2, names).contains(needle, Qt::CaseInsensitive);
+}
 
 DevicesTableModel::DevicesTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler,
                       {tr("IMEI устройства"), tr("Имя устройства"), tr("Доступно для групп")}) {}
 
 void DevicesTableModel::reload() {
-    beginResetModel();
-    rows.clear();
-    const QVector<DeviceInfo> devices = handler->getDevices();
-    const GroupNames names(handler->getGroups(), handler->adminGroupId());
-    rows.reserve(devices.size());
-    // administrators see every device: their group is never listed
-    for (const DeviceInfo& device : devices)
-        rows.append({names.list(device.groups), device});
-    endResetModel();
+    setPrepared(prepare(handler->getDevices(), GroupNames(handler->getGroups(), handler->adminGroupId())));
 }
 
-QVariant DevicesTableModel::record(int row) const {
-    return QVariant::fromValue(rows.at(row).device);
-}
-
-QVariant DevicesTableModel::cell(int row, int column) const {
-    const DeviceRow& r = rows.at(row);
-    switch (column) {
-    case 0:
-        // the text with leading zeros, which the filter matches; 15-digit texts sort as their numbers
-        return imeiText(r.device.imei);
-    case 1:
-        return r.device.name;
-    case 2:
-        return r.device.forAll ? tr("для всех") : r.groupNames.join(QStringLiteral(", "));
-    default:
-        return QVariant();
-    }
+QVariant DevicesTableModel::record(int index) const {
+    return QVariant::fromValue(rows.at(index));
 }

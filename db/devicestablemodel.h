@@ -1,17 +1,23 @@
 #pragma once
 
+#include "db/groupnames.h"
 #include "db/records.h"
 #include "db/recordtablemodel.h"
 
-#include <QStringList>
-
-struct DeviceRow {
-    QStringList groupNames;
-    DeviceInfo device;
+struct DeviceRowTraits {
+    using Row = DeviceInfo;
+    using Context = GroupNames;
+    static int columns() { return 3; }
+    static int id(const Row& row) { return row.id; }
+    static bool numeric(int column) { return column == 0; }
+    static quint64 number(const Row& row, int /*column*/, const Context& /*names*/) { return row.imei; }
+    static QString text(const Row& row, int column, const Context& names);
+    static QVariant display(const Row& row, int column, const Context& names);
+    static bool matches(const Row& row, const QString& needle, const Context& names);
 };
 
 // Read-only table of all devices; the whole record of a row is returned under RecordRole.
-class DevicesTableModel : public RecordRowsModel<DeviceRow> {
+class DevicesTableModel : public RecordRowsModel<DeviceRowTraits> {
     Q_OBJECT
 
 public:
@@ -20,6 +26,5 @@ public:
     void reload() override;
 
 protected:
-    QVariant record(int row) const override;
-    QVariant cell(int row, int column) const override;
+    QVariant record(int index) const override;
 };

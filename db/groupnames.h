@@ -12,6 +12,7 @@
 // shown as "Неизвестная группа".
 class GroupNames {
 public:
+    GroupNames() = default;
     GroupNames(const QVector<GroupInfo>& groups, int adminGroupId)
         : adminId(adminGroupId) {
         names.reserve(groups.size());
@@ -36,6 +37,12 @@ public:
         return out;
     }
 
+    // The names of `ids` as one text, as the tables show them.
+    QString joined(const QVector<int>& ids, const QString& adminName = QString()) const {
+        return list(ids, adminName).join(QStringLiteral(", "));
+    }
+    int adminGroupId() const { return adminId; }
+
 private:
     QString name(int id) const {
         const auto it = names.constFind(id);
@@ -46,5 +53,5 @@ private:
     }
 
     QHash<int, QString> names;
-    const int adminId;
+    int adminId = 0;
 };

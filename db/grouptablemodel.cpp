@@ -2,43 +2,75 @@
 
 #include "db/confighandler.h"
 
-GroupTableModel::GroupTableModel(QObject* parent, ConfigHandler* handler)
-    : RecordRowsModel(parent, handler, {tr("Название"), tr("Пользователей"), tr("Устройств")}) {}
-
-void GroupTableModel::reload() {
-    beginResetModel();
-    rows.clear();
-    const QVector<GroupInfo> groups = handler->getGroups();
-    const QHash<int, int> users = handler->getGroupUsersCounts();
-    const QHash<int, int> devices = handler->getGroupDevicesCounts();
-    const int adminId = handler->adminGroupId();
-    rows.reserve(groups.size());
-    for (const GroupInfo& group : groups) {
-        GroupRow row{users.value(group.id), devices.value(group.id), group};
-        if (adminId > 0 && group.id == adminId) {
-            // the database keeps "Admin"; administrators see every device
-            row.group.name = QStringLiteral("Администраторы");
-            row.devicesCount = handler->getDevicesCount();
-        }
-        rows.append(row);
-    }
-    endResetModel();
+QString GroupRowTraits::text(const Row& row, int column, const Context& /*none*/) {
+    return column == 0 ? row.group.name : QString::number(number(row, column, 0));
 }
 
-QVariant GroupTableModel::record(int row) const {
-    return QVariant::fromValue(rows.at(row).group);
-}
-
-QVariant GroupTableModel::cell(int row, int column) const {
-    const GroupRow& r = rows.at(row);
+QVariant GroupRowTraits::display(const Row& row, int column, const Context& /*none*/) {
     switch (column) {
     case 0:
-        return r.group.name;
+        return row.group.name;
     case 1:
-        return r.usersCount;
+        return row.usersCount;
     case 2:
-        return r.devicesCount;
+        return row.devicesCount;
     default:
         return QVariant();
     }
+}
+
+bool GroupRowTraits::matches(const Row& row, const QString& needle, const Context& /*none*/) {
+    for (int column = 0; column < columns(); ++column) {
+        if (text(row, column, 0).contains(needle, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+GroupTableModel::GroupTableModel(QObject* parent, ConfigHandler* handler)
+    : RecordRowsModel(parent, handler, {tr("Название"), tr("Пользователей"), tr("Устройств")}) {}
+
+QVector<GroupRow> GroupTableModel::rowsOf(const QVector<GroupInfo>& groups, const QHash<int, int>& users,
+                                          const QHash<int, int>& devices, int adminGroupId, int allDevices) {
+    QVector<GroupRow> result;
+    result.reserve(groups.size());
+    for (const GroupInfo& group : groups) {
+        GroupRow row{users.value(group.id), devices.value(group.id), group};
+        if (adminGroupId > 0 && group.id == adminGroupId) {
+            // the database keeps "Admin"; administrators see every device
+            row.group.name = QStringLiteral("Администраторы");
+            row.devicesCount = allDevices;
+        }
+        result.append(row);
+    }
+    return result;
+}
+
+void GroupTableModel::reload() {
+    const QVector<GroupRow> groups =
+        rowsOf(handler->getGroups(), handler->getGroupUsersCounts(), handler->getGroupDevicesCounts(),
+               handler->adminGroupId(), handler->getDevicesCount());
+    setPrepared(prepare(groups, handler->adminGroupId()));
+}
+
+void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int, int>& devices,
+                                  int allDevices) {
+    const int adminId = context;
+    QVector<GroupRow> changed;
+    for (const GroupRow& row : qAsConst(rows)) {
+        const int id = row.group.id;
+        const int byDevices = id == adminId ? allDevices : devices.value(id);
+        const int byUsers = users.value(id);
+        if (byDevices == 0 && byUsers == 0)
+            continue;
+        GroupRow r = row;
+        r.usersCount += byUsers;
+        r.devicesCount += byDevices;
+        changed.append(r);
+    }
+    upsert(changed);
+}
+
+QVariant GroupTableModel::record(int index) const {
+    return QVariant::fromValue(rows.at(index).group);
 }

@@ -1,21 +1,45 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
+#include <algorithm>
+#include <utility>
+
 class ConfigHandler;
 
+// Compares texts as people read them: case-insensitively, and runs of digits by their
+// value ("Boat 49" before "Boat 388"). Ties fall back to the plain text.
+int naturalCompare(const QString& a, const QString& b);
+
 // What the three read-only record tables share: fixed column titles, rows numbered from 1,
-// nothing editable, no children under cells, the whole record of a row under RecordRole.
+// nothing editable, the whole record of a row under RecordRole, and a filter and a sort of
+// their own. Each column's order is kept as a permutation of the stored rows, built when the
+// rows are set, so that a header click or a filter keystroke is one pass over the rows even
+// at a million of them.
 class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    // Rebuilds the rows from the database.
+    // Rebuilds the rows from the database, on the handler's connection.
     virtual void reload() = 0;
-    // Empties the table in one reset, e.g. when the database cannot be read.
+    // Empties the model (one reset).
     void clear();
+
+    // Shows only the rows whose shown texts contain text, case-insensitively; empty shows all.
+    void setFilterText(const QString& text);
+    QString filterText() const { return filter; }
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return sortedColumn; }
+    Qt::SortOrder sortOrder() const { return sortedOrder; }
+
+    // The shown row of a record id, or -1; the record id of a shown row.
+    int rowOfId(int id) const;
+    int idAt(int row) const;
+    // Rows stored, shown or not.
+    int storedCount() const { return storedSize(); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -27,27 +51,295 @@ public:
 protected:
     RecordTableModel(QObject* parent, const QStringList& titles);
 
-    virtual int recordCount() const = 0;
+    // Stored rows are kept in id order; `index` below is a stored row's position.
+    virtual int storedSize() const = 0;
+    virtual int storedId(int index) const = 0;
+    virtual QVariant record(int index) const = 0;
+    virtual QVariant cell(int index, int column) const = 0;
+    // needle is case-folded
+    virtual bool matches(int index, const QString& needle) const = 0;
+    // Stored rows in ascending order of column.
+    virtual const QVector<int>& ascending(int column) const = 0;
     virtual void clearRecords() = 0;
-    // The row's record, and its cell value for Qt::DisplayRole; row is always a stored row.
-    virtual QVariant record(int row) const = 0;
-    virtual QVariant cell(int row, int column) const = 0;
+
+    // Recomputes the shown rows from the stored ones; call inside a reset.
+    void rebuildShown();
+    // Where stored row `index` goes among the shown ones, by the current order (binary search).
+    int shownPosition(int index) const;
+    // a < b in the current order, between stored rows
+    virtual bool lessAt(int column, int a, int b) const = 0;
+
+    QVector<int> shown; // stored rows in display order
+    QString filter;
+    QString foldedFilter;
+    int sortedColumn = -1;
+    Qt::SortOrder sortedOrder = Qt::AscendingOrder;
 
 private:
     const QStringList titles;
 };
 
-// The row list and the handler each model reads its table from (not owned).
-template <typename Row>
+// The stored rows of one table and their column orders. Traits say how a row is shown and
+// compared:
+//   using Row, Context;
+//   static int id(const Row&);
+//   static QVariant display(const Row&, int column, const Context&);
+//   static bool numeric(int column);  // compare by number() instead of text()
+//   static quint64 number(const Row&, int column, const Context&);
+//   static QString text(const Row&, int column, const Context&);
+//   static bool matches(const Row&, const QString& foldedNeedle, const Context&);
+//   static int columns();
+template <typename Traits>
 class RecordRowsModel : public RecordTableModel {
+public:
+    using Row = typename Traits::Row;
+    using Context = typename Traits::Context;
+
+    // Rows with their column orders, made on any thread and handed to setPrepared.
+    struct Prepared {
+        QVector<Row> rows; // id order
+        Context context;
+        QVector<QVector<int>> orders;
+    };
+
+    static Prepared prepare(QVector<Row> rows, Context context) {
+        Prepared p{std::move(rows), std::move(context), {}};
+        std::sort(p.rows.begin(), p.rows.end(),
+                  [](const Row& a, const Row& b) { return Traits::id(a) < Traits::id(b); });
+        for (int column = 0; column < Traits::columns(); ++column)
+            p.orders.append(sortedBy(p.rows, column, p.context));
+        return p;
+    }
+
+    // Replaces every row in one reset; the filter and the sort stay.
+    void setPrepared(Prepared prepared) {
+        beginResetModel();
+        rows = std::move(prepared.rows);
+        context = std::move(prepared.context);
+        orders = std::move(prepared.orders);
+        rebuildShown();
+        endResetModel();
+    }
+
+    // Puts new or changed rows in place by id, keeping the filter, the sort and the other rows.
+    void upsert(const QVector<Row>& changed) {
+        for (const Row& row : changed)
+            upsertOne(row);
+    }
+
+    // Removes the rows of these ids. Many at once go in one pass and one reset.
+    void removeIds(const QVector<int>& ids) {
+        if (ids.size() > 8) {
+            removeMany(ids);
+            return;
+        }
+        for (const int id : ids) {
+            const int index = storedIndexOf(id);
+            if (index < 0)
+                continue;
+            const int at = shown.indexOf(index);
+            if (at >= 0)
+                beginRemoveRows(QModelIndex(), at, at);
+            detach(index);
+            rows.remove(index);
+            renumber(index, -1);
+            if (at >= 0) {
+                shown.remove(at);
+                endRemoveRows();
+            }
+        }
+    }
+
+    const Context& rowContext() const { return context; }
+    const QVector<Row>& storedRows() const { return rows; }
+    // A new context (for example renamed groups): the shown texts change, the orders stay
+    // until the rows are set again.
+    void setContext(Context newContext) {
+        context = std::move(newContext);
+        if (!shown.isEmpty())
+            emit dataChanged(index(0, 0), index(shown.size() - 1, Traits::columns() - 1), {Qt::DisplayRole});
+    }
+    // The stored row of an id, or null.
+    const Row* rowOf(int id) const {
+        const int i = storedIndexOf(id);
+        return i < 0 ? nullptr : &rows.at(i);
+    }
+
 protected:
     RecordRowsModel(QObject* parent, ConfigHandler* handler, const QStringList& titles)
         : RecordTableModel(parent, titles)
         , handler(handler) {}
 
-    int recordCount() const override { return rows.size(); }
-    void clearRecords() override { rows = QVector<Row>(); }
+    int storedSize() const override { return rows.size(); }
+    int storedId(int index) const override { return Traits::id(rows.at(index)); }
+    QVariant cell(int index, int column) const override {
+        return Traits::display(rows.at(index), column, context);
+    }
+    bool matches(int index, const QString& needle) const override {
+        return Traits::matches(rows.at(index), needle, context);
+    }
+    const QVector<int>& ascending(int column) const override { return orders.at(column); }
+    void clearRecords() override {
+        rows.clear();
+        orders.clear();
+    }
+    bool lessAt(int column, int a, int b) const override {
+        return less(rows.at(a), rows.at(b), column, context);
+    }
 
     QVector<Row> rows;
+    Context context;
+    QVector<QVector<int>> orders;
     ConfigHandler* const handler;
+
+private:
+    static bool less(const Row& a, const Row& b, int column, const Context& context) {
+        if (Traits::numeric(column)) {
+            const quint64 x = Traits::number(a, column, context), y = Traits::number(b, column, context);
+            if (x != y)
+                return x < y;
+        } else {
+            const int c = naturalCompare(Traits::text(a, column, context), Traits::text(b, column, context));
+            if (c != 0)
+                return c < 0;
+        }
+        return Traits::id(a) < Traits::id(b);
+    }
+
+    static QVector<int> sortedBy(const QVector<Row>& rows, int column, const Context& context) {
+        QVector<int> order(rows.size());
+        for (int i = 0; i < order.size(); ++i)
+            order[i] = i;
+        if (Traits::numeric(column)) {
+            QVector<quint64> keys(rows.size());
+            for (int i = 0; i < rows.size(); ++i)
+                keys[i] = Traits::number(rows.at(i), column, context);
+            // rows are in id order, so a stable sort breaks ties by id
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] < keys[b]; });
+        } else {
+            QVector<QString> keys(rows.size());
+            for (int i = 0; i < rows.size(); ++i)
+                keys[i] = Traits::text(rows.at(i), column, context);
+            std::stable_sort(order.begin(), order.end(),
+                             [&](int a, int b) { return naturalCompare(keys[a], keys[b]) < 0; });
+        }
+        return order;
+    }
+
+    int storedIndexOf(int id) const {
+        const auto it = std::lower_bound(rows.cbegin(), rows.cend(), id,
+                                         [](const Row& r, int key) { return Traits::id(r) < key; });
+        return it != rows.cend() && Traits::id(*it) == id ? int(it - rows.cbegin()) : -1;
+    }
+
+    void removeMany(const QVector<int>& ids) {
+        const QSet<int> gone(ids.cbegin(), ids.cend());
+        QVector<int> newIndex(rows.size(), -1);
+        QVector<Row> kept;
+        kept.reserve(rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            if (!gone.contains(Traits::id(rows.at(i)))) {
+                newIndex[i] = kept.size();
+                kept.append(rows.at(i));
+            }
+        }
+        if (kept.size() == rows.size())
+            return;
+        const auto remap = [&newIndex](QVector<int>& order) {
+            int out = 0;
+            for (const int i : qAsConst(order)) {
+                if (newIndex.at(i) >= 0)
+                    order[out++] = newIndex.at(i);
+            }
+            order.resize(out);
+        };
+        beginResetModel();
+        rows = std::move(kept);
+        for (QVector<int>& order : orders)
+            remap(order);
+        remap(shown);
+        endResetModel();
+    }
+
+    // Takes stored row `index` out of the column orders.
+    void detach(int index) {
+        for (int column = 0; column < orders.size(); ++column) {
+            QVector<int>& order = orders[column];
+            const auto it = std::lower_bound(order.begin(), order.end(), index, [&](int a, int b) {
+                return less(rows.at(a), rows.at(b), column, context);
+            });
+            if (it != order.end() && *it == index)
+                order.erase(it);
+            else
+                order.removeOne(index);
+        }
+    }
+
+    void attach(int index) {
+        for (int column = 0; column < orders.size(); ++column) {
+            QVector<int>& order = orders[column];
+            const auto it = std::lower_bound(order.begin(), order.end(), index, [&](int a, int b) {
+                return less(rows.at(a), rows.at(b), column, context);
+            });
+            order.insert(it, index);
+        }
+    }
+
+    // Stored rows from `from` on moved by `by` positions.
+    void renumber(int from, int by) {
+        for (QVector<int>& order : orders) {
+            for (int& i : order) {
+                if (i >= from)
+                    i += by;
+            }
+        }
+        for (int& i : shown) {
+            if (i >= from)
+                i += by;
+        }
+    }
+
+    void upsertOne(const Row& row) {
+        int index = storedIndexOf(Traits::id(row));
+        int at = -1;
+        if (index >= 0) {
+            at = shown.indexOf(index);
+            detach(index);
+            rows[index] = row;
+        } else {
+            const auto it = std::lower_bound(rows.begin(), rows.end(), Traits::id(row),
+                                             [](const Row& r, int key) { return Traits::id(r) < key; });
+            index = int(it - rows.begin());
+            if (index < rows.size())
+                renumber(index, 1);
+            rows.insert(index, row);
+        }
+        attach(index);
+        const bool visible = foldedFilter.isEmpty() || matches(index, foldedFilter);
+        if (at >= 0) {
+            shown.remove(at);
+            const int to = visible ? shownPosition(index) : -1;
+            shown.insert(at, index);
+            if (to == at) {
+                emit dataChanged(this->index(at, 0), this->index(at, Traits::columns() - 1));
+            } else if (to >= 0) {
+                // a move keeps the row selected
+                beginMoveRows(QModelIndex(), at, at, QModelIndex(), to > at ? to + 1 : to);
+                shown.remove(at);
+                shown.insert(to, index);
+                endMoveRows();
+            } else {
+                beginRemoveRows(QModelIndex(), at, at);
+                shown.remove(at);
+                endRemoveRows();
+            }
+            return;
+        }
+        if (!visible)
+            return;
+        const int to = shownPosition(index);
+        beginInsertRows(QModelIndex(), to, to);
+        shown.insert(to, index);
+        endInsertRows();
+    }
 };

@@ -1,34 +1,27 @@
 #include "db/usertablemodel.h"
 
 #include "db/confighandler.h"
-#include "db/groupnames.h"
+
+QString UserRowTraits::text(const Row& row, int column, const Context& names) {
+    return column == 0 ? row.login : names.joined(row.groups, QStringLiteral("Администратор"));
+}
+
+QVariant UserRowTraits::display(const Row& row, int column, const Context& names) {
+    return column >= 0 && column < columns() ? QVariant(text(row, column, names)) : QVariant();
+}
+
+bool UserRowTraits::matches(const Row& row, const QString& needle, const Context& names) {
+    return row.login.contains(needle, Qt::CaseInsensitive) ||
+           text(row, 1, names).contains(needle, Qt::CaseInsensitive);
+}
 
 UserTableModel::UserTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler, {tr("Имя (логин)"), tr("В группах")}) {}
 
 void UserTableModel::reload() {
-    beginResetModel();
-    rows.clear();
-    const QVector<UserInfo> users = handler->getUsers();
-    const GroupNames names(handler->getGroups(), handler->adminGroupId());
-    rows.reserve(users.size());
-    for (const UserInfo& user : users)
-        rows.append({names.list(user.groups, QStringLiteral("Администратор")), user});
-    endResetModel();
+    setPrepared(prepare(handler->getUsers(), GroupNames(handler->getGroups(), handler->adminGroupId())));
 }
 
-QVariant UserTableModel::record(int row) const {
-    return QVariant::fromValue(rows.at(row).user);
-}
-
-QVariant UserTableModel::cell(int row, int column) const {
-    const UserRow& r = rows.at(row);
-    switch (column) {
-    case 0:
-        return r.user.login;
-    case 1:
-        return r.groupNames.join(QStringLiteral(", "));
-    default:
-        return QVariant();
-    }
+QVariant UserTableModel::record(int index) const {
+    return QVariant::fromValue(rows.at(index));
 }

@@ -1,17 +1,23 @@
 #pragma once
 
+#include "db/groupnames.h"
 #include "db/records.h"
 #include "db/recordtablemodel.h"
 
-#include <QStringList>
-
-struct UserRow {
-    QStringList groupNames;
-    UserInfo user;
+struct UserRowTraits {
+    using Row = UserInfo;
+    using Context = GroupNames;
+    static int columns() { return 2; }
+    static int id(const Row& row) { return row.id; }
+    static bool numeric(int /*column*/) { return false; }
+    static quint64 number(const Row& /*row*/, int /*column*/, const Context& /*names*/) { return 0; }
+    static QString text(const Row& row, int column, const Context& names);
+    static QVariant display(const Row& row, int column, const Context& names);
+    static bool matches(const Row& row, const QString& needle, const Context& names);
 };
 
 // Read-only table of all users; the whole record of a row is returned under RecordRole.
-class UserTableModel : public RecordRowsModel<UserRow> {
+class UserTableModel : public RecordRowsModel<UserRowTraits> {
     Q_OBJECT
 
 public:
@@ -20,6 +26,5 @@ public:
     void reload() override;
 
 protected:
-    QVariant record(int row) const override;
-    QVariant cell(int row, int column) const override;
+    QVariant record(int index) const override;
 };

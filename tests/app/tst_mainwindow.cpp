@@ -5,6 +5,9 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "db/devicestablemodel.h"
+#include "db/grouptablemodel.h"
+#include "db/usertablemodel.h"
 #include "modalanswerer.h"
 #include "simprocess.h"
 #include "testdb.h"
@@ -266,6 +269,7 @@ private slots:
                            : button.contains("User") ? "usersView"
                                                      : "groupsView";
         auto* table = get<QTableView>(view);
+        table->sortByColumn(1, Qt::DescendingOrder); // a change finds its place in a sorted table
         if (!select.isEmpty())
             selectRows(table, {select});
         ModalAnswerer a;
@@ -303,6 +307,7 @@ private slots:
                                           {"groupsView", "changeGroupButton"}};
         for (const auto& b : buttons)
             QCOMPARE(get(b[1])->isEnabled(), get<QTableView>(b[0])->selectionModel()->hasSelection());
+        compareWithFreshLoad();
     }
     // ---- deletions
     void deletions_data() {
@@ -381,6 +386,7 @@ private slots:
         VERIFY_ANSWERED(a);
         QCOMPARE(scalar(query), left);
         QCOMPARE(table->model()->rowCount(), left.count(QLatin1Char(',')) + 1);
+        compareWithFreshLoad();
         if (how != QLatin1String("don't ask"))
             return;
         // Cancelled this time; the next deletions run without a box (one would be reported).
@@ -396,6 +402,8 @@ private slots:
         // Stored out of IMEI order: the table keeps the database's order until a header is clicked.
         addDevices({"Bus 35", "bus 7"}, 3);
         addDevices({"Van"}, 1);
+        QVERIFY(TestDb::exec(
+            QStringLiteral("INSERT INTO devices (imei, name) VALUES (12345678901237, 'Фургон 2')")));
         makeWindow();
         loadConnected();
         auto* view = get<QTableView>("tableView");
@@ -406,17 +414,35 @@ private slots:
                 texts << model->index(r, 1).data().toString();
             return texts.join(QLatin1Char(','));
         };
-        QCOMPARE(names(), QStringLiteral("Bus 35,bus 7,Van"));
-        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                          QPoint(view->horizontalHeader()->sectionViewportPosition(0) + 5, 5));
-        QCOMPARE(names(), QStringLiteral("Van,Bus 35,bus 7"));
-        QTest::keyClicks(get<QLineEdit>("filterEdit"), QStringLiteral("bus")); // case-sensitive
-        QCOMPARE(names(), QStringLiteral("bus 7"));
+        const auto clickHeader = [view](int column) {
+            QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                              QPoint(view->horizontalHeader()->sectionViewportPosition(column) + 5, 5));
+        };
+        QCOMPARE(names(), QStringLiteral("Bus 35,bus 7,Van,Фургон 2"));
+        clickHeader(0); // by number, the leading zero kept
+        QCOMPARE(names(), QStringLiteral("Фургон 2,Van,Bus 35,bus 7"));
+        QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("012345678901237"));
+        clickHeader(1); // natural order, case-insensitive
+        QCOMPARE(names(), QStringLiteral("bus 7,Bus 35,Van,Фургон 2"));
+
+        // Case-insensitive filters, Cyrillic too, on the shown texts; the selection stays.
+        selectRows(view, {"Bus 35"});
+        auto* filter = get<QLineEdit>("filterEdit");
+        QTest::keyClicks(filter, QStringLiteral("BUS"));
+        QCOMPARE(names(), QStringLiteral("bus 7,Bus 35"));
+        QCOMPARE(view->selectionModel()->selectedRows(1).value(0).data().toString(),
+                 QStringLiteral("Bus 35"));
+        for (const auto& [text, shown] :
+             {std::pair<QString, QString>{"0123", "Фургон 2"}, {"фУр", "Фургон 2"}}) {
+            filter->clear();
+            typeText(filter, text);
+            QCOMPARE(names(), shown);
+        }
 
         // Double-clicking a row opens its edit dialog.
         ModalAnswerer a;
         a.expect("DeviceEditDialog", [](QWidget* d) {
-            QCOMPARE(child<QLineEdit>(d, "nameEdit")->text(), QStringLiteral("bus 7"));
+            QCOMPARE(child<QLineEdit>(d, "nameEdit")->text(), QStringLiteral("Фургон 2"));
         });
         const QRect cell = view->visualRect(model->index(0, 1));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
@@ -509,6 +535,7 @@ private slots:
         get("addDeviceButton")->click();
         VERIFY_ANSWERED(a);
         QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
+        compareWithFreshLoad();
     }
     void settingsWrittenAtExit() {
         makeWindow();
@@ -647,6 +674,35 @@ private:
     }
     QPushButton* stateButton(bool sql) const {
         return window->findChildren<ConnectionStateWidget*>().value(sql ? 0 : 1)->connectionButton();
+    }
+    // Every table of the window shows what a fresh load in the same order shows.
+    void compareWithFreshLoad() {
+        ConfigHandler fresh(nullptr, QStringLiteral("fresh"));
+        fresh.setConnectionSettings(TestDb::settings());
+        QCOMPARE(fresh.connectToDatabase(), 0);
+        fresh.checkDatabase();
+        DevicesTableModel devices(nullptr, &fresh);
+        UserTableModel users(nullptr, &fresh);
+        GroupTableModel groups(nullptr, &fresh);
+        const std::pair<const char*, RecordTableModel*> tables[] = {
+            {"tableView", &devices}, {"usersView", &users}, {"groupsView", &groups}};
+        for (const auto& [view, model] : tables) {
+            const auto* shown = static_cast<RecordTableModel*>(get<QTableView>(view)->model());
+            model->reload();
+            model->sort(shown->sortColumn(), shown->sortOrder());
+            model->setFilterText(shown->filterText());
+            const auto contents = [](const QAbstractItemModel* m) {
+                QStringList rows;
+                for (int r = 0; r < m->rowCount(); ++r) {
+                    QStringList cells;
+                    for (int c = 0; c < m->columnCount(); ++c)
+                        cells << m->index(r, c).data().toString();
+                    rows << cells.join(QLatin1Char('|'));
+                }
+                return rows;
+            };
+            QCOMPARE(contents(shown), contents(model));
+        }
     }
     template <typename T = QPushButton>
     T* get(const char* name) const {
