@@ -6,6 +6,7 @@
 //                       [--db-add 10000] [--db-runs 5] [--db-keep-server]
 
 #include "bench.h"
+#include "benchserver.h"
 
 #include "db/confighandler.h"
 #include "db/devicestablemodel.h"
@@ -13,9 +14,6 @@
 #include "db/usertablemodel.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
@@ -24,95 +22,20 @@
 
 namespace {
 
+using bench::exec;
+using bench::median;
+using bench::option;
+using bench::out;
+using bench::peakRssKiB;
+
 const QString BENCH_DB = QStringLiteral("orb_bench");
-const QString SERVER_SCRIPT = QStringLiteral(ORB_SOURCE_DIR "/tools/mariadb-local.sh");
-const QString SERVER_DIR = QStringLiteral(ORB_BENCH_MARIADB_DIR);
-const QString DB_USER = QStringLiteral("orb");
-const QString DB_PASSWORD = QStringLiteral("orb-test-pw");
-
-QTextStream& out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-int option(const QStringList& args, const QString& name, int fallback) {
-    const int at = args.indexOf(name);
-    if (at >= 0 && at + 1 < args.size()) {
-        bool ok = false;
-        const int value = args.at(at + 1).toInt(&ok);
-        if (ok && value >= 0)
-            return value;
-    }
-    return fallback;
-}
-
-double median(QVector<double> values) {
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
-qint64 peakRssKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression hwm(QStringLiteral("^VmHWM:\\s+(\\d+)"), QRegularExpression::MultilineOption);
-    const auto match = hwm.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
-bool runScript(const QString& command, QString* output) {
-    QProcess p;
-    p.start(QStringLiteral("bash"), {SERVER_SCRIPT, command, SERVER_DIR});
-    if (!p.waitForFinished(180000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        out() << "mariadb-local.sh " << command << " failed:\n"
-              << QString::fromLocal8Bit(p.readAllStandardError());
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-    return true;
-}
-
-bool exec(QSqlQuery& q, const QString& sql) {
-    if (q.exec(sql))
-        return true;
-    out() << "statement failed: " << sql.left(200) << "\n  " << q.lastError().text() << '\n';
-    return false;
-}
-
-QStringList clientArgs(int port) {
-    return {QStringLiteral("--no-defaults"),
-            QStringLiteral("-h127.0.0.1"),
-            QStringLiteral("-P%1").arg(port),
-            QStringLiteral("-u") + DB_USER,
-            QStringLiteral("-p") + DB_PASSWORD,
-            QStringLiteral("--batch"),
-            BENCH_DB};
-}
-
-// Loads db/schema.sql with its first rows into `BENCH_DB` through the mariadb client.
-bool loadSchema(int port) {
-    QProcess p;
-    p.setStandardInputFile(QStringLiteral(ORB_SOURCE_DIR "/db/schema.sql"));
-    p.start(QStringLiteral("mariadb"), clientArgs(port));
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        out() << "loading the schema failed: " << QString::fromLocal8Bit(p.readAllStandardError()) << '\n';
-        return false;
-    }
-    return true;
-}
 
 // Fresh schema, then groups 2..groups, devices and users with two groups each (never Admin,
 // so every membership row is its own). Uses the server's sequence tables: no data travels.
 bool seed(QSqlDatabase& db, int port, int devices, int users, int groups) {
-    QSqlQuery q(db);
-    if (!exec(q, QStringLiteral("DROP DATABASE IF EXISTS %1").arg(BENCH_DB)) ||
-        !exec(q, QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(BENCH_DB)) ||
-        !exec(q, QStringLiteral("USE %1").arg(BENCH_DB)) || !loadSchema(port))
+    if (!bench::createFromSchema(db, port, BENCH_DB))
         return false;
+    QSqlQuery q(db);
     // two memberships per row, never in Admin
     auto twoGroups = [&](const QString& table, const QString& owner, const QString& from, int others) {
         return QStringLiteral(
@@ -161,24 +84,13 @@ qint64 sessionQuestions(const QSqlDatabase& db) {
 
 // The statements of one full reload, run by the mariadb command line client.
 double clientFloorSeconds(int port) {
-    const QString statements = QStringLiteral(
-        "SELECT * FROM devices; SELECT * FROM device_groups; SELECT * FROM groups_list; "
-        "SELECT * FROM users; SELECT * FROM user_groups; SELECT * FROM groups_list; "
-        "SELECT * FROM groups_list; SELECT group_id, COUNT(*) FROM user_groups GROUP BY group_id; "
-        "SELECT group_id, COUNT(*) FROM device_groups GROUP BY group_id; SELECT COUNT(*) FROM devices;");
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer t;
-    t.start();
-    p.start(QStringLiteral("mariadb"),
-            {QStringLiteral("--no-defaults"), QStringLiteral("-h127.0.0.1"), QStringLiteral("-P%1").arg(port),
-             QStringLiteral("-u") + DB_USER, QStringLiteral("-p") + DB_PASSWORD, QStringLiteral("--batch"),
-             BENCH_DB, QStringLiteral("-e"), statements});
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        out() << "mariadb client failed: " << QString::fromLocal8Bit(p.readAllStandardError()) << '\n';
-        return -1;
-    }
-    return t.nsecsElapsed() / 1e9;
+    return bench::clientSeconds(
+        port, BENCH_DB,
+        QStringLiteral(
+            "SELECT * FROM devices; SELECT * FROM device_groups; SELECT * FROM groups_list; "
+            "SELECT * FROM users; SELECT * FROM user_groups; SELECT * FROM groups_list; "
+            "SELECT * FROM groups_list; SELECT group_id, COUNT(*) FROM user_groups GROUP BY group_id; "
+            "SELECT group_id, COUNT(*) FROM device_groups GROUP BY group_id; SELECT COUNT(*) FROM devices;"));
 }
 
 int runDbBench(const QStringList& args) {
@@ -188,31 +100,23 @@ int runDbBench(const QStringList& args) {
     const int add = option(args, QStringLiteral("--db-add"), 10000);
     const int runs = std::max(1, option(args, QStringLiteral("--db-runs"), 5));
 
-    QString portText;
-    if (!runScript(QStringLiteral("start"), &portText))
+    const int port = bench::startServer();
+    if (port <= 0)
         return 1;
-    const int port = portText.split(QLatin1Char('\n')).last().toInt();
-    out() << "server 127.0.0.1:" << port << " (" << SERVER_DIR << ")\n";
+    out() << "server 127.0.0.1:" << port << " (" << bench::serverDir() << ")\n";
 
     int rc = 0;
     {
-        QSqlDatabase seeder =
-            QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("bench-seed"));
-        seeder.setHostName(QStringLiteral("127.0.0.1"));
-        seeder.setPort(port);
-        seeder.setUserName(DB_USER);
-        seeder.setPassword(DB_PASSWORD);
         QElapsedTimer seedTimer;
         seedTimer.start();
-        if (!seeder.open()) {
-            out() << "cannot connect: " << seeder.lastError().text() << '\n';
+        if (!bench::openConnection(QStringLiteral("bench-seed"), port)) {
             rc = 1;
         } else {
-            QSqlQuery(seeder).exec(QStringLiteral("SET NAMES utf8mb4"));
+            QSqlDatabase seeder = QSqlDatabase::database(QStringLiteral("bench-seed"), false);
             if (!seed(seeder, port, devices, users, groups))
                 rc = 1;
+            seeder.close();
         }
-        seeder.close();
         out() << "seeded " << devices << " devices, " << users << " users, " << groups << " groups in "
               << QString::number(seedTimer.elapsed() / 1000.0, 'f', 2) << " s\n";
     }
@@ -221,7 +125,8 @@ int runDbBench(const QStringList& args) {
         return rc;
 
     ConfigHandler handler;
-    handler.setConnectionSettings({QStringLiteral("127.0.0.1"), port, DB_USER, DB_PASSWORD, BENCH_DB});
+    handler.setConnectionSettings(
+        {QStringLiteral("127.0.0.1"), port, bench::DB_USER, bench::DB_PASSWORD, BENCH_DB});
     if (handler.connectToDatabase() != 0) {
         out() << "ConfigHandler cannot connect: " << handler.lastErrorText() << '\n';
         return 1;
@@ -313,7 +218,7 @@ int runDbBench(const QStringList& args) {
     out().flush();
 
     if (!args.contains(QStringLiteral("--db-keep-server")))
-        runScript(QStringLiteral("stop"), nullptr);
+        bench::stopServer();
     return 0;
 }
 
