@@ -9,6 +9,7 @@
 #include "db/devicestablemodel.h"
 #include "db/groupnames.h"
 #include "db/grouptablemodel.h"
+#include "db/tablerefresher.h"
 #include "db/usertablemodel.h"
 #include "dialogs/deviceeditdialog.h"
 #include "dialogs/groupeditdialog.h"
@@ -26,12 +27,17 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
+#include <QShortcut>
 #include <QSqlError>
 #include <QTableView>
+#include <QThread>
 
+#include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -82,6 +88,25 @@ QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
             texts << imeiText(device.imei);
     }
     return texts;
+}
+
+} // namespace
+
+// The three tables' rows with their column orders, made off the GUI thread.
+struct PreparedTables {
+    DevicesTableModel::Prepared devices;
+    UserTableModel::Prepared users;
+    GroupTableModel::Prepared groups;
+};
+
+namespace {
+
+PreparedTables prepareTables(const TablesSnapshot& s) {
+    const GroupNames names(s.groups, s.adminGroupId);
+    return {DevicesTableModel::prepare(s.devices, names), UserTableModel::prepare(s.users, names),
+            GroupTableModel::prepare(GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices,
+                                                             s.adminGroupId, s.devices.size()),
+                                     s.adminGroupId)};
 }
 
 bool sameGroups(const QVector<int>& a, const QVector<int>& b) {
@@ -152,6 +177,24 @@ MainWindow::MainWindow(QWidget* parent)
     orbServerHandler->setHostSettings(orb);
 
     connect(orbServerHandler, &OrbServerHandler::hostStateUpdated, this, &MainWindow::checkConnectionStates);
+
+    refresher = new TableRefresher(this);
+    connect(refresher, &TableRefresher::refreshed, this, &MainWindow::tablesRefreshed);
+    connect(refresher, &TableRefresher::refreshFailed, this, &MainWindow::refreshFailed);
+    connect(refresher, &TableRefresher::refreshingChanged, this, &MainWindow::showRefreshing);
+    refreshIndicator = new QProgressBar(this);
+    refreshIndicator->setObjectName(QStringLiteral("refreshIndicator"));
+    refreshIndicator->setRange(0, 0);
+    refreshIndicator->setFormat(QStringLiteral("Обновление таблиц…"));
+    refreshIndicator->setTextVisible(true);
+    refreshIndicator->setMaximumWidth(220);
+    refreshIndicator->hide();
+    ui->statusbar->addPermanentWidget(refreshIndicator);
+    auto* f5 = new QShortcut(QKeySequence::Refresh, this);
+    connect(f5, &QShortcut::activated, this, [this] {
+        if (ui->centralwidget->isEnabled())
+            updateModels();
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -210,6 +253,7 @@ void MainWindow::loadDatabase() {
 // A new connection is open: back online, then the integrity check and the tables.
 void MainWindow::databaseOpened() {
     databaseLost = false;
+    refresher->setConnectionSettings(configHandler->connectionSettings());
     ui->centralwidget->setEnabled(true);
     ui->statusbar->showMessage(QString());
     try {
@@ -225,6 +269,7 @@ void MainWindow::databaseOpened() {
 
 // No usable database: nothing of an earlier one stays on screen, nothing can be changed.
 void MainWindow::dropTables() {
+    ++changeSerial; // a refresh still running belongs to the old connection
     devicesModel->clear();
     groupsModel->clear();
     usersModel->clear();
@@ -301,12 +346,78 @@ void MainWindow::checkConnectionStates() {
     }
 }
 
+// A complete refresh of the three tables, read and prepared off the GUI thread; the window
+// stays usable and shows that it is refreshing.
 void MainWindow::updateModels() {
-    devicesModel->reload();
-    groupsModel->reload();
-    usersModel->reload();
-    // A reset drops the selections without a selectionChanged signal.
+    if (refresher->isRefreshing()) {
+        // the running one may miss what changed since: only the one after it counts
+        if (refreshRuns.size() < 2)
+            refreshRuns.append(changeSerial);
+        else
+            refreshRuns.last() = changeSerial;
+    } else {
+        refreshRuns = {changeSerial};
+    }
+    refresher->refresh();
+    showRefreshing();
+}
+
+void MainWindow::showRefreshing() {
+    refreshIndicator->setVisible(refresher->isRefreshing() || preparing > 0);
+}
+
+void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
+    const quint64 serial = refreshRuns.isEmpty() ? 0 : refreshRuns.takeFirst();
+    if (serial != changeSerial) {
+        showRefreshing();
+        return;
+    }
+    ++preparing;
+    auto prepared = std::make_shared<PreparedTables>();
+    QThread* job = QThread::create([snapshot, prepared] { *prepared = prepareTables(snapshot); });
+    connect(job, &QThread::finished, this, [this, job, prepared, serial] {
+        job->deleteLater();
+        --preparing;
+        // Only when nothing changed in place meanwhile, or those changes would be undone; such a
+        // change has asked for a refresh of its own.
+        if (serial == changeSerial && ui->centralwidget->isEnabled())
+            applyTables(std::move(*prepared));
+        showRefreshing();
+    });
+    job->start();
+    showRefreshing();
+}
+
+void MainWindow::applyTables(PreparedTables&& tables) {
+    const std::pair<QTableView*, std::function<void()>> swaps[] = {
+        {ui->tableView,
+         [&] {
+             devicesModel->setPrepared(std::move(tables.devices));
+         }},
+        {ui->usersView,
+         [&] {
+             usersModel->setPrepared(std::move(tables.users));
+         }},
+        {ui->groupsView,
+         [&] {
+             groupsModel->setPrepared(std::move(tables.groups));
+         }},
+    };
+    for (const auto& [view, swap] : swaps) {
+        const TableState state = TableState::of(view);
+        swap();
+        state.restore(view);
+    }
     checkAllButtons();
+}
+
+void MainWindow::refreshFailed(const QString& error) {
+    refreshRuns.clear();
+    showRefreshing();
+    // the rows stay as they are; the state says the database is out of reach
+    databaseLost = true;
+    sqlStateWidget->setConnected(false);
+    ui->statusbar->showMessage(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
 }
 
 // After a change: the rows of these devices read back and put in place (gone ones removed),
@@ -407,7 +518,9 @@ void MainWindow::showGroups() {
 
 // A change is on screen: the buttons follow, and a full refresh brings in the rest.
 void MainWindow::afterShownChange() {
+    ++changeSerial;
     checkAllButtons();
+    updateModels();
 }
 
 void MainWindow::checkAllButtons() {

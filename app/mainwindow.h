@@ -8,6 +8,10 @@
 #include <QString>
 
 class AddDevicesDialog;
+class QProgressBar;
+class TableRefresher;
+struct PreparedTables;
+struct TablesSnapshot;
 class ConfigHandler;
 class ConnectionStateWidget;
 class DevicesTableModel;
@@ -79,6 +83,10 @@ private:
     void showUsers(const QVector<int>& ids);
     void showGroups();
     void afterShownChange();
+    void showRefreshing();
+    void tablesRefreshed(const TablesSnapshot& snapshot);
+    void applyTables(PreparedTables&& tables);
+    void refreshFailed(const QString& error);
     void filterTable(QTableView* view, RecordTableModel* model, const QString& text);
     bool connectionLost();
     bool refused(const QString& error);
@@ -100,4 +108,10 @@ private:
     // Set when a statement failed because the database server went away; cleared by a new connection.
     bool databaseLost = false;
     QHash<QObject*, void (MainWindow::*)()> deleteSlots;
+    TableRefresher* refresher = nullptr;
+    QProgressBar* refreshIndicator = nullptr;
+    // Counts the changes shown in place; a refresh asked for before the latest one is stale.
+    quint64 changeSerial = 0;
+    QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
+    int preparing = 0;            // rows being prepared off the GUI thread
 };
