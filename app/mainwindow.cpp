@@ -424,7 +424,13 @@ void MainWindow::refreshFailed(const QString& error) {
 // the group counts moved with them.
 void MainWindow::showDevices(const QVector<int>& ids) {
     const TableState state = TableState::of(ui->tableView);
-    const QVector<DeviceInfo> now = configHandler->getDevicesByIds(ids);
+    bool read = false;
+    const QVector<DeviceInfo> now = configHandler->getDevicesByIds(ids, &read);
+    if (!read) {
+        // an unread row is not a deleted one
+        connectionLost();
+        return;
+    }
     QHash<int, int> counts;
     int all = 0;
     QVector<int> gone;
@@ -458,7 +464,12 @@ void MainWindow::showDevices(const QVector<int>& ids) {
 
 void MainWindow::showUsers(const QVector<int>& ids) {
     const TableState state = TableState::of(ui->usersView);
-    const QVector<UserInfo> now = configHandler->getUsersByIds(ids);
+    bool read = false;
+    const QVector<UserInfo> now = configHandler->getUsersByIds(ids, &read);
+    if (!read) {
+        connectionLost();
+        return;
+    }
     QHash<int, int> counts;
     QSet<int> found;
     for (const UserInfo& user : now) {
