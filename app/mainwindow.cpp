@@ -23,9 +23,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -182,12 +184,16 @@ MainWindow::MainWindow(QWidget* parent)
     connect(refresher, &TableRefresher::refreshed, this, &MainWindow::tablesRefreshed);
     connect(refresher, &TableRefresher::refreshFailed, this, &MainWindow::refreshFailed);
     connect(refresher, &TableRefresher::refreshingChanged, this, &MainWindow::showRefreshing);
-    refreshIndicator = new QProgressBar(this);
+    // a busy bar draws no text: the label says what it is
+    refreshIndicator = new QWidget(this);
     refreshIndicator->setObjectName(QStringLiteral("refreshIndicator"));
-    refreshIndicator->setRange(0, 0);
-    refreshIndicator->setFormat(QStringLiteral("Обновление таблиц…"));
-    refreshIndicator->setTextVisible(true);
-    refreshIndicator->setMaximumWidth(220);
+    auto* refreshLayout = new QHBoxLayout(refreshIndicator);
+    refreshLayout->setContentsMargins(0, 0, 0, 0);
+    refreshLayout->addWidget(new QLabel(QStringLiteral("Обновление таблиц…"), refreshIndicator));
+    auto* busy = new QProgressBar(refreshIndicator);
+    busy->setRange(0, 0);
+    busy->setMaximumWidth(120);
+    refreshLayout->addWidget(busy);
     refreshIndicator->hide();
     ui->statusbar->addPermanentWidget(refreshIndicator);
     auto* f5 = new QShortcut(QKeySequence::Refresh, this);

@@ -8,7 +8,6 @@
 #include <QString>
 
 class AddDevicesDialog;
-class QProgressBar;
 class TableRefresher;
 struct PreparedTables;
 struct TablesSnapshot;
@@ -109,7 +108,7 @@ private:
     bool databaseLost = false;
     QHash<QObject*, void (MainWindow::*)()> deleteSlots;
     TableRefresher* refresher = nullptr;
-    QProgressBar* refreshIndicator = nullptr;
+    QWidget* refreshIndicator = nullptr;
     // Counts the changes shown in place; a refresh asked for before the latest one is stale.
     quint64 changeSerial = 0;
     QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
