@@ -230,9 +230,12 @@ struct Counters {
     qint64 questions = 0;
     qint64 executes = 0;
     qint64 selects = 0;
+    qint64 busy = 0;    // the program's connections running a command at the reading
+    qint64 reading = 0; // which reading this is
 
-    Counters operator-(const Counters& o) const {
-        return {questions - o.questions, executes - o.executes, selects - o.selects};
+    Counters minus(const Counters& o, qint64 times = 1) const {
+        return {questions - times * o.questions, executes - times * o.executes, selects - times * o.selects,
+                busy, reading};
     }
 };
 
@@ -241,10 +244,13 @@ class ServerCounters {
 public:
     ServerCounters() {
         const Counters first = read();
-        own = read() - first;
+        own = read().minus(first);
     }
-    // What the server received since `before`, without the reading's own statement.
-    Counters since(const Counters& before) const { return read() - before - own; }
+    // What the server received since `before`, without the readings' own statements.
+    Counters since(const Counters& before) const {
+        const Counters now = read();
+        return now.minus(before).minus(own, now.reading - before.reading);
+    }
     Counters read() const {
         Counters c;
         QSqlQuery q(QSqlDatabase::database(STATS_CONNECTION, false));
@@ -260,11 +266,22 @@ public:
             else
                 c.selects = value;
         }
+        q.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER = '%1' AND "
+                              "ID <> CONNECTION_ID() AND COMMAND <> 'Sleep'")
+                   .arg(bench::DB_USER));
+        if (q.next())
+            c.busy = q.value(0).toLongLong();
+        c.reading = ++readings;
         return c;
+    }
+    // Nothing reached the server between the two readings but the second reading itself.
+    bool quiet(const Counters& earlier, const Counters& later) const {
+        return later.busy == 0 && later.minus(earlier).questions <= own.questions;
     }
 
 private:
     Counters own;
+    mutable qint64 readings = 0;
 };
 
 // Answers the modal windows as they show, one expected step after the other. A window no step
@@ -379,15 +396,34 @@ public:
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         QCoreApplication::processEvents(); // the repaint the change asked for
-        const qint64 end = nowNs();
-        row.stallMs = heartbeat.longestMs();
         if (ok)
-            row.resultMs = double(end - commitNs) / 1e6;
+            row.resultMs = double(nowNs() - commitNs) / 1e6;
+        settle();
+        row.stallMs = heartbeat.longestMs();
         row.statements = counters.since(before);
         if (relay)
             row.turns = relay->turns() - turnsBefore;
         rows << row;
         return ok;
+    }
+
+    // Work that goes on behind a result already shown (a refresh after a change) belongs to the
+    // step too: waits until no statement has reached the server for half a second.
+    void settle() {
+        constexpr qint64 quietNs = 500 * 1000000LL;
+        Counters last = counters.read();
+        qint64 quietFrom = nowNs();
+        qint64 polled = quietFrom;
+        while (nowNs() - quietFrom < quietNs && nowNs() - startNs < qint64(timeoutMs) * 1000000) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (nowNs() - polled < 50 * 1000000LL)
+                continue;
+            polled = nowNs();
+            const Counters now = counters.read();
+            if (!counters.quiet(last, now))
+                quietFrom = polled;
+            last = now;
+        }
     }
 
     void fail(const QString& name, const QString& why) {
@@ -856,8 +892,9 @@ int runWindowBench(const QStringList& args) {
             WindowRun run(devices, relay.get(), timeoutMs);
             run.run(stats);
             out()
-                << "result: from the keystroke, click or OK to the result on screen; stall: longest gap of a "
-                   "5 ms GUI-thread timer; statements: server counters per step\n";
+                << "result: from the keystroke, click or OK until the result is on screen. Until the server "
+                   "has been quiet for 0.5 s after that: stall, the longest gap of a 5 ms GUI-thread timer; "
+                   "the server's statement counters; the round trips\n";
             printRows(run.rows(), relay != nullptr);
             for (const Row& r : run.rows())
                 rc |= r.failure.isEmpty() ? 0 : 1;
