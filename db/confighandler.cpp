@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -34,7 +35,9 @@ const QString ERR_DEVICE_IMEI = QStringLiteral("Введите IMEI устрой
 constexpr int DEVICE_BATCH = 2000;
 constexpr int MAX_PLACEHOLDERS = 60000;
 // Ids per DELETE: beyond about 10,000 listed ids the server stops using the key and scans the table.
-constexpr int DELETE_CHUNK = 5000;
+constexpr int DELETE_CHUNK = 4096;
+// Memberships per INSERT of one record's list.
+constexpr int MEMBERSHIP_CHUNK = 4096;
 // Ids per read-back statement. A list is padded to a power of two with its last id, so that a
 // dozen kept statements serve every length.
 constexpr int READ_BACK_CHUNK = 4096;
@@ -67,6 +70,15 @@ bool run(QSqlQuery& q, const QString& sql) {
 bool readWhole(QSqlQuery& q, const QString& sql) {
     q.setForwardOnly(true);
     return run(q, sql, {});
+}
+
+// The next power of two from `n`: lists are padded to it with their last value, so that a dozen
+// kept statements serve every length (a repeat changes nothing in an IN list or an INSERT IGNORE).
+int paddedLength(int n) {
+    int length = 1;
+    while (length < n)
+        length *= 2;
+    return length;
 }
 
 // Texts must never bind as NULL: a null QString would.
@@ -220,6 +232,8 @@ SqlConnectionSettings ConfigHandler::connectionSettings() const {
 
 int ConfigHandler::connectToDatabase() {
     kept.clear();
+    addedDevice = {};
+    addedUser = {};
     if (db.isOpen())
         db.close();
     db.setHostName(settings.ip);
@@ -357,7 +371,8 @@ QVector<UserInfo> ConfigHandler::getUsers() {
 UserInfo ConfigHandler::getUser(int id) {
     UserInfo u;
     QSqlQuery q(db);
-    if (run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=? ").arg(TABLE_USERS, COL_ID), {id}) && q.next()) {
+    if (runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
+        q.next()) {
         const QSqlRecord rec = q.record();
         u.id = q.value(rec.indexOf(COL_ID)).toInt();
         u.login = q.value(rec.indexOf(COL_USER_LOGIN)).toString();
@@ -373,7 +388,7 @@ template <typename Key>
 int ConfigHandler::idByKey(const QString& table, const QString& column, const Key& key, const char* before,
                            const char* after) {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {bound(key)}))
+    if (!runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {bound(key)}))
         return -1;
     if (!q.next()) {
         qDebug() << before << key << after;
@@ -383,10 +398,16 @@ int ConfigHandler::idByKey(const QString& table, const QString& column, const Ke
 }
 
 int ConfigHandler::getUserId(const QString& login) {
+    const QPair<QString, int> added = std::exchange(addedUser, {});
+    if (added.second > 0 && added.first == login)
+        return added.second;
     return idByKey(TABLE_USERS, COL_USER_LOGIN, login, "Пользователь с именем", "не найден!");
 }
 
 int ConfigHandler::getDeviceId(quint64 imei) {
+    const QPair<quint64, int> added = std::exchange(addedDevice, {});
+    if (added.second > 0 && added.first == imei)
+        return added.second;
     return idByKey(TABLE_DEVICES, COL_IMEI, imei, "Устройство с imei", "не найдено!");
 }
 
@@ -397,7 +418,7 @@ int ConfigHandler::getGroupId(const QString& name) {
 QVector<int> ConfigHandler::memberIds(const QString& table, const QString& keyColumn, int key,
                                       const QString& column) {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
+    if (!runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
         return {};
     return intColumn(q, column);
 }
@@ -471,9 +492,7 @@ QVector<Record> ConfigHandler::recordsByIds(const QVector<int>& ids, const QStri
     QVector<Record> records;
     for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
         const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
-        int length = 1;
-        while (length < to - from)
-            length *= 2;
+        const int length = paddedLength(to - from);
         QVariantList values;
         values.reserve(length);
         for (int i = from; i < length + from; ++i)
@@ -595,31 +614,95 @@ bool ConfigHandler::isFree(const QString& table, const QString& column, const QV
     QSqlQuery q(db);
     const bool ok =
         exceptId > 0
-            ? run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
-                  {value, exceptId})
-            : run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, column), {value});
+            ? runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
+                      {value, exceptId})
+            : runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {value});
     if (!ok)
         return false;
-    if (q.next()) {
+    const bool taken = q.next();
+    q.finish();
+    if (taken) {
         error = takenText;
         return false;
     }
     return true;
 }
 
-// Inserts the pairs (key, each of values) in list order with INSERT IGNORE; stops at the first
-// failure, leaving the pairs inserted before.
+// isFree for record `id`, reading its memberships into `groups` in the same statement.
+bool ConfigHandler::isFreeWithGroups(const QString& table, const QString& column, const QVariant& value,
+                                     int id, const QString& members, const QString& ownerColumn,
+                                     const QString& groupColumn, QVector<int>& groups, QString& error,
+                                     const QString& takenText) {
+    QSqlQuery q(db);
+    if (!runKept(q,
+                 QStringLiteral("SELECT 0, %1 FROM %2 WHERE %3=? AND %1<>? "
+                                "UNION ALL SELECT 1, %4 FROM %5 WHERE %6=?")
+                     .arg(COL_ID, table, column, groupColumn, members, ownerColumn),
+                 {value, id, id}))
+        return false;
+    bool taken = false;
+    while (q.next()) {
+        if (q.value(0).toInt() == 0)
+            taken = true;
+        else
+            groups.append(q.value(1).toInt());
+    }
+    q.finish();
+    if (taken) {
+        error = takenText;
+        return false;
+    }
+    return true;
+}
+
+// Inserts one row unless another has the first column's value, in one statement. Returns the
+// new id, 0 when the value is taken, -1 when the row could not be stored.
+int ConfigHandler::insertUnlessTaken(const QString& table, const QStringList& columns,
+                                     const QVariantList& values) {
+    QSqlQuery q(db);
+    if (!runKept(
+            q,
+            QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM DUAL WHERE NOT EXISTS "
+                           "(SELECT 1 FROM %1 WHERE %4=?)")
+                .arg(table, columns.join(QLatin1Char(',')), placeholders(columns.size(), 0), columns.first()),
+            values + QVariantList{values.first()}))
+        return -1;
+    if (q.numRowsAffected() < 1)
+        return 0;
+    const int id = q.lastInsertId().toInt();
+    return id > 0 ? id : -1;
+}
+
+// Inserts the pairs (key, each of values) with INSERT IGNORE, one statement per chunk: a list
+// of any usual length is stored whole or not at all.
 bool ConfigHandler::insertMemberships(const QString& table, const QString& keyColumn,
                                       const QString& valueColumn, int key, const QVector<int>& values) {
-    for (const int value : values) {
+    for (int from = 0; from < values.size(); from += MEMBERSHIP_CHUNK) {
+        const int to = std::min<int>(values.size(), from + MEMBERSHIP_CHUNK);
+        const int length = paddedLength(to - from);
+        QVariantList pairs;
+        pairs.reserve(2 * length);
+        for (int i = from; i < from + length; ++i)
+            pairs << key << values.at(std::min(i, to - 1));
         QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES (?, ?)")
-                     .arg(table, keyColumn, valueColumn),
-                 {key, value}))
+        if (!runKept(q,
+                     QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
+                         .arg(table, keyColumn, valueColumn, placeholders(length, 2)),
+                     pairs))
             return false;
     }
     return true;
+}
+
+// Replaces the list of `key` whole or not at all; one DELETE alone needs no transaction.
+bool ConfigHandler::replaceMemberships(const QString& table, const QString& keyColumn,
+                                       const QString& valueColumn, int key, const QVector<int>& values) {
+    if (values.isEmpty())
+        return deleteWhere(table, keyColumn, key);
+    return inTransaction([&] {
+        return deleteWhere(table, keyColumn, key) &&
+               insertMemberships(table, keyColumn, valueColumn, key, values);
+    });
 }
 
 // Runs `change` as one transaction: when it fails, none of its statements stays, so a list of
@@ -637,28 +720,20 @@ bool ConfigHandler::inTransaction(const std::function<bool()>& change) {
 
 bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int value) {
     QSqlQuery q(db);
-    return run(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
+    return runKept(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
 }
 
 // ---------------------------------------------------------------- users and groups
 
 bool ConfigHandler::addUser(const UserInfo& user, QString& error) {
-    if (!isFree(TABLE_USERS, COL_USER_LOGIN, bound(user.login), 0, error, ERR_USER_EXISTS))
-        return false;
-
-    QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("INSERT INTO %1 (%2, %3) VALUES (?, ?)")
-                 .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD),
-             {bound(user.login), user.password})) {
-        error = ERR_USER_ADD;
-        return false;
-    }
-    const int id = getUserId(user.login);
+    addedUser = {};
+    const int id = insertUnlessTaken(TABLE_USERS, {COL_USER_LOGIN, COL_USER_PASSWORD},
+                                     {bound(user.login), user.password});
     if (id <= 0) {
-        error = ERR_USER_ADD;
+        error = id == 0 ? ERR_USER_EXISTS : ERR_USER_ADD;
         return false;
     }
+    addedUser = qMakePair(user.login, id);
     if (addUserGroups(id, user.groups))
         return true;
     error = ERR_USER_GROUPS;
@@ -670,27 +745,30 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
         qDebug() << "нельзя переименовать админа";
         return false;
     }
-    if (!isFree(TABLE_USERS, COL_USER_LOGIN, bound(user.login), user.id, error, ERR_USER_EXISTS))
+    addedUser = {};
+    QVector<int> stored;
+    if (!isFreeWithGroups(TABLE_USERS, COL_USER_LOGIN, bound(user.login), user.id, TABLE_USER_GROUPS,
+                          COL_UG_USER_ID, COL_UG_GROUP_ID, stored, error, ERR_USER_EXISTS))
         return false;
 
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
-                 .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
-             {bound(user.login), user.password, user.id}))
+    if (!runKept(q,
+                 QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
+                     .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
+                 {bound(user.login), user.password, user.id}))
         return false;
 
-    if (sameGroups(getUserGroups(user.id), user.groups))
+    // root keeps his memberships whatever the record asks.
+    if (sameGroups(stored, user.groups) || user.id == ROOT_ID)
         return true;
-    // root keeps his memberships: removeUserGroups refuses him.
-    if (inTransaction([&] { return removeUserGroups(user.id) && addUserGroups(user.id, user.groups); }) ||
-        user.id == ROOT_ID)
+    if (replaceMemberships(TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID, user.id, user.groups))
         return true;
     error = ERR_USER_GROUPS;
     return false;
 }
 
 bool ConfigHandler::deleteUser(int id) {
+    addedUser = {};
     if (id == ROOT_ID) {
         qDebug() << "нельзя удалить админа";
         return false;
@@ -717,20 +795,12 @@ bool ConfigHandler::removeUserGroups(int userId) {
 }
 
 bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
-    if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, bound(group.name), 0, error, ERR_GROUP_EXISTS))
-        return false;
-
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("INSERT INTO %1 (%2) VALUES (?)").arg(TABLE_GROUPS, COL_GROUP_NAME),
-             {bound(group.name)})) {
-        error = ERR_GROUP_ADD;
+    const int id = insertUnlessTaken(TABLE_GROUPS, {COL_GROUP_NAME}, {bound(group.name)});
+    if (id <= 0) {
+        error = id == 0 ? ERR_GROUP_EXISTS : ERR_GROUP_ADD;
         return false;
     }
-    QSqlQuery back(db);
-    if (run(back, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_GROUPS, COL_GROUP_NAME),
-            {bound(group.name)}) &&
-        back.next())
-        group.id = back.value(back.record().indexOf(COL_ID)).toInt();
+    group.id = id;
     return true;
 }
 
@@ -744,8 +814,9 @@ bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
     if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, bound(group.name), group.id, error, ERR_GROUP_EXISTS))
         return false;
     QSqlQuery q(db);
-    return run(q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
-               {bound(group.name), group.id});
+    return runKept(q,
+                   QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
+                   {bound(group.name), group.id});
 }
 
 bool ConfigHandler::deleteGroup(int id) {
@@ -771,36 +842,28 @@ bool ConfigHandler::removeGroupUsers(int groupId) {
     QSqlQuery q(db);
     // root stays in the administrators' group, or the next start could not find him.
     if (adminGroup > 0 && groupId == adminGroup)
-        return run(q,
-                   QStringLiteral("DELETE FROM %1 WHERE %2=? AND %3<>?")
-                       .arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID),
-                   {groupId, ROOT_ID});
+        return runKept(q,
+                       QStringLiteral("DELETE FROM %1 WHERE %2=? AND %3<>?")
+                           .arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID),
+                       {groupId, ROOT_ID});
     return deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, groupId);
 }
 
 // ---------------------------------------------------------------- devices
 
 bool ConfigHandler::addDevice(const DeviceInfo& device, QString& error) {
+    addedDevice = {};
     if (device.imei == 0) {
         error = ERR_DEVICE_IMEI;
         return false;
     }
-    if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), 0, error, ERR_DEVICE_EXISTS))
-        return false;
-
-    QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES (?, ?, ?)")
-                 .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL),
-             {bound(device.imei), bound(device.name), device.forAll ? 1 : 0})) {
-        error = ERR_DEVICE_ADD;
-        return false;
-    }
-    const int id = getDeviceId(device.imei);
+    const int id = insertUnlessTaken(TABLE_DEVICES, {COL_IMEI, COL_NAME, COL_FOR_ALL},
+                                     {bound(device.imei), bound(device.name), device.forAll ? 1 : 0});
     if (id <= 0) {
-        error = ERR_DEVICE_ADD;
+        error = id == 0 ? ERR_DEVICE_EXISTS : ERR_DEVICE_ADD;
         return false;
     }
+    addedDevice = qMakePair(device.imei, id);
     if (addDeviceGroups(id, device.groups))
         return true;
     error = ERR_DEVICE_GROUPS;
@@ -972,36 +1035,40 @@ int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress
         if (progress && !progress(to, total))
             break;
     }
+    addedDevice = {};
     if (result)
         *result = outcome;
     return outcome.added;
 }
 
 bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
+    addedDevice = {};
     if (device.imei == 0) {
         error = ERR_DEVICE_IMEI;
         return false;
     }
-    if (!isFree(TABLE_DEVICES, COL_IMEI, bound(device.imei), device.id, error, ERR_DEVICE_EXISTS))
+    QVector<int> stored;
+    if (!isFreeWithGroups(TABLE_DEVICES, COL_IMEI, bound(device.imei), device.id, TABLE_DEVICE_GROUPS,
+                          COL_DG_DEVICE_ID, COL_DG_GROUP_ID, stored, error, ERR_DEVICE_EXISTS))
         return false;
 
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
-                 .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
-             {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
+    if (!runKept(q,
+                 QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
+                     .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
+                 {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
         return false;
 
-    if (sameGroups(getDeviceGroups(device.id), device.groups))
+    if (sameGroups(stored, device.groups))
         return true;
-    if (inTransaction(
-            [&] { return removeDeviceGroups(device.id) && addDeviceGroups(device.id, device.groups); }))
+    if (replaceMemberships(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID, device.id, device.groups))
         return true;
     error = ERR_DEVICE_GROUPS;
     return false;
 }
 
 bool ConfigHandler::deleteDevice(int id) {
+    addedDevice = {};
     return inTransaction([&] {
         return deleteWhere(TABLE_DEVICES, COL_ID, id) &&
                deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, id);
@@ -1009,25 +1076,28 @@ bool ConfigHandler::deleteDevice(int id) {
 }
 
 int ConfigHandler::deleteDevices(const QVector<int>& ids) {
+    addedDevice = {};
     int deleted = 0;
     for (int from = 0; from < ids.size(); from += DELETE_CHUNK) {
         const int to = std::min<int>(ids.size(), from + DELETE_CHUNK);
+        const int length = paddedLength(to - from);
         QVariantList values;
-        for (int i = from; i < to; ++i)
-            values << ids.at(i);
-        const QString in = placeholders(to - from, 0);
+        values.reserve(length);
+        for (int i = from; i < from + length; ++i)
+            values << ids.at(std::min(i, to - 1));
+        const QString in = placeholders(length, 0);
         int chunkDeleted = 0;
         const bool ok = inTransaction([&] {
             QSqlQuery q(db);
-            if (!run(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
-                     values))
+            if (!runKept(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
+                         values))
                 return false;
             chunkDeleted = std::max(0, q.numRowsAffected());
             QSqlQuery m(db);
-            return run(m,
-                       QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
-                           .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
-                       values);
+            return runKept(m,
+                           QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                               .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+                           values);
         });
         if (ok)
             deleted += chunkDeleted;

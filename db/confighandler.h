@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -114,6 +115,12 @@ private:
     QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
     bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
                 QString& error, const QString& takenText);
+    bool isFreeWithGroups(const QString& table, const QString& column, const QVariant& value, int id,
+                          const QString& members, const QString& ownerColumn, const QString& groupColumn,
+                          QVector<int>& groups, QString& error, const QString& takenText);
+    int insertUnlessTaken(const QString& table, const QStringList& columns, const QVariantList& values);
+    bool replaceMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
+                            int key, const QVector<int>& values);
     bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
                            int key, const QVector<int>& values);
     bool deleteWhere(const QString& table, const QString& column, int value);
@@ -126,6 +133,9 @@ private:
     QSqlDatabase db;
     // Prepared statements kept for reuse on this connection, by their text.
     QHash<QString, QSqlQuery> kept;
+    // The record addDevice or addUser has just stored, so that asking for its id costs nothing.
+    QPair<quint64, int> addedDevice;
+    QPair<QString, int> addedUser;
     int adminGroup = 0;
     SqlConnectionSettings settings;
 };

@@ -91,6 +91,7 @@ private slots:
     void addDevicesAsOneByOne();
     void addDevicesStatementsAndProgress();
     void readBackAndSnapshotRoundTrips();
+    void changeRoundTrips();
 
 private:
     bool reconnect() {
@@ -440,6 +441,37 @@ void TestConfigHandler::readBackAndSnapshotRoundTrips() {
     QVERIFY(!handler->loadTables(snapshot, error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(snapshot.devices, all);
+}
+
+// A change and its read-back, as the window makes them, once their statements are prepared.
+void TestConfigHandler::changeRoundTrips() {
+    const QSqlDatabase db = handler->database();
+    const auto trips = [&db](const std::function<bool()>& change) {
+        const qint64 before = roundTrips(db);
+        return change() ? roundTrips(db) - before - 1 : -1;
+    };
+    DeviceInfo d;
+    UserInfo u = user(QStringLiteral("u"), {1});
+    const auto add = [&](quint64 imei) {
+        d = device(imei, QStringLiteral("n"), {1, 2});
+        return handler->addDevice(d, error) && (d.id = handler->getDeviceId(imei)) > 0 &&
+               handler->getDevicesByIds({d.id}).size() == 1;
+    };
+    const auto rename = [&] {
+        d.name += QLatin1Char('x');
+        u.password = handler->hashPassword(d.name);
+        return handler->updateDevice(d, error) && handler->getDevicesByIds({d.id}).value(0) == d &&
+               handler->updateUser(u, error) && handler->getUsersByIds({u.id}).value(0) == u;
+    };
+    const auto remove = [&] {
+        return handler->deleteDevices({d.id}) == 1 && handler->getDevicesByIds({d.id}).isEmpty();
+    };
+    u.id = addUser(u);
+    QVERIFY(add(5) && rename() && remove());
+    QCOMPARE(trips([&] { return add(6); }), 6);
+    QCOMPARE(trips(rename), 12);
+    QCOMPARE(trips(remove), 8);
+    QCOMPARE(d.groups, (QVector<int>{1, 2}));
 }
 
 QTEST_GUILESS_MAIN(TestConfigHandler)
