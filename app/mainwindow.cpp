@@ -204,6 +204,11 @@ MainWindow::MainWindow(QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // rows still being prepared are not wanted any more, but their threads must end first
+    for (QThread* job : qAsConst(prepareJobs)) {
+        job->wait();
+        delete job;
+    }
     delete ui;
     ui = nullptr;
     saveSettingsToFile();
@@ -381,7 +386,9 @@ void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
     ++preparing;
     auto prepared = std::make_shared<PreparedTables>();
     QThread* job = QThread::create([snapshot, prepared] { *prepared = prepareTables(snapshot); });
+    prepareJobs.append(job);
     connect(job, &QThread::finished, this, [this, job, prepared, serial] {
+        prepareJobs.removeOne(job);
         job->deleteLater();
         --preparing;
         // Only when nothing changed in place meanwhile, or those changes would be undone; such a

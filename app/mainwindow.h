@@ -18,6 +18,7 @@ class GroupTableModel;
 class OrbServerHandler;
 class RecordTableModel;
 class QTableView;
+class QThread;
 class UserTableModel;
 struct DeviceInfo;
 struct GroupInfo;
@@ -113,4 +114,5 @@ private:
     quint64 changeSerial = 0;
     QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
     int preparing = 0;            // rows being prepared off the GUI thread
+    QList<QThread*> prepareJobs;
 };

@@ -4,6 +4,19 @@
 #include "db/records.h"
 #include "db/recordtablemodel.h"
 
+#include <QByteArray>
+#include <QSet>
+
+// A filter text made ready for a million rows: which groups' names contain it, and the digits
+// to look for in an IMEI.
+struct DeviceNeedle {
+    QString text;
+    QByteArray digits; // empty unless the text is digits only
+    QSet<int> groups;
+    bool forAll = false;
+    bool acrossNames = false; // may span two group names: those rows' texts are compared whole
+};
+
 struct DeviceRowTraits {
     using Row = DeviceInfo;
     using Context = GroupNames;
@@ -13,7 +26,9 @@ struct DeviceRowTraits {
     static quint64 number(const Row& row, int /*column*/, const Context& /*names*/) { return row.imei; }
     static QString text(const Row& row, int column, const Context& names);
     static QVariant display(const Row& row, int column, const Context& names);
-    static bool matches(const Row& row, const QString& needle, const Context& names);
+    using Needle = DeviceNeedle;
+    static Needle needle(const QString& text, const Context& names);
+    static bool matches(const Row& row, const Needle& needle, const Context& names);
 };
 
 // Read-only table of all devices; the whole record of a row is returned under RecordRole.

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -42,6 +43,15 @@ public:
         return list(ids, adminName).join(QStringLiteral(", "));
     }
     int adminGroupId() const { return adminId; }
+    // Ids of the shown groups (the administrators' one is never shown) whose name contains text.
+    QSet<int> idsContaining(const QString& text) const {
+        QSet<int> ids;
+        for (auto it = names.cbegin(); it != names.cend(); ++it) {
+            if (it.key() != adminId && it.value().contains(text, Qt::CaseInsensitive))
+                ids.insert(it.key());
+        }
+        return ids;
+    }
 
 private:
     QString name(int id) const {

@@ -22,6 +22,8 @@ struct GroupRowTraits {
     }
     static QString text(const Row& row, int column, const Context& /*none*/);
     static QVariant display(const Row& row, int column, const Context& none);
+    using Needle = QString;
+    static Needle needle(const QString& text, const Context& /*none*/) { return text; }
     static bool matches(const Row& row, const QString& needle, const Context& none);
 };
 

@@ -2,6 +2,9 @@
 
 #include "db/records.h"
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 inline bool isDigit(QChar c) {
@@ -69,26 +72,47 @@ void RecordTableModel::clear() {
 
 void RecordTableModel::rebuildShown() {
     const int n = storedSize();
-    QVector<int> result;
-    result.reserve(foldedFilter.isEmpty() ? n : n / 8);
-    const auto take = [&](int index) {
-        if (foldedFilter.isEmpty() || matches(index, foldedFilter))
-            result.append(index);
-    };
+    QVector<int> candidates;
     if (sortedColumn < 0 || sortedColumn >= columnCount()) {
+        candidates.resize(n);
         for (int i = 0; i < n; ++i)
-            take(i);
+            candidates[i] = i;
+    } else if (sortedOrder == Qt::AscendingOrder) {
+        candidates = ascending(sortedColumn);
     } else {
         const QVector<int>& order = ascending(sortedColumn);
-        if (sortedOrder == Qt::AscendingOrder) {
-            for (const int i : order)
-                take(i);
-        } else {
-            for (auto it = order.crbegin(); it != order.crend(); ++it)
-                take(*it);
-        }
+        candidates.reserve(n);
+        for (auto it = order.crbegin(); it != order.crend(); ++it)
+            candidates.append(*it);
     }
-    shown = std::move(result);
+    shown = matching(candidates);
+}
+
+QVector<int> RecordTableModel::matching(const QVector<int>& candidates) const {
+    if (foldedFilter.isEmpty())
+        return candidates;
+    prepareMatching(foldedFilter);
+    const int n = candidates.size();
+    // a million rows are looked at on every core
+    const int parts = n < 20000 ? 1 : int(qBound(1u, std::thread::hardware_concurrency(), 8u));
+    std::vector<QVector<int>> found(parts);
+    const auto scan = [&](int part) {
+        QVector<int>& out = found[part];
+        for (int i = int(qint64(n) * part / parts), to = int(qint64(n) * (part + 1) / parts); i < to; ++i) {
+            if (matches(candidates.at(i), foldedFilter))
+                out.append(candidates.at(i));
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int part = 1; part < parts; ++part)
+        threads.emplace_back(scan, part);
+    scan(0);
+    for (std::thread& t : threads)
+        t.join();
+    QVector<int> result = std::move(found[0]);
+    for (int part = 1; part < parts; ++part)
+        result += found[part];
+    return result;
 }
 
 int RecordTableModel::shownPosition(int index) const {
@@ -109,17 +133,10 @@ void RecordTableModel::setFilterText(const QString& text) {
     const bool narrower = !foldedFilter.isEmpty() && needle.contains(foldedFilter);
     filter = text;
     foldedFilter = needle;
-    if (narrower) {
-        // a longer text can only drop rows: look at the shown ones only
-        QVector<int> kept;
-        for (const int i : qAsConst(shown)) {
-            if (matches(i, needle))
-                kept.append(i);
-        }
-        shown = std::move(kept);
-    } else {
+    if (narrower)
+        shown = matching(shown); // a longer text can only drop rows: look at the shown ones only
+    else
         rebuildShown();
-    }
     endResetModel();
 }
 

@@ -56,8 +56,12 @@ protected:
     virtual int storedId(int index) const = 0;
     virtual QVariant record(int index) const = 0;
     virtual QVariant cell(int index, int column) const = 0;
-    // needle is case-folded
+    // needle is case-folded; prepareMatching(needle) has run on the owning thread, so that
+    // matches may run on several threads at once.
+    virtual void prepareMatching(const QString& needle) const = 0;
     virtual bool matches(int index, const QString& needle) const = 0;
+    // The candidates (stored rows) that match the filter, in their order.
+    QVector<int> matching(const QVector<int>& candidates) const;
     // Stored rows in ascending order of column.
     virtual const QVector<int>& ascending(int column) const = 0;
     virtual void clearRecords() = 0;
@@ -87,7 +91,9 @@ private:
 //   static bool numeric(int column);  // compare by number() instead of text()
 //   static quint64 number(const Row&, int column, const Context&);
 //   static QString text(const Row&, int column, const Context&);
-//   static bool matches(const Row&, const QString& foldedNeedle, const Context&);
+//   using Needle;  // a filter text made ready for matching many rows
+//   static Needle needle(const QString& foldedText, const Context&);
+//   static bool matches(const Row&, const Needle&, const Context&);
 //   static int columns();
 template <typename Traits>
 class RecordRowsModel : public RecordTableModel {
@@ -104,8 +110,12 @@ public:
 
     static Prepared prepare(QVector<Row> rows, Context context) {
         Prepared p{std::move(rows), std::move(context), {}};
-        std::sort(p.rows.begin(), p.rows.end(),
-                  [](const Row& a, const Row& b) { return Traits::id(a) < Traits::id(b); });
+        const auto byId = [](const Row& a, const Row& b) {
+            return Traits::id(a) < Traits::id(b);
+        };
+        // sorting a shared vector would copy it even when it is in order already
+        if (!std::is_sorted(p.rows.cbegin(), p.rows.cend(), byId))
+            std::sort(p.rows.begin(), p.rows.end(), byId);
         for (int column = 0; column < Traits::columns(); ++column)
             p.orders.append(sortedBy(p.rows, column, p.context));
         return p;
@@ -116,6 +126,7 @@ public:
         beginResetModel();
         rows = std::move(prepared.rows);
         context = std::move(prepared.context);
+        needleReady = false;
         orders = std::move(prepared.orders);
         rebuildShown();
         endResetModel();
@@ -156,6 +167,7 @@ public:
     // until the rows are set again.
     void setContext(Context newContext) {
         context = std::move(newContext);
+        needleReady = false;
         if (!shown.isEmpty())
             emit dataChanged(index(0, 0), index(shown.size() - 1, Traits::columns() - 1), {Qt::DisplayRole});
     }
@@ -175,7 +187,14 @@ protected:
     QVariant cell(int index, int column) const override {
         return Traits::display(rows.at(index), column, context);
     }
-    bool matches(int index, const QString& needle) const override {
+    void prepareMatching(const QString& text) const override {
+        if (text != needleText || !needleReady) {
+            needle = Traits::needle(text, context);
+            needleText = text;
+            needleReady = true;
+        }
+    }
+    bool matches(int index, const QString& /*text*/) const override {
         return Traits::matches(rows.at(index), needle, context);
     }
     const QVector<int>& ascending(int column) const override { return orders.at(column); }
@@ -191,6 +210,9 @@ protected:
     Context context;
     QVector<QVector<int>> orders;
     ConfigHandler* const handler;
+    mutable typename Traits::Needle needle{};
+    mutable QString needleText;
+    mutable bool needleReady = false; // false when the context changed
 
 private:
     static bool less(const Row& a, const Row& b, int column, const Context& context) {
@@ -315,6 +337,8 @@ private:
             rows.insert(index, row);
         }
         attach(index);
+        if (!foldedFilter.isEmpty())
+            prepareMatching(foldedFilter);
         const bool visible = foldedFilter.isEmpty() || matches(index, foldedFilter);
         if (at >= 0) {
             shown.remove(at);

@@ -13,6 +13,8 @@ struct UserRowTraits {
     static quint64 number(const Row& /*row*/, int /*column*/, const Context& /*names*/) { return 0; }
     static QString text(const Row& row, int column, const Context& names);
     static QVariant display(const Row& row, int column, const Context& names);
+    using Needle = QString;
+    static Needle needle(const QString& text, const Context& /*names*/) { return text; }
     static bool matches(const Row& row, const QString& needle, const Context& names);
 };
 
