@@ -612,12 +612,8 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
 bool ConfigHandler::isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
                            QString& error, const QString& takenText) {
     QSqlQuery q(db);
-    const bool ok =
-        exceptId > 0
-            ? runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
-                      {value, exceptId})
-            : runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {value});
-    if (!ok)
+    if (!runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
+                 {value, exceptId}))
         return false;
     const bool taken = q.next();
     q.finish();
