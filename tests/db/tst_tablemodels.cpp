@@ -20,6 +20,7 @@ private slots:
     void cells_data();
     void cells();
     void modelTester();
+    void inPlaceChangesMatchFreshLoad();
     void statementsPerReloadConstant();
 
 private:
@@ -128,6 +129,42 @@ void TestTableModels::modelTester() {
         QCOMPARE(m->rowCount(), 0);
         QCOMPARE(resets.count(), 1);
     }
+}
+
+// Sorted and filtered (on several threads past 20,000 rows), rows changed, added and removed in
+// place: the model stays consistent and shows what a fresh load shows.
+void TestTableModels::inPlaceChangesMatchFreshLoad() {
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (imei, name) SELECT 356938000000000 + seq, "
+                                        "CONCAT(IF(seq % 2, 'Boat ', 'boat '), seq) FROM seq_1_to_30000")));
+    const auto contents = [](const RecordTableModel& m) {
+        QStringList rows;
+        for (int r = 0; r < m.rowCount(); ++r)
+            rows << m.index(r, 0).data().toString() + QLatin1Char('|') + m.index(r, 1).data().toString();
+        return rows;
+    };
+    DevicesTableModel shown(nullptr, handler.get());
+    QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    shown.reload();
+    shown.sort(1, Qt::DescendingOrder);
+    shown.setFilterText(QStringLiteral("BOAT 12"));
+    shown.setFilterText(QStringLiteral("BOAT 129"));
+    QCOMPARE(shown.rowCount(), 111); // 129, 1290..1299, 12900..12999
+    QCOMPARE(shown.index(0, 1).data().toString(), QStringLiteral("Boat 12999"));
+
+    QString error;
+    DeviceInfo renamed = *shown.rowOf(100);
+    renamed.name = QStringLiteral("boat 129000");
+    QVERIFY(handler->updateDevice(renamed, error));
+    QVERIFY(handler->addDevice({0, 356938000099999ULL, QStringLiteral("Boat 1295"), {1}, false}, error));
+    QVERIFY(handler->deleteDevices({129, 12950}) == 2);
+    shown.upsert(handler->getDevicesByIds({100, handler->getDeviceId(356938000099999ULL)}));
+    shown.removeIds({129, 12950});
+
+    DevicesTableModel fresh(nullptr, handler.get());
+    fresh.reload();
+    fresh.sort(1, Qt::DescendingOrder);
+    fresh.setFilterText(QStringLiteral("boat 129"));
+    QCOMPARE(contents(shown), contents(fresh));
 }
 
 // A full reload of the three models costs the same few statements whatever the table sizes.
