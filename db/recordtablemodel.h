@@ -6,7 +6,9 @@
 #include <QVector>
 
 #include <algorithm>
+#include <thread>
 #include <utility>
+#include <vector>
 
 class ConfigHandler;
 
@@ -116,8 +118,21 @@ public:
         // sorting a shared vector would copy it even when it is in order already
         if (!std::is_sorted(p.rows.cbegin(), p.rows.cend(), byId))
             std::sort(p.rows.begin(), p.rows.end(), byId);
-        for (int column = 0; column < Traits::columns(); ++column)
-            p.orders.append(sortedBy(p.rows, column, p.context));
+        // the columns of a large table are sorted side by side
+        std::vector<QVector<int>> orders(Traits::columns());
+        const auto sortColumn = [&p, &orders](int column) {
+            orders[column] = sortedBy(p.rows, column, p.context);
+        };
+        const bool parallel = p.rows.size() >= 20000;
+        std::vector<std::thread> threads;
+        for (int column = 1; parallel && column < Traits::columns(); ++column)
+            threads.emplace_back(sortColumn, column);
+        for (int column = 0; column < (parallel ? 1 : Traits::columns()); ++column)
+            sortColumn(column);
+        for (std::thread& t : threads)
+            t.join();
+        for (QVector<int>& order : orders)
+            p.orders.append(std::move(order));
         return p;
     }
 
