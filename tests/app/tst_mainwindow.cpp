@@ -433,6 +433,15 @@ private slots:
         QCOMPARE(names(), QStringLiteral("bus 7,Bus 35"));
         QCOMPARE(view->selectionModel()->selectedRows(1).value(0).data().toString(),
                  QStringLiteral("Bus 35"));
+        // Another administrator's device comes in with F5; filter, sort and selection stay.
+        QVERIFY(TestDb::exec(
+            QStringLiteral("INSERT INTO devices (imei, name) VALUES (356938035643999, 'bus 10')")));
+        QApplication::setActiveWindow(window);
+        QTest::keySequence(window, QKeySequence::Refresh);
+        waitForRefresh();
+        QCOMPARE(names(), QStringLiteral("bus 7,bus 10,Bus 35"));
+        QCOMPARE(view->selectionModel()->selectedRows(1).value(0).data().toString(),
+                 QStringLiteral("Bus 35"));
         for (const auto& [text, shown] :
              {std::pair<QString, QString>{"0123", "Фургон 2"}, {"фУр", "Фургон 2"}}) {
             filter->clear();
