@@ -693,17 +693,17 @@ void MainWindow::editDevice(const DeviceInfo& device) {
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {
-    const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
+    // the ids now: a refresh may replace the rows while the question is open
+    const QVector<int> ids = idsOf<DeviceInfo>(ui->tableView->selectionModel()->selectedRows(0));
+    if (ids.isEmpty())
         return;
     if (askDeleteDevices &&
         !confirmDeletion(
             QStringLiteral("Удаление устройств"),
             QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?")
-                .arg(rows.size()),
+                .arg(ids.size()),
             true))
         return;
-    const QVector<int> ids = idsOf<DeviceInfo>(rows);
     if (configHandler->deleteDevices(ids) < ids.size() && connectionLost())
         return;
     showDevices(ids);

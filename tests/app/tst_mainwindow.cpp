@@ -328,6 +328,9 @@ private slots:
         const char* groups = "SELECT GROUP_CONCAT(group_name) FROM groups_list";
         QTest::newRow("devices, OK") << "tableView" << three << "ok" << deviceText << "" << devices
                                      << "d2,d4";
+        // sorted by name, descending: another administrator's "d9" comes in on top meanwhile
+        QTest::newRow("devices, a refresh while the question is open")
+            << "tableView" << three << "refresh" << deviceText << "" << devices << "d2,d4,d9";
         QTest::newRow("devices, \"больше не спрашивать\" and Cancel")
             << "tableView" << three << "don't ask" << deviceText << "" << devices << "d1,d2,d3,d4,d5";
         QTest::newRow("users, root stays")
@@ -361,6 +364,8 @@ private slots:
         loadConnected();
 
         auto* table = get<QTableView>(qPrintable(view));
+        if (how == QLatin1String("refresh"))
+            table->sortByColumn(1, Qt::DescendingOrder);
         selectRows(table, select);
         const char* button = view == QLatin1String("tableView")   ? "deleteDeviceButton"
                              : view == QLatin1String("usersView") ? "removeUserButton"
@@ -375,11 +380,19 @@ private slots:
                 QCOMPARE(box->checkBox() != nullptr, view == QLatin1String("tableView"));
                 if (how == QLatin1String("don't ask"))
                     box->checkBox()->setChecked(true);
+                if (how == QLatin1String("refresh"))
+                    waitForRefresh(); // the refresh started below lands while the question is open
                 box->button(how == QLatin1String("don't ask") ? QMessageBox::Cancel : QMessageBox::Ok)
                     ->click();
             });
         if (!kept.isEmpty())
             a.expectBox(kept);
+        if (how == QLatin1String("refresh")) {
+            QVERIFY(TestDb::exec(
+                QStringLiteral("INSERT INTO devices (imei, name) VALUES (356938035643099, 'd9')")));
+            QApplication::setActiveWindow(window);
+            QTest::keySequence(window, QKeySequence::Refresh);
+        }
         if (how == QLatin1String("key"))
             QTest::keyClick(table, Qt::Key_Delete);
         else
@@ -436,9 +449,7 @@ private slots:
         // Another administrator's device comes in with F5; filter, sort and selection stay.
         QVERIFY(TestDb::exec(
             QStringLiteral("INSERT INTO devices (imei, name) VALUES (356938035643999, 'bus 10')")));
-        QApplication::setActiveWindow(window);
-        QTest::keySequence(window, QKeySequence::Refresh);
-        waitForRefresh();
+        updateModelsNow();
         QCOMPARE(names(), QStringLiteral("bus 7,bus 10,Bus 35"));
         QCOMPARE(view->selectionModel()->selectedRows(1).value(0).data().toString(),
                  QStringLiteral("Bus 35"));
@@ -619,9 +630,7 @@ private slots:
         QVERIFY2(mariadbScript(QStringLiteral("stop"), serverDir.path(), &out), qPrintable(out));
 
         // A refresh (F5) while the server is gone: the rows stay, the state says offline.
-        QApplication::setActiveWindow(window);
-        QTest::keySequence(window, QKeySequence::Refresh);
-        waitForRefresh();
+        updateModelsNow();
         QCOMPARE(devices->model()->rowCount(), 1);
         QVERIFY(get<QStatusBar>("statusbar")->currentMessage().startsWith("Не удалось обновить таблицы"));
 
@@ -670,6 +679,12 @@ private:
         window->loadDatabase();
         VERIFY_ANSWERED(a);
         QVERIFY(get<QWidget>("centralwidget")->isEnabled());
+        waitForRefresh();
+    }
+    // F5, and the refresh it starts has landed.
+    void updateModelsNow() {
+        QApplication::setActiveWindow(window);
+        QTest::keySequence(window, QKeySequence::Refresh);
         waitForRefresh();
     }
     // The tables are filled off the GUI thread.
