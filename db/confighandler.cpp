@@ -165,10 +165,24 @@ bool sameGroups(QVector<int> a, QVector<int> b) {
     return a == b;
 }
 
-// Appends each membership row (owner id, group id), ordered by owner as `records` are by id, to
-// its record, and counts every row by group as COUNT(*) does, rows of missing owners included.
+// Gives each record the groups of its membership rows (owner id, group id), ordered by owner as
+// `records` are by id, and counts every row by group as COUNT(*) does, rows of missing owners
+// included. Records with the same groups share one list: a million devices fall into a few
+// thousand combinations of groups, and a list of their own would cost each of them an allocation.
 template <typename Record>
 void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& counts) {
+    QHash<QVector<int>, QVector<int>> shared;
+    QVector<int> groups;
+    int owned = -1; // the record `groups` is gathered for
+    const auto give = [&] {
+        if (owned >= 0 && !groups.isEmpty()) {
+            auto it = shared.constFind(groups);
+            if (it == shared.constEnd())
+                it = shared.insert(groups, groups);
+            records[owned].groups = it.value();
+        }
+        groups.clear();
+    };
     int at = 0;
     while (q.next()) {
         const int owner = q.value(0).toInt();
@@ -176,9 +190,15 @@ void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& coun
         ++counts[group];
         while (at < records.size() && records.at(at).id < owner)
             ++at;
-        if (at < records.size() && records.at(at).id == owner)
-            records[at].groups.append(group);
+        const int record = at < records.size() && records.at(at).id == owner ? at : -1;
+        if (record != owned) {
+            give();
+            owned = record;
+        }
+        if (owned >= 0)
+            groups.append(group);
     }
+    give();
 }
 
 void fillDevice(DeviceInfo& d, const QSqlQuery& q) {
