@@ -165,16 +165,31 @@ bool sameGroups(QVector<int> a, QVector<int> b) {
     return a == b;
 }
 
-// Gives each record the groups of its membership rows (owner id, group id), ordered by owner as
-// `records` are by id, and counts every row by group as COUNT(*) does, rows of missing owners
+// Gives each record the groups of its membership rows (owner id, group id), fed ordered by owner
+// as `records` are by id, and counts every row by group as COUNT(*) does, rows of missing owners
 // included. Records with the same groups share one list: a million devices fall into a few
 // thousand combinations of groups, and a list of their own would cost each of them an allocation.
 template <typename Record>
-void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& counts) {
-    QHash<QVector<int>, QVector<int>> shared;
-    QVector<int> groups;
-    int owned = -1; // the record `groups` is gathered for
-    const auto give = [&] {
+class MembershipAttacher {
+public:
+    MembershipAttacher(QVector<Record>& records, QHash<int, int>& counts)
+        : records(records)
+        , counts(counts) {}
+
+    void add(int owner, int group) {
+        ++counts[group];
+        while (at < records.size() && records.at(at).id < owner)
+            ++at;
+        const int record = at < records.size() && records.at(at).id == owner ? at : -1;
+        if (record != owned) {
+            finish();
+            owned = record;
+        }
+        if (owned >= 0)
+            groups.append(group);
+    }
+
+    void finish() {
         if (owned >= 0 && !groups.isEmpty()) {
             auto it = shared.constFind(groups);
             if (it == shared.constEnd())
@@ -182,23 +197,23 @@ void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& coun
             records[owned].groups = it.value();
         }
         groups.clear();
-    };
-    int at = 0;
-    while (q.next()) {
-        const int owner = q.value(0).toInt();
-        const int group = q.value(1).toInt();
-        ++counts[group];
-        while (at < records.size() && records.at(at).id < owner)
-            ++at;
-        const int record = at < records.size() && records.at(at).id == owner ? at : -1;
-        if (record != owned) {
-            give();
-            owned = record;
-        }
-        if (owned >= 0)
-            groups.append(group);
     }
-    give();
+
+private:
+    QVector<Record>& records;
+    QHash<int, int>& counts;
+    QHash<QVector<int>, QVector<int>> shared;
+    QVector<int> groups;
+    int owned = -1; // the record `groups` is gathered for
+    int at = 0;
+};
+
+template <typename Record>
+void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& counts) {
+    MembershipAttacher<Record> attacher(records, counts);
+    while (q.next())
+        attacher.add(q.value(0).toInt(), q.value(1).toInt());
+    attacher.finish();
 }
 
 void fillDevice(DeviceInfo& d, const QSqlQuery& q) {
@@ -603,21 +618,50 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
         return failed(q);
     attachOrdered(s.users, q, s.groupUsers);
 
+    // Devices and their memberships in slices, so that the client library never holds a million
+    // rows at once; one slice at 100,000 devices.
     QSqlQuery rows(db);
-    if (!runKept(rows, QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 ORDER BY %1")
-                           .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)))
-        return failed(rows);
-    s.devices.reserve(std::max(0, rows.size()));
-    while (rows.next()) {
-        s.devices.append(DeviceInfo());
-        fillDevice(s.devices.last(), rows);
+    for (int after = 0;;) {
+        if (!runKept(rows,
+                     QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
+                         .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)
+                         .arg(loadSlice),
+                     {after}))
+            return failed(rows);
+        if (s.devices.isEmpty())
+            s.devices.reserve(std::max(0, rows.size()));
+        int read = 0;
+        while (rows.next()) {
+            s.devices.append(DeviceInfo());
+            fillDevice(s.devices.last(), rows);
+            ++read;
+        }
+        rows.finish();
+        if (read < loadSlice)
+            break;
+        after = s.devices.constLast().id;
     }
-    rows.finish();
-    if (!runKept(rows, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
-                           .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)))
-        return failed(rows);
-    attachOrdered(s.devices, rows, s.groupDevices);
-    rows.finish();
+    MembershipAttacher<DeviceInfo> attacher(s.devices, s.groupDevices);
+    for (int owner = 0, group = 0;;) {
+        if (!runKept(
+                rows,
+                QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1>? OR (%1=? AND %2>?) ORDER BY %1, %2 LIMIT %4")
+                    .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)
+                    .arg(loadSlice * 3),
+                {owner, owner, group}))
+            return failed(rows);
+        int read = 0;
+        while (rows.next()) {
+            owner = rows.value(0).toInt();
+            group = rows.value(1).toInt();
+            attacher.add(owner, group);
+            ++read;
+        }
+        rows.finish();
+        if (read < loadSlice * 3)
+            break;
+    }
+    attacher.finish();
 
     if (!run(q, QStringLiteral("COMMIT")))
         return failed(q);

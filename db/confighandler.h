@@ -73,6 +73,8 @@ public:
     QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok = nullptr);
     // All three tables from one read-only consistent snapshot; `snapshot` is left as it was on failure.
     bool loadTables(TablesSnapshot& snapshot, QString& error);
+    // Devices per slice of loadTables (memberships: three times as many); tests make it small.
+    void setLoadSliceForTesting(int devices) { loadSlice = devices; }
 
     // Users and groups
     bool addUser(const UserInfo& user, QString& error);
@@ -138,4 +140,6 @@ private:
     QPair<QString, int> addedUser;
     int adminGroup = 0;
     SqlConnectionSettings settings;
+    // A complete read goes in slices, so that the client library never holds a million rows.
+    int loadSlice = 250000;
 };
