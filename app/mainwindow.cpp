@@ -360,6 +360,13 @@ void MainWindow::checkConnectionStates() {
 // A complete refresh of the three tables, read and prepared off the GUI thread; the window
 // stays usable and shows that it is refreshing.
 void MainWindow::updateModels() {
+    // One copy of the tables at a time besides the shown one: the next read waits for the
+    // rows being prepared.
+    if (preparing > 0) {
+        refreshWanted = true;
+        showRefreshing();
+        return;
+    }
     if (refresher->isRefreshing()) {
         // the running one may miss what changed since: only the one after it counts
         if (refreshRuns.size() < 2)
@@ -374,18 +381,25 @@ void MainWindow::updateModels() {
 }
 
 void MainWindow::showRefreshing() {
-    refreshIndicator->setVisible(refresher->isRefreshing() || preparing > 0);
+    refreshIndicator->setVisible(refresher->isRefreshing() || preparing > 0 || refreshWanted);
 }
 
 void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
     const quint64 serial = refreshRuns.isEmpty() ? 0 : refreshRuns.takeFirst();
-    if (serial != changeSerial) {
+    // stale, or a newer read follows this one
+    if (serial != changeSerial || !refreshRuns.isEmpty()) {
         showRefreshing();
         return;
     }
     ++preparing;
     auto prepared = std::make_shared<PreparedTables>();
-    QThread* job = QThread::create([snapshot, prepared] { *prepared = prepareTables(snapshot); });
+    // The snapshot is let go as soon as it is prepared: the thread object itself may live on
+    // until the event loop deletes it, a modal dialog's loop later.
+    auto input = std::make_shared<TablesSnapshot>(snapshot);
+    QThread* job = QThread::create([input, prepared] {
+        *prepared = prepareTables(*input);
+        *input = TablesSnapshot();
+    });
     prepareJobs.append(job);
     connect(job, &QThread::finished, this, [this, job, prepared, serial] {
         prepareJobs.removeOne(job);
@@ -395,6 +409,10 @@ void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
         // change has asked for a refresh of its own.
         if (serial == changeSerial && ui->centralwidget->isEnabled())
             applyTables(std::move(*prepared));
+        if (refreshWanted) {
+            refreshWanted = false;
+            updateModels();
+        }
         showRefreshing();
     });
     job->start();

@@ -115,4 +115,5 @@ private:
     QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
     int preparing = 0;            // rows being prepared off the GUI thread
     QList<QThread*> prepareJobs;
+    bool refreshWanted = false; // asked for while rows were being prepared
 };
