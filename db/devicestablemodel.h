@@ -23,6 +23,7 @@ struct DeviceRowTraits {
     static int columns() { return 3; }
     static int id(const Row& row) { return row.id; }
     static bool numeric(int column) { return column == 0; }
+    static bool repetitive(int column) { return column == 2; }
     static quint64 number(const Row& row, int /*column*/, const Context& /*names*/) { return row.imei; }
     static QString text(const Row& row, int column, const Context& names);
     static QVariant display(const Row& row, int column, const Context& names);

@@ -17,6 +17,7 @@ struct GroupRowTraits {
     static int columns() { return 3; }
     static int id(const Row& row) { return row.group.id; }
     static bool numeric(int column) { return column > 0; }
+    static bool repetitive(int /*column*/) { return false; }
     static quint64 number(const Row& row, int column, const Context& /*none*/) {
         return quint64(column == 1 ? row.usersCount : row.devicesCount);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QVector>
@@ -91,6 +92,7 @@ private:
 //   static int id(const Row&);
 //   static QVariant display(const Row&, int column, const Context&);
 //   static bool numeric(int column);  // compare by number() instead of text()
+//   static bool repetitive(int column); // few distinct texts: they are shared while sorting
 //   static quint64 number(const Row&, int column, const Context&);
 //   static QString text(const Row&, int column, const Context&);
 //   using Needle;  // a filter text made ready for matching many rows
@@ -255,10 +257,22 @@ private:
             std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] < keys[b]; });
         } else {
             QVector<QString> keys(rows.size());
-            for (int i = 0; i < rows.size(); ++i)
-                keys[i] = Traits::text(rows.at(i), column, context);
-            std::stable_sort(order.begin(), order.end(),
-                             [&](int a, int b) { return naturalCompare(keys[a], keys[b]) < 0; });
+            // equal texts of a column that repeats them share one string
+            QHash<QString, QString> seen;
+            for (int i = 0; i < rows.size(); ++i) {
+                QString text = Traits::text(rows.at(i), column, context);
+                if (Traits::repetitive(column)) {
+                    auto it = seen.constFind(text);
+                    if (it == seen.constEnd())
+                        it = seen.insert(text, text);
+                    keys[i] = it.value();
+                } else {
+                    keys[i] = std::move(text);
+                }
+            }
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+                return keys[a].constData() != keys[b].constData() && naturalCompare(keys[a], keys[b]) < 0;
+            });
         }
         return order;
     }

@@ -10,6 +10,7 @@ struct UserRowTraits {
     static int columns() { return 2; }
     static int id(const Row& row) { return row.id; }
     static bool numeric(int /*column*/) { return false; }
+    static bool repetitive(int column) { return column == 1; }
     static quint64 number(const Row& /*row*/, int /*column*/, const Context& /*names*/) { return 0; }
     static QString text(const Row& row, int column, const Context& names);
     static QVariant display(const Row& row, int column, const Context& names);
