@@ -111,8 +111,39 @@ PreparedTables prepareTables(const TablesSnapshot& s) {
                                      s.adminGroupId)};
 }
 
-bool sameGroups(const QVector<int>& a, const QVector<int>& b) {
-    return QSet<int>(a.cbegin(), a.cend()) == QSet<int>(b.cbegin(), b.cend());
+// What reading back the records of `ids` changes against what a model shows: the group counts,
+// the ids that are gone, and how many records there are more (fewer when negative).
+struct ReadBack {
+    QHash<int, int> counts;
+    QVector<int> gone;
+    int added = 0;
+};
+
+template <typename Model, typename Record>
+ReadBack readBack(const Model* model, const QVector<int>& ids, const QVector<Record>& now) {
+    ReadBack change;
+    QSet<int> found;
+    for (const Record& record : now) {
+        found.insert(record.id);
+        if (const Record* before = model->rowOf(record.id)) {
+            for (const int group : before->groups)
+                --change.counts[group];
+        } else {
+            ++change.added;
+        }
+        for (const int group : record.groups)
+            ++change.counts[group];
+    }
+    for (const int id : ids) {
+        const Record* before = found.contains(id) ? nullptr : model->rowOf(id);
+        if (!before)
+            continue;
+        change.gone.append(id);
+        --change.added;
+        for (const int group : before->groups)
+            --change.counts[group];
+    }
+    return change;
 }
 
 } // namespace
@@ -462,33 +493,10 @@ void MainWindow::showDevices(const QVector<int>& ids) {
         connectionLost();
         return;
     }
-    QHash<int, int> counts;
-    int all = 0;
-    QVector<int> gone;
-    QSet<int> found;
-    for (const DeviceInfo& device : now) {
-        found.insert(device.id);
-        if (const DeviceInfo* before = devicesModel->rowOf(device.id)) {
-            for (const int group : before->groups)
-                --counts[group];
-        } else {
-            ++all;
-        }
-        for (const int group : device.groups)
-            ++counts[group];
-    }
-    for (const int id : ids) {
-        const DeviceInfo* before = found.contains(id) ? nullptr : devicesModel->rowOf(id);
-        if (!before)
-            continue;
-        gone.append(id);
-        --all;
-        for (const int group : before->groups)
-            --counts[group];
-    }
+    const ReadBack change = readBack(devicesModel, ids, now);
     devicesModel->upsert(now);
-    devicesModel->removeIds(gone);
-    groupsModel->addToCounts({}, counts, all);
+    devicesModel->removeIds(change.gone);
+    groupsModel->addToCounts({}, change.counts, change.added);
     state.restore(ui->tableView);
     afterShownChange();
 }
@@ -501,29 +509,10 @@ void MainWindow::showUsers(const QVector<int>& ids) {
         connectionLost();
         return;
     }
-    QHash<int, int> counts;
-    QSet<int> found;
-    for (const UserInfo& user : now) {
-        found.insert(user.id);
-        if (const UserInfo* before = usersModel->rowOf(user.id)) {
-            for (const int group : before->groups)
-                --counts[group];
-        }
-        for (const int group : user.groups)
-            ++counts[group];
-    }
-    QVector<int> gone;
-    for (const int id : ids) {
-        const UserInfo* before = found.contains(id) ? nullptr : usersModel->rowOf(id);
-        if (!before)
-            continue;
-        gone.append(id);
-        for (const int group : before->groups)
-            --counts[group];
-    }
+    const ReadBack change = readBack(usersModel, ids, now);
     usersModel->upsert(now);
-    usersModel->removeIds(gone);
-    groupsModel->addToCounts(counts, {}, 0);
+    usersModel->removeIds(change.gone);
+    groupsModel->addToCounts(change.counts, {}, 0);
     state.restore(ui->usersView);
     afterShownChange();
 }

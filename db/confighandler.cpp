@@ -81,6 +81,16 @@ int paddedLength(int n) {
     return length;
 }
 
+// ids[from, to) as bound values, padded to paddedLength with the last one.
+QVariantList paddedIds(const QVector<int>& ids, int from, int to) {
+    const int length = paddedLength(to - from);
+    QVariantList values;
+    values.reserve(length);
+    for (int i = from; i < from + length; ++i)
+        values << ids.at(std::min(i, to - 1));
+    return values;
+}
+
 // Texts must never bind as NULL: a null QString would.
 QVariant bound(const QString& s) {
     return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
@@ -154,15 +164,6 @@ void countRefused(AddDevicesResult& result, const QString& error, bool earlier) 
         ++result.invalid;
     else
         ++result.failed;
-}
-
-// Memberships are sets: neither order nor repeats are a change.
-bool sameGroups(QVector<int> a, QVector<int> b) {
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    a.erase(std::unique(a.begin(), a.end()), a.end());
-    b.erase(std::unique(b.begin(), b.end()), b.end());
-    return a == b;
 }
 
 // Gives each record the groups of its membership rows (owner id, group id), fed ordered by owner
@@ -527,13 +528,9 @@ QVector<Record> ConfigHandler::recordsByIds(const QVector<int>& ids, const QStri
     QVector<Record> records;
     for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
         const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
-        const int length = paddedLength(to - from);
-        QVariantList values;
-        values.reserve(length);
-        for (int i = from; i < length + from; ++i)
-            values << wanted.at(std::min(i, to - 1));
+        const QVariantList values = paddedIds(wanted, from, to);
         QSqlQuery q(db);
-        if (!runKept(q, sql.arg(placeholders(length, 0)), values)) {
+        if (!runKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
             if (ok)
                 *ok = false;
             return {};
@@ -1140,12 +1137,8 @@ int ConfigHandler::deleteDevices(const QVector<int>& ids) {
     int deleted = 0;
     for (int from = 0; from < ids.size(); from += DELETE_CHUNK) {
         const int to = std::min<int>(ids.size(), from + DELETE_CHUNK);
-        const int length = paddedLength(to - from);
-        QVariantList values;
-        values.reserve(length);
-        for (int i = from; i < from + length; ++i)
-            values << ids.at(std::min(i, to - 1));
-        const QString in = placeholders(length, 0);
+        const QVariantList values = paddedIds(ids, from, to);
+        const QString in = placeholders(values.size(), 0);
         int chunkDeleted = 0;
         const bool ok = inTransaction([&] {
             QSqlQuery q(db);

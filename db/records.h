@@ -7,6 +7,8 @@
 #include <QVector>
 #include <Qt>
 
+#include <algorithm>
+
 // One row of devices with its group memberships.
 struct DeviceInfo {
     int id = 0;
@@ -57,6 +59,15 @@ Q_DECLARE_METATYPE(DeviceInfo)
 Q_DECLARE_METATYPE(UserInfo)
 Q_DECLARE_METATYPE(GroupInfo)
 Q_DECLARE_METATYPE(TablesSnapshot)
+
+// Memberships are sets: neither order nor repeats are a change.
+inline bool sameGroups(QVector<int> a, QVector<int> b) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    a.erase(std::unique(a.begin(), a.end()), a.end());
+    b.erase(std::unique(b.begin(), b.end()), b.end());
+    return a == b;
+}
 
 // The 15-digit text of an IMEI, leading zeros kept: how the program shows and offers every IMEI.
 inline QString imeiText(quint64 imei) {
