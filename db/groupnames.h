@@ -42,7 +42,6 @@ public:
     QString joined(const QVector<int>& ids, const QString& adminName = QString()) const {
         return list(ids, adminName).join(QStringLiteral(", "));
     }
-    int adminGroupId() const { return adminId; }
     // Ids of the shown groups (the administrators' one is never shown) whose name contains text.
     QSet<int> idsContaining(const QString& text) const {
         QSet<int> ids;

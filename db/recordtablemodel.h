@@ -178,7 +178,6 @@ public:
         }
     }
 
-    const Context& rowContext() const { return context; }
     const QVector<Row>& storedRows() const { return rows; }
     // A new context (for example renamed groups): the shown texts change, the orders stay
     // until the rows are set again.
