@@ -61,108 +61,207 @@ bool parseImei(const char* begin, const char* end, quint64* imei) {
     return parseNumber(latin.constData(), latin.constData() + latin.size(), imei);
 }
 
-// Cuts UTF-8 text into lines and turns the accepted ones into records. Only the part of
-// a line that can still matter is kept while the line is incomplete.
-class LineReader {
+// Cuts UTF-8 text into records and turns the accepted ones into devices. A record is a line,
+// or more when a quoted field holds line breaks. Its separator is the first comma or semicolon
+// after the IMEI. Only the IMEI and the name are kept while a record is read, the IMEI at most
+// longestNumberField bytes long.
+class RecordReader {
 public:
-    explicit LineReader(QVector<DeviceInfo>& out)
-        : out(out) {}
+    explicit RecordReader(QVector<DeviceInfo>& out, QVector<int>& wrongLength)
+        : out(out)
+        , wrongLength(wrongLength) {}
 
     void feed(const char* data, qint64 size) {
-        const char* p = data;
-        const char* const end = data + size;
-        while (p < end) {
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-            if (!nl) {
-                keep(p, end);
-                return;
-            }
-            if (state == Collect && pending.isEmpty()) {
-                takeLine(p, nl);
-            } else {
-                keep(p, nl);
-                if (state != SkipLine)
-                    takeLine(pending.constData(), pending.constData() + pending.size());
-                pending.clear();
-                state = Collect;
-                commas = 0;
-            }
-            p = nl + 1;
-        }
+        for (const char* p = data; p < data + size; ++p)
+            take(*p);
     }
 
     void finish() {
-        if (state != SkipLine && !pending.isEmpty())
-            takeLine(pending.constData(), pending.constData() + pending.size());
-        pending.clear();
+        if (lineStarted)
+            endLine();
+        if (recordStarted)
+            endRecord();
     }
+
+    int lines = 0;
+    int binaryLines = 0;
+    QByteArray firstSkipped;
 
 private:
     enum State {
-        Collect,    // the line's beginning is kept as it comes
-        IgnoreTail, // the first two fields are complete; the rest of the line is dropped
-        SkipLine,   // the line cannot give a record
+        FieldStart,
+        Unquoted,
+        Quoted,
+        QuoteInQuoted, // a quote inside a quoted field: doubled, or the closing one
+        AfterQuoted,   // what follows a closing quote up to the separator is dropped
+        SkipRecord,    // the IMEI cannot be a number
     };
 
-    void keep(const char* begin, const char* end) {
-        if (state != Collect || begin == end)
+    static constexpr int headLength = 120;
+
+    void take(char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            endLine();
+            if (state != Quoted) {
+                endRecord();
+                return;
+            }
+        } else {
+            lineStarted = true;
+            checkUtf8(byte);
+        }
+        recordStarted = true;
+        if (head.size() < headLength)
+            head.append(c);
+        if (!isBlank(c))
+            blank = false;
+
+        switch (state) {
+        case SkipRecord:
             return;
-        const int from = pending.size();
-        pending.append(begin, static_cast<int>(end - begin));
-        // Look for the commas among the bytes just added.
-        for (int i = from; i < pending.size() && commas < 2; ++i) {
-            if (pending.at(i) != ',')
-                continue;
-            if (++commas == 1) {
-                quint64 imei = 0;
-                if (!parseImei(pending.constData(), pending.constData() + i, &imei)) {
-                    dropLine();
-                    return;
-                }
-            } else {
-                pending.truncate(i);
-                state = IgnoreTail;
+        case FieldStart:
+            if (field == 0 && isBlank(c))
+                return;
+            if (c == '"') {
+                state = Quoted;
+                return;
+            }
+            if (isSeparator(c)) {
+                endField(c);
+                return;
+            }
+            state = Unquoted;
+            keep(c);
+            return;
+        case Unquoted:
+            if (isSeparator(c))
+                endField(c);
+            else
+                keep(c);
+            return;
+        case Quoted:
+            if (c == '"')
+                state = QuoteInQuoted;
+            else
+                keep(c);
+            return;
+        case QuoteInQuoted:
+            if (c == '"') {
+                keep(c);
+                state = Quoted;
+                return;
+            }
+            state = AfterQuoted;
+            Q_FALLTHROUGH();
+        case AfterQuoted:
+            if (isSeparator(c))
+                endField(c);
+            return;
+        }
+    }
+
+    bool isSeparator(char c) const { return separator ? c == separator : c == ',' || c == ';'; }
+
+    void keep(char c) {
+        if (field == 0) {
+            imei.append(c);
+            if (imei.size() > longestNumberField)
+                state = SkipRecord;
+        } else if (field == 1) {
+            name.append(c);
+        }
+    }
+
+    void endField(char c) {
+        if (field == 0) {
+            separator = c;
+            if (!parseImei(imei.constData(), imei.constData() + imei.size(), &device.imei)) {
+                state = SkipRecord;
                 return;
             }
         }
-        if (commas == 0 && pending.size() > longestNumberField) {
-            int blanks = 0;
-            while (blanks < pending.size() && isBlank(pending.at(blanks)))
-                ++blanks;
-            pending.remove(0, blanks);
-            if (pending.size() > longestNumberField)
-                dropLine();
+        ++field;
+        state = FieldStart;
+    }
+
+    // Lines that hold NUL bytes or invalid UTF-8 tell a file that is not text.
+    void checkUtf8(unsigned char byte) {
+        if (byte == 0) {
+            notText = true;
+        } else if (continuations > 0) {
+            if ((byte & 0xC0) == 0x80)
+                --continuations;
+            else
+                notText = true, continuations = 0;
+        } else if (byte >= 0x80) {
+            if (byte >= 0xC2 && byte <= 0xDF)
+                continuations = 1;
+            else if (byte >= 0xE0 && byte <= 0xEF)
+                continuations = 2;
+            else if (byte >= 0xF0 && byte <= 0xF4)
+                continuations = 3;
+            else
+                notText = true;
         }
     }
 
-    void dropLine() {
-        pending.clear();
-        state = SkipLine;
+    void endLine() {
+        ++lines;
+        if (notText || continuations > 0)
+            ++binaryLines;
+        notText = false;
+        continuations = 0;
+        lineStarted = false;
     }
 
-    void takeLine(const char* begin, const char* end) {
-        if (end > begin && end[-1] == '\r')
-            --end;
-        const char* comma =
-            static_cast<const char*>(std::memchr(begin, ',', static_cast<size_t>(end - begin)));
-        DeviceInfo device;
-        if (!parseImei(begin, comma ? comma : end, &device.imei))
-            return;
-        if (comma) {
-            const char* nameBegin = comma + 1;
-            const char* nameEnd =
-                static_cast<const char*>(std::memchr(nameBegin, ',', static_cast<size_t>(end - nameBegin)));
-            if (!nameEnd)
-                nameEnd = end;
-            device.name = QString::fromUtf8(nameBegin, static_cast<int>(nameEnd - nameBegin));
+    void endRecord() {
+        // the line end's CR of an unquoted last field
+        if (state == Unquoted && field == 1 && name.endsWith('\r'))
+            name.chop(1);
+        bool accepted = state != SkipRecord;
+        if (accepted && field == 0)
+            accepted = parseImei(imei.constData(), imei.constData() + imei.size(), &device.imei);
+        if (accepted) {
+            device.name = QString::fromUtf8(name.constData(), name.size());
+            if (digitCount(imei) != 15)
+                wrongLength.append(out.size());
+            out.append(device);
+        } else if (!blank && firstSkipped.isNull()) {
+            firstSkipped = head;
         }
-        out.append(device);
+        device = DeviceInfo();
+        imei.clear();
+        name.clear();
+        head.clear();
+        blank = true;
+        field = 0;
+        separator = 0;
+        state = FieldStart;
+        recordStarted = false;
+    }
+
+    static int digitCount(const QByteArray& field) {
+        int digits = 0;
+        for (const char c : field)
+            digits += c >= '0' && c <= '9';
+        return digits;
     }
 
     QVector<DeviceInfo>& out;
-    QByteArray pending;
-    State state = Collect;
-    int commas = 0;
+    QVector<int>& wrongLength;
+    DeviceInfo device;
+    QByteArray imei;
+    QByteArray name;
+    QByteArray head; // the record's first bytes, for telling which line was skipped
+    State state = FieldStart;
+    int field = 0;
+    char separator = 0;
+    bool blank = true;
+    bool recordStarted = false;
+    bool lineStarted = false;
+    bool notText = false;
+    int continuations = 0;
 };
 
 // The codec that a byte order mark names, with the mark's length; UTF-8 when there is none.
@@ -205,7 +304,8 @@ bool DevicesFileParser::parseFile(const QString& fileName) {
 
     records.clear();
     records.squeeze();
-    LineReader reader(records);
+    wrongLength.clear();
+    RecordReader reader(records, wrongLength);
     QByteArray chunk(static_cast<int>(chunkSize), Qt::Uninitialized);
     std::unique_ptr<QTextDecoder> decoder;
     bool first = true;
@@ -229,9 +329,34 @@ bool DevicesFileParser::parseFile(const QString& fileName) {
     }
     reader.finish();
     records.squeeze();
+    lines = reader.lines;
+    binaryLines = reader.binaryLines;
+    // shown in a message: control characters (line breaks of a quoted field, NUL) become blanks
+    skipped = QString::fromUtf8(reader.firstSkipped.constData(), reader.firstSkipped.size());
+    for (QChar& c : skipped) {
+        if (c.unicode() < 0x20)
+            c = QLatin1Char(' ');
+    }
+    skipped = skipped.simplified();
     return true;
 }
 
 QVector<DeviceInfo> DevicesFileParser::devices() const {
     return records;
+}
+
+QVector<int> DevicesFileParser::wrongLengthRows() const {
+    return wrongLength;
+}
+
+int DevicesFileParser::linesRead() const {
+    return lines;
+}
+
+QString DevicesFileParser::firstSkippedLine() const {
+    return skipped;
+}
+
+bool DevicesFileParser::isText() const {
+    return binaryLines * 2 <= lines;
 }
