@@ -36,3 +36,10 @@ const QString KEY_DB = QStringLiteral("db");
 const QString KEY_USER = QStringLiteral("user");
 const QString KEY_PASSWORD = QStringLiteral("password");
 const QString ORB_GROUP = QStringLiteral("orb/");
+// The window as it was left: section of its own beside the connection keys.
+const QString WINDOW_GROUP = QStringLiteral("window/");
+const QString KEY_GEOMETRY = QStringLiteral("geometry");
+const QString KEY_TAB = QStringLiteral("tab");
+const QString KEY_USERS_HEADER = QStringLiteral("users_header");
+const QString KEY_GROUPS_HEADER = QStringLiteral("groups_header");
+const QString KEY_DEVICES_HEADER = QStringLiteral("devices_header");

@@ -4,6 +4,7 @@
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
 #include "app/csettings.h"
+#include "app/tablehabits.h"
 #include "app/tablestate.h"
 #include "db/confighandler.h"
 #include "db/devicestablemodel.h"
@@ -20,20 +21,20 @@
 #include "link/tcpclient.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
-#include <QShortcut>
 #include <QSqlError>
 #include <QTableView>
 #include <QThread>
@@ -162,24 +163,21 @@ MainWindow::MainWindow(QWidget* parent)
     usersModel = new UserTableModel(this, configHandler);
 
     ui->tableView->setModel(devicesModel);
-    setupView(ui->tableView, &MainWindow::on_deleteDeviceButton_clicked,
-              &MainWindow::on_changeDeviceButton_clicked);
+    setupView(ui->tableView, &MainWindow::on_changeDeviceButton_clicked);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
     fitColumn(ui->tableView, 1, 150);
     connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkButtonsState);
 
     ui->usersView->setModel(usersModel);
-    setupView(ui->usersView, &MainWindow::on_removeUserButton_clicked,
-              &MainWindow::on_changeUserButton_clicked);
+    setupView(ui->usersView, &MainWindow::on_changeUserButton_clicked);
     fitColumn(ui->usersView, 0, 150);
     fitColumn(ui->usersView, 1, 250);
     connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::checkUsersButtonsState);
 
     ui->groupsView->setModel(groupsModel);
-    setupView(ui->groupsView, &MainWindow::on_removeGroupButton_clicked,
-              &MainWindow::on_changeGroupButton_clicked);
+    setupView(ui->groupsView, &MainWindow::on_changeGroupButton_clicked);
     ui->groupsView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     fitColumn(ui->groupsView, 0, 150);
     fitColumn(ui->groupsView, 1, 100);
@@ -227,14 +225,30 @@ MainWindow::MainWindow(QWidget* parent)
     refreshLayout->addWidget(busy);
     refreshIndicator->hide();
     ui->statusbar->addPermanentWidget(refreshIndicator);
-    auto* f5 = new QShortcut(QKeySequence::Refresh, this);
-    connect(f5, &QShortcut::activated, this, [this] {
+
+    auto* refreshAction = new QAction(QStringLiteral("Обновить"), this);
+    refreshAction->setShortcut(QKeySequence::Refresh);
+    connect(refreshAction, &QAction::triggered, this, [this] {
         if (ui->centralwidget->isEnabled())
             updateModels();
     });
+    auto* filterAction = new QAction(QStringLiteral("Фильтр"), this);
+    filterAction->setShortcut(QKeySequence::Find);
+    connect(filterAction, &QAction::triggered, this, &MainWindow::focusFilter);
+    addActions({filterAction, refreshAction});
+    habits = {
+        new TableHabits(ui->usersView, ui->usersCountLabel,
+                        {ui->addUserButton, ui->changeUserButton, ui->removeUserButton}, actions()),
+        new TableHabits(ui->groupsView, ui->groupsCountLabel,
+                        {ui->addGroupButton, ui->changeGroupButton, ui->removeGroupButton}, actions()),
+        new TableHabits(ui->tableView, ui->devicesCountLabel,
+                        {ui->addDeviceButton, ui->changeDeviceButton, ui->deleteDeviceButton}, actions()),
+    };
+    restoreWindowState();
 }
 
 MainWindow::~MainWindow() {
+    saveWindowState();
     // rows still being prepared are not wanted any more, but their threads must end first
     for (QThread* job : qAsConst(prepareJobs)) {
         job->wait();
@@ -248,8 +262,7 @@ MainWindow::~MainWindow() {
     delete configHandler;
 }
 
-void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
-                           void (MainWindow::*onChange)()) {
+void MainWindow::setupView(QTableView* table, void (MainWindow::*onChange)()) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->verticalHeader()->setDefaultSectionSize(table->verticalHeader()->minimumSectionSize());
@@ -257,23 +270,53 @@ void MainWindow::setupView(QTableView* table, void (MainWindow::*onDelete)(),
     // A title wider than its column is cut at its end rather than at both.
     table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(table, &QAbstractItemView::doubleClicked, this, onChange);
-    deleteSlots.insert(table, onDelete);
-    table->installEventFilter(this);
     // Sorting starts on the first header click; until then the rows keep the database's order.
     table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table->setSortingEnabled(true);
 }
 
-// The Delete key in a table starts the same deletion as its delete button.
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-        const auto slot = deleteSlots.constFind(watched);
-        if (slot != deleteSlots.constEnd()) {
-            (this->*slot.value())();
-            return true;
+// The window as it was left, where settings.conf keeps it; anything missing or unreadable
+// leaves the defaults.
+void MainWindow::restoreWindowState() {
+    restoreGeometry(CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_GEOMETRY)).toByteArray());
+    bool ok = false;
+    const int tab = CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_TAB)).toInt(&ok);
+    if (ok && tab >= 0 && tab < ui->tabWidget->count())
+        ui->tabWidget->setCurrentIndex(tab);
+    for (const auto& [view, key] : headerKeys()) {
+        QHeaderView* header = view->horizontalHeader();
+        const QByteArray defaults = header->saveState();
+        if (!header->restoreState(CSettings::readValue(settingsKey(WINDOW_GROUP, key)).toByteArray()) ||
+            header->count() != view->model()->columnCount()) {
+            header->restoreState(defaults);
+            continue;
         }
+        // the header only draws the order; the rows follow it here
+        if (header->sortIndicatorSection() >= 0)
+            view->model()->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
     }
-    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::saveWindowState() {
+    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_GEOMETRY), saveGeometry());
+    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_TAB), ui->tabWidget->currentIndex());
+    for (const auto& [view, key] : headerKeys())
+        CSettings::writeValue(settingsKey(WINDOW_GROUP, key), view->horizontalHeader()->saveState());
+}
+
+QVector<std::pair<QTableView*, QString>> MainWindow::headerKeys() const {
+    return {{ui->usersView, KEY_USERS_HEADER},
+            {ui->groupsView, KEY_GROUPS_HEADER},
+            {ui->tableView, KEY_DEVICES_HEADER}};
+}
+
+void MainWindow::focusFilter() {
+    QWidget* tab = ui->tabWidget->currentWidget();
+    QLineEdit* filter = tab == ui->usersTab    ? ui->usersFilterEdit
+                        : tab == ui->groupsTab ? ui->groupsFilterEdit
+                                               : ui->filterEdit;
+    filter->setFocus(Qt::ShortcutFocusReason);
+    filter->selectAll();
 }
 
 void MainWindow::loadDatabase() {
@@ -551,6 +594,9 @@ void MainWindow::showGroups() {
 void MainWindow::afterShownChange() {
     ++changeSerial;
     checkAllButtons();
+    // a row stored while the filter hides it moves no row of the view
+    for (TableHabits* table : qAsConst(habits))
+        table->updateCounts();
     updateModels();
 }
 

@@ -7,6 +7,8 @@
 #include <QModelIndexList>
 #include <QString>
 
+#include <utility>
+
 class AddDevicesDialog;
 class TableRefresher;
 struct PreparedTables;
@@ -17,6 +19,7 @@ class DevicesTableModel;
 class GroupTableModel;
 class OrbServerHandler;
 class RecordTableModel;
+class TableHabits;
 class QTableView;
 class QThread;
 class UserTableModel;
@@ -37,9 +40,6 @@ public:
 
     // Start-up: connection dialog, database, integrity check, root password, tables.
     void loadDatabase();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void on_addDeviceButton_clicked();
@@ -72,7 +72,11 @@ private:
     void checkRootPassword();
     void updateModels();
 
-    void setupView(QTableView* table, void (MainWindow::*onDelete)(), void (MainWindow::*onChange)());
+    void setupView(QTableView* table, void (MainWindow::*onChange)());
+    void restoreWindowState();
+    void saveWindowState();
+    QVector<std::pair<QTableView*, QString>> headerKeys() const;
+    void focusFilter();
     bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
     void addDevicesInBulk(const QVector<DeviceInfo>& devices);
     void showLoadError(const QString& err);
@@ -107,7 +111,7 @@ private:
     DevicesFileParser devicesFileParser;
     // Set when a statement failed because the database server went away; cleared by a new connection.
     bool databaseLost = false;
-    QHash<QObject*, void (MainWindow::*)()> deleteSlots;
+    QVector<TableHabits*> habits;
     TableRefresher* refresher = nullptr;
     QWidget* refreshIndicator = nullptr;
     // Counts the changes shown in place; a refresh asked for before the latest one is stale.

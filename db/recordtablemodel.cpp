@@ -73,7 +73,8 @@ void RecordTableModel::clear() {
 void RecordTableModel::rebuildShown() {
     const int n = storedSize();
     QVector<int> candidates;
-    if (sortedColumn < 0 || sortedColumn >= columnCount()) {
+    // an empty table has no column orders yet, but may be given its sort already
+    if (n == 0 || sortedColumn < 0 || sortedColumn >= columnCount()) {
         candidates.resize(n);
         for (int i = 0; i < n; ++i)
             candidates[i] = i;

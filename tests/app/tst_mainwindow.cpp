@@ -13,10 +13,12 @@
 #include "testdb.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCryptographicHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QProcess>
 #include <QSettings>
 #include <QSpinBox>
@@ -394,7 +396,7 @@ private slots:
             QTest::keySequence(window, QKeySequence::Refresh);
         }
         if (how == QLatin1String("key"))
-            QTest::keyClick(table, Qt::Key_Delete);
+            pressKeys(table, QKeySequence::Delete);
         else
             get(button)->click();
         VERIFY_ANSWERED(a);
@@ -406,9 +408,9 @@ private slots:
         // Cancelled this time; the next deletions run without a box (one would be reported).
         ModalAnswerer none;
         get("deleteDeviceButton")->click();     // the three still selected
-        QTest::keyClick(table, Qt::Key_Delete); // the reload cleared the selection: nothing happens
+        pressKeys(table, QKeySequence::Delete); // the reload cleared the selection: nothing happens
         selectRows(table, {"d4"});
-        QTest::keyClick(table, Qt::Key_Delete);
+        pressKeys(table, QKeySequence::Delete);
         QCOMPARE(scalar(query), QStringLiteral("d2"));
         VERIFY_ANSWERED(none);
     }
@@ -469,6 +471,153 @@ private slots:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
         VERIFY_ANSWERED(a);
+    }
+    // ---- table habits
+    // The line under each table follows the filter, the selection and a refresh.
+    void counts_data() {
+        QTest::addColumn<QString>("filterEdit");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QString>("insert"); // by another administrator, hidden by the filter
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after"); // F5
+        // the thousands as Russian writes them, with a no-break space
+        QTest::newRow("devices") << "filterEdit"
+                                 << "d11" << QStringList{"d11", "d110"}
+                                 << "INSERT INTO devices (imei, name) VALUES (356938035649999, 'new')"
+                                 << QStringLiteral("Показано 111 из 1\u00a0200, выбрано 2")
+                                 << QStringLiteral("Показано 111 из 1\u00a0201, выбрано 2");
+        QTest::newRow("users") << "usersFilterEdit"
+                               << "ov" << QStringList{"petrov"}
+                               << "INSERT INTO users (user_login, user_password) VALUES ('smith', 'x')"
+                               << "Показано 3 из 4, выбрано 1"
+                               << "Показано 3 из 5, выбрано 1";
+        QTest::newRow("groups") << "groupsFilterEdit"
+                                << "такси" << QStringList{}
+                                << "INSERT INTO groups_list (group_name) VALUES ('Склад')"
+                                << "Показано 1 из 2, выбрано 0"
+                                << "Показано 1 из 3, выбрано 0";
+    }
+    void counts() {
+        QFETCH(QString, filterEdit);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, select);
+        QFETCH(QString, insert);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QString devices = QStringLiteral("INSERT INTO devices (imei, name) VALUES ");
+        for (int i = 1; i <= 1200; ++i)
+            devices += QStringLiteral("%1(%2, 'd%3')").arg(i > 1 ? "," : "").arg(356938035640000 + i).arg(i);
+        QVERIFY(TestDb::exec(devices));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO users (user_login, user_password) VALUES "
+                                            "('ivanov', 'x'), ('petrov', 'x'), ('sidorov', 'x')")));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (group_name) VALUES ('Такси')")));
+        makeWindow();
+        loadConnected();
+        auto* edit = get<QLineEdit>(qPrintable(filterEdit));
+        showTabOf(edit);
+        auto* view = edit->parentWidget()->findChild<QTableView*>();
+        auto* line = edit->parentWidget()->findChildren<QLabel*>(QRegularExpression("CountLabel$")).value(0);
+        typeText(edit, filter);
+        selectRows(view, select);
+        QTRY_COMPARE(line->text(), before);
+        QVERIFY(TestDb::exec(insert));
+        updateModelsNow();
+        QTRY_COMPARE(line->text(), after);
+    }
+    // Ctrl+C: the selected rows in the order shown under the header, the columns as the header
+    // shows them, as a spreadsheet pastes them.
+    void copySelectedRows() {
+        addDevices({QStringLiteral("Бус\t7"), QStringLiteral("Van"), QStringLiteral("Фургон")});
+        QVERIFY(TestDb::exec(QStringLiteral("UPDATE devices SET for_all=1 WHERE name='Van'")));
+        makeWindow();
+        loadConnected();
+        auto* view = get<QTableView>("tableView");
+        view->horizontalHeader()->moveSection(2, 0);
+        view->sortByColumn(1, Qt::DescendingOrder);
+        selectRows(view, {QStringLiteral("Van"), QStringLiteral("Фургон"), QStringLiteral("Бус\t7")});
+        pressKeys(view, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("Доступно для групп\tIMEI устройства\tИмя устройства\n"
+                                "\t%1\tФургон\n\t%2\tБус 7\nдля всех\t%3\tVan\n")
+                     .arg(simImei(3), simImei(1), simImei(2)));
+    }
+    // The keys act where the focus is: in a table on its rows, in a filter field on its text.
+    void shortcuts_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QString>("select"); // a row, or the text of a filter field
+        QTest::addColumn<QString>("keys");   // "menu": the context menu's "Удалить"
+        QTest::addColumn<QString>("opens");
+        QTest::addColumn<QString>("after"); // the focused field and its text
+        const auto row = [](const char* name, const char* focus, const QString& select, const char* keys,
+                            const char* opens, const char* after) {
+            QTest::newRow(name) << focus << select << keys << opens << after;
+        };
+        row("Insert adds a device", "tableView", "", "Ins", "DeviceEditDialog", "");
+        row("Ctrl+N adds a user", "usersView", "", "Ctrl+N", "RegistrationDialog", "");
+        row("Enter changes a group", "groupsView", "Такси", "Return", "GroupEditDialog", "");
+        row("F2 changes a device", "tableView", "d1", "F2", "DeviceEditDialog", "");
+        row("Delete deletes a user", "usersView", "a", "Del", "QMessageBox", "");
+        row("Delete in a filter field deletes a character", "filterEdit", "d1", "Del", "", "filterEdit=1");
+        row("Ctrl+F goes to the tab's filter", "groupsView", "", "Ctrl+F", "", "groupsFilterEdit=");
+        row("the context menu", "tableView", "d1", "menu", "QMessageBox", "");
+    }
+    void shortcuts() {
+        QFETCH(QString, focus);
+        QFETCH(QString, select);
+        QFETCH(QString, keys);
+        QFETCH(QString, opens);
+        QFETCH(QString, after);
+        addDevices({"d1"});
+        QVERIFY(
+            TestDb::exec(QStringLiteral("INSERT INTO users (user_login, user_password) VALUES ('a', 'x')")));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (group_name) VALUES ('Такси')")));
+        makeWindow();
+        loadConnected();
+        auto* target = get<QWidget>(qPrintable(focus));
+        showTabOf(target);
+        if (auto* edit = qobject_cast<QLineEdit*>(target)) {
+            edit->setText(select);
+            edit->setCursorPosition(0);
+        } else if (!select.isEmpty()) {
+            selectRows(static_cast<QTableView*>(target), {select});
+        }
+        ModalAnswerer a; // answered with Cancel: nothing changes
+        if (!opens.isEmpty())
+            a.expect(qPrintable(opens), [](QWidget* w) {
+                if (auto* box = qobject_cast<QMessageBox*>(w))
+                    box->button(QMessageBox::Cancel)->click();
+            });
+        if (keys == QLatin1String("menu")) {
+            auto* view = static_cast<QTableView*>(target);
+            QStringList items;
+            QTimer::singleShot(0, this, [&items] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                QVERIFY(menu);
+                QAction* remove = nullptr;
+                for (QAction* action : menu->actions()) {
+                    if (!action->isSeparator())
+                        items << action->text() + QLatin1Char(' ') + action->shortcut().toString();
+                    if (action->text() == QStringLiteral("Удалить"))
+                        remove = action;
+                }
+                menu->close();
+                remove->trigger();
+            });
+            const QPoint at = view->visualRect(view->model()->index(0, 1)).center();
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &event);
+            QCOMPARE(items, QStringList({"Добавить Ins", "Изменить Enter", "Удалить Del", "Копировать Ctrl+C",
+                                         "Фильтр Ctrl+F", "Обновить F5"}));
+        } else {
+            pressKeys(target, QKeySequence(keys));
+        }
+        VERIFY_ANSWERED(a);
+        if (!after.isEmpty()) {
+            auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            QVERIFY(edit);
+            QCOMPARE(edit->objectName() + QLatin1Char('=') + edit->text(), after);
+        }
     }
     // ---- bulk import: devices already stored are counted, not added again
     void bulkImport_data() {
@@ -578,6 +727,61 @@ private slots:
         QCOMPARE(file.value(QStringLiteral("orb/port")).toInt(), 4321);
         QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), TestDb::settings().password);
     }
+    // Size, tab, column widths and sort come back from their own section of settings.conf; a
+    // damaged section gives the defaults.
+    void rememberedWindow_data() {
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("kept") << false;
+        QTest::newRow("damaged") << true;
+    }
+    void rememberedWindow() {
+        QFETCH(bool, damaged);
+        makeWindow();
+        const auto state = [this] {
+            QStringList s{QStringLiteral("%1x%2 tab %3")
+                              .arg(window->width())
+                              .arg(window->height())
+                              .arg(get<QTabWidget>("tabWidget")->currentIndex())};
+            for (const char* name : {"usersView", "groupsView", "tableView"}) {
+                const auto* view = get<QTableView>(name);
+                const auto* model = static_cast<RecordTableModel*>(view->model());
+                const QHeaderView* header = view->horizontalHeader();
+                QString widths;
+                for (int c = 0; c < header->count(); ++c) {
+                    // a stretched column takes what the window's width leaves
+                    const bool stretched = header->sectionResizeMode(c) == QHeaderView::Stretch ||
+                                           (header->stretchLastSection() && c == header->count() - 1);
+                    widths += (stretched ? QStringLiteral("*") : QString::number(header->sectionSize(c))) +
+                              QLatin1Char(' ');
+                }
+                s << QStringLiteral("%1: %2sorted %3/%4, rows %5/%6")
+                         .arg(name, widths)
+                         .arg(header->sortIndicatorSection())
+                         .arg(header->sortIndicatorOrder())
+                         .arg(model->sortColumn())
+                         .arg(model->sortOrder());
+            }
+            return s;
+        };
+        const QStringList defaults = state();
+        window->resize(window->minimumSizeHint().expandedTo(QSize(700, 500)));
+        get<QTabWidget>("tabWidget")->setCurrentIndex(2);
+        get<QTableView>("tableView")->setColumnWidth(1, 333);
+        get<QTableView>("usersView")->sortByColumn(0, Qt::DescendingOrder);
+        const QStringList changed = state();
+        QVERIFY(changed != defaults);
+        cleanup();
+        if (damaged) {
+            for (const QString& key :
+                 {KEY_GEOMETRY, KEY_TAB, KEY_USERS_HEADER, KEY_GROUPS_HEADER, KEY_DEVICES_HEADER})
+                CSettings::writeValue(WINDOW_GROUP + key, QStringLiteral("\x01garbage"));
+        }
+        makeWindow(TestDb::settings(), 0, true);
+        QCOMPARE(state(), damaged ? defaults : changed);
+        QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
+        QCOMPARE(file.childGroups(), QStringList({"orb", "sql", "window"}));
+        QCOMPARE(file.value(QStringLiteral("sql/port")).toInt(), TestDb::settings().port);
+    }
     void simulatorRestarted() {
         SimProcess own(QStringLiteral(ORB_SIM_PATH));
         const QStringList args{QStringLiteral("--file"), simFile};
@@ -659,7 +863,13 @@ private slots:
     }
 
 private:
-    void makeWindow(const SqlConnectionSettings& sql = TestDb::settings(), int orbPort = 0) {
+    // The window section is emptied unless kept: a test starts from the default window.
+    void makeWindow(const SqlConnectionSettings& sql = TestDb::settings(), int orbPort = 0,
+                    bool keepWindowSection = false) {
+        delete window;
+        window = nullptr;
+        if (!keepWindowSection)
+            CSettings::getInstance(QString())->remove(QStringLiteral("window"));
         CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
         CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
         CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
@@ -667,7 +877,6 @@ private:
         CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
         CSettings::writeValue(ORB_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
         CSettings::writeValue(ORB_GROUP + KEY_PORT, orbPort ? orbPort : simPort);
-        delete window;
         window = new MainWindow;
         window->show();
     }
@@ -686,6 +895,20 @@ private:
         QApplication::setActiveWindow(window);
         QTest::keySequence(window, QKeySequence::Refresh);
         waitForRefresh();
+    }
+    // Keys pressed with the focus in widget, its tab shown, the window active.
+    void pressKeys(QWidget* widget, const QKeySequence& keys) {
+        showTabOf(widget);
+        QApplication::setActiveWindow(window);
+        widget->setFocus();
+        QTest::keySequence(widget, keys);
+    }
+    void showTabOf(QWidget* widget) {
+        auto* tabs = get<QTabWidget>("tabWidget");
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (tabs->widget(i)->isAncestorOf(widget))
+                tabs->setCurrentIndex(i);
+        }
     }
     // The tables are filled off the GUI thread.
     void waitForRefresh() { QTRY_VERIFY_WITH_TIMEOUT(get<QWidget>("refreshIndicator")->isHidden(), 15000); }

@@ -8,15 +8,19 @@
 #include "app/mainwindow.h"
 #include "db/confighandler.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 
@@ -76,6 +80,17 @@ bool mainWindowShots(ScreenshotContext& c) {
         devices->selectionModel()->select(devices->model()->index(row, 0),
                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ok &= c.save(&window, QStringLiteral("main-devices"));
+
+    // The table's context menu, each action with its key.
+    QTimer::singleShot(10, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ok &= c.save(menu, QStringLiteral("main-devices-menu"));
+            menu->close();
+        }
+    });
+    const QPoint at = devices->visualRect(devices->model()->index(3, 1)).center();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, devices->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(devices->viewport(), &menuEvent);
 
     onNextModal([&](QWidget* box) {
         ok &= c.save(box, QStringLiteral("delete-devices-question"));

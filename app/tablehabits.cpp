@@ -1,0 +1,195 @@
+#include "app/tablehabits.h"
+
+#include "db/recordtablemodel.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolTip>
+
+#include <algorithm>
+
+namespace {
+
+// A tab or a line break inside a cell would split it in a spreadsheet.
+void appendCell(QString& out, const QString& cell) {
+    for (const QChar c : cell)
+        out +=
+            c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') ? QLatin1Char(' ') : c;
+}
+
+QAction* tableAction(QTableView* view, const QString& text, const QList<QKeySequence>& keys) {
+    auto* action = new QAction(text, view);
+    action->setShortcuts(keys);
+    // only while the table has the focus: Delete in a filter field deletes a character
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    view->addAction(action);
+    return action;
+}
+
+} // namespace
+
+TableHabits::TableHabits(QTableView* view, QLabel* counts, const Buttons& buttons,
+                         const QList<QAction*>& windowActions)
+    : QObject(view)
+    , view(view)
+    , counts(counts)
+    , buttons(buttons)
+    , windowActions(windowActions) {
+    // Enter comes first, as the menu shows it; Return is the main key that keyboards label Enter
+    const std::pair<QAbstractButton*, QAction*> forButtons[] = {
+        {buttons.add, tableAction(view, tr("Добавить"), {Qt::Key_Insert, Qt::CTRL | Qt::Key_N})},
+        {buttons.change, tableAction(view, tr("Изменить"), {Qt::Key_Enter, Qt::Key_Return, Qt::Key_F2})},
+        {buttons.remove, tableAction(view, tr("Удалить"), {QKeySequence::Delete})},
+    };
+    for (const auto& [button, action] : forButtons) {
+        connect(action, &QAction::triggered, button, &QAbstractButton::click);
+        tableActions.append(action);
+    }
+    QAction* copyAction = tableAction(view, tr("Копировать"), {QKeySequence::Copy});
+    connect(copyAction, &QAction::triggered, this, &TableHabits::copy);
+    tableActions.append(copyAction);
+
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, &TableHabits::showMenu);
+    view->viewport()->installEventFilter(this);
+    view->installEventFilter(this);
+
+    const QAbstractItemModel* model = view->model();
+    connect(model, &QAbstractItemModel::modelReset, this, &TableHabits::scheduleCounts);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &TableHabits::scheduleCounts);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &TableHabits::scheduleCounts);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &TableHabits::scheduleCounts);
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TableHabits::scheduleCounts);
+    updateCounts();
+}
+
+QVector<QPair<int, int>> TableHabits::rowSpans(const QItemSelection& selection) {
+    QVector<QPair<int, int>> spans;
+    spans.reserve(selection.size());
+    for (const QItemSelectionRange& range : selection) {
+        if (range.isValid())
+            spans.append({range.top(), range.bottom()});
+    }
+    std::sort(spans.begin(), spans.end());
+    // ranges of single cells may cover one row several times
+    int out = 0;
+    for (const auto& span : qAsConst(spans)) {
+        if (out > 0 && span.first <= spans[out - 1].second + 1)
+            spans[out - 1].second = std::max(spans[out - 1].second, span.second);
+        else
+            spans[out++] = span;
+    }
+    spans.resize(out);
+    return spans;
+}
+
+void TableHabits::scheduleCounts() {
+    // a reset, a restored selection and a few moved rows make one update
+    if (countsPending)
+        return;
+    countsPending = true;
+    QTimer::singleShot(0, this, &TableHabits::updateCounts);
+}
+
+void TableHabits::updateCounts() {
+    countsPending = false;
+    const QAbstractItemModel* model = view->model();
+    const auto* records = qobject_cast<const RecordTableModel*>(model);
+    int selected = 0;
+    for (const auto& span : rowSpans(view->selectionModel()->selection()))
+        selected += span.second - span.first + 1;
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    counts->setText(tr("Показано %1 из %2, выбрано %3")
+                        .arg(russian.toString(model->rowCount()),
+                             russian.toString(records ? records->storedCount() : model->rowCount()),
+                             russian.toString(selected)));
+}
+
+QString TableHabits::selectedText() const {
+    const QVector<QPair<int, int>> spans = rowSpans(view->selectionModel()->selection());
+    if (spans.isEmpty())
+        return QString();
+    const QAbstractItemModel* model = view->model();
+    const QHeaderView* header = view->horizontalHeader();
+    QVector<int> columns;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int column = header->logicalIndex(visual);
+        if (!header->isSectionHidden(column))
+            columns.append(column);
+    }
+    QString text;
+    const auto appendLine = [&](const auto& cellOf) {
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0)
+                text += QLatin1Char('\t');
+            appendCell(text, cellOf(columns.at(i)));
+        }
+        text += QLatin1Char('\n');
+    };
+    appendLine([&](int column) { return model->headerData(column, Qt::Horizontal).toString(); });
+    for (const auto& span : spans) {
+        for (int row = span.first; row <= span.second; ++row)
+            appendLine([&](int column) { return model->index(row, column).data().toString(); });
+    }
+    return text;
+}
+
+void TableHabits::copy() const {
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void TableHabits::showMenu(const QPoint& pos) {
+    QMenu menu(view);
+    for (int i = 0; i < 3; ++i) {
+        const QAbstractButton* button = i == 0 ? buttons.add : i == 1 ? buttons.change : buttons.remove;
+        tableActions.at(i)->setEnabled(button->isEnabled());
+        menu.addAction(tableActions.at(i));
+    }
+    menu.addSeparator();
+    tableActions.at(3)->setEnabled(view->selectionModel()->hasSelection());
+    menu.addAction(tableActions.at(3));
+    menu.addSeparator();
+    menu.addActions(windowActions);
+    menu.exec(view->viewport()->mapToGlobal(pos));
+    // the keys go through the buttons, which know best
+    for (QAction* action : qAsConst(tableActions))
+        action->setEnabled(true);
+}
+
+// A cell whose text the column cuts shows it whole in its tooltip; measured here, on demand,
+// so that the model's data() stays as cheap as it is for a million rows.
+bool TableHabits::eventFilter(QObject* watched, QEvent* event) {
+    // The view takes Ctrl+C for itself (the current cell's text) before any shortcut sees it.
+    if (watched == view && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copy();
+        return true;
+    }
+    if (watched != view->viewport() || event->type() != QEvent::ToolTip)
+        return QObject::eventFilter(watched, event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = view->indexAt(help->pos());
+    const QString text = index.data().toString();
+    const QRect cell = view->visualRect(index);
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    if (index.isValid() && view->fontMetrics().horizontalAdvance(text) + 2 * margin > cell.width())
+        QToolTip::showText(help->globalPos(), text, view->viewport(), cell);
+    else
+        QToolTip::hideText();
+    return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QVector>
+
+class QAbstractButton;
+class QAction;
+class QItemSelection;
+class QLabel;
+class QPoint;
+class QTableView;
+
+// What a record table of the window does besides showing rows: the counts line under it,
+// Ctrl+C as tab-separated text, add/change/delete from the keyboard and from a context menu
+// (through the tab's buttons, so that a disabled button is a disabled action), and the whole
+// text of a cut cell in its tooltip.
+class TableHabits : public QObject {
+    Q_OBJECT
+
+public:
+    struct Buttons {
+        QAbstractButton* add;
+        QAbstractButton* change;
+        QAbstractButton* remove;
+    };
+    // windowActions: actions of the whole window that the context menu offers after the table's.
+    TableHabits(QTableView* view, QLabel* counts, const Buttons& buttons,
+                const QList<QAction*>& windowActions);
+
+    // The selected rows, the header first, one tab-separated line each: the columns and
+    // texts as the table shows them.
+    QString selectedText() const;
+    void copy() const;
+    // Shown, stored and selected rows; the counts line follows them by itself, but rows
+    // stored while a filter hides them change no row of the view.
+    void updateCounts();
+
+    // Shown rows of a selection as sorted, disjoint [first, last] spans.
+    static QVector<QPair<int, int>> rowSpans(const QItemSelection& selection);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void scheduleCounts();
+    void showMenu(const QPoint& pos);
+
+    QTableView* const view;
+    QLabel* const counts;
+    const Buttons buttons;
+    QList<QAction*> tableActions; // add, change, delete, copy
+    const QList<QAction*> windowActions;
+    bool countsPending = false;
+};
