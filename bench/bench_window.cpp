@@ -16,13 +16,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
@@ -666,6 +669,21 @@ public:
             if (!sorted)
                 return;
         }
+        // Every row selected, then copied as a spreadsheet pastes it.
+        auto* counts = window->findChild<QLabel*>(QStringLiteral("devicesCountLabel"));
+        const QString allSelected =
+            QStringLiteral("выбрано ") + QLocale(QLocale::Russian, QLocale::Russia).toString(devices);
+        measure.begin(QStringLiteral("all rows selected (Ctrl+A), counts line"));
+        sendKey(table, Qt::Key_A, Qt::ControlModifier, QString());
+        if (!measure.finish([&] { return counts && counts->text().endsWith(allSelected); }))
+            return;
+        measure.begin(QStringLiteral("all rows copied (Ctrl+C)"));
+        QGuiApplication::clipboard()->clear();
+        sendKey(table, Qt::Key_C, Qt::ControlModifier, QString());
+        if (!measure.finish(
+                [&] { return QGuiApplication::clipboard()->text().count(QLatin1Char('\n')) == devices + 1; }))
+            return;
+
         // Names that come first in the order the header shows.
         const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
         const QString renamed =
