@@ -1,20 +1,61 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "app/qtcompat.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
+#include <QCommandLineParser>
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
+
+namespace {
+
+// --help and --version are answered before QApplication exists, which needs a display. Qt's own
+// options (-platform xcb) are unknown here and are left to QApplication.
+void answerHelpOrVersion(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()))
+        QCoreApplication::installTranslator(&translator);
+    const QString settingsLine =
+        QStringLiteral("Параметры подключения к базе данных и к серверу хранятся в файле %1 "
+                       "в папке, из которой запущена программа; он создаётся при выходе.")
+            .arg(SETTINGS_FILE_NAME);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        QStringLiteral("Администратор Kalvo Orb сервера %1: пользователи, группы "
+                       "и устройства в его базе данных MySQL/MariaDB.\n")
+            .arg(QStringLiteral(ORB_VERSION)) +
+        settingsLine);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    static_cast<void>(parser.parse(QCoreApplication::arguments()));
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version)) {
+        std::fputs(qPrintable(QStringLiteral("orb-admin %1 (Qt %2)\n%3\n")
+                                  .arg(QStringLiteral(ORB_VERSION), QLatin1String(qVersion()), settingsLine)),
+                   stdout);
+        std::exit(0);
+    }
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    answerHelpOrVersion(argc, argv);
     QApplication a(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(ORB_VERSION));
     qSetMessagePattern(
         QStringLiteral("%{if-category}%{category}: %{endif}%{message}\n   %{time [hh:mm:ss::z]} : "
                        "[file:///%{file}:%{line} %{function}]"));
     QTranslator translator;
-    translator.load(QStringLiteral("qt_") + QLocale::system().name(),
-                    QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    // Installed even when nothing loaded: it then changes nothing.
+    static_cast<void>(
+        translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()));
     a.installTranslator(&translator);
     CSettings::getInstance(SETTINGS_FILE_NAME);
 

@@ -1,6 +1,7 @@
 #include "db/confighandler.h"
 
 #include "app/constants.h"
+#include "app/qtcompat.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -498,7 +499,7 @@ QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
 bool ConfigHandler::runKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
     const auto it = kept.constFind(sql);
     if (it != kept.constEnd()) {
-        q = it.value();
+        QtCompat::shareQuery(q, it.value());
     } else {
         q = QSqlQuery(db);
         q.setForwardOnly(true);

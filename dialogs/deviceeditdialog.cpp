@@ -5,8 +5,8 @@
 #include "dialogs/checkablelist.h"
 
 #include <QCompleter>
-#include <QRegExpValidator>
 #include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QStringListModel>
 
 DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device)
@@ -15,8 +15,8 @@ DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, cons
     , completer(nullptr)
     , device(device) {
     ui->setupUi(this);
-    ui->imeiEdit->setValidator(new QRegExpValidator(
-        QRegExp(QStringLiteral("[0-9]*"), Qt::CaseSensitive, QRegExp::RegExp), ui->imeiEdit));
+    ui->imeiEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), ui->imeiEdit));
     completer = new QCompleter(this);
     ui->imeiEdit->setCompleter(completer);
 

@@ -1,9 +1,9 @@
 #include "import/devicesfileparser.h"
 
+#include "app/qtcompat.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
-#include <QTextDecoder>
 
 #include <cstring>
 #include <limits>
@@ -264,15 +264,15 @@ private:
     int continuations = 0;
 };
 
-// The codec that a byte order mark names, with the mark's length; UTF-8 when there is none.
-QTextCodec* codecForMark(const QByteArray& head, int* markLength) {
+// The encoding that a byte order mark names, with the mark's length; UTF-8 when there is none.
+const char* encodingForMark(const QByteArray& head, int* markLength) {
     const auto starts = [&head](const char* mark, int length) {
         return head.size() >= length && std::memcmp(head.constData(), mark, static_cast<size_t>(length)) == 0;
     };
     struct Mark {
         const char* bytes;
         int length;
-        const char* codec;
+        const char* encoding;
     };
     static const Mark marks[] = {
         {"\xFF\xFE\x00\x00", 4, "UTF-32LE"}, {"\x00\x00\xFE\xFF", 4, "UTF-32BE"},
@@ -282,7 +282,7 @@ QTextCodec* codecForMark(const QByteArray& head, int* markLength) {
     for (const Mark& mark : marks) {
         if (starts(mark.bytes, mark.length)) {
             *markLength = mark.length;
-            return mark.codec ? QTextCodec::codecForName(mark.codec) : nullptr;
+            return mark.encoding;
         }
     }
     *markLength = 0;
@@ -307,7 +307,7 @@ bool DevicesFileParser::parseFile(const QString& fileName) {
     wrongLength.clear();
     RecordReader reader(records, wrongLength);
     QByteArray chunk(static_cast<int>(chunkSize), Qt::Uninitialized);
-    std::unique_ptr<QTextDecoder> decoder;
+    std::unique_ptr<QtCompat::TextDecoder> decoder;
     bool first = true;
     for (;;) {
         const qint64 got = file.read(chunk.data(), chunkSize);
@@ -316,12 +316,12 @@ bool DevicesFileParser::parseFile(const QString& fileName) {
         int skip = 0;
         if (first) {
             first = false;
-            if (QTextCodec* codec = codecForMark(chunk.left(static_cast<int>(got)), &skip))
-                decoder.reset(codec->makeDecoder(QTextCodec::IgnoreHeader));
+            if (const char* encoding = encodingForMark(chunk.left(static_cast<int>(got)), &skip))
+                decoder = std::make_unique<QtCompat::TextDecoder>(encoding);
         }
         if (decoder) {
             const QByteArray utf8 =
-                decoder->toUnicode(chunk.constData() + skip, static_cast<int>(got) - skip).toUtf8();
+                decoder->decode(chunk.constData() + skip, static_cast<int>(got) - skip).toUtf8();
             reader.feed(utf8.constData(), utf8.size());
         } else {
             reader.feed(chunk.constData() + skip, got - skip);

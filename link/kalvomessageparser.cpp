@@ -2,30 +2,11 @@
 
 #include <QDebug>
 
-#include <array>
+#include <zlib.h>
+
 #include <cstring>
 
 namespace {
-
-using CrcTables = std::array<std::array<quint32, 256>, 8>;
-
-// tables[0] is the classic byte-wise table; tables[1..7] let the loop take 8 bytes per step
-// with the same result (a device list is several megabytes).
-constexpr CrcTables makeCrcTables() {
-    CrcTables t{};
-    for (quint32 i = 0; i < 256; ++i) {
-        quint32 c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1u) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-        t[0][i] = c;
-    }
-    for (quint32 i = 0; i < 256; ++i)
-        for (size_t k = 1; k < t.size(); ++k)
-            t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
-    return t;
-}
-
-constexpr CrcTables crcTables = makeCrcTables();
 
 quint16 readU16(const char* p) {
     return quint16(quint8(p[0]) | (quint16(quint8(p[1])) << 8));
@@ -77,19 +58,7 @@ KalvoMessageParser::KalvoMessageParser(QObject* parent)
     : QObject(parent) {}
 
 quint32 KalvoMessageParser::crc32(const char* data, int size) {
-    const auto& t = crcTables;
-    const auto* p = reinterpret_cast<const quint8*>(data);
-    quint32 crc = 0xFFFFFFFFu;
-    int i = 0;
-    for (; i + 8 <= size; i += 8, p += 8) {
-        const quint32 lo =
-            crc ^ (quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24);
-        crc = t[7][lo & 0xFFu] ^ t[6][(lo >> 8) & 0xFFu] ^ t[5][(lo >> 16) & 0xFFu] ^ t[4][lo >> 24] ^
-              t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
-    }
-    for (; i < size; ++i, ++p)
-        crc = t[0][(crc ^ *p) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return quint32(::crc32(0, reinterpret_cast<const Bytef*>(data), uInt(qMax(size, 0))));
 }
 
 QByteArray KalvoMessageParser::encodePacket(const KalvoPacket_t& packet) {

@@ -59,7 +59,7 @@ public:
     // Bytes received since construction; lets the owner see whether a request makes progress.
     quint64 receivedBytes() const { return m_receivedBytes; }
 
-    // CRC-32 (ISO-HDLC, as zlib): reflected polynomial 0xEDB88320, init and final XOR 0xFFFFFFFF.
+    // CRC-32 (ISO-HDLC: reflected polynomial 0xEDB88320, init and final XOR 0xFFFFFFFF), by zlib.
     static quint32 crc32(const char* data, int size);
     static QByteArray encodePacket(const KalvoPacket_t& packet);
     // Takes one packet from data[0 .. size); on PacketOk *length is the bytes it occupied.

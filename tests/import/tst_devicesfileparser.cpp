@@ -1,8 +1,9 @@
 #include "import/devicesfileparser.h"
 #include "import/devicesfilewriter.h"
 
+#include "app/qtcompat.h"
+
 #include <QTemporaryDir>
-#include <QTextCodec>
 #include <QtTest>
 
 using Records = QVector<DeviceInfo>;
@@ -93,7 +94,7 @@ void TestDevicesFileParser::lines_data() {
     const Records expected{record(100000000000001), record(100000000000002, QStringLiteral("Грузовик 7")),
                            record(42, QStringLiteral("\U0001F69A"))};
     for (const char* codec : {"UTF-8", "UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
-        row(codec, QTextCodec::codecForName(codec)->fromUnicode(text), expected);
+        row(codec, QtCompat::encode(text, codec), expected);
 }
 
 void TestDevicesFileParser::lines() {
@@ -115,8 +116,7 @@ void TestDevicesFileParser::linesAcrossReadBoundaries() {
     for (int shift = -3; shift <= 3; ++shift) {
         const QString text = QStringLiteral("\uFEFF") + QString(piece / 2 + shift, QLatin1Char('y')) +
                              QStringLiteral("\n12,Ж\n");
-        QCOMPARE(parse(QTextCodec::codecForName("UTF-16LE")->fromUnicode(text)),
-                 Records{record(12, QStringLiteral("Ж"))});
+        QCOMPARE(parse(QtCompat::encode(text, "UTF-16LE")), Records{record(12, QStringLiteral("Ж"))});
     }
 }
 

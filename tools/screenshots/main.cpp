@@ -2,13 +2,13 @@
 
 #include "screenshots.h"
 
+#include "app/qtcompat.h"
 #include "db/confighandler.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDebug>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
 #include <QProcess>
@@ -113,7 +113,7 @@ int main(int argc, char* argv[]) {
     // Qt's own texts (Cancel and the like) as the Russian program shows them.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+                          QtCompat::translationsPath()))
         QApplication::installTranslator(&qtTranslator);
 
     QCommandLineParser cli;

@@ -1,0 +1,90 @@
+#pragma once
+
+// What differs between Qt 5.15 and Qt 6, in one place: the rest of the code is the same for
+// both (the build picks one with -DORB_QT_MAJOR=5|6).
+
+#include <QByteArray>
+#include <QLibraryInfo>
+#include <QSqlQuery>
+#include <QString>
+#include <QTextStream>
+#include <QtGlobal>
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QStringDecoder>
+#include <QStringEncoder>
+#else
+#include <QTextCodec>
+#include <QTextDecoder>
+
+#include <memory>
+#endif
+
+namespace QtCompat {
+
+inline QString translationsPath() {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+}
+
+// Qt 5 writes a QTextStream in the locale's encoding, Qt 6 in UTF-8; the program's own files
+// and messages are UTF-8 in both.
+inline void setUtf8(QTextStream& stream) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    stream.setEncoding(QStringConverter::Utf8);
+#else
+    stream.setCodec("UTF-8");
+#endif
+}
+
+// A kept prepared statement is handed out as a copy sharing its prepared state; Qt 6 deprecates
+// copying a query, yet still shares that state.
+inline void shareQuery(QSqlQuery& to, const QSqlQuery& from) {
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    to = from;
+    QT_WARNING_POP
+}
+
+// Text in a Unicode encoding named like "UTF-16LE".
+inline QByteArray encode(const QString& text, const char* encoding) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringEncoder encoder(encoding);
+    return encoder.encode(text);
+#else
+    return QTextCodec::codecForName(encoding)->fromUnicode(text);
+#endif
+}
+
+// Decodes a Unicode encoding named like "UTF-16LE" piece by piece (a character may straddle two
+// pieces). A byte order mark is decoded as a character: the caller skips the leading one.
+class TextDecoder {
+public:
+    explicit TextDecoder(const char* encoding)
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        : m_decoder(encoding, QStringConverter::Flag::ConvertInitialBom){}
+#else
+        : m_decoder(QTextCodec::codecForName(encoding)->makeDecoder(QTextCodec::IgnoreHeader)) {
+    }
+#endif
+
+        QString decode(const char* data, int size) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        return m_decoder.decode(QByteArrayView(data, size));
+#else
+        return m_decoder->toUnicode(data, size);
+#endif
+    }
+
+private:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringDecoder m_decoder;
+#else
+    std::unique_ptr<QTextDecoder> m_decoder;
+#endif
+};
+
+} // namespace QtCompat
