@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and the demo need.
+# Installs the Debian 12 packages that building (with Qt 5 and with Qt 6), testing, packaging
+# and the demo need.
 # Does nothing when they are all present.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-mysql
     mariadb-server mariadb-client qttranslations5-l10n clang libclang-rt-14-dev xvfb xauth
-    fontconfig fonts-dejavu-core openssl)
+    fontconfig fonts-dejavu-core openssl zlib1g-dev
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql qt6-translations-l10n
+    dpkg-dev xdotool openbox)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
