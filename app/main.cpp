@@ -9,13 +9,17 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 // --help and --version are answered before QApplication exists, which needs a display. Qt's own
-// options (-platform xcb) are unknown here and are left to QApplication.
+// options (-platform xcb) are unknown here and are left to QApplication, which gets the
+// arguments untouched (QCoreApplication may take some out of the vector it is given).
 void answerHelpOrVersion(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    std::vector<char*> args(argv, argv + argc);
+    args.push_back(nullptr);
+    QCoreApplication app(argc, args.data());
     QTranslator translator;
     if (translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()))
         QCoreApplication::installTranslator(&translator);
