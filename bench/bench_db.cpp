@@ -1,9 +1,9 @@
 // Database layer figures: full reload of the three table models, statements per reload,
-// peak memory, addDevices of new devices, and the raw mariadb client reading the same
+// peak memory, addDevices of new devices, a bulk group change, and the raw mariadb client reading the same
 // tables as the floor. Runs against a private MariaDB server of its own.
 //
 //   orb-bench --only db [--db-devices 100000] [--db-users 2000] [--db-groups 200]
-//                       [--db-add 10000] [--db-runs 5] [--db-keep-server]
+//                       [--db-add 10000] [--db-bulk 50000] [--db-runs 5] [--db-keep-server]
 
 #include "bench.h"
 #include "benchserver.h"
@@ -98,6 +98,7 @@ int runDbBench(const QStringList& args) {
     const int users = option(args, QStringLiteral("--db-users"), 2000);
     const int groups = std::max(1, option(args, QStringLiteral("--db-groups"), 200));
     const int add = option(args, QStringLiteral("--db-add"), 10000);
+    const int bulk = option(args, QStringLiteral("--db-bulk"), 50000);
     const int runs = std::max(1, option(args, QStringLiteral("--db-runs"), 5));
 
     const int port = bench::startServer();
@@ -196,6 +197,25 @@ int runDbBench(const QStringList& args) {
         deleteSeconds = t.nsecsElapsed() / 1e9;
     }
 
+    // bulk: the first devices move from one group to another and back, all in the first group before
+    QVector<double> bulks;
+    qint64 bulkStatements = -1;
+    QVector<int> bulkIds;
+    for (int id = 1; id <= std::min(bulk, devices); ++id)
+        bulkIds << id;
+    if (!bulkIds.isEmpty() && groups >= 3 && handler.changeDevicesGroups(bulkIds, {2}, {})) {
+        for (int i = 0; i < runs; ++i) {
+            const QVector<int> from{2 + i % 2}, to{3 - i % 2};
+            const qint64 before = sessionQuestions(handler.database());
+            QElapsedTimer t;
+            t.start();
+            if (!handler.changeDevicesGroups(bulkIds, to, from))
+                break;
+            bulks << t.nsecsElapsed() / 1e9;
+            bulkStatements = sessionQuestions(handler.database()) - before - 1;
+        }
+    }
+
     const double reload = median(reloads);
     const double floor = median(floors);
     auto seconds = [](double s) {
@@ -213,6 +233,10 @@ int runDbBench(const QStringList& args) {
               << addedCounts.value(0) << "; goal < 0.5 s)\n";
         out() << "deleteDevices of " << deleted << " devices: " << seconds(deleteSeconds) << '\n';
     }
+    if (!bulks.isEmpty())
+        out() << "changeDevicesGroups of " << bulkIds.size() << " devices, added to one group and removed "
+              << "from another: " << seconds(median(bulks)) << ", " << bulkStatements
+              << " statements (goal < 1 s)\n";
     out() << "peak RSS: " << reloadRssKiB / 1024 << " MiB after the reloads, " << peakRssKiB() / 1024
           << " MiB at the end\n";
     out().flush();

@@ -92,6 +92,18 @@ QVariantList paddedIds(const QVector<int>& ids, int from, int to) {
     return values;
 }
 
+// Owner ids per statement of a bulk change. With a DELETE and an INSERT per slice, the statements
+// grow by one per 8,192 ids; a slice at most a quarter of the placeholder limit.
+constexpr int BULK_SLICE = 16384;
+// Group ids per statement of a bulk change: one statement for any usual number of groups.
+constexpr int BULK_GROUPS = 4096;
+
+QVector<int> distinctIds(QVector<int> ids) {
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
 // Texts must never bind as NULL: a null QString would.
 QVariant bound(const QString& s) {
     return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
@@ -766,11 +778,16 @@ bool ConfigHandler::replaceMemberships(const QString& table, const QString& keyC
 // Runs `change` as one transaction: when it fails, none of its statements stays, so a list of
 // memberships is replaced whole or left as it was, and no membership outlives its record.
 bool ConfigHandler::inTransaction(const std::function<bool()>& change) {
+    if (transactionDepth > 0)
+        return change();
     if (!db.transaction()) {
         qDebug() << db.lastError();
         return false;
     }
-    if (change() && db.commit())
+    ++transactionDepth;
+    const bool changed = change();
+    --transactionDepth;
+    if (changed && db.commit())
         return true;
     db.rollback();
     return false;
@@ -1165,4 +1182,107 @@ bool ConfigHandler::addDeviceGroups(int deviceId, const QVector<int>& groupIds) 
 
 bool ConfigHandler::removeDeviceGroups(int deviceId) {
     return deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, deviceId);
+}
+
+// ---------------------------------------------------------------- bulk changes
+
+// A single statement is all or nothing by itself: a transaction would only add two round trips.
+bool ConfigHandler::asOne(int statements, const std::function<bool()>& change) {
+    return statements > 1 ? inTransaction(change) : change();
+}
+
+bool ConfigHandler::asOneChange(const std::function<bool()>& change) {
+    return inTransaction(change);
+}
+
+int ConfigHandler::protectedGroupId() {
+    return adminGroup > 0 ? adminGroup : getGroupId(ADMIN_GROUP_NAME);
+}
+
+// Deletes the memberships of `ownerIds` in the groups to remove, then inserts those of the groups to
+// add, joined with both tables so that unknown ids insert nothing. A stored pair is left as it is
+// (a no-op update; twice as fast as skipping it with NOT EXISTS, which reads the table it writes
+// through a temporary table), but unlike INSERT IGNORE, a refused row fails the change instead of
+// going missing. With `rootGroup`, root keeps his membership in it.
+bool ConfigHandler::changeGroups(const QString& owners, const QString& members, const QString& ownerColumn,
+                                 const QString& groupColumn, const QVector<int>& ownerIds,
+                                 const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds,
+                                 int rootGroup) {
+    const QVector<int> ids = distinctIds(ownerIds);
+    const QVector<int> add = distinctIds(addGroupIds);
+    QVector<int> remove;
+    for (const int group : distinctIds(removeGroupIds)) {
+        if (!std::binary_search(add.cbegin(), add.cend(), group))
+            remove << group;
+    }
+    const auto chunks = [](int n, int size) {
+        return (n + size - 1) / size;
+    };
+    const int slices = chunks(ids.size(), BULK_SLICE);
+    const int statements = slices * (chunks(add.size(), BULK_GROUPS) + chunks(remove.size(), BULK_GROUPS));
+    if (statements == 0)
+        return true;
+    return asOne(statements, [&] {
+        QSqlQuery q(db);
+        for (int from = 0; from < ids.size(); from += BULK_SLICE) {
+            const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
+            const QString in = placeholders(owned.size(), 0);
+            for (int g = 0; g < remove.size(); g += BULK_GROUPS) {
+                const QVariantList groups =
+                    paddedIds(remove, g, std::min<int>(remove.size(), g + BULK_GROUPS));
+                QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3) AND %4 IN (%5)")
+                                  .arg(members, ownerColumn, in, groupColumn, placeholders(groups.size(), 0));
+                QVariantList values = owned + groups;
+                if (rootGroup > 0) {
+                    sql += QStringLiteral(" AND (%1<>? OR %2<>?)").arg(ownerColumn, groupColumn);
+                    values << ROOT_ID << rootGroup;
+                }
+                if (!runKept(q, sql, values))
+                    return false;
+            }
+            for (int g = 0; g < add.size(); g += BULK_GROUPS) {
+                const QVariantList groups = paddedIds(add, g, std::min<int>(add.size(), g + BULK_GROUPS));
+                if (!runKept(q,
+                             QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o JOIN %6 g "
+                                            "ON g.%4 IN (%7) WHERE o.%4 IN (%8) ON DUPLICATE KEY UPDATE %3 = "
+                                            "VALUES(%3)")
+                                 .arg(members, ownerColumn, groupColumn, COL_ID, owners, TABLE_GROUPS,
+                                      placeholders(groups.size(), 0), in),
+                             groups + owned))
+                    return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool ConfigHandler::changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
+                                        const QVector<int>& removeGroupIds) {
+    QVector<int> remove = removeGroupIds;
+    if (!remove.isEmpty())
+        remove.removeAll(protectedGroupId());
+    return changeGroups(TABLE_DEVICES, TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID, deviceIds,
+                        addGroupIds, remove, 0);
+}
+
+bool ConfigHandler::changeUsersGroups(const QVector<int>& userIds, const QVector<int>& addGroupIds,
+                                      const QVector<int>& removeGroupIds) {
+    return changeGroups(TABLE_USERS, TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID, userIds, addGroupIds,
+                        removeGroupIds, removeGroupIds.isEmpty() ? 0 : protectedGroupId());
+}
+
+bool ConfigHandler::setDevicesForAll(const QVector<int>& deviceIds, bool forAll) {
+    const QVector<int> ids = distinctIds(deviceIds);
+    return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE, [&] {
+        QSqlQuery q(db);
+        for (int from = 0; from < ids.size(); from += BULK_SLICE) {
+            const QVariantList values = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
+            if (!runKept(q,
+                         QStringLiteral("UPDATE %1 SET %2=? WHERE %3 IN (%4)")
+                             .arg(TABLE_DEVICES, COL_FOR_ALL, COL_ID, placeholders(values.size(), 0)),
+                         QVariantList{forAll ? 1 : 0} + values))
+                return false;
+        }
+        return true;
+    });
 }

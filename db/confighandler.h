@@ -103,6 +103,18 @@ public:
     bool addDeviceGroups(int deviceId, const QVector<int>& groupIds);
     bool removeDeviceGroups(int deviceId);
 
+    // Bulk changes, each one transaction: all or nothing. Every listed record joins every group of
+    // addGroupIds (a group listed in both lists too) and leaves every group of removeGroupIds;
+    // devices never leave the administrators' group, root never leaves it either. Other
+    // memberships stay; ids unknown to the database are ignored.
+    bool changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
+                             const QVector<int>& removeGroupIds);
+    bool setDevicesForAll(const QVector<int>& deviceIds, bool forAll);
+    bool changeUsersGroups(const QVector<int>& userIds, const QVector<int>& addGroupIds,
+                           const QVector<int>& removeGroupIds);
+    // Runs `change`, calls of this handler, as one transaction: all of them or nothing.
+    bool asOneChange(const std::function<bool()>& change);
+
 private:
     template <typename Record>
     void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
@@ -126,6 +138,11 @@ private:
     bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
                            int key, const QVector<int>& values);
     bool deleteWhere(const QString& table, const QString& column, int value);
+    int protectedGroupId();
+    bool changeGroups(const QString& owners, const QString& members, const QString& ownerColumn,
+                      const QString& groupColumn, const QVector<int>& ownerIds,
+                      const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds, int rootGroup);
+    bool asOne(int statements, const std::function<bool()>& change);
     bool inTransaction(const std::function<bool()>& change);
     bool addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                          AddDevicesResult& result);
@@ -142,4 +159,5 @@ private:
     SqlConnectionSettings settings;
     // A complete read goes in slices, so that the client library never holds a million rows.
     int loadSlice = 250000;
+    int transactionDepth = 0; // a transaction inside another one is part of it
 };

@@ -5,7 +5,9 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -92,6 +94,11 @@ private slots:
     void addDevicesStatementsAndProgress();
     void readBackAndSnapshotRoundTrips();
     void changeRoundTrips();
+
+    void bulkChanges_data();
+    void bulkChanges();
+    void bulkChangeAllOrNothing();
+    void bulkChangeStatements();
 
 private:
     bool reconnect() {
@@ -475,6 +482,96 @@ void TestConfigHandler::changeRoundTrips() {
     QCOMPARE(trips(rename), 12);
     QCOMPARE(trips(remove), 8);
     QCOMPARE(d.groups, (QVector<int>{1, 2}));
+}
+
+// Both membership tables and the for-all flags, whole.
+QString bulkTables() {
+    return TestDb::scalar(
+               QStringLiteral("SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(device_id, ':', group_id "
+                              "ORDER BY device_id, group_id) FROM device_groups), (SELECT "
+                              "GROUP_CONCAT(for_all ORDER BY id) FROM devices), (SELECT GROUP_CONCAT("
+                              "user_id, ':', group_id ORDER BY user_id, group_id) FROM user_groups))"))
+        .toString();
+}
+
+bool execAll(std::initializer_list<const char*> statements) {
+    return std::all_of(statements.begin(), statements.end(),
+                       [](const char* sql) { return TestDb::exec(QString::fromLatin1(sql)); });
+}
+
+void TestConfigHandler::bulkChanges_data() {
+    QTest::addColumn<QString>("change"); // devices, for all, users
+    QTest::addColumn<QVector<int>>("ids");
+    QTest::addColumn<QVector<int>>("add");
+    QTest::addColumn<QVector<int>>("remove");
+    QTest::addColumn<QString>("tables"); // starting from "1:1,1:2,2:1,3:2,3:3 0,0,0 1:1,2:2,3:1,3:3"
+    // 1 is the admin group, 98 and 99 ids nobody has
+    QTest::newRow("devices: admin group stays, no pair twice, unknown ids")
+        << "devices" << QVector<int>{3, 1, 99, 2, 1} << QVector<int>{3, 98} << QVector<int>{1, 2, 98}
+        << "1:1,1:3,2:1,2:3,3:3 0,0,0 1:1,2:2,3:1,3:3";
+    QTest::newRow("devices: admin group added, a group in both lists added")
+        << "devices" << QVector<int>{3} << QVector<int>{1, 2} << QVector<int>{2}
+        << "1:1,1:2,2:1,3:1,3:2,3:3 0,0,0 1:1,2:2,3:1,3:3";
+    QTest::newRow("for all") << "for all" << QVector<int>{1, 3, 99} << QVector<int>{} << QVector<int>{}
+                             << "1:1,1:2,2:1,3:2,3:3 1,0,1 1:1,2:2,3:1,3:3";
+    QTest::newRow("users: root stays in the admin group, the others leave it")
+        << "users" << QVector<int>{1, 2, 3, 99} << QVector<int>{4, 98} << QVector<int>{1, 3}
+        << "1:1,1:2,2:1,3:2,3:3 0,0,0 1:1,1:4,2:2,2:4,3:4";
+}
+
+void TestConfigHandler::bulkChanges() {
+    QFETCH(QString, change);
+    QFETCH(QVector<int>, ids);
+    QFETCH(QVector<int>, add);
+    QFETCH(QVector<int>, remove);
+    QVERIFY(
+        execAll({"INSERT INTO groups_list (id, group_name) VALUES (2, 'a'), (3, 'b'), (4, 'c')",
+                 "INSERT INTO devices (id, imei) VALUES (1, 1), (2, 2), (3, 3)",
+                 "INSERT INTO device_groups VALUES (1, 1), (1, 2), (2, 1), (3, 2), (3, 3)",
+                 "INSERT INTO users (id, user_login, user_password) VALUES (2, 'u2', 'x'), (3, 'u3', 'x')",
+                 "INSERT INTO user_groups VALUES (2, 2), (3, 1), (3, 3)"}));
+    QVERIFY(change == "devices"   ? handler->changeDevicesGroups(ids, add, remove)
+            : change == "for all" ? handler->setDevicesForAll(ids, true)
+                                  : handler->changeUsersGroups(ids, add, remove));
+    QTEST(bulkTables(), "tables");
+}
+
+// A refused row undoes the whole change, also what earlier statements and slices of ids did.
+void TestConfigHandler::bulkChangeAllOrNothing() {
+    QVERIFY(execAll({"INSERT INTO groups_list (id, group_name) VALUES (2, 'a'), (3, 'b')",
+                     "INSERT INTO devices (id, imei) SELECT seq, seq FROM seq_1_to_20000",
+                     "INSERT INTO device_groups SELECT id, 2 FROM devices",
+                     "INSERT INTO user_groups VALUES (1, 2)",
+                     "CREATE TRIGGER refuse_last BEFORE INSERT ON device_groups FOR EACH ROW "
+                     "IF NEW.device_id = 20000 THEN SIGNAL SQLSTATE '45000'; END IF",
+                     "CREATE TRIGGER refuse_3 BEFORE INSERT ON user_groups FOR EACH ROW "
+                     "IF NEW.group_id = 3 THEN SIGNAL SQLSTATE '45000'; END IF"}));
+    const QString before = bulkTables();
+    QVector<int> ids(20000);
+    std::iota(ids.begin(), ids.end(), 1);
+    LogCapture log;
+    QVERIFY(!handler->changeDevicesGroups(ids, {3}, {2}));
+    QVERIFY(!handler->changeUsersGroups({1}, {3}, {2}));
+    QCOMPARE(bulkTables(), before);
+}
+
+// Statements do not grow with the number of ids.
+void TestConfigHandler::bulkChangeStatements() {
+    QVERIFY(execAll(
+        {"INSERT INTO groups_list (id, group_name) VALUES (2, 'a'), (3, 'b')",
+         "INSERT INTO devices (id, imei) SELECT seq, seq FROM seq_1_to_3001",
+         "INSERT INTO users (id, user_login, user_password) SELECT seq, seq, 'x' FROM seq_2_to_3001"}));
+    QVector<qint64> trips;
+    for (const int n : {10, 3000}) {
+        QVector<int> ids(n);
+        std::iota(ids.begin(), ids.end(), 2);
+        const qint64 before = roundTrips(handler->database());
+        QVERIFY(handler->changeDevicesGroups(ids, {2}, {3}) && handler->setDevicesForAll(ids, true) &&
+                handler->changeUsersGroups(ids, {3}, {1, 2}));
+        trips << roundTrips(handler->database()) - before;
+    }
+    QCOMPARE(trips.at(0), trips.at(1));
+    QCOMPARE(rows(QStringLiteral("device_groups WHERE group_id = 2")), 3000);
 }
 
 QTEST_GUILESS_MAIN(TestConfigHandler)
