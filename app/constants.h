@@ -43,3 +43,5 @@ const QString KEY_TAB = QStringLiteral("tab");
 const QString KEY_USERS_HEADER = QStringLiteral("users_header");
 const QString KEY_GROUPS_HEADER = QStringLiteral("groups_header");
 const QString KEY_DEVICES_HEADER = QStringLiteral("devices_header");
+// The folder of the last imported or exported device list file.
+const QString KEY_IMPORT_FOLDER = QStringLiteral("import_folder");

@@ -17,6 +17,7 @@
 #include "dialogs/passwordedit.h"
 #include "dialogs/registrationdialog.h"
 #include "import/adddevicesdialog.h"
+#include "import/devicesfilewriter.h"
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
 #include "ui_mainwindow.h"
@@ -25,6 +26,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -945,80 +947,153 @@ void MainWindow::on_removeGroupButton_clicked() {
 void MainWindow::on_serverDevices_clicked() {
     AddDevicesDialog dialog(this, configHandler);
     dialog.setDevices(orbServerHandler->devices());
+    dialog.setListAge(orbServerHandler->devicesReceived(), !orbServerHandler->tcpClient()->isConnected());
     runAddDevices(dialog);
 }
 
+// Where the file dialogs open: the folder last used, at first the working directory's parent.
+QString MainWindow::fileFolder() const {
+    const QString folder = CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER)).toString();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::currentPath() + QStringLiteral("/..");
+}
+
 void MainWindow::on_importFromFile_clicked() {
-    const QString fileName = QFileDialog::getOpenFileName(this, QStringLiteral("Выбрать файл с устройствами"),
-                                                          QDir::currentPath() + QStringLiteral("/.."),
-                                                          QStringLiteral("CSV text files (*.txt *.csv)"));
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Выбрать файл с устройствами"), fileFolder(),
+                                     QStringLiteral("CSV text files (*.txt *.csv)"));
     if (fileName.isEmpty())
         return;
+    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER), QFileInfo(fileName).absolutePath());
     if (!devicesFileParser.parseFile(fileName)) {
         showError(QStringLiteral(
             "Ошибка обработки файла, проверьте что выбранный файл существует и имеет правильный формат"));
         return;
     }
+    if (!devicesFileParser.isText()) {
+        showError(
+            QStringLiteral("Файл не похож на список устройств: в большинстве его строк нулевые байты или "
+                           "текст не в кодировке UTF-8."));
+        return;
+    }
+    if (devicesFileParser.devices().isEmpty()) {
+        QString text = QStringLiteral("В файле не найдено ни одного устройства.\nПрочитано строк: %1.")
+                           .arg(devicesFileParser.linesRead());
+        const QString skipped = devicesFileParser.firstSkippedLine();
+        if (!skipped.isEmpty())
+            text += QStringLiteral("\nПервая пропущенная строка: %1").arg(skipped);
+        text +=
+            QStringLiteral("\n\nВ каждой строке ожидается IMEI (15 цифр), за ним через запятую или точку с "
+                           "запятой может идти имя устройства.");
+        showError(text);
+        return;
+    }
     AddDevicesDialog dialog(this, configHandler);
-    dialog.setDevices(devicesFileParser.devices());
+    dialog.setDevices(devicesFileParser.devices(), devicesFileParser.wrongLengthRows());
     runAddDevices(dialog);
 }
 
 void MainWindow::runAddDevices(AddDevicesDialog& dialog) {
     if (dialog.exec() == QDialog::Accepted)
-        addDevicesInBulk(dialog.selectedDevices());
+        addDevicesInBulk(dialog);
     else if (dialog.groupAdded())
         showGroups();
 }
 
-// Adds the picked devices batch by batch behind a progress dialog (it shows up only
-// when the import takes a while), then tells how many of them were new.
-void MainWindow::addDevicesInBulk(const QVector<DeviceInfo>& devices) {
-    if (devices.isEmpty()) {
+// Adds the picked new devices batch by batch behind a progress dialog (it shows up only
+// when the import takes a while), gives the picked stored ones the groups, then tells what
+// became of them.
+void MainWindow::addDevicesInBulk(const AddDevicesDialog& dialog) {
+    const QVector<DeviceInfo> devices = dialog.selectedDevices();
+    const QVector<int> storedIds = dialog.selectedStoredIds();
+    if (devices.isEmpty() && storedIds.isEmpty()) {
         // Nothing picked, but a group made in the dialog is stored and should show.
         showGroups();
         return;
     }
-    QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"), 0,
-                             devices.size(), this);
-    progress.setWindowTitle(QStringLiteral("Импорт устройств"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoReset(false);
-    progress.setAutoClose(false);
-    progress.setValue(0);
     int handled = 0;
+    bool cancelled = false;
     AddDevicesResult result;
-    const int added = configHandler->addDevices(
-        devices,
-        [&](int done, int total) {
-            handled = done;
-            progress.setMaximum(total);
-            progress.setValue(done);
-            return !progress.wasCanceled();
-        },
-        &result);
-    const bool cancelled = progress.wasCanceled() && handled < devices.size();
-    progress.close();
+    if (!devices.isEmpty()) {
+        QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"),
+                                 0, devices.size(), this);
+        progress.setWindowTitle(QStringLiteral("Импорт устройств"));
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(500);
+        progress.setAutoReset(false);
+        progress.setAutoClose(false);
+        progress.setValue(0);
+        configHandler->addDevices(
+            devices,
+            [&](int done, int total) {
+                handled = done;
+                progress.setMaximum(total);
+                progress.setValue(done);
+                return !progress.wasCanceled();
+            },
+            &result);
+        cancelled = progress.wasCanceled() && handled < devices.size();
+        progress.close();
+    }
+    int given = 0;
+    if (!storedIds.isEmpty()) {
+        if (configHandler->changeDevicesGroups(storedIds, dialog.selectedGroups(), {}))
+            given = storedIds.size();
+        else
+            result.failed += storedIds.size();
+    }
 
     if (result.failed > 0 && connectionLost())
         return;
-    QString text = QStringLiteral("Добавлено устройств: %1 из %2 выбранных.").arg(added).arg(devices.size());
-    if (cancelled)
-        text += QStringLiteral("\nДобавление прервано, необработанных устройств: %1.")
-                    .arg(devices.size() - handled);
-    const std::pair<int, QString> reasons[] = {
-        {result.alreadyStored, QStringLiteral("Уже есть в базе: %1.")},
+    const std::pair<int, QString> counts[] = {
+        {result.added, QStringLiteral("Добавлено устройств: %1.")},
+        {given, QStringLiteral("Назначены группы устройствам, которые уже в базе: %1.")},
+        {result.alreadyStored + dialog.storedCount() - storedIds.size(),
+         QStringLiteral("Уже есть в базе: %1.")},
         {result.repeated, QStringLiteral("Повторяются в списке: %1.")},
         {result.invalid, QStringLiteral("С неверным IMEI: %1.")},
         {result.failed, QStringLiteral("Не приняты сервером БД: %1.")},
+        {cancelled ? devices.size() - handled : 0,
+         QStringLiteral("Добавление прервано, необработанных устройств: %1.")},
     };
-    for (const auto& reason : reasons) {
-        if (reason.first > 0)
-            text += QLatin1Char('\n') + reason.second.arg(reason.first);
+    QStringList lines;
+    for (const auto& count : counts) {
+        if (count.first > 0)
+            lines << count.second.arg(count.first);
     }
-    QMessageBox::information(this, QStringLiteral("Импорт устройств"), text);
+    if (lines.isEmpty())
+        lines << QStringLiteral("Ничего не изменено.");
+    QMessageBox::information(this, QStringLiteral("Импорт устройств"), lines.join(QLatin1Char('\n')));
     updateModels();
+}
+
+// Writes the rows the devices table shows, in its order, to a CSV file.
+void MainWindow::on_exportButton_clicked() {
+    QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт устройств"),
+                                                    fileFolder() + QStringLiteral("/devices.csv"),
+                                                    QStringLiteral("CSV files (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER), QFileInfo(fileName).absolutePath());
+    QVector<DeviceInfo> devices;
+    devices.reserve(devicesModel->rowCount());
+    for (int row = 0; row < devicesModel->rowCount(); ++row)
+        devices.append(devicesModel->index(row, 0).data(RecordRole).value<DeviceInfo>());
+    // every device is in the administrators' group: the table does not name it, nor does the file
+    QHash<int, QString> groupNames;
+    for (const GroupInfo& group : configHandler->getGroups()) {
+        if (group.id != configHandler->adminGroupId())
+            groupNames.insert(group.id, group.name);
+    }
+    QString error;
+    if (!DevicesFileWriter().writeFile(fileName, devices, groupNames, error)) {
+        showError(QStringLiteral("Не удалось записать файл %1:\n%2")
+                      .arg(QDir::toNativeSeparators(fileName), error));
+        return;
+    }
+    QMessageBox::information(this, QStringLiteral("Экспорт устройств"),
+                             QStringLiteral("Записано устройств: %1\nв файл %2")
+                                 .arg(devices.size())
+                                 .arg(QDir::toNativeSeparators(fileName)));
 }
 
 // ---- reconnecting

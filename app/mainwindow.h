@@ -60,6 +60,7 @@ private slots:
     void checkConnectionStates();
     void on_serverDevices_clicked();
     void on_importFromFile_clicked();
+    void on_exportButton_clicked();
     void reconnectToDb();
     void reconnectToOrb();
     void on_usersFilterEdit_textEdited(const QString& arg1);
@@ -78,7 +79,8 @@ private:
     QVector<std::pair<QTableView*, QString>> headerKeys() const;
     void focusFilter();
     bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
-    void addDevicesInBulk(const QVector<DeviceInfo>& devices);
+    void addDevicesInBulk(const AddDevicesDialog& dialog);
+    QString fileFolder() const;
     void showLoadError(const QString& err);
     void showConnectFailure();
     void dropTables();

@@ -42,6 +42,8 @@ constexpr int MEMBERSHIP_CHUNK = 4096;
 // Ids per read-back statement. A list is padded to a power of two with its last id, so that a
 // dozen kept statements serve every length.
 constexpr int READ_BACK_CHUNK = 4096;
+// IMEIs per look-up statement, padded the same way up to this length.
+constexpr int IMEI_SLICE = 5000;
 
 // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
 bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
@@ -582,6 +584,36 @@ QVector<UserInfo> ConfigHandler::getUsersByIds(const QVector<int>& ids, bool* ok
             .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, COL_UG_GROUP_ID, TABLE_USERS, TABLE_USER_GROUPS,
                  COL_UG_USER_ID, QStringLiteral("%1")),
         fillUser, ok);
+}
+
+QHash<quint64, QPair<int, QString>> ConfigHandler::storedDevices(const QVector<quint64>& imeis, bool* ok) {
+    QVector<quint64> wanted = imeis;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    QHash<quint64, QPair<int, QString>> stored;
+    for (int from = 0; from < wanted.size(); from += IMEI_SLICE) {
+        const int to = std::min<int>(wanted.size(), from + IMEI_SLICE);
+        const int length = std::min(paddedLength(to - from), IMEI_SLICE);
+        QVariantList values;
+        values.reserve(length);
+        for (int i = from; i < from + length; ++i)
+            values << bound(wanted.at(std::min(i, to - 1)));
+        QSqlQuery q(db);
+        if (!runKept(q,
+                     QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
+                         .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
+                     values)) {
+            if (ok)
+                *ok = false;
+            return {};
+        }
+        while (q.next())
+            stored.insert(q.value(1).toULongLong(), qMakePair(q.value(0).toInt(), q.value(2).toString()));
+        q.finish();
+    }
+    if (ok)
+        *ok = true;
+    return stored;
 }
 
 // Text statements but for the two large tables, which are read through kept statements:

@@ -71,6 +71,9 @@ public:
     // `ok` (when given) tells a failed read from ids that are all gone.
     QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok = nullptr);
     QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok = nullptr);
+    // The stored devices among `imeis`: IMEI -> id and name. `ok` (when given) tells a failed
+    // read from IMEIs none of which is stored.
+    QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok = nullptr);
     // All three tables from one read-only consistent snapshot; `snapshot` is left as it was on failure.
     bool loadTables(TablesSnapshot& snapshot, QString& error);
     // Devices per slice of loadTables (memberships: three times as many); tests make it small.

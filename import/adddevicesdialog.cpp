@@ -66,23 +66,58 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     QHeaderView* rowsHeader = ui->deviceList->verticalHeader();
     rowsHeader->setDefaultSectionSize(rowsHeader->minimumSectionSize());
     ui->deviceList->setColumnWidth(0, 20);
+    ui->deviceList->setColumnWidth(
+        1, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("повтор в списке")) + 16);
     // A title wider than its column is cut at its end rather than at both.
     ui->deviceList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Whole IMEIs: the default width shows only their first digits.
     ui->deviceList->setColumnWidth(
-        1, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
+        2, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
+    ui->linkLostLabel->hide();
+    connect(devicesModel, &QAbstractItemModel::dataChanged, this, &AddDevicesDialog::updateCounter);
+    connect(devicesModel, &QAbstractItemModel::modelReset, this, &AddDevicesDialog::updateCounter);
 
     groupsModel = new CheckableIdList(this);
     groupsModel->attach(ui->groupsList);
     updateGroupsList();
+    updateCounter();
 }
 
 AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
-void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
-    devicesModel->setDevices(devices);
+void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices, const QVector<int>& wrongLength) {
+    QVector<quint64> imeis;
+    imeis.reserve(devices.size());
+    for (const DeviceInfo& device : devices)
+        imeis.append(device.imei);
+    bool ok = true;
+    const auto stored = handler->storedDevices(imeis, &ok);
+    lookupFailed = !ok;
+    devicesModel->setDevices(devices, stored, wrongLength);
+}
+
+void AddDevicesDialog::setListAge(const QDateTime& received, bool linkLost) {
+    const QString time = received.toString(QStringLiteral("HH:mm"));
+    if (received.isValid())
+        setWindowTitle(QStringLiteral("Добавление списка устройств (список сервера от %1)").arg(time));
+    ui->linkLostLabel->setText(received.isValid()
+                                   ? QStringLiteral("Связь с Orb сервером потеряна, список от %1").arg(time)
+                                   : QStringLiteral("Связь с Orb сервером потеряна, список не получен"));
+    ui->linkLostLabel->setVisible(linkLost);
+}
+
+QVector<int> AddDevicesDialog::selectedStoredIds() const {
+    return ui->groupsForStoredCheck->isChecked() ? devicesModel->checkedStoredIds() : QVector<int>();
+}
+
+QVector<int> AddDevicesDialog::selectedGroups() const {
+    return groupsModel->checkedIds();
+}
+
+int AddDevicesDialog::storedCount() const {
+    return devicesModel->stateCount(DeviceToAddRow::Stored);
 }
 
 QVector<DeviceInfo> AddDevicesDialog::selectedDevices() const {
@@ -141,4 +176,20 @@ void AddDevicesDialog::on_forAllCheck_stateChanged(int arg1) {
 
 void AddDevicesDialog::on_deviceFilter_textEdited(const QString& arg1) {
     static_cast<DeviceFilterProxyModel*>(proxy)->setFilterText(arg1);
+}
+
+void AddDevicesDialog::on_groupsForStoredCheck_toggled(bool checked) {
+    devicesModel->setStoredTickable(checked);
+}
+
+void AddDevicesDialog::updateCounter() {
+    QString text = QStringLiteral("Новых: %1, уже в базе: %2, с ошибкой: %3, отмечено: %4")
+                       .arg(devicesModel->stateCount(DeviceToAddRow::New))
+                       .arg(devicesModel->stateCount(DeviceToAddRow::Stored))
+                       .arg(devicesModel->stateCount(DeviceToAddRow::Repeated) +
+                            devicesModel->stateCount(DeviceToAddRow::InvalidImei))
+                       .arg(devicesModel->checkedCount());
+    if (lookupFailed)
+        text += QStringLiteral(" (база не проверена)");
+    ui->counterLabel->setText(text);
 }

@@ -3,6 +3,7 @@
 #include "db/records.h"
 #include "dialogs/editdialog.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QVector>
 
@@ -15,8 +16,9 @@ namespace Ui {
 class AddDevicesDialog;
 }
 
-// Picks devices from a list (the server's or a file's), with their groups and the
-// for-all flag, for adding them in one go. Writes nothing itself except a group
+// Picks devices from a list (the server's or a file's), with their groups and the for-all flag,
+// for adding them in one go; shows each row's state against the database, and may give the
+// groups to listed devices that are stored already. Writes nothing itself except a group
 // created with "Создать новую группу".
 class AddDevicesDialog : public QDialog, public EditDialog {
     Q_OBJECT
@@ -25,9 +27,18 @@ public:
     AddDevicesDialog(QWidget* parent, ConfigHandler* handler);
     ~AddDevicesDialog() override;
 
-    void setDevices(const QVector<DeviceInfo>& devices);
-    // The checked devices, each given the checked groups and the for-all flag.
+    // Looks the devices up in the database. `wrongLength`: ascending rows whose IMEI was not
+    // written with 15 digits.
+    void setDevices(const QVector<DeviceInfo>& devices, const QVector<int>& wrongLength = {});
+    // The server's list: when it was received, and whether the link to the server is down.
+    void setListAge(const QDateTime& received, bool linkLost);
+    // The checked new devices, each given the checked groups and the for-all flag.
     QVector<DeviceInfo> selectedDevices() const;
+    // Ids of the checked stored devices that are to get the checked groups, and those groups.
+    QVector<int> selectedStoredIds() const;
+    QVector<int> selectedGroups() const;
+    // Rows of the list that are stored already.
+    int storedCount() const;
     // True once a group was stored from inside the dialog, even if it was then cancelled.
     bool groupAdded() const;
 
@@ -39,11 +50,13 @@ private slots:
     void on_uncheckAllDevs_clicked();
     void on_forAllCheck_stateChanged(int arg1);
     void on_deviceFilter_textEdited(const QString& arg1);
+    void on_groupsForStoredCheck_toggled(bool checked);
 
 private:
     void updateGroupsList();
     // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
     void checkShownDevices(bool checked);
+    void updateCounter();
 
     Ui::AddDevicesDialog* ui;
     ConfigHandler* handler;
@@ -51,4 +64,5 @@ private:
     CheckableIdList* groupsModel;
     QSortFilterProxyModel* proxy;
     bool added = false;
+    bool lookupFailed = false;
 };

@@ -1,8 +1,42 @@
 #include "import/devicestoaddtablemodel.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QSet>
+
+#include <algorithm>
+#include <iterator>
+
 namespace {
-enum Column { CheckColumn = 0, ImeiColumn = 1, NameColumn = 2, ColumnCount = 3 };
+enum Column { CheckColumn = 0, StateColumn = 1, ImeiColumn = 2, NameColumn = 3, ColumnCount = 4 };
+
+constexpr quint64 largestImei = 999999999999999ULL;
+
+QString stateText(DeviceToAddRow::State state) {
+    switch (state) {
+    case DeviceToAddRow::New:
+        return QStringLiteral("новое");
+    case DeviceToAddRow::Stored:
+        return QStringLiteral("уже в базе");
+    case DeviceToAddRow::Repeated:
+        return QStringLiteral("повтор в списке");
+    default:
+        return QStringLiteral("неверный IMEI");
+    }
 }
+
+// Light backgrounds with dark text, so that the states read the same in a dark theme.
+QColor stateBackground(DeviceToAddRow::State state) {
+    switch (state) {
+    case DeviceToAddRow::Stored:
+        return QColor(0xe3, 0xec, 0xf7);
+    case DeviceToAddRow::Repeated:
+        return QColor(0xff, 0xf1, 0xc7);
+    default:
+        return QColor(0xfb, 0xdd, 0xdd);
+    }
+}
+} // namespace
 
 DevicesToAddTableModel::DevicesToAddTableModel(QObject* parent)
     : QAbstractTableModel(parent) {}
@@ -19,12 +53,29 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return QVariant();
     const DeviceToAddRow& row = rows.at(index.row());
-    if (role == RecordRole)
+    switch (role) {
+    case RecordRole:
         return QVariant::fromValue(row.device);
+    case Qt::BackgroundRole:
+        return row.state == DeviceToAddRow::New ? QVariant() : QBrush(stateBackground(row.state));
+    case Qt::ForegroundRole:
+        if (row.state != DeviceToAddRow::New)
+            return QBrush(QColor(0x20, 0x20, 0x20));
+        return index.column() == StateColumn ? QBrush(QColor(0x1b, 0x7a, 0x2f)) : QVariant();
+    default:
+        break;
+    }
     switch (index.column()) {
     case CheckColumn:
         if (role == Qt::CheckStateRole)
             return row.checked ? Qt::Checked : Qt::Unchecked;
+        break;
+    case StateColumn:
+        if (role == Qt::DisplayRole)
+            return stateText(row.state);
+        if (role == Qt::ToolTipRole && row.state == DeviceToAddRow::Stored &&
+            row.storedName != row.device.name)
+            return QStringLiteral("Имя в базе: %1").arg(row.storedName);
         break;
     case ImeiColumn:
         if (role == Qt::DisplayRole)
@@ -43,8 +94,12 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
 bool DevicesToAddTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
-    if (role == Qt::CheckStateRole && index.column() == CheckColumn)
-        rows[index.row()].checked = value.toInt() == Qt::Checked;
+    if (role == Qt::CheckStateRole && index.column() == CheckColumn) {
+        DeviceToAddRow& row = rows[index.row()];
+        if (!tickable(row))
+            return false;
+        setChecked(row, value.toInt() == Qt::Checked);
+    }
     emit dataChanged(index, index);
     return true;
 }
@@ -57,6 +112,8 @@ QVariant DevicesToAddTableModel::headerData(int section, Qt::Orientation orienta
     switch (section) {
     case CheckColumn:
         return QString();
+    case StateColumn:
+        return tr("Состояние");
     case ImeiColumn:
         return tr("IMEI устройства");
     case NameColumn:
@@ -68,36 +125,79 @@ QVariant DevicesToAddTableModel::headerData(int section, Qt::Orientation orienta
 
 Qt::ItemFlags DevicesToAddTableModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags base = QAbstractTableModel::flags(index);
-    if (index.isValid() && index.column() == CheckColumn)
-        base |= Qt::ItemIsUserCheckable;
+    if (index.isValid() && index.column() == CheckColumn) {
+        // a box that cannot be ticked is drawn greyed out
+        if (tickable(rows.at(index.row())))
+            base |= Qt::ItemIsUserCheckable;
+        else
+            base &= ~Qt::ItemIsEnabled;
+    }
     return base;
 }
 
-void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices) {
+void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
+                                        const QHash<quint64, QPair<int, QString>>& stored,
+                                        const QVector<int>& wrongLength) {
     beginResetModel();
     rows.clear();
     rows.reserve(devices.size());
-    for (const DeviceInfo& device : devices)
-        rows.append(DeviceToAddRow{false, device});
+    std::fill(std::begin(counts), std::end(counts), 0);
+    checked = 0;
+    QSet<quint64> seen;
+    seen.reserve(devices.size());
+    auto wrong = wrongLength.cbegin();
+    for (int i = 0; i < devices.size(); ++i) {
+        DeviceToAddRow row{false, devices.at(i), DeviceToAddRow::New, 0, QString()};
+        const quint64 imei = row.device.imei;
+        while (wrong != wrongLength.cend() && *wrong < i)
+            ++wrong;
+        const auto it = stored.constFind(imei);
+        if (seen.contains(imei)) {
+            row.state = DeviceToAddRow::Repeated;
+        } else if (it != stored.constEnd()) {
+            row.state = DeviceToAddRow::Stored;
+            row.storedId = it.value().first;
+            row.storedName = it.value().second;
+        } else if (imei == 0 || imei > largestImei || (wrong != wrongLength.cend() && *wrong == i)) {
+            row.state = DeviceToAddRow::InvalidImei;
+        }
+        seen.insert(imei);
+        ++counts[row.state];
+        rows.append(row);
+    }
     endResetModel();
 }
 
-void DevicesToAddTableModel::setAllChecked(bool checked) {
+void DevicesToAddTableModel::setStoredTickable(bool tickable) {
+    if (tickable == storedTickable)
+        return;
+    storedTickable = tickable;
+    for (DeviceToAddRow& row : rows) {
+        if (row.state == DeviceToAddRow::Stored)
+            setChecked(row, false);
+    }
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, CheckColumn), index(rows.size() - 1, CheckColumn));
+}
+
+void DevicesToAddTableModel::setAllChecked(bool on) {
     if (rows.isEmpty())
         return;
-    for (DeviceToAddRow& row : rows)
-        row.checked = checked;
+    for (DeviceToAddRow& row : rows) {
+        if (tickable(row))
+            setChecked(row, on);
+    }
     // One change notice for the check column keeps the views' selection and scroll position,
     // and spares a proxy from filtering every row again.
     emit dataChanged(index(0, CheckColumn), index(rows.size() - 1, CheckColumn), {Qt::CheckStateRole});
 }
 
-void DevicesToAddTableModel::setRowsChecked(const QVector<int>& rowNumbers, bool checked) {
+void DevicesToAddTableModel::setRowsChecked(const QVector<int>& rowNumbers, bool on) {
     int first = rows.size(), last = -1;
     for (int row : rowNumbers) {
-        if (row < 0 || row >= rows.size())
+        if (row < 0 || row >= rows.size() || !tickable(rows.at(row)))
             continue;
-        rows[row].checked = checked;
+        setChecked(rows[row], on);
         first = qMin(first, row);
         last = qMax(last, row);
     }
@@ -108,8 +208,28 @@ void DevicesToAddTableModel::setRowsChecked(const QVector<int>& rowNumbers, bool
 QVector<DeviceInfo> DevicesToAddTableModel::checkedDevices() const {
     QVector<DeviceInfo> result;
     for (const DeviceToAddRow& row : rows) {
-        if (row.checked)
+        if (row.checked && row.state == DeviceToAddRow::New)
             result.append(row.device);
     }
     return result;
+}
+
+QVector<int> DevicesToAddTableModel::checkedStoredIds() const {
+    QVector<int> ids;
+    for (const DeviceToAddRow& row : rows) {
+        if (row.checked && row.state == DeviceToAddRow::Stored)
+            ids.append(row.storedId);
+    }
+    return ids;
+}
+
+bool DevicesToAddTableModel::tickable(const DeviceToAddRow& row) const {
+    return row.state == DeviceToAddRow::New || (storedTickable && row.state == DeviceToAddRow::Stored);
+}
+
+void DevicesToAddTableModel::setChecked(DeviceToAddRow& row, bool on) {
+    if (row.checked != on) {
+        row.checked = on;
+        checked += on ? 1 : -1;
+    }
 }

@@ -114,6 +114,10 @@ QStringList OrbServerHandler::imeiList() const {
     return m_imeiList;
 }
 
+QDateTime OrbServerHandler::devicesReceived() const {
+    return m_devicesReceived;
+}
+
 void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) {
     m_reconnectTimer.setInterval(reconnectMs);
     m_requestTimer.setInterval(pollMs);
@@ -135,6 +139,7 @@ void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
             m_devices.append(device);
         }
     }
+    m_devicesReceived = QDateTime::currentDateTime();
     emit hostStateUpdated();
 }
 

@@ -3,6 +3,7 @@
 #include "db/records.h"
 #include "link/kalvomessageparser.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,8 @@ public:
     TcpClient* tcpClient() const;
     QVector<DeviceInfo> devices() const;
     QStringList imeiList() const;
+    // When the last device list arrived; invalid before the first one.
+    QDateTime devicesReceived() const;
 
     // Lets tests run the reconnect and poll timers faster than the program does.
     void setTimerIntervalsForTesting(int reconnectMs, int pollMs);
@@ -59,6 +62,7 @@ private:
     QTimer m_requestTimer;
     QStringList m_imeiList;
     QVector<DeviceInfo> m_devices;
+    QDateTime m_devicesReceived;
     // Polls in a row that found a request outstanding with no byte received since the last one.
     int m_silentPolls = 0;
     quint64 m_bytesAtLastPoll = 0;

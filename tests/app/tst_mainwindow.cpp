@@ -619,25 +619,40 @@ private slots:
             QCOMPARE(edit->objectName() + QLatin1Char('=') + edit->text(), after);
         }
     }
-    // ---- bulk import: devices already stored are counted, not added again
+    // ---- bulk import: devices already stored are counted, not added again, given groups on demand;
+    // a file without devices opens no dialog
     void bulkImport_data() {
         QTest::addColumn<QByteArray>("file"); // empty: from the server list
+        QTest::addColumn<bool>("forStored");  // tick "Такси" and give it to the stored devices too
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("names");
-        QTest::newRow("server list") << QByteArray()
-                                     << "Добавлено устройств: 30 из 40 выбранных.\nУже есть в базе: 10."
-                                     << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Машина 11");
-        QTest::newRow("file") << QByteArray("imei,name\n356938035643001,Old\n356938035643011,Новый\n"
-                                            "356938035643011,Снова\n")
-                              << "Добавлено устройств: 1 из 3 выбранных.\nУже есть в базе: 1.\n"
-                                 "Повторяются в списке: 1."
-                              << QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10,Новый");
+        const QByteArray list(
+            "imei,name\n356938035643001,Old\n356938035643011,Новый\n356938035643011,Снова\n");
+        const QString names = QStringLiteral("d1,d2,d3,d4,d5,d6,d7,d8,d9,d10");
+        QTest::newRow("server list") << QByteArray() << false
+                                     << "Добавлено устройств: 30.\nУже есть в базе: 10."
+                                     << names + QStringLiteral(",Машина 11");
+        QTest::newRow("file") << list << false << "Добавлено устройств: 1.\nУже есть в базе: 1."
+                              << names + QStringLiteral(",Новый");
+        QTest::newRow("file, groups for the stored")
+            << list << true << "Добавлено устройств: 1.\nНазначены группы устройствам, которые уже в базе: 1."
+            << names + QStringLiteral(",Новый");
+        QTest::newRow("no device") << QByteArray("\nIMEI;Имя\n12 34\n") << false
+                                   << "В файле не найдено ни одного устройства.\nПрочитано строк: 3.\n"
+                                      "Первая пропущенная строка: IMEI;Имя"
+                                   << names;
+        QTest::newRow("not text") << QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0", 17) << false
+                                  << "Файл не похож на список устройств" << names;
     }
     void bulkImport() {
         QFETCH(QByteArray, file);
+        QFETCH(bool, forStored);
         QFETCH(QString, message);
         QFETCH(QString, names);
         addDevices({"d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10"});
+        if (forStored)
+            QVERIFY(
+                TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
         const QString path = dir.filePath(QStringLiteral("import.csv"));
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
@@ -655,13 +670,18 @@ private slots:
                 static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
             });
         }
-        a.expect("AddDevicesDialog", [](QWidget* d) {
-             child(d, "checkAllDevs")->click();
-             clickOk(d);
-         }).expectBox(message);
+        if (!message.startsWith(QStringLiteral("В файле")) && !message.startsWith(QStringLiteral("Файл")))
+            a.expect("AddDevicesDialog", [forStored](QWidget* d) {
+                if (forStored)
+                    child(d, "groupsForStoredCheck")->click();
+                child(d, "checkAllDevs")->click();
+                fillAndOk({}, {QStringLiteral("Такси")})(d); // ticks the group, then OK
+            });
+        a.expectBox(message);
         get(file.isEmpty() ? "serverDevices" : "importFromFile")->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(scalar("SELECT GROUP_CONCAT(name ORDER BY imei) FROM devices").left(names.size()), names);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM device_groups WHERE group_id=2"), forStored ? "2" : "0");
         waitForRefresh();
         compareWithFreshLoad();
     }

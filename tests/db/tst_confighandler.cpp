@@ -433,6 +433,17 @@ void TestConfigHandler::readBackAndSnapshotRoundTrips() {
     QCOMPARE(handler->getDevicesByIds({97, 98, all.at(1).id}), QVector<DeviceInfo>{all.at(1)});
     QCOMPARE(roundTrips(db) - before - 1, 2); // as many ids: the statement is kept
     QCOMPARE(handler->getUsersByIds({3, 2, 1}), handler->getUsers());
+    // and by IMEI: one statement per 5,000 IMEIs
+    QCOMPARE(handler->storedDevices({7, 8, 5, 7}, &ok),
+             (QHash<quint64, QPair<int, QString>>{{5, {all.at(0).id, "a"}}, {7, {all.at(2).id, "c"}}}));
+    QVERIFY(ok);
+    QVector<quint64> imeis(10001);
+    std::iota(imeis.begin(), imeis.end(), quint64(6));
+    for (const int n : {3, 5000, 10001}) {
+        const qint64 statements = TestDb::sessionQuestions(db);
+        QCOMPARE(handler->storedDevices(imeis.mid(0, n)).size(), 2);
+        QCOMPARE(TestDb::sessionQuestions(db) - statements - 1, n == 10001 ? 3 : 1);
+    }
 
     TablesSnapshot snapshot;
     before = roundTrips(db);

@@ -119,14 +119,26 @@ bool addDevicesDialog(ScreenshotContext& c) {
     for (int i = 0; i < 40; ++i)
         devices << DeviceInfo{
             0, 860000000000000ULL + quint64(i) * 12347, names.at(i % names.size()), {}, false};
+    // two devices of the sample data (one under another name), a repeat and two wrong IMEIs
+    devices[1].imei = 354017110000001ULL;
+    devices[4].imei = 354017110001014ULL;
+    devices[4].name = QStringLiteral("Фура 7");
+    devices[5].imei = devices.at(2).imei;
+    devices[6].imei = 0;
+    devices[8].imei = 86000000012345ULL;
     bool ok = true;
     AddDevicesDialog d(nullptr, c.handler());
-    d.setDevices(devices);
+    d.setDevices(devices, {8});
+    d.setListAge(QDateTime(QDate(2026, 12, 6), QTime(14, 5)), false);
     auto* table = part<QAbstractItemView>(&d, "deviceList");
     for (int row : {0, 2, 3, 7})
         check(table, row);
     check(part<QAbstractItemView>(&d, "groupsList"), 1);
     ok &= c.save(&d, QStringLiteral("add-devices"));
+    part<QCheckBox>(&d, "groupsForStoredCheck")->click();
+    check(table, 4);
+    d.setListAge(QDateTime(QDate(2026, 12, 6), QTime(14, 5)), true);
+    ok &= c.save(&d, QStringLiteral("add-devices-stored-link-lost"));
     auto* filter = part<QLineEdit>(&d, "deviceFilter");
     filter->setText(QStringLiteral("Фура"));
     emit filter->textEdited(filter->text());
