@@ -2,6 +2,7 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "app/qtcompat.h"
+#include "db/allocator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,6 +51,7 @@ void answerHelpOrVersion(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    returnLargeBlocksToSystem();
     answerHelpOrVersion(argc, argv);
     QApplication a(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(ORB_VERSION));

@@ -6,6 +6,7 @@
 #include "app/csettings.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
+#include "db/allocator.h"
 #include "db/confighandler.h"
 #include "db/devicestablemodel.h"
 #include "db/groupnames.h"
@@ -99,6 +100,7 @@ QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
 
 // The three tables' rows with their column orders, made off the GUI thread.
 struct PreparedTables {
+    DeviceNames names;
     DevicesTableModel::Prepared devices;
     UserTableModel::Prepared users;
     GroupTableModel::Prepared groups;
@@ -108,7 +110,8 @@ namespace {
 
 PreparedTables prepareTables(const TablesSnapshot& s) {
     const GroupNames names(s.groups, s.adminGroupId);
-    return {DevicesTableModel::prepare(s.devices, names), UserTableModel::prepare(s.users, names),
+    return {DeviceNames::of(s.devices), DevicesTableModel::prepare(s.devices, names),
+            UserTableModel::prepare(s.users, names),
             GroupTableModel::prepare(GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices,
                                                              s.adminGroupId, s.devices.size()),
                                      s.adminGroupId)};
@@ -251,7 +254,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
     saveWindowState();
-    // rows still being prepared are not wanted any more, but their threads must end first
+    // rows still being prepared or freed are not wanted any more, but their threads must end first
     for (QThread* job : qAsConst(prepareJobs)) {
         job->wait();
         delete job;
@@ -452,7 +455,7 @@ void MainWindow::updateModels() {
     } else {
         refreshRuns = {changeSerial};
     }
-    refresher->refresh();
+    refresher->refresh(deviceNames);
     showRefreshing();
 }
 
@@ -472,42 +475,54 @@ void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
     // The snapshot is let go as soon as it is prepared: the thread object itself may live on
     // until the event loop deletes it, a modal dialog's loop later.
     auto input = std::make_shared<TablesSnapshot>(snapshot);
-    QThread* job = QThread::create([input, prepared] {
-        *prepared = prepareTables(*input);
-        *input = TablesSnapshot();
-    });
-    prepareJobs.append(job);
-    connect(job, &QThread::finished, this, [this, job, prepared, serial] {
-        prepareJobs.removeOne(job);
-        job->deleteLater();
-        --preparing;
-        // Only when nothing changed in place meanwhile, or those changes would be undone; such a
-        // change has asked for a refresh of its own.
-        if (serial == changeSerial && ui->centralwidget->isEnabled())
-            applyTables(std::move(*prepared));
-        if (refreshWanted) {
-            refreshWanted = false;
-            updateModels();
-        }
-        showRefreshing();
-    });
-    job->start();
+    runAside(
+        [input, prepared] {
+            *prepared = prepareTables(*input);
+            *input = TablesSnapshot();
+        },
+        [this, prepared, serial] {
+            --preparing;
+            // Only when nothing changed in place meanwhile, or those changes would be undone; such a
+            // change has asked for a refresh of its own.
+            if (serial == changeSerial && ui->centralwidget->isEnabled())
+                applyTables(std::move(*prepared));
+            if (refreshWanted) {
+                refreshWanted = false;
+                updateModels();
+            }
+            showRefreshing();
+        });
     showRefreshing();
 }
 
+// Runs `work` on a thread of its own, then `done` (when given) on the GUI thread.
+void MainWindow::runAside(std::function<void()> work, std::function<void()> done) {
+    QThread* job = QThread::create(std::move(work));
+    prepareJobs.append(job);
+    connect(job, &QThread::finished, this, [this, job, done = std::move(done)] {
+        prepareJobs.removeOne(job);
+        job->deleteLater();
+        if (done)
+            done();
+    });
+    job->start();
+}
+
 void MainWindow::applyTables(PreparedTables&& tables) {
+    // the rows replaced are freed off the GUI thread: a million of them take a while
+    auto replaced = std::make_shared<PreparedTables>();
     const std::pair<QTableView*, std::function<void()>> swaps[] = {
         {ui->tableView,
          [&] {
-             devicesModel->setPrepared(std::move(tables.devices));
+             replaced->devices = devicesModel->setPrepared(std::move(tables.devices));
          }},
         {ui->usersView,
          [&] {
-             usersModel->setPrepared(std::move(tables.users));
+             replaced->users = usersModel->setPrepared(std::move(tables.users));
          }},
         {ui->groupsView,
          [&] {
-             groupsModel->setPrepared(std::move(tables.groups));
+             replaced->groups = groupsModel->setPrepared(std::move(tables.groups));
          }},
     };
     for (const auto& [view, swap] : swaps) {
@@ -515,6 +530,11 @@ void MainWindow::applyTables(PreparedTables&& tables) {
         swap();
         state.restore(view);
     }
+    replaced->names = std::exchange(deviceNames, std::move(tables.names));
+    runAside([replaced] {
+        *replaced = PreparedTables();
+        returnFreePagesToSystem();
+    });
     checkAllButtons();
 }
 

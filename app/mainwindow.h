@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/records.h"
 #include "import/devicesfileparser.h"
 
 #include <QHash>
@@ -7,12 +8,12 @@
 #include <QModelIndexList>
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class AddDevicesDialog;
 class TableRefresher;
 struct PreparedTables;
-struct TablesSnapshot;
 class ConfigHandler;
 class ConnectionStateWidget;
 class DevicesTableModel;
@@ -23,9 +24,6 @@ class TableHabits;
 class QTableView;
 class QThread;
 class UserTableModel;
-struct DeviceInfo;
-struct GroupInfo;
-struct UserInfo;
 
 namespace Ui {
 class MainWindow;
@@ -92,6 +90,7 @@ private:
     void showRefreshing();
     void tablesRefreshed(const TablesSnapshot& snapshot);
     void applyTables(PreparedTables&& tables);
+    void runAside(std::function<void()> work, std::function<void()> done = {});
     void refreshFailed(const QString& error);
     void filterTable(QTableView* view, RecordTableModel* model, const QString& text);
     bool connectionLost();
@@ -120,6 +119,8 @@ private:
     quint64 changeSerial = 0;
     QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
     int preparing = 0;            // rows being prepared off the GUI thread
-    QList<QThread*> prepareJobs;
+    QList<QThread*> prepareJobs; // preparing rows or freeing replaced ones
+    // The names of the devices last read; only ever replaced whole, so a refresh may share them.
+    DeviceNames deviceNames;
     bool refreshWanted = false; // asked for while rows were being prepared
 };

@@ -13,6 +13,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "db/allocator.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -351,6 +352,7 @@ struct Row {
     double openMs = -1;   // to the dialog showing
     double resultMs = -1; // from the keystroke, click or OK to the result on screen
     double stallMs = -1;
+    qint64 peakMiB = -1; // resident memory's high-water mark when the operation is over
     Counters statements;
     qint64 turns = -1;
     QString failure;
@@ -403,6 +405,7 @@ public:
             row.resultMs = double(nowNs() - commitNs) / 1e6;
         settle();
         row.stallMs = heartbeat.longestMs();
+        row.peakMiB = bench::peakRssKiB() / 1024;
         row.statements = counters.since(before);
         if (relay)
             row.turns = relay->turns() - turnsBefore;
@@ -804,7 +807,8 @@ void printRows(const QVector<Row>& rows, bool withTurns) {
              .arg(QStringLiteral("stall ms"), 9)
              .arg(QStringLiteral("Questions"), 9)
              .arg(QStringLiteral("stmt_exec"), 9)
-             .arg(QStringLiteral("Com_select"), 10);
+             .arg(QStringLiteral("Com_select"), 10)
+      << QStringLiteral(" %1").arg(QStringLiteral("peak MiB"), 8);
     if (withTurns)
         o << QStringLiteral(" %1").arg(QStringLiteral("round trips"), 11);
     o << '\n';
@@ -816,7 +820,8 @@ void printRows(const QVector<Row>& rows, bool withTurns) {
             o << QStringLiteral(" %1 %2 %3")
                      .arg(r.statements.questions, 9)
                      .arg(r.statements.executes, 9)
-                     .arg(r.statements.selects, 10);
+                     .arg(r.statements.selects, 10)
+              << QStringLiteral(" %1").arg(r.peakMiB, 8);
             if (withTurns)
                 o << QStringLiteral(" %1").arg(r.turns, 11);
         }
@@ -859,6 +864,7 @@ void printFloor(int dbPort, const DelayRelay* relay) {
 }
 
 int runWindowBench(const QStringList& args) {
+    returnLargeBlocksToSystem(); // as the program does
     const int devices = std::max(10, bench::option(args, QStringLiteral("--window-devices"), 100000));
     const int latencyMs = bench::option(args, QStringLiteral("--db-latency-ms"), -1);
     const int timeoutMs = std::max(1, bench::option(args, QStringLiteral("--window-timeout-s"), 600)) * 1000;

@@ -618,7 +618,7 @@ QHash<quint64, QPair<int, QString>> ConfigHandler::storedDevices(const QVector<q
 
 // Text statements but for the two large tables, which are read through kept statements:
 // 12 round trips the first time on a connection, 10 after.
-bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
+bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known) {
     QSqlQuery q(db);
     bool open = false;
     auto failed = [&](const QSqlQuery& query) {
@@ -663,6 +663,7 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
     // Devices and their memberships in slices, so that the client library never holds a million
     // rows at once; one slice at 100,000 devices.
     QSqlQuery rows(db);
+    int lender = 0;
     for (int after = 0;;) {
         if (!runKept(rows,
                      QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
@@ -675,7 +676,12 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error) {
         int read = 0;
         while (rows.next()) {
             s.devices.append(DeviceInfo());
-            fillDevice(s.devices.last(), rows);
+            DeviceInfo& d = s.devices.last();
+            fillDevice(d, rows);
+            while (lender < known.ids.size() && known.ids.at(lender) < d.id)
+                ++lender;
+            if (lender < known.ids.size() && known.ids.at(lender) == d.id && known.names.at(lender) == d.name)
+                d.name = known.names.at(lender);
             ++read;
         }
         rows.finish();

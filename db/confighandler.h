@@ -75,7 +75,9 @@ public:
     // read from IMEIs none of which is stored.
     QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok = nullptr);
     // All three tables from one read-only consistent snapshot; `snapshot` is left as it was on failure.
-    bool loadTables(TablesSnapshot& snapshot, QString& error);
+    // A device of `known` whose name is read unchanged lends it its string, so that two copies of
+    // a large table share their names.
+    bool loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known = {});
     // Devices per slice of loadTables (memberships: three times as many); tests make it small.
     void setLoadSliceForTesting(int devices) { loadSlice = devices; }
 

@@ -55,6 +55,24 @@ struct TablesSnapshot {
     int adminGroupId = 0;
 };
 
+// Device names by id (id order), kept apart from the rows a model changes, so that a new read of
+// the devices can share the strings of the names that did not change.
+struct DeviceNames {
+    QVector<int> ids;
+    QVector<QString> names;
+
+    static DeviceNames of(const QVector<DeviceInfo>& devices) {
+        DeviceNames n;
+        n.ids.reserve(devices.size());
+        n.names.reserve(devices.size());
+        for (const DeviceInfo& d : devices) {
+            n.ids.append(d.id);
+            n.names.append(d.name);
+        }
+        return n;
+    }
+};
+
 Q_DECLARE_METATYPE(DeviceInfo)
 Q_DECLARE_METATYPE(UserInfo)
 Q_DECLARE_METATYPE(GroupInfo)

@@ -138,15 +138,17 @@ public:
         return p;
     }
 
-    // Replaces every row in one reset; the filter and the sort stay.
-    void setPrepared(Prepared prepared) {
+    // Replaces every row in one reset; the filter and the sort stay. Returns the rows replaced,
+    // for the caller to free where it suits.
+    Prepared setPrepared(Prepared prepared) {
         beginResetModel();
-        rows = std::move(prepared.rows);
-        context = std::move(prepared.context);
+        std::swap(rows, prepared.rows);
+        std::swap(context, prepared.context);
         needleReady = false;
-        orders = std::move(prepared.orders);
+        std::swap(orders, prepared.orders);
         rebuildShown();
         endResetModel();
+        return prepared;
     }
 
     // Puts new or changed rows in place by id, keeping the filter, the sort and the other rows.

@@ -1,5 +1,7 @@
 #include "db/tablerefresher.h"
 
+#include "db/allocator.h"
+
 #include <QAtomicInt>
 
 #include <mutex>
@@ -11,6 +13,7 @@ struct RefreshExchange {
     std::mutex mutex;
     SqlConnectionSettings settings;
     bool settingsChanged = true;
+    DeviceNames shown;
     bool ok = false;
     TablesSnapshot snapshot;
     QString error;
@@ -51,10 +54,12 @@ bool RefreshWorker::open(const SqlConnectionSettings& settings) {
 void RefreshWorker::load() {
     SqlConnectionSettings settings;
     bool settingsChanged = false;
+    DeviceNames shown;
     {
         std::lock_guard<std::mutex> lock(exchange->mutex);
         settings = exchange->settings;
         settingsChanged = std::exchange(exchange->settingsChanged, false);
+        shown = std::exchange(exchange->shown, {});
     }
     TablesSnapshot snapshot;
     QString error;
@@ -63,10 +68,13 @@ void RefreshWorker::load() {
     // server, wait_timeout): it gets one new connection before the refresh counts as failed.
     const bool reused = connected && !settingsChanged;
     if (reused || open(settings)) {
-        ok = handler->loadTables(snapshot, error);
+        ok = handler->loadTables(snapshot, error, shown);
         if (!ok && reused && open(settings))
-            ok = handler->loadTables(snapshot, error);
+            ok = handler->loadTables(snapshot, error, shown);
     }
+    shown = DeviceNames();
+    // the client library's buffers of the slices are free now
+    returnFreePagesToSystem();
     if (!connected)
         error = handler->lastErrorText();
     else if (!ok)
@@ -106,7 +114,11 @@ void TableRefresher::setConnectionSettings(const SqlConnectionSettings& settings
     exchange->settingsChanged = true;
 }
 
-void TableRefresher::refresh() {
+void TableRefresher::refresh(const DeviceNames& shown) {
+    {
+        std::lock_guard<std::mutex> lock(exchange->mutex);
+        exchange->shown = shown;
+    }
     if (running) {
         again = true;
         return;

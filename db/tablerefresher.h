@@ -23,8 +23,9 @@ public:
 
     // Used from the next refresh on, which connects anew.
     void setConnectionSettings(const SqlConnectionSettings& settings);
-    // Starts a refresh; one asked for while another runs follows it once.
-    void refresh();
+    // Starts a refresh; one asked for while another runs follows it once. The names of the
+    // devices shown now are lent to the new rows where unchanged.
+    void refresh(const DeviceNames& shown = {});
     bool isRefreshing() const;
 
 signals:

@@ -46,8 +46,9 @@ start)
         port_free "$port" || { [ -n "$want" ] && { echo "port $want is taken" >&2; exit 1; }; continue; }
         rm -f "$pidfile"
         : >"$dir/error.log"
+        mkdir -p "$dir/tmp"
         mariadbd --no-defaults --datadir="$dir/data" --socket="$sock" --pid-file="$pidfile" \
-            --port="$port" --bind-address=127.0.0.1 --user="$me" --log-error="$dir/error.log" \
+            --tmpdir="$dir/tmp" --port="$port" --bind-address=127.0.0.1 --user="$me" --log-error="$dir/error.log" \
             --skip-log-bin --innodb-buffer-pool-size=512M --innodb-flush-log-at-trx-commit=0 \
             --innodb-doublewrite=0 --max-connections=200 --max-allowed-packet=64M \
             --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
