@@ -14,9 +14,11 @@
 #include "db/tablerefresher.h"
 #include "db/usertablemodel.h"
 #include "dialogs/deviceeditdialog.h"
+#include "dialogs/devicesbulkeditdialog.h"
 #include "dialogs/groupeditdialog.h"
 #include "dialogs/passwordedit.h"
 #include "dialogs/registrationdialog.h"
+#include "dialogs/usersbulkeditdialog.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfilewriter.h"
 #include "link/orbserverhandler.h"
@@ -65,6 +67,24 @@ void fitColumn(QTableView* view, int column, int width, const QString& sample = 
 template <typename Record>
 Record recordOf(const QModelIndex& index) {
     return index.data(RecordRole).value<Record>();
+}
+
+template <typename Record>
+QVector<Record> recordsOf(const QModelIndexList& rows) {
+    QVector<Record> records;
+    records.reserve(rows.size());
+    for (const QModelIndex& row : rows)
+        records.append(recordOf<Record>(row));
+    return records;
+}
+
+template <typename Record>
+QVector<int> recordIds(const QVector<Record>& records) {
+    QVector<int> ids;
+    ids.reserve(records.size());
+    for (const Record& record : records)
+        ids.append(record.id);
+    return ids;
 }
 
 template <typename Record>
@@ -727,8 +747,34 @@ void MainWindow::on_addDeviceButton_clicked() {
 
 void MainWindow::on_changeDeviceButton_clicked() {
     const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
-    if (!rows.isEmpty())
+    if (rows.size() > 1)
+        editDevices(rows);
+    else if (!rows.isEmpty())
         editDevice(recordOf<DeviceInfo>(rows.first()));
+}
+
+// Two or more devices: what the administrator changed is applied to all of them, or nothing is.
+void MainWindow::editDevices(const QModelIndexList& rows) {
+    const QVector<DeviceInfo> devices = recordsOf<DeviceInfo>(rows);
+    DevicesBulkEditDialog dialog(this, devices, configHandler->getGroups(), configHandler->adminGroupId());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QVector<int> add = dialog.addGroupIds();
+    const QVector<int> remove = dialog.removeGroupIds();
+    const Qt::CheckState forAll = dialog.forAll();
+    if (add.isEmpty() && remove.isEmpty() && forAll == Qt::PartiallyChecked)
+        return;
+    const QVector<int> ids = recordIds(devices);
+    if (!configHandler->asOneChange([&] {
+            return configHandler->changeDevicesGroups(ids, add, remove) &&
+                   (forAll == Qt::PartiallyChecked ||
+                    configHandler->setDevicesForAll(ids, forAll == Qt::Checked));
+        })) {
+        refused(QString());
+        return;
+    }
+    showDevices(ids);
+    showGroups();
 }
 
 // A new device (id 0) is added, a stored one updated. A refused change opens the dialog
@@ -794,6 +840,10 @@ void MainWindow::on_changeUserButton_clicked() {
     const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
     if (rows.isEmpty())
         return;
+    if (rows.size() > 1) {
+        editUsers(rows);
+        return;
+    }
     UserInfo user = recordOf<UserInfo>(rows.first());
     if (user.id != ROOT_USER_ID) {
         editUser(user);
@@ -854,6 +904,24 @@ void MainWindow::editUser(const UserInfo& user) {
     }
     if (changed)
         showGroups();
+}
+
+void MainWindow::editUsers(const QModelIndexList& rows) {
+    const QVector<UserInfo> users = recordsOf<UserInfo>(rows);
+    UsersBulkEditDialog dialog(this, users, configHandler->getGroups(), configHandler->adminGroupId());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QVector<int> add = dialog.addGroupIds();
+    const QVector<int> remove = dialog.removeGroupIds();
+    if (add.isEmpty() && remove.isEmpty())
+        return;
+    const QVector<int> ids = recordIds(users);
+    if (!configHandler->changeUsersGroups(ids, add, remove)) {
+        refused(QString());
+        return;
+    }
+    showUsers(ids);
+    showGroups();
 }
 
 void MainWindow::on_removeUserButton_clicked() {

@@ -96,7 +96,9 @@ private:
     bool connectionLost();
     bool refused(const QString& error);
     void editDevice(const DeviceInfo& device);
+    void editDevices(const QModelIndexList& rows);
     void editUser(const UserInfo& user);
+    void editUsers(const QModelIndexList& rows);
     void editGroup(const GroupInfo& group);
     void runAddDevices(AddDevicesDialog& dialog);
 

@@ -619,6 +619,72 @@ private slots:
             QCOMPARE(edit->objectName() + QLatin1Char('=') + edit->text(), after);
         }
     }
+    // ---- bulk changes of two or more selected rows: applied whole, or refused whole
+    void bulkChange_data() {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("expected");
+        const QString devices =
+            QStringLiteral("SELECT GROUP_CONCAT(d.name, ':', d.for_all, ':', (SELECT GROUP_CONCAT(group_id "
+                           "ORDER BY group_id) FROM device_groups WHERE device_id = d.id) ORDER BY d.name "
+                           "SEPARATOR ' ') FROM devices d");
+        const QString users = QStringLiteral(
+            "SELECT GROUP_CONCAT(u.user_login, ':', IFNULL((SELECT GROUP_CONCAT(group_id ORDER BY "
+            "group_id) FROM user_groups WHERE user_id = u.id), '') ORDER BY u.id SEPARATOR ' ') "
+            "FROM users u");
+        QTest::newRow("devices: a group and for all")
+            << "tableView" << QStringList{"d1", "d3", "d4"} << QString() << QString() << devices
+            << "d1:1:1,2 d2:0:1 d3:1:1,2 d4:1:1,2";
+        QTest::newRow("devices: for all refused, the group neither")
+            << "tableView" << QStringList{"d1", "d3"}
+            << "CREATE TRIGGER refuse BEFORE UPDATE ON devices FOR EACH ROW SIGNAL SQLSTATE '45000'"
+            << "Не удалось сохранить изменения!" << devices << "d1:0:1 d2:0:1 d3:0:1 d4:0:1";
+        QTest::newRow("users, root among them") << "usersView" << QStringList{"root", "a"} << QString()
+                                                << QString() << users << "root:1,2 a:2 b:";
+    }
+    void bulkChange() {
+        QFETCH(QString, view);
+        QFETCH(QStringList, select);
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+        addDevices({"d1", "d2", "d3", "d4"});
+        QVERIFY(TestDb::exec(QStringLiteral(
+            "INSERT INTO users (id, user_login, user_password) VALUES (2, 'a', 'x'), (3, 'b', 'x')")));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
+        QVERIFY(setup.isEmpty() || TestDb::exec(setup));
+        makeWindow();
+        loadConnected();
+        auto* table = get<QTableView>(qPrintable(view));
+        showTabOf(table);
+        table->sortByColumn(1, Qt::DescendingOrder);
+        selectRows(table, select);
+        const bool devices = view == QLatin1String("tableView");
+        ModalAnswerer a;
+        a.expect(devices ? "DevicesBulkEditDialog" : "UsersBulkEditDialog", [&](QWidget* d) {
+            QCOMPARE(d->windowTitle(), QStringLiteral("Изменение %1 (%2)")
+                                           .arg(devices ? "устройств" : "пользователей")
+                                           .arg(select.size()));
+            auto* list = child<QListView>(d, "groupsView");
+            list->setFocus();
+            list->setCurrentIndex(list->model()->index(1, 0)); // Такси
+            QTest::keyClick(list, Qt::Key_Space);
+            if (devices)
+                child<QCheckBox>(d, "forAllCheck")->click();
+            clickOk(d);
+        });
+        if (!error.isEmpty())
+            a.expectBox(error);
+        get(devices ? "changeDeviceButton" : "changeUserButton")->click();
+        VERIFY_ANSWERED(a);
+        QFETCH(QString, query);
+        QTEST(scalar(query), "expected");
+        compareWithFreshLoad();
+        waitForRefresh();
+        compareWithFreshLoad();
+    }
     // ---- bulk import: devices already stored are counted, not added again, given groups on demand;
     // a file without devices opens no dialog
     void bulkImport_data() {
