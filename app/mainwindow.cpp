@@ -36,6 +36,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -116,6 +117,42 @@ QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
     return texts;
 }
 
+// A double click on one of several selected rows acts on all of them: the first click of it
+// narrows the selection to its row, so the rows selected when it began are put back.
+class KeepSelectionOnDoubleClick : public QObject {
+public:
+    explicit KeepSelectionOnDoubleClick(QAbstractItemView* view)
+        : QObject(view)
+        , view(view) {
+        view->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+            const QModelIndex at = view->indexAt(mouse->position().toPoint());
+#else
+            const QModelIndex at = view->indexAt(mouse->pos());
+#endif
+            QItemSelectionModel* selection = view->selectionModel();
+            if (type == QEvent::MouseButtonDblClick && pressed.contains(at))
+                selection->select(pressed, QItemSelectionModel::ClearAndSelect);
+            else if (mouse->modifiers() == Qt::NoModifier && selection->isSelected(at))
+                pressed = selection->selection();
+            else
+                pressed.clear();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QAbstractItemView* const view;
+    QItemSelection pressed;
+};
+
 } // namespace
 
 // The three tables' rows with their column orders, made off the GUI thread.
@@ -189,6 +226,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui->tableView->setModel(devicesModel);
     setupView(ui->tableView, &MainWindow::on_changeDeviceButton_clicked);
+    new KeepSelectionOnDoubleClick(ui->tableView);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
     fitColumn(ui->tableView, 1, 150);
     connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -196,6 +234,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui->usersView->setModel(usersModel);
     setupView(ui->usersView, &MainWindow::on_changeUserButton_clicked);
+    new KeepSelectionOnDoubleClick(ui->usersView);
     fitColumn(ui->usersView, 0, 150);
     fitColumn(ui->usersView, 1, 250);
     connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -642,8 +642,9 @@ private slots:
             << "tableView" << QStringList{"d1", "d3"}
             << "CREATE TRIGGER refuse BEFORE UPDATE ON devices FOR EACH ROW SIGNAL SQLSTATE '45000'"
             << "Не удалось сохранить изменения!" << devices << "d1:0:1 d2:0:1 d3:0:1 d4:0:1";
-        QTest::newRow("users, root among them") << "usersView" << QStringList{"root", "a"} << QString()
-                                                << QString() << users << "root:1,2 a:2 b:";
+        QTest::newRow("users, root among them, double click")
+            << "usersView" << QStringList{"root", "a"} << QString() << QString() << users
+            << "root:1,2 a:2 b:";
     }
     void bulkChange() {
         QFETCH(QString, view);
@@ -677,7 +678,13 @@ private slots:
         });
         if (!error.isEmpty())
             a.expectBox(error);
-        get(devices ? "changeDeviceButton" : "changeUserButton")->click();
+        if (devices) {
+            get("changeDeviceButton")->click();
+        } else { // a double click on one of the selected rows
+            const QRect cell = table->visualRect(table->model()->index(rowShowing(table, select.last()), 0));
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+            QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        }
         VERIFY_ANSWERED(a);
         QFETCH(QString, query);
         QTEST(scalar(query), "expected");
