@@ -54,33 +54,27 @@ void TestBulkEditDialogs::changes_data() {
     QTest::addColumn<Ids>("remove");
     QTest::addColumn<int>("forAllResult");
     QTest::addColumn<QString>("summary");
-    QTest::addColumn<QString>("title");
 
     QTest::newRow("devices: mixed start, each box changed")
         << "devices" << Memberships{{1, 2}, {1, 2, 3}, {1}} << "101"
         << "2- 1 1 0" << Ids{0, 1, 2, 1, 1} << "2- 2 0 2" << Ids{2, 4} << Ids{3} << int(Qt::Checked)
-        << "Будут добавлены в 2 группы, убраны из 1 группы, доступны для всех: 3 устройства"
-        << "Изменение устройств (3)";
+        << "Будут добавлены в 2 группы, убраны из 1 группы, доступны для всех: 3 устройства";
     QTest::newRow("devices: back to the start, admin group never unchecked")
         << "devices" << Memberships{{1, 2}, {3}} << "11"
         << "1 1 1 0" << Ids{2, 3, 0, 2, 2} << "1 1 1 0" << Ids{} << Ids{} << int(Qt::PartiallyChecked)
-        << "Изменений нет"
-        << "Изменение устройств (2)";
+        << "Изменений нет";
     QTest::newRow("devices: admin group added, hidden from all")
         << "devices" << Memberships{{2}, {1, 2}} << "01"
         << "1 2 0 0" << Ids{1, 0, 0, 0, 2} << "2 2 0 0" << Ids{1} << Ids{} << int(Qt::Unchecked)
-        << "Будут добавлены в 1 группу, доступны только своим группам: 2 устройства"
-        << "Изменение устройств (2)";
+        << "Будут добавлены в 1 группу, доступны только своим группам: 2 устройства";
     QTest::newRow("users: admin group left like any other")
         << "users" << Memberships{{1, 2}, {1}} << ""
         << "2 1 0 0" << Ids{1, 2} << "0 0 0 0" << Ids{} << Ids{1, 2} << int(Qt::PartiallyChecked)
-        << "Будут убраны из 2 групп: 2 пользователя"
-        << "Изменение пользователей (2)";
+        << "Будут убраны из 2 групп: 2 пользователя";
     QTest::newRow("users: root selected, admin row fixed")
         << "users with root" << Memberships{{1}, {2}, {}} << ""
         << "1- 1 0 0" << Ids{0, 1, 0, 1} << "1- 2 0 2" << Ids{2, 4} << Ids{} << int(Qt::PartiallyChecked)
-        << "Будут добавлены в 2 группы: 3 пользователя"
-        << "Изменение пользователей (3)";
+        << "Будут добавлены в 2 группы: 3 пользователя";
 }
 
 // The boxes start from the selection, cycle as the administrator clicks them, and only what
@@ -117,7 +111,6 @@ void TestBulkEditDialogs::changes() {
     }
     QTEST(states(view), "after");
     QTEST(child<QLabel>(dialog.get(), "summaryLabel")->text(), "summary");
-    QTEST(dialog->windowTitle(), "title");
     pressOk(dialog.get(), QString());
     if (auto* devices = qobject_cast<DevicesBulkEditDialog*>(dialog.get())) {
         QTEST(devices->addGroupIds(), "add");
