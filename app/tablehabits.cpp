@@ -22,11 +22,14 @@
 
 namespace {
 
-// A tab or a line break inside a cell would split it in a spreadsheet.
-void appendCell(QString& out, const QString& cell) {
-    for (const QChar c : cell)
-        out +=
-            c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') ? QLatin1Char(' ') : c;
+// A tab or a line break inside a cell would split it in a spreadsheet. Qt's own search is
+// much faster than a loop here over every character of 100,000 rows.
+void appendCell(QString& out, QString cell) {
+    for (const char c : {'\t', '\n', '\r'}) {
+        if (cell.contains(QLatin1Char(c)))
+            cell.replace(QLatin1Char(c), QLatin1Char(' '));
+    }
+    out += cell;
 }
 
 QAction* tableAction(QTableView* view, const QString& text, const QList<QKeySequence>& keys) {
