@@ -676,11 +676,11 @@ public:
         auto* counts = window->findChild<QLabel*>(QStringLiteral("devicesCountLabel"));
         const QString allSelected =
             QStringLiteral("выбрано ") + QLocale(QLocale::Russian, QLocale::Russia).toString(devices);
-        measure.begin(QStringLiteral("all rows selected (Ctrl+A), counts line"));
+        measure.begin(QStringLiteral("every row selected (Ctrl+A)"));
         sendKey(table, Qt::Key_A, Qt::ControlModifier, QString());
         if (!measure.finish([&] { return counts && counts->text().endsWith(allSelected); }))
             return;
-        measure.begin(QStringLiteral("all rows copied (Ctrl+C)"));
+        measure.begin(QStringLiteral("every row copied (Ctrl+C)"));
         QGuiApplication::clipboard()->clear();
         sendKey(table, Qt::Key_C, Qt::ControlModifier, QString());
         if (!measure.finish(
