@@ -74,6 +74,9 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     ui->deviceList->setColumnWidth(
         2, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
     ui->linkLostLabel->hide();
+    // room for six-digit counts, so that the dialog does not widen while rows are ticked
+    ui->counterLabel->setMinimumWidth(ui->counterLabel->fontMetrics().horizontalAdvance(
+        QStringLiteral("Новых: 000000, уже в базе: 000000, с ошибкой: 000000, отмечено: 000000")));
     connect(devicesModel, &QAbstractItemModel::dataChanged, this, &AddDevicesDialog::updateCounter);
     connect(devicesModel, &QAbstractItemModel::modelReset, this, &AddDevicesDialog::updateCounter);
 

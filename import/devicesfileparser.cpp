@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -61,10 +63,27 @@ bool parseImei(const char* begin, const char* end, quint64* imei) {
     return parseNumber(latin.constData(), latin.constData() + latin.size(), imei);
 }
 
+// Which bytes end a run of ordinary ones: in an unquoted field the line end and the separators
+// (both while the separator is not known yet), in a quoted field the line end and the quote, in
+// a skipped record the line end.
+struct StopBytes {
+    bool stop[256] = {};
+    explicit constexpr StopBytes(const char* bytes) {
+        for (const char* b = bytes; *b; ++b)
+            stop[static_cast<unsigned char>(*b)] = true;
+    }
+};
+constexpr StopBytes unknownSeparatorStops(",;\n");
+constexpr StopBytes commaStops(",\n");
+constexpr StopBytes semicolonStops(";\n");
+constexpr StopBytes quotedStops("\"\n");
+constexpr StopBytes lineEndStops("\n");
+
 // Cuts UTF-8 text into records and turns the accepted ones into devices. A record is a line,
 // or more when a quoted field holds line breaks. Its separator is the first comma or semicolon
-// after the IMEI. Only the IMEI and the name are kept while a record is read, the IMEI at most
-// longestNumberField bytes long.
+// after the IMEI. Only the IMEI (at most longestNumberField bytes) and the name are kept while a
+// record is read. Runs of ordinary bytes are taken at once; separators, quotes and line ends one
+// by one.
 class RecordReader {
 public:
     explicit RecordReader(QVector<DeviceInfo>& out, QVector<int>& wrongLength)
@@ -72,8 +91,40 @@ public:
         , wrongLength(wrongLength) {}
 
     void feed(const char* data, qint64 size) {
-        for (const char* p = data; p < data + size; ++p)
-            take(*p);
+        const char* p = data;
+        const char* const end = data + size;
+        while (p < end) {
+            const StopBytes* stops = runStops();
+            if (!stops) {
+                take(*p++);
+                continue;
+            }
+            const char* q = p;
+            if (stops == &lineEndStops && notText) {
+                // the rest of a skipped line that is not text matters only for where it ends
+                q = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+                q = q ? q : end;
+            }
+            for (; q < end; ++q) {
+                const auto byte = static_cast<unsigned char>(*q);
+                if (byte < 0x80) {
+                    if (continuations > 0)
+                        notText = true, continuations = 0;
+                    if (stops->stop[byte])
+                        break;
+                    if (byte == 0)
+                        notText = true;
+                } else {
+                    checkUtf8(byte);
+                }
+            }
+            if (q > p) {
+                takeRun(p, q);
+                p = q;
+            }
+            if (p < end)
+                take(*p++);
+        }
     }
 
     void finish() {
@@ -97,7 +148,34 @@ private:
         SkipRecord,    // the IMEI cannot be a number
     };
 
-    static constexpr int headLength = 120;
+    static constexpr size_t headLength = 120;
+
+    // The stop bytes of the states whose ordinary bytes can be taken as a run.
+    const StopBytes* runStops() const {
+        switch (state) {
+        case Unquoted:
+            return separator == ','   ? &commaStops
+                   : separator == ';' ? &semicolonStops
+                                      : &unknownSeparatorStops;
+        case Quoted:
+            return &quotedStops;
+        case SkipRecord:
+            return &lineEndStops;
+        default:
+            return nullptr;
+        }
+    }
+
+    // Ordinary bytes of the current state, already checked as UTF-8.
+    void takeRun(const char* begin, const char* end) {
+        lineStarted = recordStarted = true;
+        if (head.size() < headLength)
+            head.append(begin, std::min<size_t>(headLength - head.size(), size_t(end - begin)));
+        for (const char* b = begin; blank && b < end; ++b)
+            blank = isBlank(*b);
+        if (state != SkipRecord)
+            keep(begin, end);
+    }
 
     void take(char c) {
         const auto byte = static_cast<unsigned char>(c);
@@ -113,7 +191,7 @@ private:
         }
         recordStarted = true;
         if (head.size() < headLength)
-            head.append(c);
+            head.push_back(c);
         if (!isBlank(c))
             blank = false;
 
@@ -132,23 +210,23 @@ private:
                 return;
             }
             state = Unquoted;
-            keep(c);
+            keep(&c, &c + 1);
             return;
         case Unquoted:
             if (isSeparator(c))
                 endField(c);
             else
-                keep(c);
+                keep(&c, &c + 1);
             return;
         case Quoted:
             if (c == '"')
                 state = QuoteInQuoted;
             else
-                keep(c);
+                keep(&c, &c + 1);
             return;
         case QuoteInQuoted:
             if (c == '"') {
-                keep(c);
+                keep(&c, &c + 1);
                 state = Quoted;
                 return;
             }
@@ -163,20 +241,21 @@ private:
 
     bool isSeparator(char c) const { return separator ? c == separator : c == ',' || c == ';'; }
 
-    void keep(char c) {
+    void keep(const char* begin, const char* end) {
         if (field == 0) {
-            imei.append(c);
-            if (imei.size() > longestNumberField)
+            // a first field this long cannot be a number: the rest of it is not kept
+            imei.append(begin, std::min<size_t>(longestNumberField + 1 - imei.size(), size_t(end - begin)));
+            if (imei.size() > size_t(longestNumberField))
                 state = SkipRecord;
         } else if (field == 1) {
-            name.append(c);
+            name.append(begin, size_t(end - begin));
         }
     }
 
     void endField(char c) {
         if (field == 0) {
             separator = c;
-            if (!parseImei(imei.constData(), imei.constData() + imei.size(), &device.imei)) {
+            if (!parseImei(imei.data(), imei.data() + imei.size(), &device.imei)) {
                 state = SkipRecord;
                 return;
             }
@@ -217,18 +296,18 @@ private:
 
     void endRecord() {
         // the line end's CR of an unquoted last field
-        if (state == Unquoted && field == 1 && name.endsWith('\r'))
-            name.chop(1);
+        if (state == Unquoted && field == 1 && !name.empty() && name.back() == '\r')
+            name.pop_back();
         bool accepted = state != SkipRecord;
         if (accepted && field == 0)
-            accepted = parseImei(imei.constData(), imei.constData() + imei.size(), &device.imei);
+            accepted = parseImei(imei.data(), imei.data() + imei.size(), &device.imei);
         if (accepted) {
-            device.name = QString::fromUtf8(name.constData(), name.size());
+            device.name = QString::fromUtf8(name.data(), int(name.size()));
             if (digitCount(imei) != 15)
                 wrongLength.append(out.size());
             out.append(device);
         } else if (!blank && firstSkipped.isNull()) {
-            firstSkipped = head;
+            firstSkipped = QByteArray(head.data(), int(head.size()));
         }
         device = DeviceInfo();
         imei.clear();
@@ -241,19 +320,17 @@ private:
         recordStarted = false;
     }
 
-    static int digitCount(const QByteArray& field) {
-        int digits = 0;
-        for (const char c : field)
-            digits += c >= '0' && c <= '9';
-        return digits;
+    static int digitCount(const std::string& field) {
+        return int(std::count_if(field.cbegin(), field.cend(), [](char c) { return c >= '0' && c <= '9'; }));
     }
 
     QVector<DeviceInfo>& out;
     QVector<int>& wrongLength;
     DeviceInfo device;
-    QByteArray imei;
-    QByteArray name;
-    QByteArray head; // the record's first bytes, for telling which line was skipped
+    // clear() keeps their room: no allocation per record
+    std::string imei;
+    std::string name;
+    std::string head; // the record's first bytes, for telling which line was skipped
     State state = FieldStart;
     int field = 0;
     char separator = 0;
