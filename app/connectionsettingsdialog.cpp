@@ -2,6 +2,9 @@
 
 #include "ui_connectionsettingsdialog.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
+
 ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlConnectionSettings& dbSettings,
                                                    const OrbHostSettings& orbSettings, bool showDb,
                                                    bool showOrb)
@@ -13,6 +16,13 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlCon
     ui->dbEdit->setText(dbSettings.db);
     ui->userEdit->setText(dbSettings.user);
     ui->pwEdit->setText(dbSettings.password);
+    ui->rememberPasswordCheck->setChecked(dbSettings.rememberPassword);
+    ui->tlsCheck->setChecked(dbSettings.tls);
+    ui->tlsCaEdit->setText(dbSettings.tlsCaFile);
+    showTlsState();
+    // a password that was not kept is asked for at once
+    if (showDb && dbSettings.password.isEmpty() && !dbSettings.user.isEmpty())
+        ui->pwEdit->setFocus();
     ui->orbIpEdit->setText(orbSettings.host);
     ui->orbPortEdit->setValue(orbSettings.port);
     if (!showDb)
@@ -33,6 +43,9 @@ SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const {
     s.db = ui->dbEdit->text();
     s.user = ui->userEdit->text();
     s.password = ui->pwEdit->text();
+    s.rememberPassword = ui->rememberPasswordCheck->isChecked();
+    s.tls = ui->tlsCheck->isChecked();
+    s.tlsCaFile = ui->tlsCaEdit->text().trimmed();
     return s;
 }
 
@@ -41,4 +54,29 @@ OrbHostSettings ConnectionSettingsDialog::getOrbSettings() const {
     s.host = ui->orbIpEdit->text();
     s.port = ui->orbPortEdit->value();
     return s;
+}
+
+void ConnectionSettingsDialog::on_tlsCheck_toggled(bool) {
+    showTlsState();
+}
+
+void ConnectionSettingsDialog::on_tlsCaEdit_textChanged(const QString&) {
+    showTlsState();
+}
+
+void ConnectionSettingsDialog::on_tlsCaButton_clicked() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Сертификат CA"), QFileInfo(ui->tlsCaEdit->text()).absolutePath(),
+        QStringLiteral("Сертификаты (*.pem *.crt *.cer);;Все файлы (*)"));
+    if (!file.isEmpty())
+        ui->tlsCaEdit->setText(file);
+}
+
+// The CA file only counts with TLS on; without one, the dialog says what that means.
+void ConnectionSettingsDialog::showTlsState() {
+    const bool tls = ui->tlsCheck->isChecked();
+    ui->tlsCaLabel->setEnabled(tls);
+    ui->tlsCaEdit->setEnabled(tls);
+    ui->tlsCaButton->setEnabled(tls);
+    ui->tlsNoteLabel->setVisible(tls && ui->tlsCaEdit->text().trimmed().isEmpty());
 }

@@ -21,6 +21,13 @@ public:
     SqlConnectionSettings getDbSettings() const;
     OrbHostSettings getOrbSettings() const;
 
+private slots:
+    void on_tlsCheck_toggled(bool checked);
+    void on_tlsCaEdit_textChanged(const QString& text);
+    void on_tlsCaButton_clicked();
+
 private:
+    void showTlsState();
+
     Ui::ConnectionSettingsDialog* ui;
 };

@@ -32,6 +32,19 @@ ConnectionStateWidget::~ConnectionStateWidget() {
 
 void ConnectionStateWidget::setConnected(bool connected) {
     ui->iconLabel->setPixmap(connected ? onlinePixmap : offlinePixmap);
+    this->connected = connected;
+    showLock();
+}
+
+void ConnectionStateWidget::setEncryption(const QString& details) {
+    encryption = details;
+    showLock();
+}
+
+// A connection that is gone is not shown as encrypted.
+void ConnectionStateWidget::showLock() {
+    ui->lockLabel->setToolTip(encryption);
+    ui->lockLabel->setVisible(connected && !encryption.isEmpty());
 }
 
 void ConnectionStateWidget::setText(const QString& text) {

@@ -9,8 +9,8 @@ namespace Ui {
 class ConnectionStateWidget;
 }
 
-// One connection in the status bar: online/offline picture, a button to
-// re-enter its settings, a main text and an extra text.
+// One connection in the status bar: online/offline picture, a lock when encrypted,
+// a button to re-enter its settings, a main text and an extra text.
 class ConnectionStateWidget : public QWidget {
     Q_OBJECT
 
@@ -21,12 +21,18 @@ public:
     void setConnected(bool connected);
     void setText(const QString& text);
     void setExtText(const QString& text);
+    // A lock while connected, with `details` as its tooltip; empty: no lock.
+    void setEncryption(const QString& details);
     QPushButton* connectionButton() const;
 
 private:
     Ui::ConnectionStateWidget* ui;
     QPixmap onlinePixmap;
     QPixmap offlinePixmap;
+    bool connected = false;
+    QString encryption;
+
+    void showLock();
 };
 
 // Registers the pictures of the static orbgui library (idempotent).

@@ -35,6 +35,9 @@ const QString KEY_PORT = QStringLiteral("port");
 const QString KEY_DB = QStringLiteral("db");
 const QString KEY_USER = QStringLiteral("user");
 const QString KEY_PASSWORD = QStringLiteral("password");
+const QString KEY_TLS = QStringLiteral("tls");
+const QString KEY_TLS_CA = QStringLiteral("tls_ca");
+const QString KEY_REMEMBER_PASSWORD = QStringLiteral("remember_password");
 const QString ORB_GROUP = QStringLiteral("orb/");
 // The window as it was left: section of its own beside the connection keys.
 const QString WINDOW_GROUP = QStringLiteral("window/");

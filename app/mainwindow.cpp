@@ -264,6 +264,9 @@ MainWindow::MainWindow(QWidget* parent)
     sql.db = CSettings::readValue(settingsKey(SQL_GROUP, KEY_DB), DB_NAME).toString();
     sql.user = CSettings::readValue(settingsKey(SQL_GROUP, KEY_USER), QString()).toString();
     sql.password = CSettings::readValue(settingsKey(SQL_GROUP, KEY_PASSWORD), QString()).toString();
+    sql.tls = CSettings::readValue(settingsKey(SQL_GROUP, KEY_TLS), false).toBool();
+    sql.tlsCaFile = CSettings::readValue(settingsKey(SQL_GROUP, KEY_TLS_CA), QString()).toString();
+    sql.rememberPassword = CSettings::readValue(settingsKey(SQL_GROUP, KEY_REMEMBER_PASSWORD), true).toBool();
     configHandler->setConnectionSettings(sql);
 
     OrbHostSettings orb;
@@ -453,7 +456,10 @@ bool MainWindow::tryConnectToDatabase() {
 
 void MainWindow::showConnectFailure() {
     const QSqlError error = configHandler->database().lastError();
-    const QString serverText = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    // A refused TLS check is the handler's own text, not the driver's.
+    QString serverText = configHandler->lastErrorText();
+    if (serverText == error.text() && !error.databaseText().isEmpty())
+        serverText = error.databaseText();
     const SqlConnectionSettings sql = configHandler->connectionSettings();
     QMessageBox::warning(this, QStringLiteral("Внимание"),
                          QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
@@ -482,6 +488,15 @@ void MainWindow::checkConnectionStates() {
     const QSqlDatabase db = configHandler->database();
     sqlStateWidget->setConnected(db.isOpen() && !databaseLost);
     sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName(), QString::number(db.port())));
+    const QString tls = configHandler->tlsSession();
+    QString lock;
+    if (!tls.isEmpty() && !databaseLost) {
+        const QString ca = configHandler->connectionSettings().tlsCaFile;
+        lock = QStringLiteral("Шифрованное соединение: %1\n").arg(tls) +
+               (ca.isEmpty() ? QStringLiteral("Сертификат сервера не проверен: файл CA не указан.")
+                             : QStringLiteral("Сертификат сервера и имя хоста проверены по %1.").arg(ca));
+    }
+    sqlStateWidget->setEncryption(lock);
 
     const OrbHostSettings orb = orbServerHandler->hostSettings();
     orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host, QString::number(orb.port)));
@@ -758,7 +773,11 @@ void MainWindow::saveSettingsToFile() {
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PORT), sql.port);
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_DB), sql.db);
     CSettings::writeValue(settingsKey(SQL_GROUP, KEY_USER), sql.user);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PASSWORD), sql.password);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PASSWORD),
+                          sql.rememberPassword ? sql.password : QString());
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_TLS), sql.tls);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_TLS_CA), sql.tlsCaFile);
+    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_REMEMBER_PASSWORD), sql.rememberPassword);
     const OrbHostSettings orb = orbServerHandler->hostSettings();
     CSettings::writeValue(settingsKey(ORB_GROUP, KEY_IP), orb.host);
     CSettings::writeValue(settingsKey(ORB_GROUP, KEY_PORT), orb.port);

@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "app/qtcompat.h"
+#include "db/servertls.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -285,6 +286,8 @@ int ConfigHandler::connectToDatabase() {
     kept.clear();
     addedDevice = {};
     addedUser = {};
+    refusal.clear();
+    tlsSessionText.clear();
     if (db.isOpen())
         db.close();
     db.setHostName(settings.ip);
@@ -294,20 +297,57 @@ int ConfigHandler::connectToDatabase() {
     // Work on the database the settings name; only an empty name means the server's default one.
     db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
     // An unreachable host fails after a few seconds instead of the system's TCP timeout.
-    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
+    QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+    if (settings.tls) {
+        // The driver checks neither the host name nor that the server does TLS at all: without
+        // it, it logs in unencrypted. Both are checked before the driver sends the credentials.
+        refusal = checkServerTls(settings.ip, settings.port, settings.tlsCaFile, 10000);
+        if (!refusal.isEmpty()) {
+            qDebug() << "TLS check refused" << settings.ip << settings.port << refusal;
+            return 1;
+        }
+        // Any SSL_ option turns TLS on; an empty cipher list keeps the library's own.
+        options += settings.tlsCaFile.isEmpty() ? QStringLiteral(";SSL_CIPHER=")
+                                                : QStringLiteral(";SSL_CA=") + settings.tlsCaFile;
+    }
+    db.setConnectOptions(options);
     if (!db.open()) {
         qDebug() << db.lastError();
         return 1;
     }
-    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
     QSqlQuery q(db);
+    if (settings.tls) {
+        QString version;
+        QString cipher;
+        if (q.exec(QStringLiteral("SHOW STATUS LIKE 'Ssl_%'"))) {
+            while (q.next()) {
+                const QString name = q.value(0).toString();
+                if (name == QLatin1String("Ssl_version"))
+                    version = q.value(1).toString();
+                else if (name == QLatin1String("Ssl_cipher"))
+                    cipher = q.value(1).toString();
+            }
+        }
+        if (cipher.isEmpty()) {
+            refusal = QStringLiteral("Сервер БД принял соединение без шифрования.");
+            qDebug() << refusal << q.lastError();
+            db.close();
+            return 1;
+        }
+        tlsSessionText = version + QStringLiteral(", ") + cipher;
+    }
+    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
     if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
         qDebug() << q.lastError();
     return 0;
 }
 
 QString ConfigHandler::lastErrorText() const {
-    return db.lastError().text();
+    return refusal.isEmpty() ? db.lastError().text() : refusal;
+}
+
+QString ConfigHandler::tlsSession() const {
+    return db.isOpen() ? tlsSessionText : QString();
 }
 
 QSqlDatabase ConfigHandler::database() const {

@@ -19,6 +19,10 @@ struct SqlConnectionSettings {
     QString user;
     QString password;
     QString db;
+    bool tls = false;
+    QString tlsCaFile{}; // empty: encrypted, the server's certificate not verified
+    // Not a connection parameter: whether the settings file keeps the password.
+    bool rememberPassword = true;
 };
 
 // What addDevices did with the records it handled.
@@ -46,6 +50,8 @@ public:
     SqlConnectionSettings connectionSettings() const;
     int connectToDatabase(); // 0 = open, 1 = failed
     QString lastErrorText() const;
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" while the open connection is encrypted, else empty.
+    QString tlsSession() const;
     QSqlDatabase database() const;
     bool checkDatabase();     // true = root still has the default password; throws QString
     int adminGroupId() const; // 0 until checkDatabase finds the group in the current database
@@ -162,6 +168,8 @@ private:
     QPair<QString, int> addedUser;
     int adminGroup = 0;
     SqlConnectionSettings settings;
+    QString refusal; // why the last connectToDatabase refused the server before or after opening
+    QString tlsSessionText;
     // A complete read goes in slices, so that the client library never holds a million rows.
     int loadSlice = 250000;
     int transactionDepth = 0; // a transaction inside another one is part of it

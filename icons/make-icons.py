@@ -4,6 +4,7 @@
     python3 icons/make-icons.py      # rewrites icons/*.png
 
 online.png / offline.png: 20 x 20 status marks (green tick / red cross);
+lock.png: 20 x 20 padlock for an encrypted connection;
 connect.png: 32 x 32 plug for the connection buttons;
 orb-admin.png: 128 x 128 program icon for the desktop menu.
 """
@@ -101,6 +102,14 @@ def main():
     status(os.path.join(HERE, "online.png"), GREEN_DARK, GREEN, stroke([(5.6, 10.4), (8.6, 13.6), (14.4, 6.6)], 2.4))
     status(os.path.join(HERE, "offline.png"), RED_DARK, RED,
            lambda x, y: seg_dist(x, y, 6.5, 6.5, 13.5, 13.5) <= 1.2 or seg_dist(x, y, 13.5, 6.5, 6.5, 13.5) <= 1.2)
+    # A padlock: the shackle's arc over a gold body with a keyhole.
+    write_png(os.path.join(HERE, "lock.png"), 20, 20, render(20, 20, [
+        (lambda x, y: y <= 10 and abs(math.hypot(x - 10, y - 8) - 4.2) <= 1.1, GREY),
+        (lambda x, y: 10 <= y <= 11 and (abs(x - 5.8) <= 1.1 or abs(x - 14.2) <= 1.1), GREY),
+        (rect(3.5, 9.5, 16.5, 18.5, 1.5), (160, 110, 20)),
+        (rect(4.5, 10.5, 15.5, 17.5, 1), (235, 180, 50)),
+        (circle(10, 13.2, 1.5), (90, 60, 10)), (rect(9.3, 13.5, 10.7, 16.2), (90, 60, 10)),
+    ]))
     # A plug seen from the side: two prongs, the body, the cable bending down.
     write_png(os.path.join(HERE, "connect.png"), 32, 32, render(32, 32, [
         (rect(21, 9, 30, 12, 1.2), GREY), (rect(21, 20, 30, 23, 1.2), GREY),

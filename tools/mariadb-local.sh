@@ -2,16 +2,20 @@
 # A private MariaDB server for the tests, the benchmark and the demo:
 # its own data directory, its own socket, 127.0.0.1 on a free port.
 #
-#   mariadb-local.sh start DIR [PORT]   start (or find running) and print the port
-#   mariadb-local.sh stop DIR           stop it
+#   mariadb-local.sh start DIR [PORT]       start (or find running) and print the port
+#   mariadb-local.sh start-tls DIR [PORT]   the same, TLS only (require_secure_transport)
+#   mariadb-local.sh stop DIR               stop it
 #
 # DIR/port holds the port, DIR/error.log the server's log. The TCP user is
 # "orb" with the password "orb-test-pw"; root logs in through DIR/mysqld.sock.
+# start-tls makes throw-away certificates in DIR/tls: ca.pem signed server.pem for
+# 127.0.0.1 and localhost; other-ca.pem signed nothing. The server also listens on
+# 127.0.0.2, a name its certificate does not carry.
 set -euo pipefail
 
 cmd=${1:-}
 dir=${2:-}
-[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR [PORT]" >&2; exit 2; }
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|start-tls|stop DIR [PORT]" >&2; exit 2; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 sock=$dir/mysqld.sock
@@ -26,6 +30,38 @@ alive() {
 port_free() {
     ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
+
+# A CA and, signed by it, a certificate for the given subjectAltName: tls/NAME.pem, tls/NAME-key.pem.
+make_cert() {
+    local name=$1 san=$2 ca=$3
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=${san#*:}" -keyout "$tls/$name-key.pem" \
+        -out "$tls/$name.csr" 2>/dev/null
+    printf 'subjectAltName=%s\n' "$san" >"$tls/$name.ext"
+    openssl x509 -req -in "$tls/$name.csr" -CA "$tls/$ca.pem" -CAkey "$tls/$ca-key.pem" -CAcreateserial \
+        -days 30 -extfile "$tls/$name.ext" -out "$tls/$name.pem" 2>/dev/null
+}
+
+make_ca() {
+    openssl req -x509 -new -newkey rsa:2048 -nodes -days 30 -subj "/CN=orb test $1" \
+        -keyout "$tls/$1-key.pem" -out "$tls/$1.pem" 2>/dev/null
+}
+
+tls=$dir/tls
+tls_options=()
+bind=127.0.0.1
+if [ "$cmd" = start-tls ]; then
+    if [ ! -f "$tls/server.pem" ]; then
+        mkdir -p "$tls"
+        make_ca ca
+        make_ca other-ca
+        make_cert server "IP:127.0.0.1,DNS:localhost" ca
+    fi
+    tls_options=(--ssl-ca="$tls/ca.pem" --ssl-cert="$tls/server.pem" --ssl-key="$tls/server-key.pem"
+        --require-secure-transport=ON)
+    # 127.0.0.2 is not in the certificate: a way in under another host name
+    bind=127.0.0.1,127.0.0.2
+    cmd=start
+fi
 
 case "$cmd" in
 start)
@@ -48,10 +84,10 @@ start)
         : >"$dir/error.log"
         mkdir -p "$dir/tmp"
         mariadbd --no-defaults --datadir="$dir/data" --socket="$sock" --pid-file="$pidfile" \
-            --tmpdir="$dir/tmp" --port="$port" --bind-address=127.0.0.1 --user="$me" --log-error="$dir/error.log" \
+            --tmpdir="$dir/tmp" --port="$port" --bind-address="$bind" --user="$me" --log-error="$dir/error.log" \
             --skip-log-bin --innodb-buffer-pool-size=512M --innodb-flush-log-at-trx-commit=0 \
             --innodb-doublewrite=0 --max-connections=200 --max-allowed-packet=64M \
-            --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
+            --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci "${tls_options[@]}" \
             >>"$dir/error.log" 2>&1 </dev/null &
         server=$!
         for _ in $(seq 1 300); do
@@ -92,7 +128,7 @@ stop)
     rm -f "$dir/port" "$pidfile"
     ;;
 *)
-    echo "usage: $0 start|stop DIR [PORT]" >&2
+    echo "usage: $0 start|start-tls|stop DIR [PORT]" >&2
     exit 2
     ;;
 esac

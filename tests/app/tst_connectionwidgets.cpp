@@ -5,6 +5,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QtTest>
 
@@ -16,6 +17,7 @@ private slots:
     void groupsShown();
     void valuesRoundTrip();
     void stateIconsToldApart();
+    void lockOnlyWhileConnected();
 };
 
 void TstConnectionWidgets::groupsShown_data() {
@@ -37,15 +39,25 @@ void TstConnectionWidgets::groupsShown() {
     QVERIFY(dialog.height() < both.height()); // sized to fit what it shows
 }
 
-// Values come back untouched; a port out of range is clamped.
+// Values come back untouched; a port out of range is clamped. TLS without a CA file is
+// said to leave the server unverified.
 void TstConnectionWidgets::valuesRoundTrip() {
-    const SqlConnectionSettings sql{QStringLiteral(" db.local "), 70000, QStringLiteral("admin"),
-                                    QStringLiteral("p'w;\""), QStringLiteral("orb_server")};
+    SqlConnectionSettings sql{QStringLiteral(" db.local "), 70000, QStringLiteral("admin"),
+                              QStringLiteral("p'w;\""), QStringLiteral("orb_server")};
+    sql.tls = true;
+    sql.tlsCaFile = QStringLiteral("/etc/ssl/ca пример.pem");
+    sql.rememberPassword = false;
     ConnectionSettingsDialog dialog(nullptr, sql, OrbHostSettings{QStringLiteral("orb.local"), -5}, true,
                                     true);
+    dialog.show();
     const SqlConnectionSettings back = dialog.getDbSettings();
-    QCOMPARE(QStringList({back.ip, back.user, back.password, back.db}),
-             QStringList({sql.ip, sql.user, sql.password, sql.db}));
+    QCOMPARE(QStringList({back.ip, back.user, back.password, back.db, back.tlsCaFile}),
+             QStringList({sql.ip, sql.user, sql.password, sql.db, sql.tlsCaFile}));
+    QCOMPARE(QVector<bool>({back.tls, back.rememberPassword}), QVector<bool>({true, false}));
+    auto* note = dialog.findChild<QLabel*>(QStringLiteral("tlsNoteLabel"));
+    QVERIFY(!note->isVisible());
+    dialog.findChild<QLineEdit*>(QStringLiteral("tlsCaEdit"))->clear();
+    QVERIFY(note->isVisible());
     QCOMPARE(back.port, 65535);
     QCOMPARE(dialog.getOrbSettings().host, QStringLiteral("orb.local"));
     QCOMPARE(dialog.getOrbSettings().port, 0);
@@ -70,6 +82,22 @@ void TstConnectionWidgets::stateIconsToldApart() {
     QVERIFY(greenOverRed(true));
     QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(20, 20));
     QVERIFY(!greenOverRed(false));
+}
+
+void TstConnectionWidgets::lockOnlyWhileConnected() {
+    ConnectionStateWidget widget;
+    widget.show();
+    auto* lock = widget.findChild<QLabel*>(QStringLiteral("lockLabel"));
+    widget.setEncryption(QStringLiteral("TLSv1.3, TLS_AES_256_GCM_SHA384"));
+    QVERIFY(!lock->isVisible());
+    widget.setConnected(true);
+    QVERIFY(lock->isVisible());
+    QCOMPARE(lock->toolTip(), QStringLiteral("TLSv1.3, TLS_AES_256_GCM_SHA384"));
+    widget.setConnected(false);
+    QVERIFY(!lock->isVisible());
+    widget.setConnected(true);
+    widget.setEncryption(QString());
+    QVERIFY(!lock->isVisible());
 }
 
 QTEST_MAIN(TstConnectionWidgets)

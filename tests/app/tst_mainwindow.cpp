@@ -1,6 +1,7 @@
 // The main window end to end: the real window against the test database and the
 // server simulator, every dialog answered by ModalAnswerer.
 
+#include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
 #include "app/csettings.h"
@@ -800,7 +801,18 @@ private slots:
         QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
         compareWithFreshLoad();
     }
+    void settingsWrittenAtExit_data() {
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("password kept") << true << false;
+        QTest::newRow("password not kept, TLS chosen") << false << true;
+    }
+    // Written when the window goes, and read back at the next start: the password only if it is to
+    // be kept. A TLS check that fails (here: no CA file) is shown and brings the dialog back.
     void settingsWrittenAtExit() {
+        QFETCH(bool, remember);
+        QFETCH(bool, tls);
+        const QString ca = dir.filePath(QStringLiteral("no-such-ca.pem"));
         makeWindow();
         loadConnected();
         ModalAnswerer a;
@@ -809,16 +821,39 @@ private slots:
             child<QSpinBox>(d, "orbPortEdit")->setValue(4321);
             clickOk(d);
         });
+        a.expect("ConnectionSettingsDialog", [=](QWidget* d) {
+            child<QCheckBox>(d, "rememberPasswordCheck")->setChecked(remember);
+            child<QCheckBox>(d, "tlsCheck")->setChecked(tls);
+            setText(d, "tlsCaEdit", ca);
+            clickOk(d);
+        });
+        if (tls)
+            a.expectBox(QStringLiteral("Не удалось прочитать сертификат CA из файла ") + ca)
+                .expect("ConnectionSettingsDialog");
         stateButton(false)->click();
+        stateButton(true)->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb fe80::1%2:4321"));
-        CSettings::writeValue(ORB_GROUP + KEY_PORT, 1);             // overwritten when the window goes
-        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QString()); // likewise
+        CSettings::writeValue(ORB_GROUP + KEY_PORT, 1); // overwritten when the window goes
+        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QStringLiteral("old")); // likewise
         cleanup();
 
         QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
         QCOMPARE(file.value(QStringLiteral("orb/port")).toInt(), 4321);
-        QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), TestDb::settings().password);
+        const QString password = remember ? TestDb::settings().password : QString();
+        QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), password);
+        window = new MainWindow;
+        SqlConnectionSettings shown;
+        ModalAnswerer again;
+        again.expect("ConnectionSettingsDialog", [&shown](QWidget* d) {
+            shown = static_cast<ConnectionSettingsDialog*>(d)->getDbSettings();
+        });
+        window->loadDatabase();
+        VERIFY_ANSWERED(again);
+        QCOMPARE(shown.password, password);
+        QCOMPARE(shown.rememberPassword, remember);
+        QCOMPARE(shown.tls, tls);
+        QCOMPARE(shown.tlsCaFile, ca);
     }
     // Size, tab, column widths and sort come back from their own section of settings.conf; a
     // damaged section gives the defaults.
@@ -963,6 +998,9 @@ private:
         window = nullptr;
         if (!keepWindowSection)
             CSettings::getInstance(QString())->remove(QStringLiteral("window"));
+        // a settings file as older versions wrote it
+        for (const QString& key : {KEY_TLS, KEY_TLS_CA, KEY_REMEMBER_PASSWORD})
+            CSettings::getInstance(QString())->remove(SQL_GROUP + key);
         CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
         CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
         CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);

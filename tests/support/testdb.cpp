@@ -11,8 +11,11 @@
 namespace {
 
 const QString adminConnectionName = QStringLiteral("testdb-admin");
+QString chosenServer;
 
 QString serverDir() {
+    if (!chosenServer.isEmpty())
+        return chosenServer;
     const QByteArray env = qgetenv("ORB_TEST_MARIADB_DIR");
     return env.isEmpty() ? QStringLiteral(ORB_TEST_MARIADB_DIR_DEFAULT) : QString::fromLocal8Bit(env);
 }
@@ -41,6 +44,18 @@ QStringList schemaStatements() {
 
 namespace TestDb {
 
+void useServer(const QString& dir) {
+    chosenServer = dir;
+}
+
+QString caFile() {
+    return serverDir() + QStringLiteral("/tls/ca.pem");
+}
+
+QString otherCaFile() {
+    return serverDir() + QStringLiteral("/tls/other-ca.pem");
+}
+
 QString defaultName() {
     QString app = QCoreApplication::applicationName();
     app.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]")), QStringLiteral("_"));
@@ -54,6 +69,8 @@ SqlConnectionSettings settings(const QString& dbName) {
     s.user = QStringLiteral("orb");
     s.password = QStringLiteral("orb-test-pw");
     s.db = dbName.isEmpty() ? defaultName() : dbName;
+    s.tls = QFile::exists(caFile());
+    s.tlsCaFile = s.tls ? caFile() : QString();
     return s;
 }
 
@@ -70,6 +87,7 @@ QSqlDatabase admin(const QString& dbName) {
     db.setUserName(s.user);
     db.setPassword(s.password);
     db.setDatabaseName(QString());
+    db.setConnectOptions(s.tls ? QStringLiteral("SSL_CA=") + s.tlsCaFile : QString());
     if (db.open())
         QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4"));
     return db;

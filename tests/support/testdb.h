@@ -11,6 +11,13 @@
 // Each test executable works in a database of its own, so executables can run in parallel.
 namespace TestDb {
 
+// Works on another server of the fixture from now on (its directory; empty: the default one).
+// A server started with TLS (tools/mariadb-local.sh start-tls) is reached with TLS and its CA.
+void useServer(const QString& dir);
+// The CA that signed a TLS server's certificate, and one that did not.
+QString caFile();
+QString otherCaFile();
+
 // Database name of this executable: "orbtest_" + the application name.
 QString defaultName();
 
