@@ -1,6 +1,7 @@
 // Database layer figures: full reload of the three table models, statements per reload,
 // peak memory, addDevices of new devices, a bulk group change, and the raw mariadb client reading the same
-// tables as the floor. Runs against a private MariaDB server of its own.
+// tables as the floor. Runs against a private MariaDB server of its own; a second one with
+// TLS gives the cost of encryption.
 //
 //   orb-bench --only db [--db-devices 100000] [--db-users 2000] [--db-groups 200]
 //                       [--db-add 10000] [--db-bulk 50000] [--db-runs 5] [--db-keep-server]
@@ -19,6 +20,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -91,6 +93,68 @@ double clientFloorSeconds(int port) {
             "SELECT * FROM users; SELECT * FROM user_groups; SELECT * FROM groups_list; "
             "SELECT * FROM groups_list; SELECT group_id, COUNT(*) FROM user_groups GROUP BY group_id; "
             "SELECT group_id, COUNT(*) FROM device_groups GROUP BY group_id; SELECT COUNT(*) FROM devices;"));
+}
+
+// The same full reload over TLS and unencrypted, taking turns, from one server that accepts both.
+bool reportTlsCost(int devices, int users, int groups, int runs) {
+    const int port = bench::startServer(true);
+    if (port <= 0)
+        return false;
+    const QString ca = bench::serverDir(true) + QStringLiteral("/tls/ca.pem");
+    bool seeded = false;
+    if (bench::openConnection(QStringLiteral("bench-tls-seed"), port, ca)) {
+        QSqlDatabase seeder = QSqlDatabase::database(QStringLiteral("bench-tls-seed"), false);
+        QSqlQuery q(seeder);
+        // the unencrypted side of the comparison, and the mariadb client that loads the schema
+        seeded = exec(q, QStringLiteral("SET GLOBAL require_secure_transport=OFF")) &&
+                 seed(seeder, port, devices, users, groups);
+        seeder.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-tls-seed"));
+    if (!seeded)
+        return false;
+
+    QVector<double> seconds[2];
+    {
+        std::unique_ptr<ConfigHandler> handlers[2];
+        for (int tls = 0; tls < 2; ++tls) {
+            handlers[tls] = std::make_unique<ConfigHandler>(nullptr, QStringLiteral("bench-tls-%1").arg(tls));
+            SqlConnectionSettings s{QStringLiteral("127.0.0.1"), port, bench::DB_USER, bench::DB_PASSWORD,
+                                    BENCH_DB};
+            s.tls = tls;
+            s.tlsCaFile = ca;
+            handlers[tls]->setConnectionSettings(s);
+            if (handlers[tls]->connectToDatabase() != 0) {
+                out() << "ConfigHandler cannot connect: " << handlers[tls]->lastErrorText() << '\n';
+                return false;
+            }
+            try {
+                handlers[tls]->checkDatabase();
+            } catch (const QString& e) {
+                out() << "checkDatabase: " << e << '\n';
+                return false;
+            }
+        }
+        for (int i = 0; i < runs; ++i) {
+            for (int tls = 0; tls < 2; ++tls) {
+                DevicesTableModel devicesModel(nullptr, handlers[tls].get());
+                UserTableModel usersModel(nullptr, handlers[tls].get());
+                GroupTableModel groupsModel(nullptr, handlers[tls].get());
+                QElapsedTimer t;
+                t.start();
+                devicesModel.reload();
+                usersModel.reload();
+                groupsModel.reload();
+                seconds[tls] << t.nsecsElapsed() / 1e9;
+            }
+        }
+        out() << "full reload over TLS (" << handlers[1]->tlsSession() << ") / unencrypted, " << devices
+              << " devices: " << QString::number(median(seconds[1]), 'f', 3) << " s / "
+              << QString::number(median(seconds[0]), 'f', 3)
+              << " s = " << QString::number(median(seconds[1]) / std::max(1e-9, median(seconds[0])), 'f', 2)
+              << "x\n";
+    }
+    return true;
 }
 
 int runDbBench(const QStringList& args) {
@@ -251,7 +315,11 @@ int runDbBench(const QStringList& args) {
 
     if (!args.contains(QStringLiteral("--db-keep-server")))
         bench::stopServer();
-    return 0;
+    if (!reportTlsCost(devices, users, groups, runs))
+        rc = 1;
+    if (!args.contains(QStringLiteral("--db-keep-server")))
+        bench::stopServer(true);
+    return rc;
 }
 
 } // namespace

@@ -20,9 +20,9 @@ namespace {
 
 const QString SERVER_SCRIPT = QStringLiteral(ORB_SOURCE_DIR "/tools/mariadb-local.sh");
 
-bool runScript(const QString& command, QString* output) {
+bool runScript(const QString& command, const QString& dir, QString* output) {
     QProcess p;
-    p.start(QStringLiteral("bash"), {SERVER_SCRIPT, command, serverDir()});
+    p.start(QStringLiteral("bash"), {SERVER_SCRIPT, command, dir});
     if (!p.waitForFinished(180000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         out() << "mariadb-local.sh " << command << " failed:\n"
               << QString::fromLocal8Bit(p.readAllStandardError());
@@ -78,27 +78,29 @@ qint64 peakRssKiB() {
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
-QString serverDir() {
-    return QStringLiteral(ORB_BENCH_MARIADB_DIR);
+QString serverDir(bool tls) {
+    return tls ? QStringLiteral(ORB_BENCH_MARIADB_DIR "-tls") : QStringLiteral(ORB_BENCH_MARIADB_DIR);
 }
 
-int startServer() {
+int startServer(bool tls) {
     QString portText;
-    if (!runScript(QStringLiteral("start"), &portText))
+    if (!runScript(tls ? QStringLiteral("start-tls") : QStringLiteral("start"), serverDir(tls), &portText))
         return 0;
     return portText.split(QLatin1Char('\n')).last().toInt();
 }
 
-void stopServer() {
-    runScript(QStringLiteral("stop"), nullptr);
+void stopServer(bool tls) {
+    runScript(QStringLiteral("stop"), serverDir(tls), nullptr);
 }
 
-bool openConnection(const QString& name, int port) {
+bool openConnection(const QString& name, int port, const QString& caFile) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
     db.setHostName(QStringLiteral("127.0.0.1"));
     db.setPort(port);
     db.setUserName(DB_USER);
     db.setPassword(DB_PASSWORD);
+    if (!caFile.isEmpty())
+        db.setConnectOptions(QStringLiteral("SSL_CA=") + caFile);
     if (!db.open()) {
         out() << "cannot connect: " << db.lastError().text() << '\n';
         return false;

@@ -25,12 +25,14 @@ double median(QVector<double> values);
 qint64 peakRssKiB();
 
 // Starts the private server (or finds it running) and returns its port; 0 when it did not start.
-int startServer();
-void stopServer();
-QString serverDir();
+// `tls`: a second server that accepts TLS only (mariadb-local.sh start-tls), CA in DIR/tls/ca.pem.
+int startServer(bool tls = false);
+void stopServer(bool tls = false);
+QString serverDir(bool tls = false);
 
-// Opens a connection named `name` to the server on `port`; prints why when it cannot.
-bool openConnection(const QString& name, int port);
+// Opens a connection named `name` to the server on `port`, with TLS when a CA file is given;
+// prints why when it cannot.
+bool openConnection(const QString& name, int port, const QString& caFile = QString());
 // Runs sql, printing the error when it fails.
 bool exec(QSqlQuery& q, const QString& sql);
 // Drops and creates database `name` (utf8mb4), makes it the connection's current one and loads
