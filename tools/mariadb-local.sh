@@ -70,9 +70,11 @@ start)
         exit 0
     fi
     command -v mariadbd >/dev/null || PATH=$PATH:/usr/sbin
+    # a temporary directory of its own: bootstraps running at once collide in /tmp
+    mkdir -p "$dir/tmp"
     if [ ! -d "$dir/data/mysql" ]; then
         rm -rf "$dir/data"
-        mariadb-install-db --no-defaults --datadir="$dir/data" --user="$me" \
+        mariadb-install-db --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" --user="$me" \
             --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
             { cat "$dir/install.log" >&2; exit 1; }
     fi
@@ -82,7 +84,6 @@ start)
         port_free "$port" || { [ -n "$want" ] && { echo "port $want is taken" >&2; exit 1; }; continue; }
         rm -f "$pidfile"
         : >"$dir/error.log"
-        mkdir -p "$dir/tmp"
         mariadbd --no-defaults --datadir="$dir/data" --socket="$sock" --pid-file="$pidfile" \
             --tmpdir="$dir/tmp" --port="$port" --bind-address="$bind" --user="$me" --log-error="$dir/error.log" \
             --skip-log-bin --innodb-buffer-pool-size=512M --innodb-flush-log-at-trx-commit=0 \
