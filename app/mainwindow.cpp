@@ -157,21 +157,71 @@ private:
 
 // The three tables' rows with their column orders, made off the GUI thread.
 struct PreparedTables {
+    // A refresh that found few devices changed puts just those in place; users equal to those
+    // shown stay as they are.
+    bool devicesDelta = false;
+    QVector<DeviceInfo> changedDevices;
+    QVector<int> goneDevices;
+    bool sameUsers = false;
     DeviceNames names;
     DevicesTableModel::Prepared devices;
     UserTableModel::Prepared users;
     GroupTableModel::Prepared groups;
 };
 
+// What the models show when a refresh arrives; copies that share the models' rows.
+struct ShownTables {
+    QVector<DeviceInfo> devices;
+    QVector<UserInfo> users;
+    GroupNames names;
+};
+
 namespace {
 
-PreparedTables prepareTables(const TablesSnapshot& s) {
+// The rows of `read` that differ from `shown` (both in id order) and the ids gone from it; false
+// when there are more than `limit`.
+bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& read, int limit,
+                QVector<DeviceInfo>& changed, QVector<int>& gone) {
+    int i = 0, j = 0;
+    while ((i < shown.size() || j < read.size()) && changed.size() + gone.size() <= limit) {
+        if (j == read.size() || (i < shown.size() && shown.at(i).id < read.at(j).id)) {
+            gone.append(shown.at(i++).id);
+        } else if (i == shown.size() || read.at(j).id < shown.at(i).id) {
+            changed.append(read.at(j++));
+        } else {
+            if (shown.at(i) != read.at(j))
+                changed.append(read.at(j));
+            ++i;
+            ++j;
+        }
+    }
+    return changed.size() + gone.size() <= limit;
+}
+
+// A refresh that finds nothing new, the usual one, costs little more than its read, and one that
+// finds a few devices changed elsewhere puts just those in place: all rows get new column orders
+// only when many changed or group names did.
+PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
     const GroupNames names(s.groups, s.adminGroupId);
-    return {DeviceNames::of(s.devices), DevicesTableModel::prepare(s.devices, names),
-            UserTableModel::prepare(s.users, names),
-            GroupTableModel::prepare(GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices,
-                                                             s.adminGroupId, s.devices.size()),
-                                     s.adminGroupId)};
+    const bool sameGroups = names == now.names;
+    PreparedTables p;
+    // each costs the GUI thread a pass over the column orders
+    constexpr int fewDevices = 16;
+    p.devicesDelta = sameGroups && !now.devices.isEmpty() &&
+                     fewChanged(now.devices, s.devices, fewDevices, p.changedDevices, p.goneDevices);
+    if (!p.devicesDelta) {
+        p.changedDevices.clear();
+        p.goneDevices.clear();
+        p.names = DeviceNames::of(s.devices);
+        p.devices = DevicesTableModel::prepare(s.devices, names);
+    }
+    p.sameUsers = sameGroups && s.users == now.users;
+    if (!p.sameUsers)
+        p.users = UserTableModel::prepare(s.users, names);
+    p.groups = GroupTableModel::prepare(
+        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
+        s.adminGroupId);
+    return p;
 }
 
 // What reading back the records of `ids` changes against what a model shows: the group counts,
@@ -549,10 +599,15 @@ void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
     // The snapshot is let go as soon as it is prepared: the thread object itself may live on
     // until the event loop deletes it, a modal dialog's loop later.
     auto input = std::make_shared<TablesSnapshot>(snapshot);
+    auto now = std::make_shared<ShownTables>();
+    now->devices = devicesModel->storedRows();
+    now->users = usersModel->storedRows();
+    now->names = devicesModel->shownContext();
     runAside(
-        [input, prepared] {
-            *prepared = prepareTables(*input);
+        [input, now, prepared] {
+            *prepared = prepareTables(*input, *now);
             *input = TablesSnapshot();
+            *now = ShownTables();
         },
         [this, prepared, serial] {
             --preparing;
@@ -588,11 +643,17 @@ void MainWindow::applyTables(PreparedTables&& tables) {
     const std::pair<QTableView*, std::function<void()>> swaps[] = {
         {ui->tableView,
          [&] {
-             replaced->devices = devicesModel->setPrepared(std::move(tables.devices));
+             if (!tables.devicesDelta) {
+                 replaced->devices = devicesModel->setPrepared(std::move(tables.devices));
+             } else {
+                 devicesModel->upsert(tables.changedDevices);
+                 devicesModel->removeIds(tables.goneDevices);
+             }
          }},
         {ui->usersView,
          [&] {
-             replaced->users = usersModel->setPrepared(std::move(tables.users));
+             if (!tables.sameUsers)
+                 replaced->users = usersModel->setPrepared(std::move(tables.users));
          }},
         {ui->groupsView,
          [&] {
@@ -604,7 +665,10 @@ void MainWindow::applyTables(PreparedTables&& tables) {
         swap();
         state.restore(view);
     }
-    replaced->names = std::exchange(deviceNames, std::move(tables.names));
+    if (!tables.devicesDelta)
+        replaced->names = std::exchange(deviceNames, std::move(tables.names));
+    for (TableHabits* table : qAsConst(habits))
+        table->updateCounts();
     runAside([replaced] {
         *replaced = PreparedTables();
         returnFreePagesToSystem();

@@ -14,8 +14,10 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "db/allocator.h"
+#include "db/recordtablemodel.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
@@ -32,6 +34,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTabBar>
 #include <QTabWidget>
@@ -518,6 +521,17 @@ void sendKey(QWidget* w, int key, Qt::KeyboardModifiers modifiers, const QString
     QApplication::sendEvent(w, &release);
 }
 
+// What the key of a window-wide shortcut does; a key event sent straight to a widget does not
+// go through the shortcut map.
+void triggerShortcut(QWidget* window, const QKeySequence& key) {
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->shortcuts().contains(key)) {
+            action->trigger();
+            return;
+        }
+    }
+}
+
 void click(QWidget* w, const QPoint& pos) {
     QMouseEvent press(QEvent::MouseButtonPress, pos, w->mapToGlobal(pos), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
@@ -672,6 +686,30 @@ public:
             if (!sorted)
                 return;
         }
+        // A complete refresh by hand: the rows read anew on the refresher's connection, prepared off
+        // the GUI thread and swapped in.
+        auto* refreshing = window->findChild<QWidget*>(QStringLiteral("refreshIndicator"));
+        measure.begin(QStringLiteral("refresh (F5), nothing new"));
+        triggerShortcut(window.get(), QKeySequence(Qt::Key_F5));
+        if (!measure.finish([&] { return refreshing && !refreshing->isVisible(); }))
+            return;
+        // ... and after another administrator renamed a device: every row prepared anew.
+        const QString renamedElsewhere = QStringLiteral("Renamed elsewhere");
+        QSqlQuery rename(stats);
+        if (!rename.exec(QStringLiteral("UPDATE devices SET name='%1' WHERE id=1").arg(renamedElsewhere))) {
+            measure.fail(QStringLiteral("refresh (F5), a device renamed elsewhere"),
+                         rename.lastError().text());
+            return;
+        }
+        auto* devicesModel = qobject_cast<RecordTableModel*>(table->model());
+        measure.begin(QStringLiteral("refresh (F5), a device renamed elsewhere"));
+        triggerShortcut(window.get(), QKeySequence(Qt::Key_F5));
+        if (!measure.finish([&] {
+                const int row = devicesModel ? devicesModel->rowOfId(1) : -1;
+                return refreshing && !refreshing->isVisible() && row >= 0 &&
+                       devicesModel->index(row, 1).data().toString() == renamedElsewhere;
+            }))
+            return;
         // Every row selected, then copied as a spreadsheet pastes it.
         auto* counts = window->findChild<QLabel*>(QStringLiteral("devicesCountLabel"));
         const QString allSelected =

@@ -52,6 +52,9 @@ public:
         return ids;
     }
 
+    bool operator==(const GroupNames& o) const { return adminId == o.adminId && names == o.names; }
+    bool operator!=(const GroupNames& o) const { return !(*this == o); }
+
 private:
     QString name(int id) const {
         const auto it = names.constFind(id);

@@ -181,6 +181,7 @@ public:
     }
 
     const QVector<Row>& storedRows() const { return rows; }
+    const Context& shownContext() const { return context; }
     // A new context (for example renamed groups): the shown texts change, the orders stay
     // until the rows are set again.
     void setContext(Context newContext) {

@@ -910,6 +910,39 @@ private slots:
         QCOMPARE(file.childGroups(), QStringList({"orb", "sql", "window"}));
         QCOMPARE(file.value(QStringLiteral("sql/port")).toInt(), TestDb::settings().port);
     }
+    // What other administrators changed comes in with a refresh, the selection and sort kept:
+    // a few devices are put in place, many (or renamed groups) replace every row.
+    void refreshBringsInChangesElsewhere_data() {
+        QTest::addColumn<QStringList>("elsewhere");
+        QTest::newRow("one renamed, one deleted")
+            << QStringList{"UPDATE devices SET name='Dev 7 renamed' WHERE name='Dev 7'",
+                           "DELETE FROM devices WHERE name='Dev 30'"};
+        QTest::newRow("twenty added")
+            << QStringList{"INSERT INTO devices (imei, name) SELECT 200000000000000 + seq, CONCAT('New ', "
+                           "seq) FROM seq_1_to_20"};
+        QTest::newRow("a group renamed")
+            << QStringList{"UPDATE groups_list SET group_name='Такси 2' WHERE id=2"};
+    }
+    void refreshBringsInChangesElsewhere() {
+        QFETCH(QStringList, elsewhere);
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (imei, name) SELECT 100000000000000 + seq, "
+                                            "CONCAT('Dev ', seq) FROM seq_1_to_30")));
+        QVERIFY(TestDb::exec(
+            QStringLiteral("INSERT INTO device_groups (device_id, group_id) SELECT id, 2 FROM devices")));
+        makeWindow(TestDb::settings(), simPort);
+        loadConnected();
+        auto* table = get<QTableView>("tableView");
+        table->sortByColumn(1, Qt::DescendingOrder);
+        table->selectRow(rowShowing(table, QStringLiteral("Dev 12")));
+        for (const QString& sql : elsewhere)
+            QVERIFY(TestDb::exec(sql));
+        updateModelsNow();
+        compareWithFreshLoad();
+        const QModelIndexList selected = table->selectionModel()->selectedRows(1);
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().data().toString(), QStringLiteral("Dev 12"));
+    }
     void simulatorRestarted() {
         SimProcess own(QStringLiteral(ORB_SIM_PATH));
         const QStringList args{QStringLiteral("--file"), simFile};
