@@ -724,6 +724,8 @@ public:
         if (!measure.finish(
                 [&] { return QGuiApplication::clipboard()->text().count(QLatin1Char('\n')) == devices + 1; }))
             return;
+        // a million copied rows are some 100 MiB of text, not the window's
+        QGuiApplication::clipboard()->clear();
 
         // Names that come first in the order the header shows.
         const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
