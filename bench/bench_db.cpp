@@ -104,10 +104,12 @@ bool reportTlsCost(int devices, int users, int groups, int runs) {
     bool seeded = false;
     if (bench::openConnection(QStringLiteral("bench-tls-seed"), port, ca)) {
         QSqlDatabase seeder = QSqlDatabase::database(QStringLiteral("bench-tls-seed"), false);
-        QSqlQuery q(seeder);
-        // the unencrypted side of the comparison, and the mariadb client that loads the schema
-        seeded = exec(q, QStringLiteral("SET GLOBAL require_secure_transport=OFF")) &&
-                 seed(seeder, port, devices, users, groups);
+        {
+            QSqlQuery q(seeder);
+            // the unencrypted side of the comparison, and the mariadb client that loads the schema
+            seeded = exec(q, QStringLiteral("SET GLOBAL require_secure_transport=OFF"));
+        }
+        seeded = seeded && seed(seeder, port, devices, users, groups);
         seeder.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-tls-seed"));
@@ -153,6 +155,7 @@ bool reportTlsCost(int devices, int users, int groups, int runs) {
               << QString::number(median(seconds[0]), 'f', 3)
               << " s = " << QString::number(median(seconds[1]) / std::max(1e-9, median(seconds[0])), 'f', 2)
               << "x\n";
+        out().flush();
     }
     return true;
 }
