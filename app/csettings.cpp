@@ -1,5 +1,7 @@
 #include "app/csettings.h"
 
+#include "app/qtcompat.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -7,6 +9,7 @@ CSettings* CSettings::instance = nullptr;
 
 CSettings::CSettings(const QString& fileName)
     : QSettings(fileName, QSettings::IniFormat) {
+    QtCompat::useUtf8(*this);
     restrictToOwner();
 }
 

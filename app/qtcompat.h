@@ -5,9 +5,9 @@
 
 #include <QByteArray>
 #include <QLibraryInfo>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QString>
-#include <QTextStream>
 #include <QtGlobal>
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -30,13 +30,14 @@ inline QString translationsPath() {
 #endif
 }
 
-// Qt 5 writes a QTextStream in the locale's encoding, Qt 6 in UTF-8; the program's own files
-// and messages are UTF-8 in both.
-inline void setUtf8(QTextStream& stream) {
+// Qt 6 reads and writes INI files as UTF-8; Qt 5 writes non-ASCII text as \x escapes and reads
+// plain bytes as Latin-1. With UTF-8 set here, both builds write the same settings.conf and
+// read each other's (escapes are still read).
+inline void useUtf8(QSettings& settings) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    stream.setEncoding(QStringConverter::Utf8);
+    Q_UNUSED(settings);
 #else
-    stream.setCodec("UTF-8");
+    settings.setIniCodec("UTF-8");
 #endif
 }
 

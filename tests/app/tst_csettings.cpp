@@ -1,5 +1,6 @@
 #include "app/constants.h"
 #include "app/csettings.h"
+#include "app/qtcompat.h"
 
 #include <QFile>
 #include <QSettings>
@@ -26,10 +27,15 @@ private slots:
         QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, password));
         // Another reader sees both keys without any further sync.
         QSettings disk(path, QSettings::IniFormat);
+        QtCompat::useUtf8(disk);
         QCOMPARE(disk.value(QStringLiteral("sql/port")).toInt(), 3307);
         QCOMPARE(disk.value(QStringLiteral("sql/password")).toString(), password);
         QCOMPARE(QFile(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // Plain UTF-8 whichever Qt the program is built with, so that each build reads the other's.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(QStringLiteral("password=\"p'a\\\"ss; пароль\"").toUtf8()));
     }
 };
 
