@@ -687,10 +687,11 @@ void MainWindow::refreshFailed(const QString& error) {
 
 // After a change: the rows of these devices read back and put in place (gone ones removed),
 // the group counts moved with them.
-void MainWindow::showDevices(const QVector<int>& ids) {
+void MainWindow::showDevices(const QVector<int>& ids, bool deleted) {
     const TableState state = TableState::of(ui->tableView);
-    bool read = false;
-    const QVector<DeviceInfo> now = configHandler->getDevicesByIds(ids, &read);
+    bool read = deleted;
+    const QVector<DeviceInfo> now =
+        deleted ? QVector<DeviceInfo>() : configHandler->getDevicesByIds(ids, &read);
     if (!read) {
         // an unread row is not a deleted one
         connectionLost();
@@ -947,9 +948,11 @@ void MainWindow::on_deleteDeviceButton_clicked() {
                 .arg(ids.size()),
             true))
         return;
-    if (configHandler->deleteDevices(ids) < ids.size() && connectionLost())
+    const int deleted = configHandler->deleteDevices(ids);
+    if (deleted < ids.size() && connectionLost())
         return;
-    showDevices(ids);
+    // every one deleted needs no reading back
+    showDevices(ids, deleted == ids.size());
 }
 
 // ---- users

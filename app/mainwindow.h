@@ -83,7 +83,8 @@ private:
     void showConnectFailure();
     void dropTables();
     void checkAllButtons();
-    void showDevices(const QVector<int>& ids);
+    // deleted: the rows are known to be gone, nothing is read
+    void showDevices(const QVector<int>& ids, bool deleted = false);
     void showUsers(const QVector<int>& ids);
     void showGroups();
     void afterShownChange();
