@@ -357,29 +357,31 @@ QSqlDatabase ConfigHandler::database() const {
 bool ConfigHandler::checkDatabase() {
     // another database's id would protect or hide the wrong group
     adminGroup = 0;
-    const int id = getGroupId(ADMIN_GROUP_NAME);
-    if (id <= 0) {
+    // Statements of constants only, as plain text: a round trip each.
+    const QString adminGroupWhere = QStringLiteral("%1='%2'").arg(COL_GROUP_NAME, ADMIN_GROUP_NAME);
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(COL_ID, TABLE_GROUPS, adminGroupWhere)) ||
+        !q.next()) {
         qDebug() << ADMIN_GROUP_NAME << "role not found";
         throw QStringLiteral("admin role not found");
     }
-    adminGroup = id;
+    adminGroup = q.value(0).toInt();
 
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID), {id}))
+    const QString rootColumn = QStringLiteral("(SELECT %1 FROM %2 WHERE %3=%4)");
+    if (!run(q, QStringLiteral(
+                    "SELECT (SELECT COUNT(*) FROM %1 m JOIN %2 g ON g.%3=m.%4 WHERE m.%5=%6 AND g.%7), "
+                    "%8, %9")
+                    .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID)
+                    .arg(ROOT_ID)
+                    .arg(adminGroupWhere, rootColumn.arg(COL_USER_LOGIN, TABLE_USERS, COL_ID).arg(ROOT_ID),
+                         rootColumn.arg(COL_USER_PASSWORD, TABLE_USERS, COL_ID).arg(ROOT_ID))) ||
+        !q.next())
         throw QStringLiteral("users with admin role not found");
-    const int cUser = q.record().indexOf(COL_UG_USER_ID);
-    bool rootFound = false;
-    while (!rootFound && q.next())
-        rootFound = q.value(cUser).toInt() == ROOT_ID;
-    if (!rootFound) {
+    if (q.value(0).toInt() == 0 || q.value(1).toString() != ROOT_LOGIN) {
         qDebug() << "root not found";
         throw QStringLiteral("user root not found");
     }
-
-    const UserInfo root = getUser(ROOT_ID);
-    if (root.id != ROOT_ID || root.login != ROOT_LOGIN)
-        throw QStringLiteral("user root not found");
-    return root.password == hashPassword(DEFAULT_ROOT_PASSWORD);
+    return q.value(2).toByteArray() == hashPassword(DEFAULT_ROOT_PASSWORD);
 }
 
 int ConfigHandler::adminGroupId() const {
