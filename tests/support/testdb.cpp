@@ -40,6 +40,17 @@ QStringList schemaStatements() {
     return statements;
 }
 
+QString serverLogPath() {
+    return serverDir() + QStringLiteral("/error.log");
+}
+
+QString serverLog() {
+    QFile file(serverLogPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("(no log at %1)").arg(serverLogPath());
+    return QString::fromLocal8Bit(file.readAll().right(8000));
+}
+
 } // namespace
 
 namespace TestDb {
@@ -157,30 +168,11 @@ std::unique_ptr<ConfigHandler> handler(bool check) {
     return h;
 }
 
-QString serverLogPath() {
-    return serverDir() + QStringLiteral("/error.log");
-}
-
-QString serverLog() {
-    QFile file(serverLogPath());
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("(no log at %1)").arg(serverLogPath());
-    return QString::fromLocal8Bit(file.readAll().right(8000));
-}
-
-static qint64 questionsOf(const QSqlDatabase& db, const char* scope) {
+qint64 sessionQuestions(const QSqlDatabase& db) {
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SHOW %1 STATUS LIKE 'Questions'").arg(QLatin1String(scope))) || !q.next())
+    if (!q.exec(QStringLiteral("SHOW SESSION STATUS LIKE 'Questions'")) || !q.next())
         return -1;
     return q.value(1).toLongLong();
-}
-
-qint64 questions() {
-    return questionsOf(admin(), "GLOBAL");
-}
-
-qint64 sessionQuestions(const QSqlDatabase& db) {
-    return questionsOf(db, "SESSION");
 }
 
 } // namespace TestDb

@@ -41,12 +41,6 @@ QVariant scalar(const QString& sql);
 // null when either fails. Destroy an earlier handler first: they share the default connection.
 std::unique_ptr<ConfigHandler> handler(bool check = true);
 
-// Path of the server's error log and its contents.
-QString serverLogPath();
-QString serverLog();
-
-// Number of statements the server has received on all connections (its Questions counter).
-qint64 questions();
 // Statements sent so far on one connection; reading it counts as one more.
 qint64 sessionQuestions(const QSqlDatabase& db);
 
