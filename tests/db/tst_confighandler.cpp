@@ -321,9 +321,7 @@ void TestConfigHandler::deletesAllOrNothing() {
     QCOMPARE(rows(QStringLiteral("device_groups")), 0);
 }
 
-// The outcome of adding `list` to a fresh database where group 99 is refused: the count, the
-// refusal lines, the rows. Batched addDevices must give exactly what adding the records one by
-// one gives.
+// Count, refusal lines and rows after adding `list` where group 99 is refused; batched or not.
 QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
                                       AddDevicesResult* batched) {
     if (!TestDb::reset() || !reconnect() ||

@@ -21,9 +21,8 @@ private slots:
     void editMode();
 };
 
-// Each case runs in both dialogs. A new user's password is cut at 30 characters as typed;
-// PasswordEdit has no length limit and its error boxes have no parent window. A new user
-// reopened as the dialog returned him (his login refused) is still new: his password is asked again.
+// Each case in both dialogs (PasswordEdit: no length limit, boxes without parent). A new user
+// reopened as returned is still new: his password is asked again.
 void TestRegistrationDialog::passwords_data() {
     QTest::addColumn<bool>("passwordOnly");
     QTest::addColumn<QString>("login");

@@ -136,9 +136,8 @@ void TestAddDevicesDialog::filterAndChecks() {
     QCOMPARE(checked().size(), 3 - ticked.size());
 }
 
-// The checked new devices as they came, with the checked groups (the administrators' fixed row
-// included) and the for-all flag, also while the group list is greyed out; with the option on,
-// the checked stored rows get the groups, and with it off again they are unticked.
+// Checked new devices with the checked groups and the for-all flag; with the option on, the
+// checked stored rows too, unticked when it is off again.
 void TestAddDevicesDialog::result() {
     toggleRow(table, 3);
     toggleRow(table, 1);

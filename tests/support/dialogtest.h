@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared by the dialog tests: pressing OK, reading and toggling pick lists, and a
-// ConfigHandler on the test database.
+// Shared by the dialog tests: OK, pick lists, a ConfigHandler on the test database.
 
 #include "db/confighandler.h"
 #include "modalanswerer.h"
@@ -11,9 +10,7 @@
 
 #include <memory>
 
-// Presses OK. With an error expected, checks that exactly that error box showed and the dialog
-// stayed open; without, that no box showed and the dialog was accepted. Callers return when
-// QTest::currentTestFailed().
+// Presses OK: exactly that error box and the dialog stays open, or no box and it is accepted.
 inline void pressOk(QDialog* dialog, const QString& error, bool boxHasParent = true) {
     ModalAnswerer answers;
     if (!error.isEmpty())
@@ -72,9 +69,7 @@ inline int insertRow(const QString& sql, const QVariantList& values) {
     return q.lastInsertId().toInt();
 }
 
-// What the dialog tests start from: a fresh database with the groups "Drivers" and "Грузовики"
-// besides the administrators', and a handler on it. Test classes derive from it, call
-// resetDatabase() in init() and releaseDatabase() in cleanup().
+// A fresh database with the groups "Drivers" and "Грузовики" besides the administrators'.
 struct GroupsFixture {
     std::unique_ptr<ConfigHandler> handler;
     int admin = 0, drivers = 0, trucks = 0;
@@ -91,8 +86,7 @@ struct GroupsFixture {
         admin = handler ? handler->adminGroupId() : 0;
         return admin > 0;
     }
-    // Also deletes what was left for deleteLater, such as the fade animation of a line edit's
-    // clear button whose dialog is gone, so that nothing outlives the test function.
+    // Also what waits for deleteLater (a clear button's fade), so nothing outlives the test.
     void releaseDatabase() {
         handler.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -5,8 +5,7 @@
 
 #include <mutex>
 
-// Collects every message written while it lives, from any thread, so that tests can check exact
-// log lines and the absence of others. A standard mutex, so that ThreadSanitizer sees the locking.
+// Every message written while it lives, from any thread (a std::mutex, for ThreadSanitizer).
 class LogCapture {
 public:
     LogCapture() {

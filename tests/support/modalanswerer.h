@@ -1,7 +1,6 @@
 #pragma once
 
-// Answering the modal dialogs and message boxes that the code under test opens, and a few
-// helpers for driving widgets by object name.
+// Answering the modal windows the code under test opens; driving widgets by object name.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -34,10 +33,8 @@ inline void typeText(QWidget* widget, const QString& text) {
     }
 }
 
-// Watches for modal windows while it lives and hands each to the next expected step, in
-// order. A window that no step expects is noted in problems; whatever a step leaves open is
-// closed (a message box with OK, a dialog with Cancel), so a test never hangs. Only the
-// newest answerer answers; an older one in an outer scope waits.
+// Hands each modal window to the next expected step; an unexpected one is a problem. What a
+// step leaves open is closed, so a test never hangs. Only the newest answerer answers.
 class ModalAnswerer : public QObject {
 public:
     using Action = std::function<void(QWidget*)>;

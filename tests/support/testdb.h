@@ -7,12 +7,10 @@
 
 #include <memory>
 
-// The private MariaDB server that the test fixture starts (tools/mariadb-local.sh).
-// Each test executable works in a database of its own, so executables can run in parallel.
+// The fixture's private MariaDB; each test executable has a database of its own.
 namespace TestDb {
 
-// Works on another server of the fixture from now on (its directory; empty: the default one).
-// A server started with TLS (tools/mariadb-local.sh start-tls) is reached with TLS and its CA.
+// Another server of the fixture from now on (its directory; empty: the default), TLS if it has a CA.
 void useServer(const QString& dir);
 // The CA that signed a TLS server's certificate, and one that did not.
 QString caFile();
@@ -24,12 +22,10 @@ QString defaultName();
 // Connection settings of the test server over TCP (127.0.0.1, port from the fixture).
 SqlConnectionSettings settings(const QString& dbName = QString());
 
-// Drops the database, creates it anew in utf8mb4 and loads the schema with its first rows.
-// On failure returns false and puts the reason, with the server's own log, into *error.
+// The database anew with the schema; on failure the reason and the server's log in *error.
 bool reset(const QString& dbName = QString(), QString* error = nullptr);
 
-// A second connection (name "testdb-admin") on the same database, for preparing and
-// inspecting rows independently of the code under test.
+// A second connection on the same database, for preparing and inspecting rows.
 QSqlDatabase admin(const QString& dbName = QString());
 
 // Executes one statement on the admin connection; on failure returns false and logs the error.
