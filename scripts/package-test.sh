@@ -19,8 +19,18 @@ if [ "${1:-}" = "--on-display" ]; then
     cd "$work"
     /usr/bin/orb-admin >"$work/orb-admin.log" 2>&1 &
     app=$!
-    find_window() { # title; the first visible window of orb-admin with that title, waiting 60 s at most
-        timeout 60 xdotool search --sync --onlyvisible --pid "$app" --name "^$1\$" | head -n1
+    # title; the first visible window of orb-admin with that title, waiting 60 s at most. Asked
+    # again and again rather than with --sync: a window that closes while xdotool walks the
+    # tree (the connection dialog) makes that search fail with BadWindow.
+    find_window() {
+        local w
+        for _ in $(seq 1 600); do
+            w=$(xdotool search --onlyvisible --pid "$app" --name "^$1\$" 2>/dev/null | head -n1) || true
+            [ -n "$w" ] && { echo "$w"; return 0; }
+            kill -0 "$app" 2>/dev/null || return 1
+            sleep 0.1
+        done
+        return 1
     }
     dialog=$(find_window "$title_connect") || { echo "no \"$title_connect\" window" >&2; exit 1; }
     xdotool windowactivate --sync "$dialog" key --clearmodifiers Return
