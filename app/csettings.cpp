@@ -1,6 +1,6 @@
 #include "app/csettings.h"
 
-#include "app/qtcompat.h"
+#include "core/qtcompat.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
-#include "app/qtcompat.h"
-#include "db/allocator.h"
+#include "core/qtcompat.h"
+#include "core/memory.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

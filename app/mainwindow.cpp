@@ -3,10 +3,11 @@
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
+#include "core/schema.h"
 #include "app/csettings.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
-#include "db/allocator.h"
+#include "core/memory.h"
 #include "db/confighandler.h"
 #include "db/devicestablemodel.h"
 #include "db/groupnames.h"
@@ -526,8 +527,8 @@ void MainWindow::checkRootPassword() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     UserInfo root;
-    root.id = 1;
-    root.login = QStringLiteral("root");
+    root.id = ROOT_ID;
+    root.login = ROOT_LOGIN;
     root.password = configHandler->hashPassword(dialog.getPassword());
     QString error;
     if (!configHandler->updateUser(root, error) && !error.isEmpty())

@@ -13,7 +13,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
-#include "db/allocator.h"
+#include "core/memory.h"
 #include "db/recordtablemodel.h"
 
 #include <QAbstractButton>

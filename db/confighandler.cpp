@@ -1,7 +1,7 @@
 #include "db/confighandler.h"
 
-#include "app/constants.h"
-#include "app/qtcompat.h"
+#include "core/schema.h"
+#include "core/qtcompat.h"
 #include "db/servertls.h"
 
 #include <QCryptographicHash>
@@ -18,9 +18,7 @@
 
 namespace {
 
-const QString ROOT_LOGIN = QStringLiteral("root");
 const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
-constexpr int ROOT_ID = 1;
 
 const QString ERR_USER_EXISTS = QStringLiteral("Такой пользователь уже существует!");
 const QString ERR_USER_ADD = QStringLiteral("Не удалось добавить пользователя!");

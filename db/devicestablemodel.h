@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/groupnames.h"
-#include "db/records.h"
+#include "core/records.h"
 #include "db/recordtablemodel.h"
 
 #include <QByteArray>

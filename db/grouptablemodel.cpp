@@ -1,4 +1,5 @@
 #include "db/grouptablemodel.h"
+#include "core/schema.h"
 
 #include "db/confighandler.h"
 
@@ -38,7 +39,7 @@ QVector<GroupRow> GroupTableModel::rowsOf(const QVector<GroupInfo>& groups, cons
         GroupRow row{users.value(group.id), devices.value(group.id), group};
         if (adminGroupId > 0 && group.id == adminGroupId) {
             // the database keeps "Admin"; administrators see every device
-            row.group.name = QStringLiteral("Администраторы");
+            row.group.name = ADMIN_GROUP_TITLE;
             row.devicesCount = allDevices;
         }
         result.append(row);

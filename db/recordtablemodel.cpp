@@ -1,6 +1,6 @@
 #include "db/recordtablemodel.h"
 
-#include "db/records.h"
+#include "core/records.h"
 
 #include <thread>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "db/tablerefresher.h"
 
-#include "db/allocator.h"
+#include "core/memory.h"
 
 #include <QAtomicInt>
 

@@ -1,9 +1,10 @@
 #include "db/usertablemodel.h"
+#include "core/schema.h"
 
 #include "db/confighandler.h"
 
 QString UserRowTraits::text(const Row& row, int column, const Context& names) {
-    return column == 0 ? row.login : names.joined(row.groups, QStringLiteral("Администратор"));
+    return column == 0 ? row.login : names.joined(row.groups, ADMIN_MEMBER_TITLE);
 }
 
 QVariant UserRowTraits::display(const Row& row, int column, const Context& names) {

@@ -1,11 +1,12 @@
 #include "dialogs/bulkgrouplist.h"
+#include "core/schema.h"
 
 #include <QListView>
 #include <QLocale>
 
 namespace {
 
-const QString adminRowText = QStringLiteral("Администратор");
+const QString adminRowText = ADMIN_MEMBER_TITLE;
 constexpr int StartRole = Qt::UserRole + 1; // the check state the row started in
 constexpr int KeepRole = Qt::UserRole + 2;  // true: the row is never unchecked unless it started so
 

@@ -1,4 +1,5 @@
 #include "dialogs/checkablelist.h"
+#include "core/schema.h"
 
 #include "db/confighandler.h"
 #include "dialogs/editdialog.h"
@@ -10,7 +11,7 @@
 #include <QSet>
 
 namespace {
-const QString adminRowText = QStringLiteral("Администратор");
+const QString adminRowText = ADMIN_MEMBER_TITLE;
 }
 
 CheckableIdList::CheckableIdList(QObject* parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/records.h"
+#include "core/records.h"
 #include "dialogs/grouppickdialog.h"
 
 namespace Ui {

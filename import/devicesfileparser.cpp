@@ -1,6 +1,6 @@
 #include "import/devicesfileparser.h"
 
-#include "app/qtcompat.h"
+#include "core/qtcompat.h"
 
 #include <QFile>
 #include <QFileInfo>

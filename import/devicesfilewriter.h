@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/records.h"
+#include "core/records.h"
 
 #include <QHash>
 #include <QString>

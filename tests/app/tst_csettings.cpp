@@ -1,6 +1,6 @@
 #include "app/constants.h"
 #include "app/csettings.h"
-#include "app/qtcompat.h"
+#include "core/qtcompat.h"
 
 #include <QFile>
 #include <QSettings>

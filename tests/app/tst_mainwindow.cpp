@@ -4,6 +4,7 @@
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
+#include "core/schema.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "db/devicestablemodel.h"

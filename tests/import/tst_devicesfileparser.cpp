@@ -1,7 +1,7 @@
 #include "import/devicesfileparser.h"
 #include "import/devicesfilewriter.h"
 
-#include "app/qtcompat.h"
+#include "core/qtcompat.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

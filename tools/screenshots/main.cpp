@@ -2,7 +2,7 @@
 
 #include "screenshots.h"
 
-#include "app/qtcompat.h"
+#include "core/qtcompat.h"
 #include "db/confighandler.h"
 
 #include <QApplication>
