@@ -1,6 +1,6 @@
 #include "app/tablehabits.h"
 
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "app/tablestate.h"
 
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include <QItemSelectionModel>
 #include <QSet>

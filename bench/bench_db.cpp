@@ -10,9 +10,9 @@
 #include "benchserver.h"
 
 #include "db/confighandler.h"
-#include "db/devicestablemodel.h"
-#include "db/grouptablemodel.h"
-#include "db/usertablemodel.h"
+#include "models/devicestablemodel.h"
+#include "models/grouptablemodel.h"
+#include "models/usertablemodel.h"
 
 #include <QElapsedTimer>
 #include <QSqlError>

@@ -6,7 +6,7 @@
 #include "benchserver.h"
 
 #include "db/confighandler.h"
-#include "db/devicestablemodel.h"
+#include "models/devicestablemodel.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfileparser.h"
 #include "import/devicesfilewriter.h"

@@ -14,7 +14,7 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "core/memory.h"
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "db/usertablemodel.h"
+#include "models/usertablemodel.h"
 #include "core/schema.h"
 
 #include "db/confighandler.h"

@@ -1,7 +1,7 @@
 #include "db/confighandler.h"
-#include "db/devicestablemodel.h"
-#include "db/grouptablemodel.h"
-#include "db/usertablemodel.h"
+#include "models/devicestablemodel.h"
+#include "models/grouptablemodel.h"
+#include "models/usertablemodel.h"
 #include "logcapture.h"
 #include "testdb.h"
 

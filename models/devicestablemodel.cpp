@@ -1,4 +1,4 @@
-#include "db/devicestablemodel.h"
+#include "models/devicestablemodel.h"
 
 #include "db/confighandler.h"
 

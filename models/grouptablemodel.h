@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/records.h"
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include <QHash>
 

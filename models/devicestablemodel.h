@@ -1,8 +1,8 @@
 #pragma once
 
-#include "db/groupnames.h"
+#include "models/groupnames.h"
 #include "core/records.h"
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "db/grouptablemodel.h"
+#include "models/grouptablemodel.h"
 #include "core/schema.h"
 
 #include "db/confighandler.h"

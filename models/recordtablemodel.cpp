@@ -1,4 +1,4 @@
-#include "db/recordtablemodel.h"
+#include "models/recordtablemodel.h"
 
 #include "core/records.h"
 
