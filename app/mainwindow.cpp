@@ -3,17 +3,12 @@
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
 #include "app/constants.h"
-#include "core/schema.h"
 #include "app/csettings.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
-#include "core/memory.h"
+#include "core/schema.h"
 #include "db/confighandler.h"
-#include "models/devicestablemodel.h"
-#include "models/groupnames.h"
-#include "models/grouptablemodel.h"
 #include "db/tablerefresher.h"
-#include "models/usertablemodel.h"
 #include "dialogs/deviceeditdialog.h"
 #include "dialogs/devicesbulkeditdialog.h"
 #include "dialogs/groupeditdialog.h"
@@ -24,6 +19,11 @@
 #include "import/devicesfilewriter.h"
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
+#include "models/devicestablemodel.h"
+#include "models/groupnames.h"
+#include "models/grouptablemodel.h"
+#include "models/refreshcoordinator.h"
+#include "models/usertablemodel.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -44,7 +44,6 @@
 #include <QSet>
 #include <QSqlError>
 #include <QTableView>
-#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -154,77 +153,6 @@ private:
     QItemSelection pressed;
 };
 
-} // namespace
-
-// The three tables' rows with their column orders, made off the GUI thread.
-struct PreparedTables {
-    // A refresh that found few devices changed puts just those in place; users equal to those
-    // shown stay as they are.
-    bool devicesDelta = false;
-    QVector<DeviceInfo> changedDevices;
-    QVector<int> goneDevices;
-    bool sameUsers = false;
-    DeviceNames names;
-    DevicesTableModel::Prepared devices;
-    UserTableModel::Prepared users;
-    GroupTableModel::Prepared groups;
-};
-
-// What the models show when a refresh arrives; copies that share the models' rows.
-struct ShownTables {
-    QVector<DeviceInfo> devices;
-    QVector<UserInfo> users;
-    GroupNames names;
-};
-
-namespace {
-
-// The rows of `read` that differ from `shown` (both in id order) and the ids gone from it; false
-// when there are more than `limit`.
-bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& read, int limit,
-                QVector<DeviceInfo>& changed, QVector<int>& gone) {
-    int i = 0, j = 0;
-    while ((i < shown.size() || j < read.size()) && changed.size() + gone.size() <= limit) {
-        if (j == read.size() || (i < shown.size() && shown.at(i).id < read.at(j).id)) {
-            gone.append(shown.at(i++).id);
-        } else if (i == shown.size() || read.at(j).id < shown.at(i).id) {
-            changed.append(read.at(j++));
-        } else {
-            if (shown.at(i) != read.at(j))
-                changed.append(read.at(j));
-            ++i;
-            ++j;
-        }
-    }
-    return changed.size() + gone.size() <= limit;
-}
-
-// A refresh that finds nothing new, the usual one, costs little more than its read, and one that
-// finds a few devices changed elsewhere puts just those in place: all rows get new column orders
-// only when many changed or group names did.
-PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
-    const GroupNames names(s.groups, s.adminGroupId);
-    const bool sameGroups = names == now.names;
-    PreparedTables p;
-    // each costs the GUI thread a pass over the column orders
-    constexpr int fewDevices = 16;
-    p.devicesDelta = sameGroups && !now.devices.isEmpty() &&
-                     fewChanged(now.devices, s.devices, fewDevices, p.changedDevices, p.goneDevices);
-    if (!p.devicesDelta) {
-        p.changedDevices.clear();
-        p.goneDevices.clear();
-        p.names = DeviceNames::of(s.devices);
-        p.devices = DevicesTableModel::prepare(s.devices, names);
-    }
-    p.sameUsers = sameGroups && s.users == now.users;
-    if (!p.sameUsers)
-        p.users = UserTableModel::prepare(s.users, names);
-    p.groups = GroupTableModel::prepare(
-        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
-        s.adminGroupId);
-    return p;
-}
-
 // What reading back the records of `ids` changes against what a model shows: the group counts,
 // the ids that are gone, and how many records there are more (fewer when negative).
 struct ReadBack {
@@ -328,9 +256,21 @@ MainWindow::MainWindow(QWidget* parent)
     connect(orbServerHandler, &OrbServerHandler::hostStateUpdated, this, &MainWindow::checkConnectionStates);
 
     refresher = new TableRefresher(this);
-    connect(refresher, &TableRefresher::refreshed, this, &MainWindow::tablesRefreshed);
-    connect(refresher, &TableRefresher::refreshFailed, this, &MainWindow::refreshFailed);
-    connect(refresher, &TableRefresher::refreshingChanged, this, &MainWindow::showRefreshing);
+    tables = new RefreshCoordinator(refresher, devicesModel, usersModel, groupsModel, this);
+    tables->setKeeper([this](RecordTableModel* model, const std::function<void()>& replace) {
+        QTableView* view = model == devicesModel ? ui->tableView
+                           : model == usersModel ? ui->usersView
+                                                 : ui->groupsView;
+        const TableState state = TableState::of(view);
+        replace();
+        state.restore(view);
+    });
+    connect(tables, &RefreshCoordinator::applied, this, [this] {
+        for (TableHabits* table : qAsConst(habits))
+            table->updateCounts();
+        checkAllButtons();
+    });
+    connect(tables, &RefreshCoordinator::failed, this, &MainWindow::refreshFailed);
     // a busy bar draws no text: the label says what it is
     refreshIndicator = new QWidget(this);
     refreshIndicator->setObjectName(QStringLiteral("refreshIndicator"));
@@ -343,6 +283,7 @@ MainWindow::MainWindow(QWidget* parent)
     refreshLayout->addWidget(busy);
     refreshIndicator->hide();
     ui->statusbar->addPermanentWidget(refreshIndicator);
+    connect(tables, &RefreshCoordinator::busyChanged, refreshIndicator, &QWidget::setVisible);
 
     auto* refreshAction = new QAction(QStringLiteral("Обновить"), this);
     refreshAction->setShortcut(QKeySequence::Refresh);
@@ -367,11 +308,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
     saveWindowState();
-    // rows still being prepared or freed are not wanted any more, but their threads must end first
-    for (QThread* job : qAsConst(prepareJobs)) {
-        job->wait();
-        delete job;
-    }
     delete ui;
     ui = nullptr;
     saveSettingsToFile();
@@ -457,6 +393,7 @@ void MainWindow::loadDatabase() {
 void MainWindow::databaseOpened() {
     databaseLost = false;
     refresher->setConnectionSettings(configHandler->connectionSettings());
+    tables->setActive(true);
     ui->centralwidget->setEnabled(true);
     ui->statusbar->showMessage(QString());
     try {
@@ -472,7 +409,7 @@ void MainWindow::databaseOpened() {
 
 // No usable database: nothing of an earlier one stays on screen, nothing can be changed.
 void MainWindow::dropTables() {
-    ++changeSerial; // a refresh still running belongs to the old connection
+    tables->setActive(false);
     devicesModel->clear();
     groupsModel->clear();
     usersModel->clear();
@@ -564,122 +501,10 @@ void MainWindow::checkConnectionStates() {
 // A complete refresh of the three tables, read and prepared off the GUI thread; the window
 // stays usable and shows that it is refreshing.
 void MainWindow::updateModels() {
-    // One copy of the tables at a time besides the shown one: the next read waits for the
-    // rows being prepared.
-    if (preparing > 0) {
-        refreshWanted = true;
-        showRefreshing();
-        return;
-    }
-    if (refresher->isRefreshing()) {
-        // the running one may miss what changed since: only the one after it counts
-        if (refreshRuns.size() < 2)
-            refreshRuns.append(changeSerial);
-        else
-            refreshRuns.last() = changeSerial;
-    } else {
-        refreshRuns = {changeSerial};
-    }
-    refresher->refresh(deviceNames);
-    showRefreshing();
-}
-
-void MainWindow::showRefreshing() {
-    refreshIndicator->setVisible(refresher->isRefreshing() || preparing > 0 || refreshWanted);
-}
-
-void MainWindow::tablesRefreshed(const TablesSnapshot& snapshot) {
-    const quint64 serial = refreshRuns.isEmpty() ? 0 : refreshRuns.takeFirst();
-    // stale, or a newer read follows this one
-    if (serial != changeSerial || !refreshRuns.isEmpty()) {
-        showRefreshing();
-        return;
-    }
-    ++preparing;
-    auto prepared = std::make_shared<PreparedTables>();
-    // The snapshot is let go as soon as it is prepared: the thread object itself may live on
-    // until the event loop deletes it, a modal dialog's loop later.
-    auto input = std::make_shared<TablesSnapshot>(snapshot);
-    auto now = std::make_shared<ShownTables>();
-    now->devices = devicesModel->storedRows();
-    now->users = usersModel->storedRows();
-    now->names = devicesModel->shownContext();
-    runAside(
-        [input, now, prepared] {
-            *prepared = prepareTables(*input, *now);
-            *input = TablesSnapshot();
-            *now = ShownTables();
-        },
-        [this, prepared, serial] {
-            --preparing;
-            // Only when nothing changed in place meanwhile, or those changes would be undone; such a
-            // change has asked for a refresh of its own.
-            if (serial == changeSerial && ui->centralwidget->isEnabled())
-                applyTables(std::move(*prepared));
-            if (refreshWanted) {
-                refreshWanted = false;
-                updateModels();
-            }
-            showRefreshing();
-        });
-    showRefreshing();
-}
-
-// Runs `work` on a thread of its own, then `done` (when given) on the GUI thread.
-void MainWindow::runAside(std::function<void()> work, std::function<void()> done) {
-    QThread* job = QThread::create(std::move(work));
-    prepareJobs.append(job);
-    connect(job, &QThread::finished, this, [this, job, done = std::move(done)] {
-        prepareJobs.removeOne(job);
-        job->deleteLater();
-        if (done)
-            done();
-    });
-    job->start();
-}
-
-void MainWindow::applyTables(PreparedTables&& tables) {
-    // the rows replaced are freed off the GUI thread: a million of them take a while
-    auto replaced = std::make_shared<PreparedTables>();
-    const std::pair<QTableView*, std::function<void()>> swaps[] = {
-        {ui->tableView,
-         [&] {
-             if (!tables.devicesDelta) {
-                 replaced->devices = devicesModel->setPrepared(std::move(tables.devices));
-             } else {
-                 devicesModel->upsert(tables.changedDevices);
-                 devicesModel->removeIds(tables.goneDevices);
-             }
-         }},
-        {ui->usersView,
-         [&] {
-             if (!tables.sameUsers)
-                 replaced->users = usersModel->setPrepared(std::move(tables.users));
-         }},
-        {ui->groupsView,
-         [&] {
-             replaced->groups = groupsModel->setPrepared(std::move(tables.groups));
-         }},
-    };
-    for (const auto& [view, swap] : swaps) {
-        const TableState state = TableState::of(view);
-        swap();
-        state.restore(view);
-    }
-    if (!tables.devicesDelta)
-        replaced->names = std::exchange(deviceNames, std::move(tables.names));
-    for (TableHabits* table : qAsConst(habits))
-        table->updateCounts();
-    runAside([replaced] {
-        *replaced = PreparedTables();
-        returnFreePagesToSystem();
-    });
-    checkAllButtons();
+    tables->refresh();
 }
 
 void MainWindow::refreshFailed(const QString& error) {
-    refreshRuns.clear();
-    showRefreshing();
     // the rows stay as they are; the state says the database is out of reach
     databaseLost = true;
     sqlStateWidget->setConnected(false);
@@ -754,12 +579,11 @@ void MainWindow::showGroups() {
 
 // A change is on screen: the buttons follow, and a full refresh brings in the rest.
 void MainWindow::afterShownChange() {
-    ++changeSerial;
     checkAllButtons();
     // a row stored while the filter hides it moves no row of the view
     for (TableHabits* table : qAsConst(habits))
         table->updateCounts();
-    updateModels();
+    tables->changeShown();
 }
 
 void MainWindow::checkAllButtons() {

@@ -12,8 +12,8 @@
 #include <utility>
 
 class AddDevicesDialog;
+class RefreshCoordinator;
 class TableRefresher;
-struct PreparedTables;
 class ConfigHandler;
 class ConnectionStateWidget;
 class DevicesTableModel;
@@ -22,7 +22,6 @@ class OrbServerHandler;
 class RecordTableModel;
 class TableHabits;
 class QTableView;
-class QThread;
 class UserTableModel;
 
 namespace Ui {
@@ -88,10 +87,6 @@ private:
     void showUsers(const QVector<int>& ids);
     void showGroups();
     void afterShownChange();
-    void showRefreshing();
-    void tablesRefreshed(const TablesSnapshot& snapshot);
-    void applyTables(PreparedTables&& tables);
-    void runAside(std::function<void()> work, std::function<void()> done = {});
     void refreshFailed(const QString& error);
     void filterTable(QTableView* view, RecordTableModel* model, const QString& text);
     bool connectionLost();
@@ -117,13 +112,6 @@ private:
     bool databaseLost = false;
     QVector<TableHabits*> habits;
     TableRefresher* refresher = nullptr;
+    RefreshCoordinator* tables = nullptr;
     QWidget* refreshIndicator = nullptr;
-    // Counts the changes shown in place; a refresh asked for before the latest one is stale.
-    quint64 changeSerial = 0;
-    QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
-    int preparing = 0;            // rows being prepared off the GUI thread
-    QList<QThread*> prepareJobs; // preparing rows or freeing replaced ones
-    // The names of the devices last read; only ever replaced whole, so a refresh may share them.
-    DeviceNames deviceNames;
-    bool refreshWanted = false; // asked for while rows were being prepared
 };

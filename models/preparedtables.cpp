@@ -1,0 +1,54 @@
+#include "models/preparedtables.h"
+
+bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& read, int limit,
+                QVector<DeviceInfo>& changed, QVector<int>& gone) {
+    int i = 0, j = 0;
+    while ((i < shown.size() || j < read.size()) && changed.size() + gone.size() <= limit) {
+        if (j == read.size() || (i < shown.size() && shown.at(i).id < read.at(j).id)) {
+            gone.append(shown.at(i++).id);
+        } else if (i == shown.size() || read.at(j).id < shown.at(i).id) {
+            changed.append(read.at(j++));
+        } else {
+            if (shown.at(i) != read.at(j))
+                changed.append(read.at(j));
+            ++i;
+            ++j;
+        }
+    }
+    return changed.size() + gone.size() <= limit;
+}
+
+DevicesTableModel::Prepared prepareDevices(const TablesSnapshot& s) {
+    return DevicesTableModel::prepare(s.devices, GroupNames(s.groups, s.adminGroupId));
+}
+
+UserTableModel::Prepared prepareUsers(const TablesSnapshot& s) {
+    return UserTableModel::prepare(s.users, GroupNames(s.groups, s.adminGroupId));
+}
+
+GroupTableModel::Prepared prepareGroups(const TablesSnapshot& s) {
+    return GroupTableModel::prepare(
+        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
+        s.adminGroupId);
+}
+
+PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
+    const GroupNames names(s.groups, s.adminGroupId);
+    const bool sameGroups = names == now.names;
+    PreparedTables p;
+    // each costs the GUI thread a pass over the column orders
+    constexpr int fewDevices = 16;
+    p.devicesDelta = sameGroups && !now.devices.isEmpty() &&
+                     fewChanged(now.devices, s.devices, fewDevices, p.changedDevices, p.goneDevices);
+    if (!p.devicesDelta) {
+        p.changedDevices.clear();
+        p.goneDevices.clear();
+        p.names = DeviceNames::of(s.devices);
+        p.devices = prepareDevices(s);
+    }
+    p.sameUsers = sameGroups && s.users == now.users;
+    if (!p.sameUsers)
+        p.users = prepareUsers(s);
+    p.groups = prepareGroups(s);
+    return p;
+}
