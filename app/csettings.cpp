@@ -1,15 +1,42 @@
 #include "app/csettings.h"
 
 #include "core/qtcompat.h"
+#include "core/schema.h"
+#include "db/confighandler.h"
+#include "link/orbserverhandler.h"
 
 #include <QDebug>
 #include <QFile>
 
+namespace {
+
+// Stored data: spelled as every earlier version wrote them.
+const QString sqlIp = QStringLiteral("sql/ip");
+const QString sqlPort = QStringLiteral("sql/port");
+const QString sqlDb = QStringLiteral("sql/db");
+const QString sqlUser = QStringLiteral("sql/user");
+const QString sqlPassword = QStringLiteral("sql/password");
+const QString sqlTls = QStringLiteral("sql/tls");
+const QString sqlTlsCa = QStringLiteral("sql/tls_ca");
+const QString sqlRememberPassword = QStringLiteral("sql/remember_password");
+const QString orbIp = QStringLiteral("orb/ip");
+const QString orbPort = QStringLiteral("orb/port");
+const QString windowGeometry = QStringLiteral("window/geometry");
+const QString windowTab = QStringLiteral("window/tab");
+const QString windowUsersHeader = QStringLiteral("window/users_header");
+const QString windowGroupsHeader = QStringLiteral("window/groups_header");
+const QString windowDevicesHeader = QStringLiteral("window/devices_header");
+const QString windowImportFolder = QStringLiteral("window/import_folder");
+
+const QString localHost = QStringLiteral("127.0.0.1");
+
+} // namespace
+
 CSettings* CSettings::instance = nullptr;
 
 CSettings::CSettings(const QString& fileName)
-    : QSettings(fileName, QSettings::IniFormat) {
-    QtCompat::useUtf8(*this);
+    : file(fileName, QSettings::IniFormat) {
+    QtCompat::useUtf8(file);
     restrictToOwner();
 }
 
@@ -17,16 +44,20 @@ CSettings::CSettings(const QString& fileName)
 // QSettings rewrites the file through QSaveFile, which keeps the permissions of the
 // file it replaces, so creating it with owner-only rights is enough for later writes.
 void CSettings::restrictToOwner() {
-    const QString path = fileName();
+    const QString path = file.fileName();
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.exists()) {
-        if (!file.open(QIODevice::WriteOnly))
+    QFile f(path);
+    if (!f.exists()) {
+        if (!f.open(QIODevice::WriteOnly))
             return;
-        file.close();
+        f.close();
     }
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QString CSettings::defaultFileName() {
+    return QStringLiteral("settings.conf");
 }
 
 CSettings* CSettings::getInstance(const QString& fileName) {
@@ -40,25 +71,88 @@ CSettings* CSettings::getInstance(const QString& fileName) {
     return instance;
 }
 
-QVariant CSettings::readValue(const QString& key, const QVariant& defaultValue) {
+CSettings& CSettings::any() {
     if (!instance)
         instance = new CSettings(QString());
-    if (!instance) {
-        qDebug() << "ERROR: [CSettings::readValue] Invalid object";
-        return QVariant();
-    }
-    return instance->value(key, defaultValue);
+    return *instance;
 }
 
-bool CSettings::writeValue(const QString& key, const QVariant& value) {
-    if (!instance)
-        instance = new CSettings(QString());
-    if (!instance) {
-        qDebug() << "ERROR: [CSettings::writeValue] Invalid object";
-        return false;
-    }
-    instance->setValue(key, value);
-    instance->sync();
-    instance->restrictToOwner();
-    return true;
+QVariant CSettings::read(const QString& key, const QVariant& defaultValue) {
+    return any().file.value(key, defaultValue);
+}
+
+void CSettings::write(const QString& key, const QVariant& value) {
+    CSettings& settings = any();
+    settings.file.setValue(key, value);
+    settings.file.sync();
+    settings.restrictToOwner();
+}
+
+SqlConnectionSettings CSettings::sql() {
+    SqlConnectionSettings sql;
+    sql.ip = read(sqlIp, localHost).toString();
+    sql.port = read(sqlPort, 3306).toInt();
+    sql.db = read(sqlDb, DB_NAME).toString();
+    sql.user = read(sqlUser, QString()).toString();
+    sql.password = read(sqlPassword, QString()).toString();
+    sql.tls = read(sqlTls, false).toBool();
+    sql.tlsCaFile = read(sqlTlsCa, QString()).toString();
+    sql.rememberPassword = read(sqlRememberPassword, true).toBool();
+    return sql;
+}
+
+void CSettings::setSql(const SqlConnectionSettings& sql) {
+    write(sqlIp, sql.ip);
+    write(sqlPort, sql.port);
+    write(sqlDb, sql.db);
+    write(sqlUser, sql.user);
+    write(sqlPassword, sql.rememberPassword ? sql.password : QString());
+    write(sqlTls, sql.tls);
+    write(sqlTlsCa, sql.tlsCaFile);
+    write(sqlRememberPassword, sql.rememberPassword);
+}
+
+void CSettings::forgetPassword() {
+    write(sqlPassword, QString());
+    write(sqlRememberPassword, false);
+}
+
+OrbHostSettings CSettings::orb() {
+    OrbHostSettings orb;
+    orb.host = read(orbIp, localHost).toString();
+    orb.port = read(orbPort, 12345).toInt();
+    return orb;
+}
+
+void CSettings::setOrb(const OrbHostSettings& orb) {
+    write(orbIp, orb.host);
+    write(orbPort, orb.port);
+}
+
+CSettings::Window CSettings::window() {
+    Window window;
+    window.geometry = read(windowGeometry).toByteArray();
+    bool ok = false;
+    const int tab = read(windowTab).toInt(&ok);
+    window.tab = ok ? tab : -1;
+    window.usersHeader = read(windowUsersHeader).toByteArray();
+    window.groupsHeader = read(windowGroupsHeader).toByteArray();
+    window.devicesHeader = read(windowDevicesHeader).toByteArray();
+    return window;
+}
+
+void CSettings::setWindow(const Window& window) {
+    write(windowGeometry, window.geometry);
+    write(windowTab, window.tab);
+    write(windowUsersHeader, window.usersHeader);
+    write(windowGroupsHeader, window.groupsHeader);
+    write(windowDevicesHeader, window.devicesHeader);
+}
+
+QString CSettings::fileFolder() {
+    return read(windowImportFolder).toString();
+}
+
+void CSettings::setFileFolder(const QString& folder) {
+    write(windowImportFolder, folder);
 }

@@ -1,8 +1,7 @@
-#include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
-#include "core/qtcompat.h"
 #include "core/memory.h"
+#include "core/qtcompat.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,7 +26,7 @@ void answerHelpOrVersion(int argc, char* argv[]) {
     const QString settingsLine =
         QStringLiteral("Параметры подключения к базе данных и к серверу хранятся в файле %1 "
                        "в папке, из которой запущена программа; он создаётся при выходе.")
-            .arg(SETTINGS_FILE_NAME);
+            .arg(CSettings::defaultFileName());
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
@@ -63,7 +62,7 @@ int main(int argc, char* argv[]) {
     static_cast<void>(
         translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()));
     a.installTranslator(&translator);
-    CSettings::getInstance(SETTINGS_FILE_NAME);
+    CSettings::getInstance(CSettings::defaultFileName());
 
     MainWindow w;
     w.show();

@@ -2,7 +2,6 @@
 
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
-#include "app/constants.h"
 #include "app/csettings.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
@@ -52,10 +51,6 @@
 namespace {
 
 const QString errorTitle = QStringLiteral("Ошибка");
-
-QString settingsKey(const QString& group, const QString& key) {
-    return group + key;
-}
 
 // The given width, or more where the header title or a whole sample value would not fit
 // (large desktop fonts).
@@ -237,21 +232,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->statusbar->addWidget(sqlStateWidget);
     ui->statusbar->addWidget(orbStateWidget);
 
-    SqlConnectionSettings sql;
-    sql.ip = CSettings::readValue(settingsKey(SQL_GROUP, KEY_IP), QStringLiteral("127.0.0.1")).toString();
-    sql.port = CSettings::readValue(settingsKey(SQL_GROUP, KEY_PORT), 3306).toInt();
-    sql.db = CSettings::readValue(settingsKey(SQL_GROUP, KEY_DB), DB_NAME).toString();
-    sql.user = CSettings::readValue(settingsKey(SQL_GROUP, KEY_USER), QString()).toString();
-    sql.password = CSettings::readValue(settingsKey(SQL_GROUP, KEY_PASSWORD), QString()).toString();
-    sql.tls = CSettings::readValue(settingsKey(SQL_GROUP, KEY_TLS), false).toBool();
-    sql.tlsCaFile = CSettings::readValue(settingsKey(SQL_GROUP, KEY_TLS_CA), QString()).toString();
-    sql.rememberPassword = CSettings::readValue(settingsKey(SQL_GROUP, KEY_REMEMBER_PASSWORD), true).toBool();
-    configHandler->setConnectionSettings(sql);
-
-    OrbHostSettings orb;
-    orb.host = CSettings::readValue(settingsKey(ORB_GROUP, KEY_IP), QStringLiteral("127.0.0.1")).toString();
-    orb.port = CSettings::readValue(settingsKey(ORB_GROUP, KEY_PORT), 12345).toInt();
-    orbServerHandler->setHostSettings(orb);
+    configHandler->setConnectionSettings(CSettings::sql());
+    orbServerHandler->setHostSettings(CSettings::orb());
 
     connect(orbServerHandler, &OrbServerHandler::hostStateUpdated, this, &MainWindow::checkConnectionStates);
 
@@ -332,16 +314,14 @@ void MainWindow::setupView(QTableView* table, void (MainWindow::*onChange)()) {
 // The window as it was left, where settings.conf keeps it; anything missing or unreadable
 // leaves the defaults.
 void MainWindow::restoreWindowState() {
-    restoreGeometry(CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_GEOMETRY)).toByteArray());
-    bool ok = false;
-    const int tab = CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_TAB)).toInt(&ok);
-    if (ok && tab >= 0 && tab < ui->tabWidget->count())
-        ui->tabWidget->setCurrentIndex(tab);
-    for (const auto& [view, key] : headerKeys()) {
+    const CSettings::Window kept = CSettings::window();
+    restoreGeometry(kept.geometry);
+    if (kept.tab >= 0 && kept.tab < ui->tabWidget->count())
+        ui->tabWidget->setCurrentIndex(kept.tab);
+    for (const auto& [view, state] : headerStates()) {
         QHeaderView* header = view->horizontalHeader();
         const QByteArray defaults = header->saveState();
-        if (!header->restoreState(CSettings::readValue(settingsKey(WINDOW_GROUP, key)).toByteArray()) ||
-            header->count() != view->model()->columnCount()) {
+        if (!header->restoreState(kept.*state) || header->count() != view->model()->columnCount()) {
             header->restoreState(defaults);
             continue;
         }
@@ -352,16 +332,18 @@ void MainWindow::restoreWindowState() {
 }
 
 void MainWindow::saveWindowState() {
-    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_GEOMETRY), saveGeometry());
-    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_TAB), ui->tabWidget->currentIndex());
-    for (const auto& [view, key] : headerKeys())
-        CSettings::writeValue(settingsKey(WINDOW_GROUP, key), view->horizontalHeader()->saveState());
+    CSettings::Window window;
+    window.geometry = saveGeometry();
+    window.tab = ui->tabWidget->currentIndex();
+    for (const auto& [view, state] : headerStates())
+        window.*state = view->horizontalHeader()->saveState();
+    CSettings::setWindow(window);
 }
 
-QVector<std::pair<QTableView*, QString>> MainWindow::headerKeys() const {
-    return {{ui->usersView, KEY_USERS_HEADER},
-            {ui->groupsView, KEY_GROUPS_HEADER},
-            {ui->tableView, KEY_DEVICES_HEADER}};
+QVector<std::pair<QTableView*, QByteArray CSettings::Window::*>> MainWindow::headerStates() const {
+    return {{ui->usersView, &CSettings::Window::usersHeader},
+            {ui->groupsView, &CSettings::Window::groupsHeader},
+            {ui->tableView, &CSettings::Window::devicesHeader}};
 }
 
 void MainWindow::focusFilter() {
@@ -658,19 +640,8 @@ bool MainWindow::refused(const QString& error) {
 }
 
 void MainWindow::saveSettingsToFile() {
-    const SqlConnectionSettings sql = configHandler->connectionSettings();
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_IP), sql.ip);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PORT), sql.port);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_DB), sql.db);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_USER), sql.user);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_PASSWORD),
-                          sql.rememberPassword ? sql.password : QString());
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_TLS), sql.tls);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_TLS_CA), sql.tlsCaFile);
-    CSettings::writeValue(settingsKey(SQL_GROUP, KEY_REMEMBER_PASSWORD), sql.rememberPassword);
-    const OrbHostSettings orb = orbServerHandler->hostSettings();
-    CSettings::writeValue(settingsKey(ORB_GROUP, KEY_IP), orb.host);
-    CSettings::writeValue(settingsKey(ORB_GROUP, KEY_PORT), orb.port);
+    CSettings::setSql(configHandler->connectionSettings());
+    CSettings::setOrb(orbServerHandler->hostSettings());
 }
 
 bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool offerDontAsk) {
@@ -991,7 +962,7 @@ void MainWindow::on_serverDevices_clicked() {
 
 // Where the file dialogs open: the folder last used, at first the working directory's parent.
 QString MainWindow::fileFolder() const {
-    const QString folder = CSettings::readValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER)).toString();
+    const QString folder = CSettings::fileFolder();
     return !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::currentPath() + QStringLiteral("/..");
 }
 
@@ -1001,7 +972,7 @@ void MainWindow::on_importFromFile_clicked() {
                                      QStringLiteral("CSV text files (*.txt *.csv)"));
     if (fileName.isEmpty())
         return;
-    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER), QFileInfo(fileName).absolutePath());
+    CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
     if (!devicesFileParser.parseFile(fileName)) {
         showError(QStringLiteral(
             "Ошибка обработки файла, проверьте что выбранный файл существует и имеет правильный формат"));
@@ -1111,7 +1082,7 @@ void MainWindow::on_exportButton_clicked() {
                                                     QStringLiteral("CSV files (*.csv)"));
     if (fileName.isEmpty())
         return;
-    CSettings::writeValue(settingsKey(WINDOW_GROUP, KEY_IMPORT_FOLDER), QFileInfo(fileName).absolutePath());
+    CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
     QVector<DeviceInfo> devices;
     devices.reserve(devicesModel->rowCount());
     for (int row = 0; row < devicesModel->rowCount(); ++row)

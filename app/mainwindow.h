@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/csettings.h"
 #include "core/records.h"
 #include "import/devicesfileparser.h"
 
@@ -73,7 +74,7 @@ private:
     void setupView(QTableView* table, void (MainWindow::*onChange)());
     void restoreWindowState();
     void saveWindowState();
-    QVector<std::pair<QTableView*, QString>> headerKeys() const;
+    QVector<std::pair<QTableView*, QByteArray CSettings::Window::*>> headerStates() const;
     void focusFilter();
     bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
     void addDevicesInBulk(const AddDevicesDialog& dialog);

@@ -10,10 +10,11 @@
 #include "bench.h"
 #include "benchserver.h"
 
-#include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "core/memory.h"
+#include "db/confighandler.h"
+#include "link/orbserverhandler.h"
 #include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
@@ -937,19 +938,20 @@ int runWindowBench(const QStringList& args) {
         }
 
         QTemporaryDir dir;
-        CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME));
-        CSettings::writeValue(SQL_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
-        CSettings::writeValue(SQL_GROUP + KEY_PORT, relay ? relay->port() : port);
-        CSettings::writeValue(SQL_GROUP + KEY_DB, WINDOW_DB);
-        CSettings::writeValue(SQL_GROUP + KEY_USER, bench::DB_USER);
-        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, bench::DB_PASSWORD);
+        CSettings::getInstance(dir.filePath(CSettings::defaultFileName()));
+        SqlConnectionSettings sql;
+        sql.ip = QStringLiteral("127.0.0.1");
+        sql.port = relay ? relay->port() : port;
+        sql.db = WINDOW_DB;
+        sql.user = bench::DB_USER;
+        sql.password = bench::DB_PASSWORD;
+        CSettings::setSql(sql);
         // nobody listens there: the tracking server link stays down and costs nothing
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         const quint16 orbPort = probe.serverPort();
         probe.close();
-        CSettings::writeValue(ORB_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
-        CSettings::writeValue(ORB_GROUP + KEY_PORT, orbPort);
+        CSettings::setOrb({QStringLiteral("127.0.0.1"), orbPort});
 
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
         {

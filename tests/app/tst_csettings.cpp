@@ -1,6 +1,6 @@
-#include "app/constants.h"
 #include "app/csettings.h"
 #include "core/qtcompat.h"
+#include "db/confighandler.h"
 
 #include <QFile>
 #include <QSettings>
@@ -14,7 +14,7 @@ private slots:
     // CSettings keeps one instance for the whole process: one case, in order, on it.
     void oneInstanceWritingAPrivateFile() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(SETTINGS_FILE_NAME);
+        const QString path = dir.filePath(CSettings::defaultFileName());
         QTest::ignoreMessage(QtDebugMsg, "ERROR: [CSettings::getInstance] Invalid fileName");
         QCOMPARE(CSettings::getInstance(QString()), nullptr);
         CSettings* first = CSettings::getInstance(path);
@@ -22,8 +22,10 @@ private slots:
         QCOMPARE(CSettings::getInstance(dir.filePath(QStringLiteral("other.conf"))), first);
 
         const QString password = QStringLiteral("p'a\"ss; пароль");
-        QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PORT, 3307));
-        QVERIFY(CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, password));
+        SqlConnectionSettings sql = CSettings::sql();
+        sql.port = 3307;
+        sql.password = password;
+        CSettings::setSql(sql);
         // Another reader sees both keys without any further sync.
         QSettings disk(path, QSettings::IniFormat);
         QtCompat::useUtf8(disk);

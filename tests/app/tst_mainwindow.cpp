@@ -3,14 +3,14 @@
 
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
-#include "app/constants.h"
-#include "core/schema.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "core/qtcompat.h"
+#include "core/schema.h"
+#include "modalanswerer.h"
 #include "models/devicestablemodel.h"
 #include "models/grouptablemodel.h"
 #include "models/usertablemodel.h"
-#include "modalanswerer.h"
 #include "simprocess.h"
 #include "testdb.h"
 
@@ -26,6 +26,8 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
+
+#include <memory>
 
 namespace {
 
@@ -118,7 +120,7 @@ private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
         QVERIFY(QDir::setCurrent(dir.path()));
-        QVERIFY(CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME)));
+        QVERIFY(CSettings::getInstance(dir.filePath(CSettings::defaultFileName())));
         simFile = dir.filePath(QStringLiteral("sim-devices.csv"));
         QFile file(simFile);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -835,11 +837,14 @@ private slots:
         stateButton(true)->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb fe80::1%2:4321"));
-        CSettings::writeValue(ORB_GROUP + KEY_PORT, 1); // overwritten when the window goes
-        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, QStringLiteral("old")); // likewise
+        // overwritten when the window goes
+        CSettings::setOrb({QStringLiteral("127.0.0.1"), 1});
+        SqlConnectionSettings old = TestDb::settings();
+        old.password = QStringLiteral("old");
+        CSettings::setSql(old);
         cleanup();
 
-        QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
+        QSettings file(dir.filePath(CSettings::defaultFileName()), QSettings::IniFormat);
         QCOMPARE(file.value(QStringLiteral("orb/port")).toInt(), 4321);
         const QString password = remember ? TestDb::settings().password : QString();
         QCOMPARE(file.value(QStringLiteral("sql/password")).toString(), password);
@@ -901,13 +906,13 @@ private slots:
         QVERIFY(changed != defaults);
         cleanup();
         if (damaged) {
-            for (const QString& key :
-                 {KEY_GEOMETRY, KEY_TAB, KEY_USERS_HEADER, KEY_GROUPS_HEADER, KEY_DEVICES_HEADER})
-                CSettings::writeValue(WINDOW_GROUP + key, QStringLiteral("\x01garbage"));
+            std::unique_ptr<QSettings> file = settingsFile();
+            for (const char* key : {"geometry", "tab", "users_header", "groups_header", "devices_header"})
+                file->setValue(QStringLiteral("window/") + key, QStringLiteral("\x01garbage"));
         }
         makeWindow(TestDb::settings(), 0, true);
         QCOMPARE(state(), damaged ? defaults : changed);
-        QSettings file(dir.filePath(SETTINGS_FILE_NAME), QSettings::IniFormat);
+        QSettings file(dir.filePath(CSettings::defaultFileName()), QSettings::IniFormat);
         QCOMPARE(file.childGroups(), QStringList({"orb", "sql", "window"}));
         QCOMPARE(file.value(QStringLiteral("sql/port")).toInt(), TestDb::settings().port);
     }
@@ -1030,20 +1035,33 @@ private:
                     bool keepWindowSection = false) {
         delete window;
         window = nullptr;
-        if (!keepWindowSection)
-            CSettings::getInstance(QString())->remove(QStringLiteral("window"));
-        // a settings file as older versions wrote it
-        for (const QString& key : {KEY_TLS, KEY_TLS_CA, KEY_REMEMBER_PASSWORD})
-            CSettings::getInstance(QString())->remove(SQL_GROUP + key);
-        CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
-        CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
-        CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
-        CSettings::writeValue(SQL_GROUP + KEY_USER, sql.user);
-        CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
-        CSettings::writeValue(ORB_GROUP + KEY_IP, QStringLiteral("127.0.0.1"));
-        CSettings::writeValue(ORB_GROUP + KEY_PORT, orbPort ? orbPort : simPort);
+        {
+            std::unique_ptr<QSettings> file = settingsFile();
+            if (!keepWindowSection)
+                file->remove(QStringLiteral("window"));
+            // a settings file as older versions wrote it
+            for (const char* key : {"tls", "tls_ca", "remember_password"})
+                file->remove(QStringLiteral("sql/") + key);
+            const std::pair<const char*, QVariant> values[] = {{"sql/ip", sql.ip},
+                                                               {"sql/port", sql.port},
+                                                               {"sql/db", sql.db},
+                                                               {"sql/user", sql.user},
+                                                               {"sql/password", sql.password},
+                                                               {"orb/ip", "127.0.0.1"},
+                                                               {"orb/port", orbPort ? orbPort : simPort}};
+            for (const auto& [key, value] : values)
+                file->setValue(QLatin1String(key), value);
+        }
         window = new MainWindow;
         window->show();
+    }
+    // settings.conf as another program sees it; what it writes is read by the window's settings
+    // once it is gone.
+    std::unique_ptr<QSettings> settingsFile() const {
+        auto file =
+            std::make_unique<QSettings>(dir.filePath(CSettings::defaultFileName()), QSettings::IniFormat);
+        QtCompat::useUtf8(*file);
+        return file;
     }
     // Start-up with the settings as written, the default root password replaced.
     void loadConnected() {

@@ -3,10 +3,10 @@
 #include "screenshots.h"
 
 #include "app/connectionstatewidget.h"
-#include "app/constants.h"
 #include "app/csettings.h"
 #include "app/mainwindow.h"
 #include "db/confighandler.h"
+#include "link/orbserverhandler.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -37,13 +37,8 @@ void clickOk(QWidget* dialog) {
 bool mainWindowShots(ScreenshotContext& c) {
     // The window reads its connection from settings.conf: point it at the sample database.
     QTemporaryDir dir;
-    CSettings::getInstance(dir.filePath(SETTINGS_FILE_NAME));
-    const SqlConnectionSettings& sql = c.settings;
-    CSettings::writeValue(SQL_GROUP + KEY_IP, sql.ip);
-    CSettings::writeValue(SQL_GROUP + KEY_PORT, sql.port);
-    CSettings::writeValue(SQL_GROUP + KEY_DB, sql.db);
-    CSettings::writeValue(SQL_GROUP + KEY_USER, sql.user);
-    CSettings::writeValue(SQL_GROUP + KEY_PASSWORD, sql.password);
+    CSettings::getInstance(dir.filePath(CSettings::defaultFileName()));
+    CSettings::setSql(c.settings);
     bool rootDefault = false;
     try {
         rootDefault = c.handler() && c.handler()->checkDatabase();
