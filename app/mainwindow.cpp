@@ -40,6 +40,7 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QSqlError>
 #include <QTableView>
@@ -315,7 +316,15 @@ void MainWindow::setupView(QTableView* table, void (MainWindow::*onChange)()) {
 // leaves the defaults.
 void MainWindow::restoreWindowState() {
     const CSettings::Window kept = CSettings::window();
-    restoreGeometry(kept.geometry);
+    const QSize defaultSize = size();
+    // A damaged geometry may still read as one, larger than any screen.
+    if (restoreGeometry(kept.geometry)) {
+        const QRect available = screen()->availableGeometry();
+        if (width() > available.width() || height() > available.height()) {
+            resize(defaultSize.boundedTo(available.size()));
+            move(available.center() - rect().center());
+        }
+    }
     if (kept.tab >= 0 && kept.tab < ui->tabWidget->count())
         ui->tabWidget->setCurrentIndex(kept.tab);
     for (const auto& [view, state] : headerStates()) {
@@ -410,9 +419,16 @@ bool MainWindow::editConnectionSettings() {
                                     orbServerHandler->hostSettings(), true, true);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    configHandler->setConnectionSettings(dialog.getDbSettings());
+    useDbSettings(dialog.getDbSettings());
     orbServerHandler->setHostSettings(dialog.getOrbSettings());
     return true;
+}
+
+// A password that is not to be kept leaves the file as soon as that is said, not only at exit.
+void MainWindow::useDbSettings(const SqlConnectionSettings& sql) {
+    configHandler->setConnectionSettings(sql);
+    if (!sql.rememberPassword)
+        CSettings::forgetPassword();
 }
 
 bool MainWindow::tryConnectToDatabase() {
@@ -1113,7 +1129,7 @@ void MainWindow::reconnectToDb() {
                                         false);
         if (dialog.exec() != QDialog::Accepted)
             return;
-        configHandler->setConnectionSettings(dialog.getDbSettings());
+        useDbSettings(dialog.getDbSettings());
         if (tryConnectToDatabase())
             break;
     }

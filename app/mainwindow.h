@@ -68,6 +68,7 @@ private:
     bool tryConnectToDatabase();
     void databaseOpened();
     bool editConnectionSettings();
+    void useDbSettings(const SqlConnectionSettings& sql);
     void checkRootPassword();
     void updateModels();
 

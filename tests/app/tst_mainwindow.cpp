@@ -22,6 +22,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
@@ -811,7 +812,8 @@ private slots:
         QTest::newRow("password not kept, TLS chosen") << false << true;
     }
     // Written when the window goes, and read back at the next start: the password only if it is to
-    // be kept. A TLS check that fails (here: no CA file) is shown and brings the dialog back.
+    // be kept, and one not to be kept leaves the file as soon as that is said. A TLS check that
+    // fails (here: no CA file) is shown and brings the dialog back.
     void settingsWrittenAtExit() {
         QFETCH(bool, remember);
         QFETCH(bool, tls);
@@ -837,6 +839,9 @@ private slots:
         stateButton(true)->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(stateText(false, "textLabel"), QStringLiteral("Orb fe80::1%2:4321"));
+        // a password not to be kept is gone from the file at once
+        QCOMPARE(settingsFile()->value(QStringLiteral("sql/password")).toString(),
+                 remember ? TestDb::settings().password : QString());
         // overwritten when the window goes
         CSettings::setOrb({QStringLiteral("127.0.0.1"), 1});
         SqlConnectionSettings old = TestDb::settings();
@@ -915,6 +920,16 @@ private slots:
         QSettings file(dir.filePath(CSettings::defaultFileName()), QSettings::IniFormat);
         QCOMPARE(file.childGroups(), QStringList({"orb", "sql", "window"}));
         QCOMPARE(file.value(QStringLiteral("sql/port")).toInt(), TestDb::settings().port);
+    }
+    // A geometry that reads well but is larger than the screen (a damaged file) is not kept.
+    void geometryLargerThanTheScreen() {
+        QWidget huge;
+        huge.setGeometry(0, 0, 40000, 30000);
+        settingsFile()->setValue(QStringLiteral("window/geometry"), huge.saveGeometry());
+        makeWindow(TestDb::settings(), 0, true);
+        const QRect screen = window->screen()->availableGeometry();
+        QVERIFY(window->width() <= screen.width() && window->height() <= screen.height());
+        QVERIFY(screen.intersects(window->geometry()));
     }
     // What other administrators changed comes in with a refresh, the selection and sort kept:
     // a few devices are put in place, many (or renamed groups) replace every row.
