@@ -36,7 +36,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -113,42 +112,6 @@ QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
     return texts;
 }
 
-// A double click on one of several selected rows acts on all of them: the first click of it
-// narrows the selection to its row, so the rows selected when it began are put back.
-class KeepSelectionOnDoubleClick : public QObject {
-public:
-    explicit KeepSelectionOnDoubleClick(QAbstractItemView* view)
-        : QObject(view)
-        , view(view) {
-        view->viewport()->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        const QEvent::Type type = event->type();
-        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-            const QModelIndex at = view->indexAt(mouse->position().toPoint());
-#else
-            const QModelIndex at = view->indexAt(mouse->pos());
-#endif
-            QItemSelectionModel* selection = view->selectionModel();
-            if (type == QEvent::MouseButtonDblClick && pressed.contains(at))
-                selection->select(pressed, QItemSelectionModel::ClearAndSelect);
-            else if (mouse->modifiers() == Qt::NoModifier && selection->isSelected(at))
-                pressed = selection->selection();
-            else
-                pressed.clear();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QAbstractItemView* const view;
-    QItemSelection pressed;
-};
-
 // What reading back the records of `ids` changes against what a model shows: the group counts,
 // the ids that are gone, and how many records there are more (fewer when negative).
 struct ReadBack {
@@ -201,7 +164,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui->tableView->setModel(devicesModel);
     setupView(ui->tableView, &MainWindow::on_changeDeviceButton_clicked);
-    new KeepSelectionOnDoubleClick(ui->tableView);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
     fitColumn(ui->tableView, 1, 150);
     connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -209,7 +171,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui->usersView->setModel(usersModel);
     setupView(ui->usersView, &MainWindow::on_changeUserButton_clicked);
-    new KeepSelectionOnDoubleClick(ui->usersView);
     fitColumn(ui->usersView, 0, 150);
     fitColumn(ui->usersView, 1, 250);
     connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -286,6 +247,9 @@ MainWindow::MainWindow(QWidget* parent)
         new TableHabits(ui->tableView, ui->devicesCountLabel,
                         {ui->addDeviceButton, ui->changeDeviceButton, ui->deleteDeviceButton}, actions()),
     };
+    // a change of several users or devices acts on all of them
+    habits[0]->setDoubleClickKeepsSelection(true);
+    habits[2]->setDoubleClickKeepsSelection(true);
     restoreWindowState();
 }
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
@@ -174,8 +175,6 @@ void TableHabits::showMenu(const QPoint& pos) {
         action->setEnabled(true);
 }
 
-// A cell whose text the column cuts shows it whole in its tooltip; measured here, on demand,
-// so that the model's data() stays as cheap as it is for a million rows.
 bool TableHabits::eventFilter(QObject* watched, QEvent* event) {
     // The view takes Ctrl+C for itself (the current cell's text) before any shortcut sees it.
     if (watched == view && event->type() == QEvent::KeyPress &&
@@ -183,8 +182,39 @@ bool TableHabits::eventFilter(QObject* watched, QEvent* event) {
         copy();
         return true;
     }
-    if (watched != view->viewport() || event->type() != QEvent::ToolTip)
+    if (watched != view->viewport())
         return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ToolTip)
+        return showCutText(event);
+    if (doubleClickKeepsSelection)
+        keepSelectionOnDoubleClick(event);
+    return QObject::eventFilter(watched, event);
+}
+
+// The first click of a double click narrows the selection to its row: the rows selected when it
+// began are put back.
+void TableHabits::keepSelectionOnDoubleClick(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
+        return;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QModelIndex at = view->indexAt(mouse->position().toPoint());
+#else
+    const QModelIndex at = view->indexAt(mouse->pos());
+#endif
+    QItemSelectionModel* selection = view->selectionModel();
+    if (type == QEvent::MouseButtonDblClick && pressed.contains(at))
+        selection->select(pressed, QItemSelectionModel::ClearAndSelect);
+    else if (mouse->modifiers() == Qt::NoModifier && selection->isSelected(at))
+        pressed = selection->selection();
+    else
+        pressed.clear();
+}
+
+// A cell whose text the column cuts shows it whole in its tooltip; measured here, on demand,
+// so that the model's data() stays as cheap as it is for a million rows.
+bool TableHabits::showCutText(QEvent* event) {
     const auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = view->indexAt(help->pos());
     const QString text = index.data().toString();

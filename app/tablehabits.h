@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QItemSelection>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -7,14 +8,13 @@
 
 class QAbstractButton;
 class QAction;
-class QItemSelection;
 class QLabel;
 class QPoint;
 class QTableView;
 
 // What a record table of the window does besides showing rows: the counts line under it,
 // Ctrl+C as tab-separated text, add/change/delete from the keyboard and from a context menu
-// (through the tab's buttons, so that a disabled button is a disabled action), and the whole
+// (through the tab's buttons, so that a disabled button is a disabled action), the whole
 // text of a cut cell in its tooltip.
 class TableHabits : public QObject {
     Q_OBJECT
@@ -37,6 +37,10 @@ public:
     // stored while a filter hides them change no row of the view.
     void updateCounts();
 
+    // For a table whose change acts on every selected row: a double click on one of several
+    // selected rows keeps them all selected (its first click would narrow the selection).
+    void setDoubleClickKeepsSelection(bool keep) { doubleClickKeepsSelection = keep; }
+
     // Shown rows of a selection as sorted, disjoint [first, last] spans.
     static QVector<QPair<int, int>> rowSpans(const QItemSelection& selection);
 
@@ -46,6 +50,8 @@ protected:
 private:
     void scheduleCounts();
     void showMenu(const QPoint& pos);
+    void keepSelectionOnDoubleClick(QEvent* event);
+    bool showCutText(QEvent* event);
 
     QTableView* const view;
     QLabel* const counts;
@@ -53,4 +59,6 @@ private:
     QList<QAction*> tableActions; // add, change, delete, copy
     const QList<QAction*> windowActions;
     bool countsPending = false;
+    bool doubleClickKeepsSelection = false;
+    QItemSelection pressed; // the selection a double click may begin on
 };
