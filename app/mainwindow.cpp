@@ -405,11 +405,7 @@ bool MainWindow::tryConnectToDatabase() {
 }
 
 void MainWindow::showConnectFailure() {
-    const QSqlError error = configHandler->database().lastError();
-    // A refused TLS check is the handler's own text, not the driver's.
-    QString serverText = configHandler->lastErrorText();
-    if (serverText == error.text() && !error.databaseText().isEmpty())
-        serverText = error.databaseText();
+    const QString serverText = configHandler->lastError().serverText;
     const SqlConnectionSettings sql = configHandler->connectionSettings();
     QMessageBox::warning(this, QStringLiteral("Внимание"),
                          QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
@@ -600,7 +596,9 @@ void MainWindow::showError(const QString& err) {
 // connection offline and returns true, so that the tables keep what they show
 // instead of being reloaded empty.
 bool MainWindow::connectionLost() {
-    if (configHandler->getDevicesCount() >= 0)
+    // a refusal of the server's own is no proof that it is still there
+    if (configHandler->lastError().kind != DbError::Kind::ConnectionLost &&
+        configHandler->getDevicesCount() >= 0)
         return false;
     databaseLost = true;
     sqlStateWidget->setConnected(false);

@@ -1,8 +1,8 @@
 #include "db/confighandler.h"
 
-#include "core/schema.h"
 #include "core/qtcompat.h"
-#include "db/servertls.h"
+#include "core/schema.h"
+#include "db/sqlparts.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -17,8 +17,6 @@
 #include <utility>
 
 namespace {
-
-const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
 
 const QString ERR_USER_EXISTS = QStringLiteral("Такой пользователь уже существует!");
 const QString ERR_USER_ADD = QStringLiteral("Не удалось добавить пользователя!");
@@ -44,114 +42,19 @@ constexpr int READ_BACK_CHUNK = 4096;
 // IMEIs per look-up statement, padded the same way up to this length.
 constexpr int IMEI_SLICE = 5000;
 
-// Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
-bool run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
-    if (!q.prepare(sql)) {
-        qDebug() << q.lastError();
-        return false;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values.at(i));
-    if (q.exec())
-        return true;
-    qDebug() << q.lastError();
-    return false;
-}
-
-// Statements without values go as plain text: one round trip, where a prepared one takes three
-// (prepare, reset, execute).
-bool run(QSqlQuery& q, const QString& sql) {
-    if (q.exec(sql))
-        return true;
-    qDebug() << q.lastError();
-    return false;
-}
-
-// Whole tables are read prepared all the same: binary rows convert about a fifth faster than
-// text ones and are a tenth smaller, which outweighs two round trips.
-bool readWhole(QSqlQuery& q, const QString& sql) {
-    q.setForwardOnly(true);
-    return run(q, sql, {});
-}
-
-// The next power of two from `n`: lists are padded to it with their last value, so that a dozen
-// kept statements serve every length (a repeat changes nothing in an IN list or an INSERT IGNORE).
-int paddedLength(int n) {
-    int length = 1;
-    while (length < n)
-        length *= 2;
-    return length;
-}
-
-// ids[from, to) as bound values, padded to paddedLength with the last one.
-QVariantList paddedIds(const QVector<int>& ids, int from, int to) {
-    const int length = paddedLength(to - from);
-    QVariantList values;
-    values.reserve(length);
-    for (int i = from; i < from + length; ++i)
-        values << ids.at(std::min(i, to - 1));
-    return values;
-}
-
 // Owner ids per statement of a bulk change. With a DELETE and an INSERT per slice, the statements
 // grow by one per 8,192 ids; a slice at most a quarter of the placeholder limit.
 constexpr int BULK_SLICE = 16384;
 // Group ids per statement of a bulk change: one statement for any usual number of groups.
 constexpr int BULK_GROUPS = 4096;
 
-QVector<int> distinctIds(QVector<int> ids) {
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
-
-// Texts must never bind as NULL: a null QString would.
-QVariant bound(const QString& s) {
-    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
-}
-
-QVariant bound(quint64 imei) {
-    return QVariant(static_cast<qulonglong>(imei));
-}
-
-// "(?,?),(?,?)" for rows of `perRow` values, or "?,?,?" for an IN list (perRow 0).
-QString placeholders(int rows, int perRow) {
-    QString one;
-    if (perRow > 0) {
-        one = QStringLiteral("(?");
-        for (int i = 1; i < perRow; ++i)
-            one += QStringLiteral(",?");
-        one += QLatin1Char(')');
-    } else {
-        one = QStringLiteral("?");
-    }
-    QString all;
-    all.reserve(rows * (one.size() + 1));
-    for (int i = 0; i < rows; ++i) {
-        if (i)
-            all += QLatin1Char(',');
-        all += one;
-    }
-    return all;
-}
-
-// Collects one int column of every row, in row order.
-QVector<int> intColumn(QSqlQuery& q, const QString& column) {
-    QVector<int> ids;
-    const int c = q.record().indexOf(column);
-    while (q.next())
-        ids.append(q.value(c).toInt());
-    return ids;
-}
-
 // Reads a whole table in the order the server returns its rows; `fill` sets one record from
 // the current row, given the positions of `columns`.
 template <typename Record, typename Fill>
-QVector<Record> readTable(const QSqlDatabase& db, const QString& table, const QStringList& columns,
-                          Fill fill) {
+QVector<Record> readTable(DbConnection& conn, const QString& table, const QStringList& columns, Fill fill) {
     QVector<Record> records;
-    QSqlQuery q(db);
-    if (!readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+    QSqlQuery q(conn.database());
+    if (!conn.readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
         return records;
     QVector<int> positions;
     for (const QString& column : columns)
@@ -231,169 +134,66 @@ void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& coun
     attacher.finish();
 }
 
-void fillDevice(DeviceInfo& d, const QSqlQuery& q) {
-    d.id = q.value(0).toInt();
-    d.imei = q.value(1).toULongLong();
-    d.name = q.value(2).toString();
-    d.forAll = q.value(3).toBool();
-}
-
-void fillUser(UserInfo& u, const QSqlQuery& q) {
-    u.id = q.value(0).toInt();
-    u.login = q.value(1).toString();
-    u.password = q.value(2).toByteArray();
-}
-
 } // namespace
 
 ConfigHandler::ConfigHandler(QObject* parent, const QString& connectionName)
-    : QObject(parent) {
+    : QObject(parent)
+    , conn(connectionName) {
     qRegisterMetaType<DeviceInfo>("DeviceInfo");
     qRegisterMetaType<UserInfo>("UserInfo");
     qRegisterMetaType<GroupInfo>("GroupInfo");
     qRegisterMetaType<TablesSnapshot>("TablesSnapshot");
-    db = QSqlDatabase::addDatabase(
-        QStringLiteral("QMYSQL"),
-        connectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connectionName);
 }
 
-// Releases the connection so that a later ConfigHandler can register it again; a connection
-// that another handler has registered since is left alone.
-ConfigHandler::~ConfigHandler() {
-    const QString name = db.connectionName();
-    const bool registered =
-        QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
-    kept.clear();
-    db.close();
-    db = QSqlDatabase();
-    if (registered)
-        QSqlDatabase::removeDatabase(name);
-}
+ConfigHandler::~ConfigHandler() = default;
 
 // ---------------------------------------------------------------- connection
 
 void ConfigHandler::setConnectionSettings(const SqlConnectionSettings& settings) {
-    this->settings = settings;
+    conn.setSettings(settings);
 }
 
 SqlConnectionSettings ConfigHandler::connectionSettings() const {
-    return settings;
+    return conn.connectionSettings();
 }
 
 int ConfigHandler::connectToDatabase() {
-    kept.clear();
     addedDevice = {};
     addedUser = {};
-    refusal.clear();
-    tlsSessionText.clear();
-    if (db.isOpen())
-        db.close();
-    db.setHostName(settings.ip);
-    db.setPort(settings.port);
-    db.setUserName(settings.user);
-    db.setPassword(settings.password);
-    // Work on the database the settings name; only an empty name means the server's default one.
-    db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
-    // An unreachable host fails after a few seconds instead of the system's TCP timeout.
-    QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
-    if (settings.tls) {
-        // The driver checks neither the host name nor that the server does TLS at all: without
-        // it, it logs in unencrypted. Both are checked before the driver sends the credentials.
-        refusal = checkServerTls(settings.ip, settings.port, settings.tlsCaFile, 10000);
-        if (!refusal.isEmpty()) {
-            qDebug() << "TLS check refused" << settings.ip << settings.port << refusal;
-            return 1;
-        }
-        // Any SSL_ option turns TLS on; an empty cipher list keeps the library's own.
-        options += settings.tlsCaFile.isEmpty() ? QStringLiteral(";SSL_CIPHER=")
-                                                : QStringLiteral(";SSL_CA=") + settings.tlsCaFile;
-    }
-    db.setConnectOptions(options);
-    if (!db.open()) {
-        qDebug() << db.lastError();
-        return 1;
-    }
-    QSqlQuery q(db);
-    if (settings.tls) {
-        QString version;
-        QString cipher;
-        if (q.exec(QStringLiteral("SHOW STATUS LIKE 'Ssl_%'"))) {
-            while (q.next()) {
-                const QString name = q.value(0).toString();
-                if (name == QLatin1String("Ssl_version"))
-                    version = q.value(1).toString();
-                else if (name == QLatin1String("Ssl_cipher"))
-                    cipher = q.value(1).toString();
-            }
-        }
-        if (cipher.isEmpty()) {
-            refusal = QStringLiteral("Сервер БД принял соединение без шифрования.");
-            qDebug() << refusal << q.lastError();
-            db.close();
-            return 1;
-        }
-        tlsSessionText = version + QStringLiteral(", ") + cipher;
-    }
-    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
-    if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
-        qDebug() << q.lastError();
-    return 0;
+    return conn.open() ? 0 : 1;
 }
 
 QString ConfigHandler::lastErrorText() const {
-    return refusal.isEmpty() ? db.lastError().text() : refusal;
+    return conn.lastErrorText();
+}
+
+DbError ConfigHandler::lastError() const {
+    return conn.lastError();
 }
 
 QString ConfigHandler::tlsSession() const {
-    return db.isOpen() ? tlsSessionText : QString();
+    return conn.tlsSession();
 }
 
 QSqlDatabase ConfigHandler::database() const {
-    return db;
+    return conn.database();
 }
 
 bool ConfigHandler::checkDatabase() {
-    // another database's id would protect or hide the wrong group
-    adminGroup = 0;
-    // Statements of constants only, as plain text: a round trip each.
-    const QString adminGroupWhere = QStringLiteral("%1='%2'").arg(COL_GROUP_NAME, ADMIN_GROUP_NAME);
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(COL_ID, TABLE_GROUPS, adminGroupWhere)) ||
-        !q.next()) {
-        qDebug() << ADMIN_GROUP_NAME << "role not found";
-        throw QStringLiteral("admin role not found");
-    }
-    adminGroup = q.value(0).toInt();
-
-    const QString rootColumn = QStringLiteral("(SELECT %1 FROM %2 WHERE %3=%4)");
-    if (!run(q, QStringLiteral(
-                    "SELECT (SELECT COUNT(*) FROM %1 m JOIN %2 g ON g.%3=m.%4 WHERE m.%5=%6 AND g.%7), "
-                    "%8, %9")
-                    .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID)
-                    .arg(ROOT_ID)
-                    .arg(adminGroupWhere, rootColumn.arg(COL_USER_LOGIN, TABLE_USERS, COL_ID).arg(ROOT_ID),
-                         rootColumn.arg(COL_USER_PASSWORD, TABLE_USERS, COL_ID).arg(ROOT_ID))) ||
-        !q.next())
-        throw QStringLiteral("users with admin role not found");
-    if (q.value(0).toInt() == 0 || q.value(1).toString() != ROOT_LOGIN) {
-        qDebug() << "root not found";
-        throw QStringLiteral("user root not found");
-    }
-    return q.value(2).toByteArray() == hashPassword(DEFAULT_ROOT_PASSWORD);
+    return conn.checkDatabase();
 }
 
 int ConfigHandler::adminGroupId() const {
-    return adminGroup;
+    return conn.adminGroupId();
 }
 
 QByteArray ConfigHandler::hashPassword(const QString& password) const {
-    // The digest is as good as the password: it is never written to the log.
-    return QCryptographicHash::hash((PASSWORD_SALT + password).toUtf8(), QCryptographicHash::Sha3_512);
+    return ::hashPassword(password);
 }
 
 int ConfigHandler::getDevicesCount() {
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
+    QSqlQuery q(conn.database());
+    if (!conn.run(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
         return -1;
     if (!q.next())
         return -1;
@@ -403,7 +203,7 @@ int ConfigHandler::getDevicesCount() {
 // ---------------------------------------------------------------- loading
 
 QVector<GroupInfo> ConfigHandler::getGroups() {
-    return readTable<GroupInfo>(db, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
+    return readTable<GroupInfo>(conn, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
                                 [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
                                     g.id = q.value(c[0]).toInt();
                                     g.name = q.value(c[1]).toString();
@@ -421,8 +221,8 @@ void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table,
     for (int i = records.size() - 1; i >= 0; --i)
         rowOf.insert(records.at(i).id, i);
 
-    QSqlQuery q(db);
-    if (!readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+    QSqlQuery q(conn.database());
+    if (!conn.readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
         return;
     const QSqlRecord rec = q.record();
     const int cOwner = rec.indexOf(ownerColumn);
@@ -436,7 +236,7 @@ void ConfigHandler::attachGroups(QVector<Record>& records, const QString& table,
 
 QVector<DeviceInfo> ConfigHandler::getDevices() {
     QVector<DeviceInfo> devices =
-        readTable<DeviceInfo>(db, TABLE_DEVICES, {COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL},
+        readTable<DeviceInfo>(conn, TABLE_DEVICES, {COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL},
                               [](DeviceInfo& d, const QSqlQuery& q, const QVector<int>& c) {
                                   d.id = q.value(c[0]).toInt();
                                   d.imei = q.value(c[1]).toULongLong();
@@ -449,7 +249,7 @@ QVector<DeviceInfo> ConfigHandler::getDevices() {
 
 QVector<UserInfo> ConfigHandler::getUsers() {
     QVector<UserInfo> users =
-        readTable<UserInfo>(db, TABLE_USERS, {COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD},
+        readTable<UserInfo>(conn, TABLE_USERS, {COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD},
                             [](UserInfo& u, const QSqlQuery& q, const QVector<int>& c) {
                                 u.id = q.value(c[0]).toInt();
                                 u.login = q.value(c[1]).toString();
@@ -461,8 +261,8 @@ QVector<UserInfo> ConfigHandler::getUsers() {
 
 UserInfo ConfigHandler::getUser(int id) {
     UserInfo u;
-    QSqlQuery q(db);
-    if (runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
+    QSqlQuery q(conn.database());
+    if (conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
         q.next()) {
         const QSqlRecord rec = q.record();
         u.id = q.value(rec.indexOf(COL_ID)).toInt();
@@ -478,8 +278,9 @@ UserInfo ConfigHandler::getUser(int id) {
 template <typename Key>
 int ConfigHandler::idByKey(const QString& table, const QString& column, const Key& key, const char* before,
                            const char* after) {
-    QSqlQuery q(db);
-    if (!runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column), {bound(key)}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column),
+                      {bound(key)}))
         return -1;
     if (!q.next()) {
         qDebug() << before << key << after;
@@ -508,8 +309,8 @@ int ConfigHandler::getGroupId(const QString& name) {
 
 QVector<int> ConfigHandler::memberIds(const QString& table, const QString& keyColumn, int key,
                                       const QString& column) {
-    QSqlQuery q(db);
-    if (!runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
         return {};
     return intColumn(q, column);
 }
@@ -532,8 +333,8 @@ QVector<int> ConfigHandler::getGroupDevices(int groupId) {
 
 QHash<int, int> ConfigHandler::countsByGroup(const QString& table, const QString& groupColumn) {
     QHash<int, int> counts;
-    QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
+    QSqlQuery q(conn.database());
+    if (!conn.run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
         return counts;
     while (q.next())
         counts.insert(q.value(0).toInt(), q.value(1).toInt());
@@ -548,30 +349,6 @@ QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
     return countsByGroup(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID);
 }
 
-// Runs a statement kept prepared on this connection: running it again skips the prepare round
-// trip. One that fails is dropped, so that the next call prepares it anew.
-bool ConfigHandler::runKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
-    const auto it = kept.constFind(sql);
-    if (it != kept.constEnd()) {
-        QtCompat::shareQuery(q, it.value());
-    } else {
-        q = QSqlQuery(db);
-        q.setForwardOnly(true);
-        if (!q.prepare(sql)) {
-            qDebug() << q.lastError();
-            return false;
-        }
-        kept.insert(sql, q);
-    }
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values.at(i));
-    if (q.exec())
-        return true;
-    qDebug() << q.lastError();
-    kept.remove(sql);
-    return false;
-}
-
 // `sql` selects the record's columns and last the group id of a LEFT JOINed membership, where
 // the owner id is IN (%1), ordered by owner and group: one statement per chunk of ids.
 template <typename Record, typename Fill>
@@ -584,8 +361,8 @@ QVector<Record> ConfigHandler::recordsByIds(const QVector<int>& ids, const QStri
     for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
         const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
         const QVariantList values = paddedIds(wanted, from, to);
-        QSqlQuery q(db);
-        if (!runKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
+        QSqlQuery q(conn.database());
+        if (!conn.runKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
             if (ok)
                 *ok = false;
             return {};
@@ -638,11 +415,11 @@ QHash<quint64, QPair<int, QString>> ConfigHandler::storedDevices(const QVector<q
         values.reserve(length);
         for (int i = from; i < from + length; ++i)
             values << bound(wanted.at(std::min(i, to - 1)));
-        QSqlQuery q(db);
-        if (!runKept(q,
-                     QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
-                         .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
-                     values)) {
+        QSqlQuery q(conn.database());
+        if (!conn.runKept(q,
+                          QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
+                              .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
+                          values)) {
             if (ok)
                 *ok = false;
             return {};
@@ -659,25 +436,25 @@ QHash<quint64, QPair<int, QString>> ConfigHandler::storedDevices(const QVector<q
 // Text statements but for the two large tables, which are read through kept statements:
 // 12 round trips the first time on a connection, 10 after.
 bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known) {
-    QSqlQuery q(db);
+    QSqlQuery q(conn.database());
     bool open = false;
     auto failed = [&](const QSqlQuery& query) {
         error = query.lastError().text();
         if (open)
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            QSqlQuery(conn.database()).exec(QStringLiteral("ROLLBACK"));
         return false;
     };
     // Repeatable read makes the snapshot hold for every statement of the transaction.
-    if (!run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")))
+    if (!conn.run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")))
         return failed(q);
-    if (!run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY")) &&
-        !run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT")))
+    if (!conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY")) &&
+        !conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT")))
         return failed(q);
     open = true;
 
     TablesSnapshot s;
-    if (!run(q,
-             QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS)))
+    if (!conn.run(
+            q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS)))
         return failed(q);
     s.groups.reserve(std::max(0, q.size()));
     while (q.next()) {
@@ -687,29 +464,29 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const D
             s.adminGroupId = s.groups.constLast().id;
     }
 
-    if (!run(q, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
-                    .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS)))
+    if (!conn.run(q, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
+                         .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS)))
         return failed(q);
     s.users.reserve(std::max(0, q.size()));
     while (q.next()) {
         s.users.append(UserInfo());
         fillUser(s.users.last(), q);
     }
-    if (!run(q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
-                    .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
+    if (!conn.run(q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
+                         .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
         return failed(q);
     attachOrdered(s.users, q, s.groupUsers);
 
     // Devices and their memberships in slices, so that the client library never holds a million
     // rows at once; one slice at 100,000 devices.
-    QSqlQuery rows(db);
+    QSqlQuery rows(conn.database());
     int lender = 0;
     for (int after = 0;;) {
-        if (!runKept(rows,
-                     QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
-                         .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)
-                         .arg(loadSlice),
-                     {after}))
+        if (!conn.runKept(rows,
+                          QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
+                              .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)
+                              .arg(loadSlice),
+                          {after}))
             return failed(rows);
         if (s.devices.isEmpty())
             s.devices.reserve(std::max(0, rows.size()));
@@ -731,7 +508,7 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const D
     }
     MembershipAttacher<DeviceInfo> attacher(s.devices, s.groupDevices);
     for (int owner = 0, group = 0;;) {
-        if (!runKept(
+        if (!conn.runKept(
                 rows,
                 QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1>? OR (%1=? AND %2>?) ORDER BY %1, %2 LIMIT %4")
                     .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)
@@ -751,7 +528,7 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const D
     }
     attacher.finish();
 
-    if (!run(q, QStringLiteral("COMMIT")))
+    if (!conn.run(q, QStringLiteral("COMMIT")))
         return failed(q);
     snapshot = std::move(s);
     return true;
@@ -763,9 +540,9 @@ bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const D
 // becomes `takenText`; when the check itself cannot run, `error` stays as it was.
 bool ConfigHandler::isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
                            QString& error, const QString& takenText) {
-    QSqlQuery q(db);
-    if (!runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
-                 {value, exceptId}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=? AND %1<>?").arg(COL_ID, table, column),
+                      {value, exceptId}))
         return false;
     const bool taken = q.next();
     q.finish();
@@ -781,12 +558,12 @@ bool ConfigHandler::isFreeWithGroups(const QString& table, const QString& column
                                      int id, const QString& members, const QString& ownerColumn,
                                      const QString& groupColumn, QVector<int>& groups, QString& error,
                                      const QString& takenText) {
-    QSqlQuery q(db);
-    if (!runKept(q,
-                 QStringLiteral("SELECT 0, %1 FROM %2 WHERE %3=? AND %1<>? "
-                                "UNION ALL SELECT 1, %4 FROM %5 WHERE %6=?")
-                     .arg(COL_ID, table, column, groupColumn, members, ownerColumn),
-                 {value, id, id}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q,
+                      QStringLiteral("SELECT 0, %1 FROM %2 WHERE %3=? AND %1<>? "
+                                     "UNION ALL SELECT 1, %4 FROM %5 WHERE %6=?")
+                          .arg(COL_ID, table, column, groupColumn, members, ownerColumn),
+                      {value, id, id}))
         return false;
     bool taken = false;
     while (q.next()) {
@@ -807,8 +584,8 @@ bool ConfigHandler::isFreeWithGroups(const QString& table, const QString& column
 // new id, 0 when the value is taken, -1 when the row could not be stored.
 int ConfigHandler::insertUnlessTaken(const QString& table, const QStringList& columns,
                                      const QVariantList& values) {
-    QSqlQuery q(db);
-    if (!runKept(
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(
             q,
             QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM DUAL WHERE NOT EXISTS "
                            "(SELECT 1 FROM %1 WHERE %4=?)")
@@ -832,11 +609,11 @@ bool ConfigHandler::insertMemberships(const QString& table, const QString& keyCo
         pairs.reserve(2 * length);
         for (int i = from; i < from + length; ++i)
             pairs << key << values.at(std::min(i, to - 1));
-        QSqlQuery q(db);
-        if (!runKept(q,
-                     QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
-                         .arg(table, keyColumn, valueColumn, placeholders(length, 2)),
-                     pairs))
+        QSqlQuery q(conn.database());
+        if (!conn.runKept(q,
+                          QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
+                              .arg(table, keyColumn, valueColumn, placeholders(length, 2)),
+                          pairs))
             return false;
     }
     return true;
@@ -847,33 +624,15 @@ bool ConfigHandler::replaceMemberships(const QString& table, const QString& keyC
                                        const QString& valueColumn, int key, const QVector<int>& values) {
     if (values.isEmpty())
         return deleteWhere(table, keyColumn, key);
-    return inTransaction([&] {
+    return conn.inTransaction([&] {
         return deleteWhere(table, keyColumn, key) &&
                insertMemberships(table, keyColumn, valueColumn, key, values);
     });
 }
 
-// Runs `change` as one transaction: when it fails, none of its statements stays, so a list of
-// memberships is replaced whole or left as it was, and no membership outlives its record.
-bool ConfigHandler::inTransaction(const std::function<bool()>& change) {
-    if (transactionDepth > 0)
-        return change();
-    if (!db.transaction()) {
-        qDebug() << db.lastError();
-        return false;
-    }
-    ++transactionDepth;
-    const bool changed = change();
-    --transactionDepth;
-    if (changed && db.commit())
-        return true;
-    db.rollback();
-    return false;
-}
-
 bool ConfigHandler::deleteWhere(const QString& table, const QString& column, int value) {
-    QSqlQuery q(db);
-    return runKept(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
+    QSqlQuery q(conn.database());
+    return conn.runKept(q, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(table, column), {value});
 }
 
 // ---------------------------------------------------------------- users and groups
@@ -904,11 +663,11 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
                           COL_UG_USER_ID, COL_UG_GROUP_ID, stored, error, ERR_USER_EXISTS))
         return false;
 
-    QSqlQuery q(db);
-    if (!runKept(q,
-                 QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
-                     .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
-                 {bound(user.login), user.password, user.id}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q,
+                      QStringLiteral("UPDATE %1 SET %2=?, %3=? WHERE %4=?")
+                          .arg(TABLE_USERS, COL_USER_LOGIN, COL_USER_PASSWORD, COL_ID),
+                      {bound(user.login), user.password, user.id}))
         return false;
 
     // root keeps his memberships whatever the record asks.
@@ -926,7 +685,7 @@ bool ConfigHandler::deleteUser(int id) {
         qDebug() << "нельзя удалить админа";
         return false;
     }
-    return inTransaction([&] {
+    return conn.inTransaction([&] {
         return deleteWhere(TABLE_USERS, COL_ID, id) && deleteWhere(TABLE_USER_GROUPS, COL_UG_USER_ID, id);
     });
 }
@@ -960,24 +719,24 @@ bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
 bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
     // The administrators' group is found by its stored name: renaming it would lock
     // everybody out at the next start. Its members are changed separately.
-    if (adminGroup > 0 && group.id == adminGroup) {
+    if (conn.adminGroupId() > 0 && group.id == conn.adminGroupId()) {
         qDebug() << "нельзя переименовать группу админа";
         return true;
     }
     if (!isFree(TABLE_GROUPS, COL_GROUP_NAME, bound(group.name), group.id, error, ERR_GROUP_EXISTS))
         return false;
-    QSqlQuery q(db);
-    return runKept(q,
-                   QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
-                   {bound(group.name), group.id});
+    QSqlQuery q(conn.database());
+    return conn.runKept(
+        q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3=?").arg(TABLE_GROUPS, COL_GROUP_NAME, COL_ID),
+        {bound(group.name), group.id});
 }
 
 bool ConfigHandler::deleteGroup(int id) {
-    if (id == adminGroup) {
+    if (id == conn.adminGroupId()) {
         qDebug() << "нельзя удалить группу админа";
         return false;
     }
-    return inTransaction([&] {
+    return conn.inTransaction([&] {
         return deleteWhere(TABLE_GROUPS, COL_ID, id) &&
                deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
                deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
@@ -985,20 +744,20 @@ bool ConfigHandler::deleteGroup(int id) {
 }
 
 bool ConfigHandler::setGroupUsers(int groupId, const QVector<int>& userIds) {
-    return inTransaction([&] {
+    return conn.inTransaction([&] {
         return removeGroupUsers(groupId) &&
                insertMemberships(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID, groupId, userIds);
     });
 }
 
 bool ConfigHandler::removeGroupUsers(int groupId) {
-    QSqlQuery q(db);
+    QSqlQuery q(conn.database());
     // root stays in the administrators' group, or the next start could not find him.
-    if (adminGroup > 0 && groupId == adminGroup)
-        return runKept(q,
-                       QStringLiteral("DELETE FROM %1 WHERE %2=? AND %3<>?")
-                           .arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID),
-                       {groupId, ROOT_ID});
+    if (conn.adminGroupId() > 0 && groupId == conn.adminGroupId())
+        return conn.runKept(q,
+                            QStringLiteral("DELETE FROM %1 WHERE %2=? AND %3<>?")
+                                .arg(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID),
+                            {groupId, ROOT_ID});
     return deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, groupId);
 }
 
@@ -1061,12 +820,12 @@ bool ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from
             imeis << bound(imei);
     }
     if (!imeis.isEmpty()) {
-        QSqlQuery q(db);
+        QSqlQuery q(conn.database());
         q.setForwardOnly(true);
-        if (!run(q,
-                 QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3)")
-                     .arg(COL_IMEI, TABLE_DEVICES, placeholders(imeis.size(), 0)),
-                 imeis))
+        if (!conn.run(q,
+                      QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3)")
+                          .arg(COL_IMEI, TABLE_DEVICES, placeholders(imeis.size(), 0)),
+                      imeis))
             return false;
         while (q.next())
             stored.insert(q.value(0).toULongLong());
@@ -1092,11 +851,12 @@ bool ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from
         rowValues << bound(imei) << bound(devices.at(i).name) << (devices.at(i).forAll ? 1 : 0);
     }
     if (!toInsert.isEmpty()) {
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES %5")
-                     .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, placeholders(toInsert.size(), 3)),
-                 rowValues))
+        QSqlQuery q(conn.database());
+        if (!conn.run(
+                q,
+                QStringLiteral("INSERT INTO %1 (%2, %3, %4) VALUES %5")
+                    .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, placeholders(toInsert.size(), 3)),
+                rowValues))
             return false;
     }
 
@@ -1120,12 +880,12 @@ bool ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from
         QVariantList values;
         for (const int i : qAsConst(toInsert))
             values << bound(devices.at(i).imei);
-        QSqlQuery q(db);
+        QSqlQuery q(conn.database());
         q.setForwardOnly(true);
-        if (run(q,
-                QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
-                    .arg(COL_ID, COL_IMEI, TABLE_DEVICES, placeholders(toInsert.size(), 0)),
-                values)) {
+        if (conn.run(q,
+                     QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
+                         .arg(COL_ID, COL_IMEI, TABLE_DEVICES, placeholders(toInsert.size(), 0)),
+                     values)) {
             while (q.next())
                 idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
         }
@@ -1145,12 +905,12 @@ bool ConfigHandler::addDevicesBatch(const QVector<DeviceInfo>& devices, int from
     auto flush = [&]() {
         if (pairs.isEmpty() || !membershipsOk)
             return;
-        QSqlQuery q(db);
-        membershipsOk = run(q,
-                            QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
-                                .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID,
-                                     placeholders(pairs.size() / 2, 2)),
-                            pairs);
+        QSqlQuery q(conn.database());
+        membershipsOk = conn.run(q,
+                                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
+                                     .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID,
+                                          placeholders(pairs.size() / 2, 2)),
+                                 pairs);
         pairs.clear();
     };
     for (const int i : qAsConst(withId)) {
@@ -1205,11 +965,11 @@ bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
                           COL_DG_DEVICE_ID, COL_DG_GROUP_ID, stored, error, ERR_DEVICE_EXISTS))
         return false;
 
-    QSqlQuery q(db);
-    if (!runKept(q,
-                 QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
-                     .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
-                 {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q,
+                      QStringLiteral("UPDATE %1 SET %2=?, %3=?, %4=? WHERE %5=?")
+                          .arg(TABLE_DEVICES, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_ID),
+                      {bound(device.imei), bound(device.name), device.forAll ? 1 : 0, device.id}))
         return false;
 
     if (sameGroups(stored, device.groups))
@@ -1222,7 +982,7 @@ bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
 
 bool ConfigHandler::deleteDevice(int id) {
     addedDevice = {};
-    return inTransaction([&] {
+    return conn.inTransaction([&] {
         return deleteWhere(TABLE_DEVICES, COL_ID, id) &&
                deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, id);
     });
@@ -1236,17 +996,18 @@ int ConfigHandler::deleteDevices(const QVector<int>& ids) {
         const QVariantList values = paddedIds(ids, from, to);
         const QString in = placeholders(values.size(), 0);
         int chunkDeleted = 0;
-        const bool ok = inTransaction([&] {
-            QSqlQuery q(db);
-            if (!runKept(q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
-                         values))
+        const bool ok = conn.inTransaction([&] {
+            QSqlQuery q(conn.database());
+            if (!conn.runKept(
+                    q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
+                    values))
                 return false;
             chunkDeleted = std::max(0, q.numRowsAffected());
-            QSqlQuery m(db);
-            return runKept(m,
-                           QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
-                               .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
-                           values);
+            QSqlQuery m(conn.database());
+            return conn.runKept(m,
+                                QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                                    .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+                                values);
         });
         if (ok)
             deleted += chunkDeleted;
@@ -1266,15 +1027,15 @@ bool ConfigHandler::removeDeviceGroups(int deviceId) {
 
 // A single statement is all or nothing by itself: a transaction would only add two round trips.
 bool ConfigHandler::asOne(int statements, const std::function<bool()>& change) {
-    return statements > 1 ? inTransaction(change) : change();
+    return statements > 1 ? conn.inTransaction(change) : change();
 }
 
 bool ConfigHandler::asOneChange(const std::function<bool()>& change) {
-    return inTransaction(change);
+    return conn.inTransaction(change);
 }
 
 int ConfigHandler::protectedGroupId() {
-    return adminGroup > 0 ? adminGroup : getGroupId(ADMIN_GROUP_NAME);
+    return conn.adminGroupId() > 0 ? conn.adminGroupId() : getGroupId(ADMIN_GROUP_NAME);
 }
 
 // Deletes the memberships of `ownerIds` in the groups to remove, then inserts those of the groups to
@@ -1301,7 +1062,7 @@ bool ConfigHandler::changeGroups(const QString& owners, const QString& members, 
     if (statements == 0)
         return true;
     return asOne(statements, [&] {
-        QSqlQuery q(db);
+        QSqlQuery q(conn.database());
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
             const QString in = placeholders(owned.size(), 0);
@@ -1315,18 +1076,19 @@ bool ConfigHandler::changeGroups(const QString& owners, const QString& members, 
                     sql += QStringLiteral(" AND (%1<>? OR %2<>?)").arg(ownerColumn, groupColumn);
                     values << ROOT_ID << rootGroup;
                 }
-                if (!runKept(q, sql, values))
+                if (!conn.runKept(q, sql, values))
                     return false;
             }
             for (int g = 0; g < add.size(); g += BULK_GROUPS) {
                 const QVariantList groups = paddedIds(add, g, std::min<int>(add.size(), g + BULK_GROUPS));
-                if (!runKept(q,
-                             QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o JOIN %6 g "
-                                            "ON g.%4 IN (%7) WHERE o.%4 IN (%8) ON DUPLICATE KEY UPDATE %3 = "
-                                            "VALUES(%3)")
-                                 .arg(members, ownerColumn, groupColumn, COL_ID, owners, TABLE_GROUPS,
-                                      placeholders(groups.size(), 0), in),
-                             groups + owned))
+                if (!conn.runKept(
+                        q,
+                        QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o JOIN %6 g "
+                                       "ON g.%4 IN (%7) WHERE o.%4 IN (%8) ON DUPLICATE KEY UPDATE %3 = "
+                                       "VALUES(%3)")
+                            .arg(members, ownerColumn, groupColumn, COL_ID, owners, TABLE_GROUPS,
+                                 placeholders(groups.size(), 0), in),
+                        groups + owned))
                     return false;
             }
         }
@@ -1352,13 +1114,13 @@ bool ConfigHandler::changeUsersGroups(const QVector<int>& userIds, const QVector
 bool ConfigHandler::setDevicesForAll(const QVector<int>& deviceIds, bool forAll) {
     const QVector<int> ids = distinctIds(deviceIds);
     return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE, [&] {
-        QSqlQuery q(db);
+        QSqlQuery q(conn.database());
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList values = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
-            if (!runKept(q,
-                         QStringLiteral("UPDATE %1 SET %2=? WHERE %3 IN (%4)")
-                             .arg(TABLE_DEVICES, COL_FOR_ALL, COL_ID, placeholders(values.size(), 0)),
-                         QVariantList{forAll ? 1 : 0} + values))
+            if (!conn.runKept(q,
+                              QStringLiteral("UPDATE %1 SET %2=? WHERE %3 IN (%4)")
+                                  .arg(TABLE_DEVICES, COL_FOR_ALL, COL_ID, placeholders(values.size(), 0)),
+                              QVariantList{forAll ? 1 : 0} + values))
                 return false;
         }
         return true;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/records.h"
+#include "db/connection.h"
+#include "db/dberror.h"
 
 #include <QHash>
 #include <QObject>
@@ -12,18 +14,6 @@
 #include <QVector>
 
 #include <functional>
-
-struct SqlConnectionSettings {
-    QString ip;
-    int port = 0;
-    QString user;
-    QString password;
-    QString db;
-    bool tls = false;
-    QString tlsCaFile{}; // empty: encrypted, the server's certificate not verified
-    // Not a connection parameter: whether the settings file keeps the password.
-    bool rememberPassword = true;
-};
 
 // What addDevices did with the records it handled.
 struct AddDevicesResult {
@@ -50,6 +40,8 @@ public:
     SqlConnectionSettings connectionSettings() const;
     int connectToDatabase(); // 0 = open, 1 = failed
     QString lastErrorText() const;
+    // What made the latest failure on this connection fail; none after connecting.
+    DbError lastError() const;
     // "TLSv1.3, TLS_AES_256_GCM_SHA384" while the open connection is encrypted, else empty.
     QString tlsSession() const;
     QSqlDatabase database() const;
@@ -135,7 +127,6 @@ private:
                 const char* after);
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
     QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
-    bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
     template <typename Record, typename Fill>
     QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
     bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
@@ -154,23 +145,15 @@ private:
                       const QString& groupColumn, const QVector<int>& ownerIds,
                       const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds, int rootGroup);
     bool asOne(int statements, const std::function<bool()>& change);
-    bool inTransaction(const std::function<bool()>& change);
     bool addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                          AddDevicesResult& result);
     void addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                             AddDevicesResult& result);
 
-    QSqlDatabase db;
-    // Prepared statements kept for reuse on this connection, by their text.
-    QHash<QString, QSqlQuery> kept;
+    DbConnection conn;
     // The record addDevice or addUser has just stored, so that asking for its id costs nothing.
     QPair<quint64, int> addedDevice;
     QPair<QString, int> addedUser;
-    int adminGroup = 0;
-    SqlConnectionSettings settings;
-    QString refusal; // why the last connectToDatabase refused the server before or after opening
-    QString tlsSessionText;
     // A complete read goes in slices, so that the client library never holds a million rows.
     int loadSlice = 250000;
-    int transactionDepth = 0; // a transaction inside another one is part of it
 };

@@ -1,0 +1,215 @@
+#include "db/connection.h"
+
+#include "core/qtcompat.h"
+#include "core/schema.h"
+#include "db/servertls.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QSqlError>
+
+namespace {
+
+const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
+
+} // namespace
+
+DbConnection::DbConnection(const QString& connectionName)
+    : db(QSqlDatabase::addDatabase(
+          QStringLiteral("QMYSQL"),
+          connectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connectionName)) {
+}
+
+// Releases the connection so that a later one can register it again; a connection that
+// another has registered since is left alone.
+DbConnection::~DbConnection() {
+    const QString name = db.connectionName();
+    const bool registered =
+        QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).driver() == db.driver();
+    kept.clear();
+    db.close();
+    db = QSqlDatabase();
+    if (registered)
+        QSqlDatabase::removeDatabase(name);
+}
+
+bool DbConnection::open() {
+    kept.clear();
+    refusal.clear();
+    tlsSessionText.clear();
+    last = DbError();
+    if (db.isOpen())
+        db.close();
+    db.setHostName(settings.ip);
+    db.setPort(settings.port);
+    db.setUserName(settings.user);
+    db.setPassword(settings.password);
+    // Work on the database the settings name; only an empty name means the server's default one.
+    db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
+    // An unreachable host fails after a few seconds instead of the system's TCP timeout.
+    QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+    if (settings.tls) {
+        // The driver checks neither the host name nor that the server does TLS at all: without
+        // it, it logs in unencrypted. Both are checked before the driver sends the credentials.
+        refusal = checkServerTls(settings.ip, settings.port, settings.tlsCaFile, 10000);
+        if (!refusal.isEmpty()) {
+            qDebug() << "TLS check refused" << settings.ip << settings.port << refusal;
+            last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
+            return false;
+        }
+        // Any SSL_ option turns TLS on; an empty cipher list keeps the library's own.
+        options += settings.tlsCaFile.isEmpty() ? QStringLiteral(";SSL_CIPHER=")
+                                                : QStringLiteral(";SSL_CA=") + settings.tlsCaFile;
+    }
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        qDebug() << db.lastError();
+        last = DbError::of(db.lastError());
+        return false;
+    }
+    QSqlQuery q(db);
+    if (settings.tls) {
+        QString version;
+        QString cipher;
+        if (q.exec(QStringLiteral("SHOW STATUS LIKE 'Ssl_%'"))) {
+            while (q.next()) {
+                const QString name = q.value(0).toString();
+                if (name == QLatin1String("Ssl_version"))
+                    version = q.value(1).toString();
+                else if (name == QLatin1String("Ssl_cipher"))
+                    cipher = q.value(1).toString();
+            }
+        }
+        if (cipher.isEmpty()) {
+            refusal = QStringLiteral("Сервер БД принял соединение без шифрования.");
+            qDebug() << refusal << q.lastError();
+            last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
+            db.close();
+            return false;
+        }
+        tlsSessionText = version + QStringLiteral(", ") + cipher;
+    }
+    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
+    if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
+        qDebug() << q.lastError();
+    return true;
+}
+
+QString DbConnection::lastErrorText() const {
+    return refusal.isEmpty() ? db.lastError().text() : refusal;
+}
+
+QString DbConnection::tlsSession() const {
+    return db.isOpen() ? tlsSessionText : QString();
+}
+
+bool DbConnection::checkDatabase() {
+    // another database's id would protect or hide the wrong group
+    adminGroup = 0;
+    // Statements of constants only, as plain text: a round trip each.
+    const QString adminGroupWhere = QStringLiteral("%1='%2'").arg(COL_GROUP_NAME, ADMIN_GROUP_NAME);
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(COL_ID, TABLE_GROUPS, adminGroupWhere)) ||
+        !q.next()) {
+        qDebug() << ADMIN_GROUP_NAME << "role not found";
+        throw QStringLiteral("admin role not found");
+    }
+    adminGroup = q.value(0).toInt();
+
+    const QString rootColumn = QStringLiteral("(SELECT %1 FROM %2 WHERE %3=%4)");
+    if (!run(q, QStringLiteral(
+                    "SELECT (SELECT COUNT(*) FROM %1 m JOIN %2 g ON g.%3=m.%4 WHERE m.%5=%6 AND g.%7), "
+                    "%8, %9")
+                    .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID)
+                    .arg(ROOT_ID)
+                    .arg(adminGroupWhere, rootColumn.arg(COL_USER_LOGIN, TABLE_USERS, COL_ID).arg(ROOT_ID),
+                         rootColumn.arg(COL_USER_PASSWORD, TABLE_USERS, COL_ID).arg(ROOT_ID))) ||
+        !q.next())
+        throw QStringLiteral("users with admin role not found");
+    if (q.value(0).toInt() == 0 || q.value(1).toString() != ROOT_LOGIN) {
+        qDebug() << "root not found";
+        throw QStringLiteral("user root not found");
+    }
+    return q.value(2).toByteArray() == hashPassword(DEFAULT_ROOT_PASSWORD);
+}
+
+bool DbConnection::failed(const QSqlQuery& q) {
+    qDebug() << q.lastError();
+    last = DbError::of(q.lastError());
+    return false;
+}
+
+bool DbConnection::run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    if (!q.prepare(sql))
+        return failed(q);
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    return q.exec() || failed(q);
+}
+
+bool DbConnection::run(QSqlQuery& q, const QString& sql) {
+    return q.exec(sql) || failed(q);
+}
+
+bool DbConnection::readWhole(QSqlQuery& q, const QString& sql) {
+    q.setForwardOnly(true);
+    return run(q, sql, {});
+}
+
+// One that fails is dropped, so that the next call prepares it anew.
+bool DbConnection::runKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    const auto it = kept.constFind(sql);
+    if (it != kept.constEnd()) {
+        QtCompat::shareQuery(q, it.value());
+    } else {
+        q = QSqlQuery(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            return failed(q);
+        kept.insert(sql, q);
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    if (q.exec())
+        return true;
+    kept.remove(sql);
+    return failed(q);
+}
+
+// When `change` fails, none of its statements stays, so a list of memberships is replaced whole
+// or left as it was, and no membership outlives its record.
+bool DbConnection::inTransaction(const std::function<bool()>& change) {
+    if (transactionDepth > 0)
+        return change();
+    if (!db.transaction()) {
+        qDebug() << db.lastError();
+        last = DbError::of(db.lastError());
+        return false;
+    }
+    ++transactionDepth;
+    const bool changed = change();
+    --transactionDepth;
+    if (changed && db.commit())
+        return true;
+    if (changed)
+        last = DbError::of(db.lastError());
+    db.rollback();
+    return false;
+}
+
+DbError DbConnection::failure(DbError::Step step) {
+    if (!last.failed())
+        last.kind = DbError::Kind::Refused;
+    last.step = step;
+    return last;
+}
+
+DbError DbConnection::refuse(DbError::Kind kind, DbError::Step step) {
+    last = DbError::of(kind, step);
+    return last;
+}
+
+QByteArray hashPassword(const QString& password) {
+    // The digest is as good as the password: it is never written to the log.
+    return QCryptographicHash::hash((PASSWORD_SALT + password).toUtf8(), QCryptographicHash::Sha3_512);
+}
