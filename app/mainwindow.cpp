@@ -16,6 +16,7 @@
 #include "dialogs/usersbulkeditdialog.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfilewriter.h"
+#include "import/exportdevicesdialog.h"
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
 #include "models/devicestablemodel.h"
@@ -935,6 +936,7 @@ void MainWindow::on_serverDevices_clicked() {
     AddDevicesDialog dialog(this, configHandler);
     dialog.setDevices(orbServerHandler->devices());
     dialog.setListAge(orbServerHandler->devicesReceived(), !orbServerHandler->tcpClient()->isConnected());
+    dialog.setListState(orbServerHandler->listState());
     runAddDevices(dialog);
 }
 
@@ -957,9 +959,8 @@ void MainWindow::on_importFromFile_clicked() {
         return;
     }
     if (!devicesFileParser.isText()) {
-        showError(
-            QStringLiteral("Файл не похож на список устройств: в большинстве его строк нулевые байты или "
-                           "текст не в кодировке UTF-8."));
+        showError(QStringLiteral("Файл не похож на список устройств: в большинстве его строк нулевые или "
+                                 "управляющие байты либо текст ни в UTF-8, ни в Windows-1251."));
         return;
     }
     if (devicesFileParser.devices().isEmpty()) {
@@ -975,7 +976,7 @@ void MainWindow::on_importFromFile_clicked() {
         return;
     }
     AddDevicesDialog dialog(this, configHandler);
-    dialog.setDevices(devicesFileParser.devices(), devicesFileParser.wrongLengthRows());
+    dialog.setFile(fileName, devicesFileParser);
     runAddDevices(dialog);
 }
 
@@ -1041,6 +1042,7 @@ void MainWindow::addDevicesInBulk(const AddDevicesDialog& dialog) {
         {result.failed, QStringLiteral("Не приняты сервером БД: %1.")},
         {cancelled ? devices.size() - handled : 0,
          QStringLiteral("Добавление прервано, необработанных устройств: %1.")},
+        {dialog.skippedLines(), QStringLiteral("В файле пропущено строк: %1.")},
     };
     QStringList lines;
     for (const auto& count : counts) {
@@ -1053,18 +1055,18 @@ void MainWindow::addDevicesInBulk(const AddDevicesDialog& dialog) {
     updateModels();
 }
 
-// Writes the rows the devices table shows, in its order, to a CSV file.
+// Writes all devices, the shown or the selected rows to a CSV file.
 void MainWindow::on_exportButton_clicked() {
+    ExportDevicesDialog choice(this, devicesModel, ui->tableView->selectionModel());
+    if (choice.exec() != QDialog::Accepted)
+        return;
     QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт устройств"),
                                                     fileFolder() + QStringLiteral("/devices.csv"),
                                                     QStringLiteral("CSV files (*.csv)"));
     if (fileName.isEmpty())
         return;
     CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
-    QVector<DeviceInfo> devices;
-    devices.reserve(devicesModel->rowCount());
-    for (int row = 0; row < devicesModel->rowCount(); ++row)
-        devices.append(devicesModel->index(row, 0).data(RecordRole).value<DeviceInfo>());
+    const QVector<DeviceInfo> devices = choice.devices();
     // every device is in the administrators' group: the table does not name it, nor does the file
     QHash<int, QString> groupNames;
     for (const GroupInfo& group : configHandler->getGroups()) {

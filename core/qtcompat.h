@@ -60,10 +60,20 @@ inline QByteArray encode(const QString& text, const char* encoding) {
 #endif
 }
 
-// Decodes a Unicode encoding named like "UTF-16LE" piece by piece (a character may straddle two
-// pieces). A byte order mark is decoded as a character: the caller skips the leading one.
+// Decodes an encoding named like "UTF-16LE" or "Windows-1251" piece by piece (a character may
+// straddle two pieces). A byte order mark is decoded as a character: the caller skips the leading
+// one. Qt 5 has Windows-1251 among its own codecs; Qt 6 has it only when built with ICU (Debian's
+// is), so available() says whether an encoding other than Unicode can be read.
 class TextDecoder {
 public:
+    static bool available(const char* encoding) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        return QStringDecoder(encoding).isValid();
+#else
+        return QTextCodec::codecForName(encoding) != nullptr;
+#endif
+    }
+
     explicit TextDecoder(const char* encoding)
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
         : m_decoder(encoding, QStringConverter::Flag::ConvertInitialBom){}

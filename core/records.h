@@ -92,5 +92,19 @@ inline QString imeiText(quint64 imei) {
     return QStringLiteral("%1").arg(imei, 15, 10, QLatin1Char('0'));
 }
 
+// Whether the last of an IMEI's 15 digits is the Luhn check digit of the 14 before it. Some
+// trackers use made-up IMEIs, so a failed check is a warning, never a refusal.
+inline bool imeiCheckDigitOk(quint64 imei) {
+    int sum = 0;
+    quint64 rest = imei / 10;
+    for (int i = 0; i < 14; ++i, rest /= 10) {
+        int digit = int(rest % 10);
+        if (i % 2 == 0)
+            digit = digit * 2 > 9 ? digit * 2 - 9 : digit * 2;
+        sum += digit;
+    }
+    return (10 - sum % 10) % 10 == int(imei % 10);
+}
+
 // Item data role under which every table model returns a row's whole record.
 constexpr int RecordRole = Qt::UserRole + 5;

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -79,11 +80,14 @@ QByteArray sslRequest(quint8 sequence) {
     return packet;
 }
 
+// A CA bundle is some kilobytes; a device or a pipe named instead could never end.
+constexpr qint64 maxCaFileSize = 1024 * 1024;
+
 QList<QSslCertificate> readCa(const QString& caFile) {
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray data = file.readAll();
+    const QByteArray data = file.read(maxCaFileSize);
     QList<QSslCertificate> certificates = QSslCertificate::fromData(data, QSsl::Pem);
     if (certificates.isEmpty())
         certificates = QSslCertificate::fromData(data, QSsl::Der);
@@ -102,6 +106,10 @@ QString checkServerTls(const QString& host, int port, const QString& caFile, int
             .arg(QSslSocket::sslLibraryBuildVersionString());
     QList<QSslCertificate> ca;
     if (!caFile.isEmpty()) {
+        const QFileInfo info(caFile);
+        if (info.exists() && (!info.isFile() || info.size() > maxCaFileSize))
+            return QStringLiteral("Файл %1 не похож на сертификат CA: нужен обычный файл не больше 1 МиБ.")
+                .arg(caFile);
         ca = readCa(caFile);
         if (ca.isEmpty())
             return QStringLiteral("Не удалось прочитать сертификат CA из файла %1.").arg(caFile);

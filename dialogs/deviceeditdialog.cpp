@@ -5,6 +5,7 @@
 #include "dialogs/checkablelist.h"
 
 #include <QCompleter>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QStringListModel>
@@ -68,6 +69,17 @@ void DeviceEditDialog::onAccept() {
     const quint64 value = imei.toULongLong(nullptr, 10);
     if (!imeiPattern.match(imei).hasMatch() || value == 0) {
         showError(QStringLiteral("Введите IMEI устройства (15 цифр)!"));
+        return;
+    }
+    // An IMEI the server reports is real, whatever its check digit.
+    const bool known = completerModel && completerModel->stringList().contains(imei);
+    if (value != device.imei && !imeiCheckDigitOk(value) && value != warnedImei && !known) {
+        warnedImei = value;
+        QMessageBox::warning(
+            this, QStringLiteral("Проверьте IMEI"),
+            QStringLiteral("Последняя цифра IMEI %1 не совпадает с контрольной: возможно, в нём "
+                           "опечатка.\nЕсли IMEI верный, нажмите OK ещё раз.")
+                .arg(imei));
         return;
     }
     device.imei = value;

@@ -37,4 +37,5 @@ private:
     QCompleter* completer;
     QStringListModel* completerModel = nullptr;
     DeviceInfo device;
+    quint64 warnedImei = 0; // a new IMEI whose check digit fails is stored at the second OK
 };

@@ -1,16 +1,30 @@
 #include "import/adddevicesdialog.h"
 #include "ui_adddevicesdialog.h"
 
+#include "core/schema.h"
 #include "db/confighandler.h"
 #include "dialogs/checkablelist.h"
+#include "import/devicesfileparser.h"
 #include "import/devicestoaddtablemodel.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QLocale>
+#include <QSet>
 #include <QSortFilterProxyModel>
+
+#include <algorithm>
 
 namespace {
 
-// Shows the rows whose IMEI or name contains the filter text, case-sensitively. A new text
+// Counts as the main window writes them: "12 345".
+QString count(int n) {
+    return QLocale(QLocale::Russian, QLocale::Russia).toString(n);
+}
+
+// Shows the rows whose IMEI or name contains the filter text, case-sensitively, sorted by the
+// model's own comparison. A new text
 // resets the view once instead of removing and inserting rows range by range, which takes
 // seconds with 100,000 rows scattered over thousands of ranges.
 class DeviceFilterProxyModel : public QSortFilterProxyModel {
@@ -36,6 +50,11 @@ protected:
                 return true;
         }
         return false;
+    }
+
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+        return static_cast<const DevicesToAddTableModel*>(sourceModel())
+            ->lessThan(left.column(), left.row(), right.row());
     }
 
 private:
@@ -73,10 +92,18 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     // Whole IMEIs: the default width shows only their first digits.
     ui->deviceList->setColumnWidth(
         2, ui->deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000000000000000")) + 10);
+    // New rows first; a header click sorts by its column.
+    ui->deviceList->horizontalHeader()->setSortIndicator(DevicesToAddTableModel::StateColumn,
+                                                         Qt::AscendingOrder);
+    ui->deviceList->setSortingEnabled(true);
     ui->linkLostLabel->hide();
+    ui->fileNotesLabel->hide();
+    ui->fileGroupsCheck->hide();
+    ui->missingGroupsLabel->hide();
+    ui->createGroupsButton->hide();
     // room for six-digit counts, so that the dialog does not widen while rows are ticked
     ui->counterLabel->setMinimumWidth(ui->counterLabel->fontMetrics().horizontalAdvance(
-        QStringLiteral("Новых: 000000, уже в базе: 000000, с ошибкой: 000000, отмечено: 000000")));
+        QStringLiteral("Новых: 000 000, уже в базе: 000 000, с ошибкой: 000 000, отмечено: 000 000")));
     connect(devicesModel, &QAbstractItemModel::dataChanged, this, &AddDevicesDialog::updateCounter);
     connect(devicesModel, &QAbstractItemModel::modelReset, this, &AddDevicesDialog::updateCounter);
 
@@ -90,7 +117,7 @@ AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
-void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices, const QVector<int>& wrongLength) {
+void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
     QVector<quint64> imeis;
     imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices)
@@ -98,17 +125,133 @@ void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices, const QVec
     bool ok = true;
     const auto stored = handler->storedDevices(imeis, &ok);
     lookupFailed = !ok;
-    devicesModel->setDevices(devices, stored, wrongLength);
+    devicesModel->setDevices(devices, stored);
+}
+
+void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser) {
+    const QVector<DeviceInfo> devices = parser.devices();
+    QVector<quint64> imeis;
+    imeis.reserve(devices.size());
+    for (const DeviceInfo& device : devices)
+        imeis.append(device.imei);
+    bool ok = true;
+    const auto stored = handler->storedDevices(imeis, &ok);
+    lookupFailed = !ok;
+    devicesModel->setDevices(devices, stored, parser.wrongLengthImeis(), parser.cutNameRows());
+
+    ui->label->setText(QStringLiteral("Устройства: %1").arg(QFileInfo(fileName).fileName()));
+    ui->label->setToolTip(QDir::toNativeSeparators(fileName));
+    QStringList notes;
+    if (parser.encoding() == QStringLiteral("Windows-1251"))
+        notes << QStringLiteral("Файл прочитан в кодировке Windows-1251.");
+    skipped = parser.skippedLines();
+    if (skipped > 0) {
+        notes << QStringLiteral("Строки, которые не начинаются с IMEI, не прочитаны, пропущено строк: %1.")
+                     .arg(count(skipped));
+        const QVector<NumberedText> sample = parser.skippedSample();
+        for (int i = 0; i < sample.size() && i < 3; ++i)
+            notes << QStringLiteral("   строка %1: %2").arg(count(sample.at(i).number), sample.at(i).text);
+        if (skipped > 3)
+            notes << QStringLiteral("   …");
+    }
+    ui->fileNotesLabel->setText(notes.join(QLatin1Char('\n')));
+    ui->fileNotesLabel->setVisible(!notes.isEmpty());
+
+    if (parser.hasGroupColumns()) {
+        fileGroups = parser.rowGroups();
+        fileForAll = parser.rowForAll();
+        ui->fileGroupsCheck->show();
+        ui->fileGroupsCheck->setChecked(true);
+        matchFileGroups();
+    }
+}
+
+int AddDevicesDialog::skippedLines() const {
+    return skipped;
+}
+
+void AddDevicesDialog::matchFileGroups() {
+    groupIds.clear();
+    const int adminId = handler->adminGroupId();
+    for (const GroupInfo& group : handler->getGroups())
+        groupIds.insert(group.name, group.id);
+    for (const QString& name : {ADMIN_GROUP_NAME, ADMIN_GROUP_TITLE, ADMIN_MEMBER_TITLE})
+        groupIds.insert(name, adminId);
+    QSet<QString> missing;
+    for (const QStringList& names : qAsConst(fileGroups)) {
+        for (const QString& name : names) {
+            if (!groupIds.contains(name))
+                missing.insert(name);
+        }
+    }
+    missingGroups = missing.values();
+    std::sort(missingGroups.begin(), missingGroups.end());
+    ui->missingGroupsLabel->setText(
+        QStringLiteral("Нет в базе групп из файла (%1): %2")
+            .arg(count(missingGroups.size()), missingGroups.join(QStringLiteral(", "))));
+    updateGroupsEnabled();
+}
+
+bool AddDevicesDialog::fileGroupsUsed() const {
+    return !fileGroups.isEmpty() && ui->fileGroupsCheck->isChecked();
+}
+
+void AddDevicesDialog::updateGroupsEnabled() {
+    ui->groupsList->setEnabled(!ui->forAllCheck->isChecked() && !fileGroupsUsed());
+    const bool offer = fileGroupsUsed() && !missingGroups.isEmpty();
+    ui->missingGroupsLabel->setVisible(offer);
+    ui->createGroupsButton->setVisible(offer);
+}
+
+void AddDevicesDialog::on_fileGroupsCheck_toggled(bool checked) {
+    Q_UNUSED(checked)
+    updateGroupsEnabled();
+}
+
+void AddDevicesDialog::on_createGroupsButton_clicked() {
+    for (const QString& name : qAsConst(missingGroups)) {
+        GroupInfo group{0, name};
+        QString error;
+        if (!handler->addGroup(group, error)) {
+            showError(QStringLiteral("Группа «%1» не создана: %2").arg(name, error));
+            break;
+        }
+        added = true;
+    }
+    updateGroupsList();
+    matchFileGroups();
 }
 
 void AddDevicesDialog::setListAge(const QDateTime& received, bool linkLost) {
     const QString time = received.toString(QStringLiteral("HH:mm"));
     if (received.isValid())
         setWindowTitle(QStringLiteral("Добавление списка устройств (список сервера от %1)").arg(time));
-    ui->linkLostLabel->setText(received.isValid()
-                                   ? QStringLiteral("Связь с Orb сервером потеряна, список от %1").arg(time)
-                                   : QStringLiteral("Связь с Orb сервером потеряна, список не получен"));
-    ui->linkLostLabel->setVisible(linkLost);
+    linkNote = !linkLost ? QString()
+               : received.isValid() ? QStringLiteral("Связь с Orb сервером потеряна, список от %1.").arg(time)
+                                    : QStringLiteral("Связь с Orb сервером потеряна, список не получен.");
+    updateListNote();
+}
+
+void AddDevicesDialog::setListState(OrbServerHandler::ListState state) {
+    switch (state) {
+    case OrbServerHandler::ListIncomplete:
+        stateNote = QStringLiteral("Список сервера неполный: часть его пришла повреждённой. Показано "
+                                   "полученное до неё, следующий запрос получит список заново.");
+        break;
+    case OrbServerHandler::ListDropped:
+        stateNote = QStringLiteral("Последний список сервера отброшен: в нём больше %1 устройств.")
+                        .arg(count(KalvoMessageParser::MaxListSize));
+        break;
+    default:
+        stateNote.clear();
+    }
+    updateListNote();
+}
+
+void AddDevicesDialog::updateListNote() {
+    const QString text = QStringList{linkNote, stateNote}.join(QLatin1Char(' ')).trimmed();
+    ui->linkLostLabel->setText(text);
+    ui->linkLostLabel->setVisible(!text.isEmpty());
 }
 
 QVector<int> AddDevicesDialog::selectedStoredIds() const {
@@ -124,12 +267,29 @@ int AddDevicesDialog::storedCount() const {
 }
 
 QVector<DeviceInfo> AddDevicesDialog::selectedDevices() const {
-    QVector<DeviceInfo> devices = devicesModel->checkedDevices();
+    const QVector<int> rows = devicesModel->checkedNewRows();
     const QVector<int> groups = groupsModel->checkedIds();
     const bool forAll = ui->forAllCheck->isChecked();
-    for (DeviceInfo& device : devices) {
+    const bool fromFile = fileGroupsUsed();
+    const int adminId = handler->adminGroupId();
+    QVector<DeviceInfo> devices;
+    devices.reserve(rows.size());
+    for (const int row : rows) {
+        DeviceInfo device = devicesModel->deviceAt(row);
         device.forAll = forAll;
         device.groups = groups;
+        if (fromFile) {
+            // the file's groups that are stored, behind the administrators' group
+            device.groups = {adminId};
+            for (const QString& name : fileGroups.at(row)) {
+                const int id = groupIds.value(name, 0);
+                if (id > 0 && !device.groups.contains(id))
+                    device.groups.append(id);
+            }
+            if (fileForAll.value(row, -1) >= 0)
+                device.forAll = fileForAll.at(row) == 1;
+        }
+        devices.append(device);
     }
     return devices;
 }
@@ -174,7 +334,7 @@ void AddDevicesDialog::on_uncheckAllDevs_clicked() {
 
 void AddDevicesDialog::on_forAllCheck_stateChanged(int arg1) {
     Q_UNUSED(arg1)
-    ui->groupsList->setEnabled(!ui->forAllCheck->isChecked());
+    updateGroupsEnabled();
 }
 
 void AddDevicesDialog::on_deviceFilter_textEdited(const QString& arg1) {
@@ -187,11 +347,11 @@ void AddDevicesDialog::on_groupsForStoredCheck_toggled(bool checked) {
 
 void AddDevicesDialog::updateCounter() {
     QString text = QStringLiteral("Новых: %1, уже в базе: %2, с ошибкой: %3, отмечено: %4")
-                       .arg(devicesModel->stateCount(DeviceToAddRow::New))
-                       .arg(devicesModel->stateCount(DeviceToAddRow::Stored))
-                       .arg(devicesModel->stateCount(DeviceToAddRow::Repeated) +
-                            devicesModel->stateCount(DeviceToAddRow::InvalidImei))
-                       .arg(devicesModel->checkedCount());
+                       .arg(count(devicesModel->stateCount(DeviceToAddRow::New)),
+                            count(devicesModel->stateCount(DeviceToAddRow::Stored)),
+                            count(devicesModel->stateCount(DeviceToAddRow::Repeated) +
+                                  devicesModel->stateCount(DeviceToAddRow::InvalidImei)),
+                            count(devicesModel->checkedCount()));
     if (lookupFailed)
         text += QStringLiteral(" (база не проверена)");
     ui->counterLabel->setText(text);

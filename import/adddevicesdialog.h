@@ -2,13 +2,17 @@
 
 #include "core/records.h"
 #include "dialogs/editdialog.h"
+#include "link/orbserverhandler.h"
 
 #include <QDateTime>
 #include <QDialog>
+#include <QHash>
+#include <QStringList>
 #include <QVector>
 
 class CheckableIdList;
 class ConfigHandler;
+class DevicesFileParser;
 class DevicesToAddTableModel;
 class QSortFilterProxyModel;
 
@@ -27,11 +31,18 @@ public:
     AddDevicesDialog(QWidget* parent, ConfigHandler* handler);
     ~AddDevicesDialog() override;
 
-    // Looks the devices up in the database. `wrongLength`: ascending rows whose IMEI was not
-    // written with 15 digits.
-    void setDevices(const QVector<DeviceInfo>& devices, const QVector<int>& wrongLength = {});
+    // Looks the devices up in the database.
+    void setDevices(const QVector<DeviceInfo>& devices);
+    // The devices of a file the parser has read, with what it noticed: the encoding, the lines
+    // skipped, IMEIs not written with 15 digits, names cut, and the groups and for-all flags
+    // the file gives ("Группы из файла").
+    void setFile(const QString& fileName, const DevicesFileParser& parser);
+    // Lines of the file that gave no device.
+    int skippedLines() const;
     // The server's list: when it was received, and whether the link to the server is down.
     void setListAge(const QDateTime& received, bool linkLost);
+    // Whether the server's last list came whole.
+    void setListState(OrbServerHandler::ListState state);
     // The checked new devices, each given the checked groups and the for-all flag.
     QVector<DeviceInfo> selectedDevices() const;
     // Ids of the checked stored devices that are to get the checked groups, and those groups.
@@ -51,18 +62,32 @@ private slots:
     void on_forAllCheck_stateChanged(int arg1);
     void on_deviceFilter_textEdited(const QString& arg1);
     void on_groupsForStoredCheck_toggled(bool checked);
+    void on_fileGroupsCheck_toggled(bool checked);
+    void on_createGroupsButton_clicked();
 
 private:
     void updateGroupsList();
     // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
     void checkShownDevices(bool checked);
     void updateCounter();
+    void updateListNote();
+    // Matches the file's group names with the stored groups; lists the ones missing.
+    void matchFileGroups();
+    bool fileGroupsUsed() const;
+    void updateGroupsEnabled();
 
     Ui::AddDevicesDialog* ui;
     ConfigHandler* handler;
     DevicesToAddTableModel* devicesModel;
     CheckableIdList* groupsModel;
     QSortFilterProxyModel* proxy;
+    QVector<QStringList> fileGroups; // by row of the devices set; empty without such columns
+    QVector<int> fileForAll;
+    QHash<QString, int> groupIds; // stored groups by name
+    QStringList missingGroups;
+    int skipped = 0;
+    QString linkNote;
+    QString stateNote;
     bool added = false;
     bool lookupFailed = false;
 };

@@ -3,12 +3,24 @@
 #include "core/records.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QVector>
+
+// A line of a file, or a row of what was read from it, with its number.
+struct NumberedText {
+    int number = 0;
+    QString text;
+
+    bool operator==(const NumberedText& o) const { return number == o.number && text == o.text; }
+};
 
 // Reads a device list file: one device per line, the IMEI first, optionally the device's name
 // after a comma, or after a semicolon when that comes first (spreadsheets in Russian locales).
-// A field that starts with a double quote is a quoted CSV field. Lines whose first field is not
-// a number are skipped.
+// A field that starts with a double quote is a quoted CSV field. The file is UTF-8 unless a byte
+// order mark names UTF-16 or UTF-32; a file that is not UTF-8 is read as Windows-1251. A first
+// line whose first field is not a number is a header; its "Группы" and "Для всех" columns are
+// read too. Other lines whose first field is not a number are skipped and counted. The file is
+// read piece by piece: memory follows the devices kept, not the file's size.
 class DevicesFileParser : public QObject {
     Q_OBJECT
 
@@ -17,19 +29,45 @@ public:
 
     // False when the file cannot be opened; the previous records then stay.
     bool parseFile(const QString& fileName);
+    // Names trimmed and cut to the column's NAME_MAX_LENGTH characters.
     QVector<DeviceInfo> devices() const;
-    // Rows of devices() whose IMEI was not written with 15 digits.
-    QVector<int> wrongLengthRows() const;
+    // "UTF-8", "UTF-16", "UTF-32" or "Windows-1251".
+    QString encoding() const;
+    // Non-blank lines that gave no device, the header not counted, and the first few of them.
+    int skippedLines() const;
+    QVector<NumberedText> skippedSample() const;
+    // Rows of devices() whose IMEI was not written with 15 digits, with the IMEI as written.
+    QVector<NumberedText> wrongLengthImeis() const;
+    // Rows of devices() whose name was cut.
+    QVector<int> cutNameRows() const;
+    // From the "Группы" and "Для всех" columns, in devices() order: group names (empty lists
+    // without the column), and -1 not given, 0 "нет", 1 "да".
+    bool hasGroupColumns() const;
+    QVector<QStringList> rowGroups() const;
+    QVector<int> rowForAll() const;
     // What the last successful parseFile saw: its lines, the first non-blank line it skipped
-    // (its beginning), and whether most lines were text (no NUL byte, valid UTF-8).
+    // (its beginning, a header too), and whether most lines were text (no NUL or other control
+    // bytes, and valid in the encoding it was read in).
     int linesRead() const;
     QString firstSkippedLine() const;
     bool isText() const;
 
+    struct Result {
+        QVector<DeviceInfo> records;
+        QVector<NumberedText> wrongLength;
+        QVector<int> cutNames;
+        QVector<QStringList> groups;
+        QVector<int> forAll;
+        bool groupsColumn = false;
+        bool forAllColumn = false;
+        int skipped = 0;
+        QVector<NumberedText> skippedSample;
+        int lines = 0;
+        int binaryLines = 0;
+        QString firstSkipped;
+        QString encoding;
+    };
+
 private:
-    QVector<DeviceInfo> records;
-    QVector<int> wrongLength;
-    int lines = 0;
-    int binaryLines = 0;
-    QString skipped;
+    Result last;
 };

@@ -1,5 +1,7 @@
 #include "import/devicesfilewriter.h"
 
+#include "import/spreadsheettext.h"
+
 #include <QSaveFile>
 
 namespace {
@@ -8,7 +10,7 @@ namespace {
 constexpr int flushSize = 1 << 20;
 
 void appendField(QByteArray& out, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = SpreadsheetText::marked(text).toUtf8();
     bool quote = false;
     for (const char c : utf8) {
         if (c == ',' || c == ';' || c == '"' || c == '\n' || c == '\r') {

@@ -4,18 +4,25 @@
 #include <QColor>
 #include <QSet>
 
+#include "core/schema.h"
+
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 
 namespace {
-enum Column { CheckColumn = 0, StateColumn = 1, ImeiColumn = 2, NameColumn = 3, ColumnCount = 4 };
+enum Column { CheckColumn = 0, ImeiColumn = 2, NameColumn = 3, ColumnCount = 4 };
 
 constexpr quint64 largestImei = 999999999999999ULL;
 
-QString stateText(DeviceToAddRow::State state) {
-    switch (state) {
+QString stateText(const DeviceToAddRow& row) {
+    switch (row.state) {
     case DeviceToAddRow::New:
-        return QStringLiteral("новое");
+        if (row.imeiSuspect && row.nameCut)
+            return QStringLiteral("проверьте IMEI, имя обрезано");
+        return row.imeiSuspect ? QStringLiteral("проверьте IMEI")
+               : row.nameCut   ? QStringLiteral("имя обрезано")
+                               : QStringLiteral("новое");
     case DeviceToAddRow::Stored:
         return QStringLiteral("уже в базе");
     case DeviceToAddRow::Repeated:
@@ -57,9 +64,12 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
     case RecordRole:
         return QVariant::fromValue(row.device);
     case Qt::BackgroundRole:
-        return row.state == DeviceToAddRow::New ? QVariant() : QBrush(stateBackground(row.state));
+        if (row.state == DeviceToAddRow::New)
+            return row.imeiSuspect || row.nameCut ? QBrush(stateBackground(DeviceToAddRow::Repeated))
+                                                  : QVariant();
+        return QBrush(stateBackground(row.state));
     case Qt::ForegroundRole:
-        if (row.state != DeviceToAddRow::New)
+        if (row.state != DeviceToAddRow::New || row.imeiSuspect || row.nameCut)
             return QBrush(QColor(0x20, 0x20, 0x20));
         return index.column() == StateColumn ? QBrush(QColor(0x1b, 0x7a, 0x2f)) : QVariant();
     default:
@@ -72,14 +82,21 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
         break;
     case StateColumn:
         if (role == Qt::DisplayRole)
-            return stateText(row.state);
+            return stateText(row);
         if (role == Qt::ToolTipRole && row.state == DeviceToAddRow::Stored &&
             row.storedName != row.device.name)
             return QStringLiteral("Имя в базе: %1").arg(row.storedName);
+        if (role == Qt::ToolTipRole && row.state == DeviceToAddRow::New && (row.imeiSuspect || row.nameCut))
+            return QStringList{
+                row.imeiSuspect ? QStringLiteral("Контрольная цифра IMEI не сходится.") : QString(),
+                row.nameCut ? QStringLiteral("Имя длиннее %1 знаков обрезано.").arg(NAME_MAX_LENGTH)
+                            : QString()}
+                .join(QLatin1Char(' '))
+                .trimmed();
         break;
     case ImeiColumn:
         if (role == Qt::DisplayRole)
-            return imeiText(row.device.imei);
+            return row.imeiWritten.isEmpty() ? imeiText(row.device.imei) : row.imeiWritten;
         break;
     case NameColumn:
         if (role == Qt::DisplayRole)
@@ -137,7 +154,8 @@ Qt::ItemFlags DevicesToAddTableModel::flags(const QModelIndex& index) const {
 
 void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
                                         const QHash<quint64, QPair<int, QString>>& stored,
-                                        const QVector<int>& wrongLength) {
+                                        const QVector<NumberedText>& wrongLength,
+                                        const QVector<int>& cutNames) {
     beginResetModel();
     rows.clear();
     rows.reserve(devices.size());
@@ -146,11 +164,17 @@ void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
     QSet<quint64> seen;
     seen.reserve(devices.size());
     auto wrong = wrongLength.cbegin();
+    auto cut = cutNames.cbegin();
     for (int i = 0; i < devices.size(); ++i) {
-        DeviceToAddRow row{false, devices.at(i), DeviceToAddRow::New, 0, QString()};
+        DeviceToAddRow row{false, devices.at(i), DeviceToAddRow::New, 0, QString(), QString(), false, false};
         const quint64 imei = row.device.imei;
-        while (wrong != wrongLength.cend() && *wrong < i)
+        while (wrong != wrongLength.cend() && wrong->number < i)
             ++wrong;
+        if (wrong != wrongLength.cend() && wrong->number == i)
+            row.imeiWritten = wrong->text;
+        while (cut != cutNames.cend() && *cut < i)
+            ++cut;
+        row.nameCut = cut != cutNames.cend() && *cut == i;
         const auto it = stored.constFind(imei);
         if (seen.contains(imei)) {
             row.state = DeviceToAddRow::Repeated;
@@ -158,14 +182,33 @@ void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
             row.state = DeviceToAddRow::Stored;
             row.storedId = it.value().first;
             row.storedName = it.value().second;
-        } else if (imei == 0 || imei > largestImei || (wrong != wrongLength.cend() && *wrong == i)) {
+        } else if (imei == 0 || imei > largestImei || !row.imeiWritten.isEmpty()) {
             row.state = DeviceToAddRow::InvalidImei;
+        } else {
+            row.imeiSuspect = !imeiCheckDigitOk(imei);
         }
         seen.insert(imei);
         ++counts[row.state];
         rows.append(row);
     }
     endResetModel();
+}
+
+bool DevicesToAddTableModel::lessThan(int column, int a, int b) const {
+    const DeviceToAddRow& x = rows.at(a);
+    const DeviceToAddRow& y = rows.at(b);
+    switch (column) {
+    case CheckColumn:
+        return x.checked > y.checked;
+    case StateColumn:
+        // new rows first, the ones to check among them after the plain ones
+        return std::make_tuple(x.state, x.imeiSuspect || x.nameCut) <
+               std::make_tuple(y.state, y.imeiSuspect || y.nameCut);
+    case ImeiColumn:
+        return x.device.imei < y.device.imei;
+    default:
+        return QString::compare(x.device.name, y.device.name, Qt::CaseInsensitive) < 0;
+    }
 }
 
 void DevicesToAddTableModel::setStoredTickable(bool tickable) {
@@ -205,11 +248,11 @@ void DevicesToAddTableModel::setRowsChecked(const QVector<int>& rowNumbers, bool
         emit dataChanged(index(first, CheckColumn), index(last, CheckColumn), {Qt::CheckStateRole});
 }
 
-QVector<DeviceInfo> DevicesToAddTableModel::checkedDevices() const {
-    QVector<DeviceInfo> result;
-    for (const DeviceToAddRow& row : rows) {
-        if (row.checked && row.state == DeviceToAddRow::New)
-            result.append(row.device);
+QVector<int> DevicesToAddTableModel::checkedNewRows() const {
+    QVector<int> result;
+    for (int i = 0; i < rows.size(); ++i) {
+        if (rows.at(i).checked && rows.at(i).state == DeviceToAddRow::New)
+            result.append(i);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/records.h"
+#include "import/devicesfileparser.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -16,11 +17,15 @@ struct DeviceToAddRow {
     State state = New;
     int storedId = 0; // the stored device of a Stored row
     QString storedName;
+    QString imeiWritten;      // the IMEI as the file wrote it, when not with 15 digits
+    bool imeiSuspect = false; // 15 digits whose check digit fails
+    bool nameCut = false;
 };
 
 // The devices offered for adding: a check box, the row's state ("новое", "уже в базе", "повтор
-// в списке", "неверный IMEI"), the IMEI (as 15 digits) and the name of each. Only new rows can
-// be ticked, and stored ones while they are to be given groups.
+// в списке", "неверный IMEI"; a new one "проверьте IMEI" when its check digit fails, and
+// "имя обрезано" when its name was cut), the IMEI (15 digits, or as the file wrote it) and the
+// name of each. Only new rows can be ticked, and stored ones while they are to be given groups.
 class DevicesToAddTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -36,17 +41,22 @@ public:
 
     // Replaces all rows by the given devices, all unchecked. `stored`: the database's devices
     // among them (IMEI -> id and name); `wrongLength`: ascending rows whose IMEI was not written
-    // with 15 digits.
+    // with 15 digits, with the IMEI as written; `cutNames`: ascending rows whose name was cut.
     void setDevices(const QVector<DeviceInfo>& devices,
                     const QHash<quint64, QPair<int, QString>>& stored = {},
-                    const QVector<int>& wrongLength = {});
+                    const QVector<NumberedText>& wrongLength = {}, const QVector<int>& cutNames = {});
+    // Row a before row b by column, for sorting; rows of equal values keep their order.
+    bool lessThan(int column, int a, int b) const;
+    static constexpr int StateColumn = 1;
     // Whether stored rows can be ticked; turning it off unticks them.
     void setStoredTickable(bool tickable);
     void setAllChecked(bool checked);
     // Sets the given tickable rows with one change notice, however many they are.
     void setRowsChecked(const QVector<int>& rowNumbers, bool checked);
-    // The devices of the ticked new rows, and the stored ids of the ticked stored rows.
-    QVector<DeviceInfo> checkedDevices() const;
+    // The ticked new rows (in the order of the devices set) and their devices, and the stored
+    // ids of the ticked stored rows.
+    QVector<int> checkedNewRows() const;
+    const DeviceInfo& deviceAt(int row) const { return rows.at(row).device; }
     QVector<int> checkedStoredIds() const;
     int stateCount(DeviceToAddRow::State state) const { return counts[state]; }
     int checkedCount() const { return checked; }

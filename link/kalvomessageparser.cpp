@@ -166,11 +166,24 @@ void KalvoMessageParser::parseMessage(KalvoPacket_t packet) {
         qDebug() << "receive packet with device list";
         if (!m_requestPending)
             break;
-        // Decoded straight into the accumulated list: a list of 100,000 records is copied once.
-        if (appendPortion(packet.data, m_devices) < FullPortion) {
-            qDebug() << "ALL DEVICE LIST RECEIVED!";
-            m_requestPending = false;
-            emit devListReceived(m_devices);
+        const int count = portionCount(packet.data);
+        if (count < 0) {
+            qDebug() << "device list incomplete after" << m_devices.size() << "records";
+            const QList<TDeviceToConfigInfo> part = m_devices;
+            endRequest();
+            emit devListIncomplete(part);
+        } else if (m_devices.size() + count > m_maxListSize) {
+            qDebug() << "device list dropped: more than" << m_maxListSize << "records";
+            endRequest();
+            emit devListDropped();
+        } else {
+            // Decoded straight into the accumulated list: a list of 100,000 records is copied once.
+            appendPortion(packet.data, count, m_devices);
+            if (count < FullPortion) {
+                qDebug() << "ALL DEVICE LIST RECEIVED!";
+                m_requestPending = false;
+                emit devListReceived(m_devices);
+            }
         }
         break;
     }
@@ -186,24 +199,34 @@ void KalvoMessageParser::sendMessage(KalvoPacket_t packet) {
 
 QList<TDeviceToConfigInfo> KalvoMessageParser::getServerDeviceListPortion(KalvoPacket_t packet) {
     QList<TDeviceToConfigInfo> portion;
-    appendPortion(packet.data, portion);
+    const int count = portionCount(packet.data);
+    if (count > 0)
+        appendPortion(packet.data, count, portion);
     return portion;
 }
 
-int KalvoMessageParser::appendPortion(const QByteArray& payload, QList<TDeviceToConfigInfo>& list) {
-    const int size = payload.size();
+int KalvoMessageParser::portionCount(const QByteArray& payload) {
+    const qint64 recordSize = qint64(sizeof(TDeviceToConfigInfo));
+    if (payload.size() < 2 || 2 + recordSize * readU16(payload.constData()) != payload.size()) {
+        qCritical() << "Fail size of devlist cmd answer";
+        return -1;
+    }
+    return readU16(payload.constData());
+}
+
+void KalvoMessageParser::appendPortion(const QByteArray& payload, int count,
+                                       QList<TDeviceToConfigInfo>& list) {
     const char* data = payload.constData();
     const int recordSize = int(sizeof(TDeviceToConfigInfo));
-    if (size < 2 || 2 + qint64(recordSize) * readU16(data) > size) {
-        qCritical() << "Fail size of devlist cmd answer";
-        return 0;
-    }
-    const int count = readU16(data);
     list.reserve(list.size() + count);
     for (int i = 0; i < count; ++i) {
         TDeviceToConfigInfo record;
         std::memcpy(&record, data + 2 + i * recordSize, sizeof record);
         list.append(record);
     }
-    return count;
+}
+
+void KalvoMessageParser::endRequest() {
+    m_requestPending = false;
+    m_devices = QList<TDeviceToConfigInfo>();
 }

@@ -47,6 +47,9 @@ public:
     static constexpr int MaxPayload = 65535;
     static constexpr int HandshakeAnswerSize = 21;
     static constexpr int FullPortion = 1000;
+    // The longest list taken: twice the largest fleet the program is made for. A longer one is
+    // dropped, so that a server sending without end cannot fill the memory.
+    static constexpr int MaxListSize = 2000000;
 
     explicit KalvoMessageParser(QObject* parent = nullptr);
 
@@ -58,6 +61,7 @@ public:
     bool isRequestPending() const { return m_requestPending; }
     // Bytes received since construction; lets the owner see whether a request makes progress.
     quint64 receivedBytes() const { return m_receivedBytes; }
+    void setMaxListSizeForTesting(int records) { m_maxListSize = records; }
 
     // CRC-32 (ISO-HDLC: reflected polynomial 0xEDB88320, init and final XOR 0xFFFFFFFF), by zlib.
     static quint32 crc32(const char* data, int size);
@@ -69,6 +73,10 @@ public:
 signals:
     void sendData(QByteArray data);
     void devListReceived(QList<TDeviceToConfigInfo> list);
+    // A portion whose record count did not match its size ended the list: the records before it.
+    void devListIncomplete(QList<TDeviceToConfigInfo> list);
+    // The list grew beyond the ceiling and was dropped.
+    void devListDropped();
 
 private slots:
     PacketStatus parseBuffer(KalvoPacket_t& packet);
@@ -77,8 +85,11 @@ private slots:
     QList<TDeviceToConfigInfo> getServerDeviceListPortion(KalvoPacket_t packet);
 
 private:
-    // Appends the records of one portion's payload; the number appended, 0 for a malformed one.
-    static int appendPortion(const QByteArray& payload, QList<TDeviceToConfigInfo>& list);
+    // The record count of a portion's payload, -1 when it does not match the payload's size.
+    static int portionCount(const QByteArray& payload);
+    static void appendPortion(const QByteArray& payload, int count, QList<TDeviceToConfigInfo>& list);
+    // Ends the outstanding request; the records gathered are handed to the signal or dropped.
+    void endRequest();
 
     QByteArray m_buffer;
     bool m_requestPending = false;
@@ -87,6 +98,7 @@ private:
     // chunk holding many packets is not moved in memory once per packet.
     int m_consumed = 0;
     quint64 m_receivedBytes = 0;
+    int m_maxListSize = MaxListSize;
 };
 
 Q_DECLARE_METATYPE(TDeviceToConfigInfo)

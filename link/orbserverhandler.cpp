@@ -53,6 +53,8 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
     connect(m_client, &TcpClient::fullDataReceived, m_parser, &KalvoMessageParser::onDataReceived);
     connect(m_parser, &KalvoMessageParser::sendData, m_client, &TcpClient::sendData);
     connect(m_parser, &KalvoMessageParser::devListReceived, this, &OrbServerHandler::devListReceived);
+    connect(m_parser, &KalvoMessageParser::devListIncomplete, this, &OrbServerHandler::devListIncomplete);
+    connect(m_parser, &KalvoMessageParser::devListDropped, this, &OrbServerHandler::devListDropped);
 
     m_reconnectTimer.setSingleShot(false);
     m_reconnectTimer.setInterval(ReconnectIntervalMs);
@@ -118,17 +120,29 @@ QDateTime OrbServerHandler::devicesReceived() const {
     return m_devicesReceived;
 }
 
+OrbServerHandler::ListState OrbServerHandler::listState() const {
+    return m_listState;
+}
+
+void OrbServerHandler::setMaxListSizeForTesting(int records) {
+    m_parser->setMaxListSizeForTesting(records);
+}
+
 void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) {
     m_reconnectTimer.setInterval(reconnectMs);
     m_requestTimer.setInterval(pollMs);
 }
 
 void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
+    takeList(list, ListComplete);
+}
+
+void OrbServerHandler::takeList(const QList<TDeviceToConfigInfo>& list, ListState state) {
     m_imeiList.clear();
     m_devices.clear();
     m_imeiList.reserve(list.size());
     m_devices.reserve(list.size());
-    for (const TDeviceToConfigInfo& record : qAsConst(list)) {
+    for (const TDeviceToConfigInfo& record : list) {
         const int size = record.imeiSize();
         m_imeiList.append(QString::fromUtf8(record.imei, size));
         qint64 number = 0;
@@ -140,6 +154,16 @@ void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
         }
     }
     m_devicesReceived = QDateTime::currentDateTime();
+    m_listState = state;
+    emit hostStateUpdated();
+}
+
+void OrbServerHandler::devListIncomplete(QList<TDeviceToConfigInfo> list) {
+    takeList(list, ListIncomplete);
+}
+
+void OrbServerHandler::devListDropped() {
+    m_listState = ListDropped;
     emit hostStateUpdated();
 }
 

@@ -24,6 +24,13 @@ class OrbServerHandler : public QObject {
     Q_OBJECT
 
 public:
+    // What became of the last list the server sent.
+    enum ListState {
+        ListComplete,
+        ListIncomplete, // a damaged portion cut it short: devices() holds the part before it
+        ListDropped,    // longer than KalvoMessageParser::MaxListSize: devices() holds the one before
+    };
+
     explicit OrbServerHandler(QObject* parent = nullptr);
     ~OrbServerHandler() override;
 
@@ -35,9 +42,11 @@ public:
     QStringList imeiList() const;
     // When the last device list arrived; invalid before the first one.
     QDateTime devicesReceived() const;
+    ListState listState() const;
 
     // Lets tests run the reconnect and poll timers faster than the program does.
     void setTimerIntervalsForTesting(int reconnectMs, int pollMs);
+    void setMaxListSizeForTesting(int records);
 
 signals:
     void startConnect(QString host, int port);
@@ -46,8 +55,11 @@ signals:
 
 private slots:
     void devListReceived(QList<TDeviceToConfigInfo> list);
+    void devListIncomplete(QList<TDeviceToConfigInfo> list);
+    void devListDropped();
 
 private:
+    void takeList(const QList<TDeviceToConfigInfo>& list, ListState state);
     void pollDeviceList();
     void onServerConnected();
     void onServerDisconnected();
@@ -63,6 +75,7 @@ private:
     QStringList m_imeiList;
     QVector<DeviceInfo> m_devices;
     QDateTime m_devicesReceived;
+    ListState m_listState = ListComplete;
     // Polls in a row that found a request outstanding with no byte received since the last one.
     int m_silentPolls = 0;
     quint64 m_bytesAtLastPoll = 0;

@@ -1021,7 +1021,7 @@ private slots:
         QVERIFY(get<QStatusBar>("statusbar")->currentMessage().startsWith("Не удалось обновить таблицы"));
 
         // A change while the server is gone: the error is shown, the tables keep their rows.
-        const auto addDevice = fillAndOk({QStringLiteral("imeiEdit=356938035643002")});
+        const auto addDevice = fillAndOk({QStringLiteral("imeiEdit=356938035643007")});
         ModalAnswerer a;
         a.expect("DeviceEditDialog", addDevice).expectBox(QStringLiteral("Нет связи с сервером БД"));
         get("addDeviceButton")->click();

@@ -51,7 +51,7 @@ void TestDeviceEditDialog::imeiInput_data() {
         QTest::newRow(name) << typed << QString::fromLatin1(input) << QString::fromLatin1(shown);
     };
     row("14 digits", true, "10000000000000", "10000000000000");
-    row("a 16th digit cannot be typed", true, "1000000000000012", "100000000000001");
+    row("a 16th digit cannot be typed", true, "1000000000000091", "100000000000009");
     row("letters cannot be typed", true, "12ab34-5 6", "123456");
     row("a letter put in", false, "35693803564300X", "35693803564300X");
     row("all zeros", true, "000000000000000", "000000000000000");
@@ -78,14 +78,14 @@ void TestDeviceEditDialog::imeiInput() {
 void TestDeviceEditDialog::addMode() {
     QVERIFY(open());
     QCOMPARE(listRows(view), defaultRows());
-    typeText(imei, QStringLiteral("354000000000017"));
+    typeText(imei, QStringLiteral("354000000000010"));
     typeText(child<QLineEdit>(dialog.get(), "nameEdit"), QStringLiteral(" Van 1 "));
     toggleRow(view, 2);
     auto* forAll = child<QCheckBox>(dialog.get(), "forAllCheck");
     forAll->click();
     QVERIFY(!view->isEnabled());
     pressOk(dialog.get(), QString());
-    const DeviceInfo entered{0, 354000000000017ULL, QStringLiteral("Van 1"), {admin, trucks}, true};
+    const DeviceInfo entered{0, 354000000000010ULL, QStringLiteral("Van 1"), {admin, trucks}, true};
     QCOMPARE(dialog->getDeviceInfo(), entered);
     forAll->click();
     QVERIFY(view->isEnabled());
@@ -125,7 +125,13 @@ void TestDeviceEditDialog::editMode() {
     DeviceInfo longer{7, 9223372036854775807ULL, QString(255, QChar(0x0416)), {admin}, false};
     QVERIFY(open(longer));
     pressOk(dialog.get(), imeiError);
+    // a check digit that fails is warned about once
     imei->setText(QStringLiteral("354000000000017"));
+    ModalAnswerer warning;
+    warning.expectBox(QStringLiteral("Последняя цифра IMEI 354000000000017 не совпадает с контрольной"));
+    clickOk(dialog.get());
+    VERIFY_ANSWERED(warning);
+    QVERIFY(dialog->isVisible());
     pressOk(dialog.get(), QString());
     longer.imei = 354000000000017ULL;
     QCOMPARE(dialog->getDeviceInfo(), longer);

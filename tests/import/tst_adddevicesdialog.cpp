@@ -1,24 +1,29 @@
+#include "core/qtcompat.h"
 #include "dialogtest.h"
 #include "import/adddevicesdialog.h"
+#include "import/devicesfileparser.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QTableView>
+#include <QTemporaryDir>
 
 static const QVector<DeviceInfo> devices{
     DeviceInfo{0, 100000000000001, QStringLiteral("Car 1"), {}, false},
-    DeviceInfo{9, 100000000000123, QStringLiteral("Фура"), {77}, true},
-    DeviceInfo{0, 100000000000002, QStringLiteral("car 123"), {}, false},
-    DeviceInfo{0, 45000000000003, QString(), {}, false},
+    DeviceInfo{9, 100000000000123, QStringLiteral("Фура"), {77}, true}, // check digit fails
+    DeviceInfo{0, 100000000000009, QStringLiteral("car 123"), {}, false},
+    DeviceInfo{0, 45000000000007, QString(), {}, false},
     DeviceInfo{0, 100000000000123, QStringLiteral("again"), {}, false},
     DeviceInfo{0, 0, QStringLiteral("zero"), {}, false},
     DeviceInfo{0, 1000000000000000, QStringLiteral("16 digits"), {}, false},
-    DeviceInfo{0, 100000000000007, QStringLiteral("14 digits in the file"), {}, false},
     DeviceInfo{0, 100000000000008, QStringLiteral("Stored"), {}, false},
 };
-enum { storedRow1 = 0, storedRow2 = 8 };
+enum { storedRow1 = 0, storedRow2 = 7 };
+// The rows as shown: new ones first, those to check after the plain ones, then by state.
+static const QVector<int> shownOrder{2, 3, 1, 0, 7, 4, 5, 6};
 
 class TestAddDevicesDialog : public QObject, public GroupsFixture {
     Q_OBJECT
@@ -31,7 +36,7 @@ private slots:
         stored2 = insertRow(sql, {devices[storedRow2].imei, devices[storedRow2].name});
         insertRow(sql, {quint64(100000000000999), QStringLiteral("not listed")});
         dialog.reset(new AddDevicesDialog(nullptr, handler.get()));
-        dialog->setDevices(devices, {7});
+        dialog->setDevices(devices);
         QVERIFY(showDialog(dialog.get()));
         table = child<QTableView>(dialog.get(), "deviceList");
         filter = child<QLineEdit>(dialog.get(), "deviceFilter");
@@ -48,6 +53,7 @@ private slots:
     void filterAndChecks_data();
     void filterAndChecks();
     void result();
+    void fromFile();
 
 private:
     QStringList checked() const {
@@ -66,7 +72,7 @@ private:
 };
 
 // Each row's state against the database and the list, told by text and colour; only new rows
-// take a tick.
+// take a tick; a header click sorts.
 void TestAddDevicesDialog::states() {
     QAbstractItemModel* model = table->model();
     QStringList states, tips;
@@ -75,22 +81,27 @@ void TestAddDevicesDialog::states() {
         states << model->index(r, 1).data().toString();
         tips << model->index(r, 1).data(Qt::ToolTipRole).toString();
         colours << model->index(r, 3).data(Qt::BackgroundRole).value<QBrush>().color().name() + states.last();
-        QCOMPARE(model->index(r, 2).data().toString(), imeiText(devices[r].imei));
+        QCOMPARE(model->index(r, 2).data().toString(), imeiText(devices[shownOrder[r]].imei));
         QCOMPARE(model->flags(model->index(r, 0)).testFlag(Qt::ItemIsUserCheckable),
-                 states.last() == "новое");
+                 states.last() == "новое" || states.last() == "проверьте IMEI");
     }
-    QCOMPARE(states, (QStringList{"уже в базе", "новое", "новое", "новое", "повтор в списке", "неверный IMEI",
-                                  "неверный IMEI", "неверный IMEI", "уже в базе"}));
-    QCOMPARE(tips.first(), QStringLiteral("Имя в базе: Car 1 (old)"));
-    QCOMPARE(tips.count(QString()), tips.size() - 1); // the other stored row has the same name
-    QCOMPARE(colours.size(), 4);
-    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 4, отмечено: 0"));
+    QCOMPARE(states, (QStringList{"новое", "новое", "проверьте IMEI", "уже в базе", "уже в базе",
+                                  "повтор в списке", "неверный IMEI", "неверный IMEI"}));
+    QCOMPARE(tips.at(2), QStringLiteral("Контрольная цифра IMEI не сходится."));
+    QCOMPARE(tips.at(3), QStringLiteral("Имя в базе: Car 1 (old)"));
+    QCOMPARE(tips.count(QString()), tips.size() - 2); // the other stored row has the same name
+    QCOMPARE(colours.size(), 5);
+    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 3, отмечено: 0"));
 
     for (int r = 0; r < model->rowCount(); ++r)
-        QCOMPARE(model->setData(model->index(r, 0), Qt::Checked, Qt::CheckStateRole), states[r] == "новое");
-    QCOMPARE(checked(), (QStringList{"100000000000123", "100000000000002", "045000000000003"}));
-    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 4, отмечено: 3"));
+        QCOMPARE(model->setData(model->index(r, 0), Qt::Checked, Qt::CheckStateRole), r < 3);
+    QCOMPARE(checked(), (QStringList{"100000000000123", "100000000000009", "045000000000007"}));
+    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 3, отмечено: 3"));
     QCOMPARE(dialog->storedCount(), 2);
+
+    table->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
+    QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("1000000000000000"));
+    QCOMPARE(model->index(7, 2).data().toString(), QStringLiteral("000000000000000"));
 }
 
 void TestAddDevicesDialog::filterAndChecks_data() {
@@ -98,15 +109,14 @@ void TestAddDevicesDialog::filterAndChecks_data() {
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("ticked");
     QTest::newRow("in IMEI or name") << "123"
-                                     << QStringList{"100000000000123", "100000000000002", "100000000000123"}
-                                     << QStringList{"100000000000123", "100000000000002"};
+                                     << QStringList{"100000000000009", "100000000000123", "100000000000123"}
+                                     << QStringList{"100000000000123", "100000000000009"};
     QTest::newRow("case-sensitive") << "Car" << QStringList{"100000000000001"} << QStringList{};
     QTest::newRow("regex characters are plain text") << ".*" << QStringList{} << QStringList{};
     QTest::newRow("leading zeros kept")
-        << "04" << QStringList{"045000000000003"} << QStringList{"045000000000003"};
-    QTest::newRow("in the state") << "нов"
-                                  << QStringList{"100000000000123", "100000000000002", "045000000000003"}
-                                  << QStringList{"100000000000123", "100000000000002", "045000000000003"};
+        << "04" << QStringList{"045000000000007"} << QStringList{"045000000000007"};
+    QTest::newRow("in the state") << "нов" << QStringList{"100000000000009", "045000000000007"}
+                                  << QStringList{"100000000000009", "045000000000007"};
 }
 
 // With a filter text the all/none buttons reach only the new rows it shows, without one every
@@ -139,8 +149,8 @@ void TestAddDevicesDialog::filterAndChecks() {
 // Checked new devices with the checked groups and the for-all flag; with the option on, the
 // checked stored rows too, unticked when it is off again.
 void TestAddDevicesDialog::result() {
-    toggleRow(table, 3);
     toggleRow(table, 1);
+    toggleRow(table, 2);
     auto* groups = child<QListView>(dialog.get(), "groupsList");
     QCOMPARE(listRows(groups).first(), (ListRow{QStringLiteral("Администратор"), admin, true, false}));
     toggleRow(groups, 2);
@@ -159,16 +169,66 @@ void TestAddDevicesDialog::result() {
     forStored->click();
     child(dialog.get(), "checkAllDevs")->click();
     QCOMPARE(dialog->selectedStoredIds(), (QVector<int>{stored1, stored2}));
-    toggleRow(table, storedRow2);
+    toggleRow(table, shownOrder.indexOf(storedRow2));
     QCOMPARE(dialog->selectedStoredIds(), QVector<int>{stored1});
-    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 4, отмечено: 4"));
+    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 3, отмечено: 4"));
     forStored->click();
-    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 4, отмечено: 3"));
+    QCOMPARE(counter(), QStringLiteral("Новых: 3, уже в базе: 2, с ошибкой: 3, отмечено: 3"));
     forStored->click();
     QCOMPARE(dialog->selectedStoredIds(), QVector<int>{});
     QCOMPARE(dialog->selectedDevices().size(), 3);
     clickOk(dialog.get());
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
+}
+
+// A spreadsheet's file: what was read and skipped is said, IMEIs stand as written, the file's
+// groups go to the new devices once the missing one is created on request.
+void TestAddDevicesDialog::fromFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("list.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QtCompat::encode(QStringLiteral("IMEI;Имя;Группы;Для всех\r\n"
+                                               "356938035643809;Фура;\"Грузовики; Юг\";да\r\n"
+                                               "12345;Короткий;;нет\r\nабв;строка\r\n356938035643007;") +
+                                    QString(300, QChar(0x0416)) + QStringLiteral(";;\r\n"),
+                                "Windows-1251"));
+    file.close();
+    DevicesFileParser parser;
+    QVERIFY(parser.parseFile(path));
+    dialog.reset(new AddDevicesDialog(nullptr, handler.get()));
+    dialog->setFile(path, parser);
+    QVERIFY(showDialog(dialog.get()));
+    table = child<QTableView>(dialog.get(), "deviceList");
+    QCOMPARE(child<QLabel>(dialog.get(), "label")->text(), QStringLiteral("Устройства: list.csv"));
+    QCOMPARE(
+        child<QLabel>(dialog.get(), "fileNotesLabel")->text(),
+        QStringLiteral("Файл прочитан в кодировке Windows-1251.\nСтроки, которые не начинаются с IMEI, не "
+                       "прочитаны, пропущено строк: 1.\n   строка 4: абв;строка"));
+    QStringList rows;
+    for (int r = 0; r < table->model()->rowCount(); ++r)
+        rows << table->model()->index(r, 1).data().toString() + ' ' +
+                    table->model()->index(r, 2).data().toString();
+    QCOMPARE(rows,
+             (QStringList{"новое 356938035643809", "имя обрезано 356938035643007", "неверный IMEI 12345"}));
+
+    auto* groups = child<QListView>(dialog.get(), "groupsList");
+    QVERIFY(!groups->isEnabled());
+    QVERIFY(child<QCheckBox>(dialog.get(), "fileGroupsCheck")->isChecked());
+    QCOMPARE(child<QLabel>(dialog.get(), "missingGroupsLabel")->text(),
+             QStringLiteral("Нет в базе групп из файла (1): Юг"));
+    child(dialog.get(), "createGroupsButton")->click();
+    QVERIFY(!child<QWidget>(dialog.get(), "createGroupsButton")->isVisible());
+    const int south = handler->getGroupId(QStringLiteral("Юг"));
+    QVERIFY(south > 0);
+    child(dialog.get(), "checkAllDevs")->click();
+    const QVector<DeviceInfo> picked = dialog->selectedDevices();
+    QCOMPARE(picked.size(), 2);
+    QCOMPARE(picked[0].groups, (QVector<int>{admin, trucks, south}));
+    QVERIFY(picked[0].forAll);
+    QCOMPARE(picked[1].groups, QVector<int>{admin});
+    QVERIFY(!picked[1].forAll);
+    QCOMPARE(dialog->skippedLines(), 1);
 }
 
 QTEST_MAIN(TestAddDevicesDialog)

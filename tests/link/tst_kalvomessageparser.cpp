@@ -55,7 +55,8 @@ private slots:
     void wireVectors();
     void byteByByte();
     void crcErrorLosesTheBuffer();
-    void malformedPortionEndsTheRequest();
+    void damagedOrEndlessList_data();
+    void damagedOrEndlessList();
     void portionsAndRequests();
     void otherPacketTypes();
     void recordTexts();
@@ -135,17 +136,35 @@ void TestKalvoMessageParser::crcErrorLosesTheBuffer() {
     QCOMPARE(received(), imeis(1));
 }
 
-// A portion whose record count needs more bytes than it holds.
-void TestKalvoMessageParser::malformedPortionEndsTheRequest() {
+void TestKalvoMessageParser::damagedOrEndlessList_data() {
     QByteArray threeIn100(100, '\0');
     threeIn100[0] = 3;
-    LogCapture log;
+    QTest::addColumn<QByteArray>("last");
+    QTest::addColumn<int>("incomplete"); // records handed on as an incomplete list, -1: dropped
+    QTest::newRow("count needs more bytes than the portion holds") << packet(13, threeIn100) << 2000;
+    QTest::newRow("bytes beyond the count") << packet(13, QByteArray::fromHex("0000ff")) << 2000;
+    QTest::newRow("beyond the ceiling") << portion(2000, 1000) << -1;
+}
+
+// A damaged portion ends the list as incomplete, one beyond the ceiling drops it; either way the
+// next request starts over.
+void TestKalvoMessageParser::damagedOrEndlessList() {
+    QFETCH(QByteArray, last);
+    QFETCH(int, incomplete);
+    QSignalSpy cut(parser.get(), &KalvoMessageParser::devListIncomplete);
+    QSignalSpy dropped(parser.get(), &KalvoMessageParser::devListDropped);
+    parser->setMaxListSizeForTesting(2500);
     parser->requestDeviceList();
-    parser->onDataReceived(portion(0, 1000) + packet(13, threeIn100));
-    QCOMPARE(log.count(QStringLiteral("Fail size of devlist cmd answer")), 1);
-    QCOMPARE(lists->count(), 1);
-    QCOMPARE(received(), imeis(1000));
+    parser->onDataReceived(portion(0, 1000) + portion(1000, 1000) + last + portion(3000, 5));
+    QCOMPARE(lists->count(), 0);
+    QCOMPARE(dropped.count(), incomplete < 0 ? 1 : 0);
+    QCOMPARE(cut.count(), incomplete < 0 ? 0 : 1);
+    if (incomplete >= 0)
+        QCOMPARE(cut.first().first().value<QList<TDeviceToConfigInfo>>().size(), incomplete);
     QVERIFY(!parser->isRequestPending());
+    parser->requestDeviceList();
+    parser->onDataReceived(portion(0, 7));
+    QCOMPARE(received(), imeis(7));
 }
 
 void TestKalvoMessageParser::portionsAndRequests() {

@@ -36,6 +36,8 @@ private slots:
     void completeListDespiteFaults_data();
     void completeListDespiteFaults();
     void reconnectsAfterTheServerComesBack();
+    void damagedOrEndlessList_data();
+    void damagedOrEndlessList();
 
 private:
     QTemporaryDir dir;
@@ -123,6 +125,37 @@ void TestOrbServerHandler::reconnectsAfterTheServerComesBack() {
     // the server now has no devices: the new list, asked for at once, empties both lists
     QTRY_VERIFY_WITH_TIMEOUT(handler->imeiList().isEmpty(), 10000);
     QVERIFY(handler->devices().isEmpty());
+}
+
+void TestOrbServerHandler::damagedOrEndlessList_data() {
+    QTest::addColumn<QStringList>("fault");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("a portion's count not matching its size")
+        << QStringList{QStringLiteral("--bad-count"), QStringLiteral("1")}
+        << int(OrbServerHandler::ListIncomplete) << 3000;
+    QTest::newRow("endless") << QStringList{QStringLiteral("--endless")} << int(OrbServerHandler::ListDropped)
+                             << 0;
+}
+
+// The part of a damaged list is kept and marked, an endless one is dropped at the ceiling; asking
+// again starts over.
+void TestOrbServerHandler::damagedOrEndlessList() {
+    QFETCH(QStringList, fault);
+    QFETCH(int, state);
+    QFETCH(int, kept);
+    Sim sim;
+    QVERIFY(sim.start(QStringList{QStringLiteral("--devices"), QStringLiteral("5500")} + fault));
+    const auto handler = startHandler(sim.port(), 60000, 600000);
+    // set before the list is asked for, which waits for the connection
+    handler->setMaxListSizeForTesting(6000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(handler->listState()), state, 10000);
+    QCOMPARE(handler->devices().size(), kept);
+    if (state == OrbServerHandler::ListIncomplete) {
+        handler->reconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(handler->devices().size(), 5500, 10000);
+        QCOMPARE(handler->listState(), OrbServerHandler::ListComplete);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOrbServerHandler)

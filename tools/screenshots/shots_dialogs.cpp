@@ -2,20 +2,27 @@
 
 #include "screenshots.h"
 
+#include "core/qtcompat.h"
 #include "db/confighandler.h"
 #include "dialogs/deviceeditdialog.h"
 #include "dialogs/groupeditdialog.h"
 #include "dialogs/passwordedit.h"
 #include "dialogs/registrationdialog.h"
 #include "import/adddevicesdialog.h"
+#include "import/devicesfileparser.h"
+#include "import/exportdevicesdialog.h"
+#include "models/devicestablemodel.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -128,7 +135,7 @@ bool addDevicesDialog(ScreenshotContext& c) {
     devices[8].imei = 86000000012345ULL;
     bool ok = true;
     AddDevicesDialog d(nullptr, c.handler());
-    d.setDevices(devices, {8});
+    d.setDevices(devices);
     d.setListAge(QDateTime(QDate(2026, 12, 6), QTime(14, 5)), false);
     auto* table = part<QAbstractItemView>(&d, "deviceList");
     for (int row : {0, 2, 3, 7})
@@ -144,13 +151,50 @@ bool addDevicesDialog(ScreenshotContext& c) {
     emit filter->textEdited(filter->text());
     part<QCheckBox>(&d, "forAllCheck")->click();
     ok &= c.save(&d, QStringLiteral("add-devices-filtered-for-all"));
+    d.setListState(OrbServerHandler::ListIncomplete);
+    ok &= c.save(&d, QStringLiteral("add-devices-list-incomplete"));
     return ok;
+}
+
+// A file saved by a Russian spreadsheet program: Windows-1251, a skipped line, an IMEI of five
+// digits, a check digit that fails, a name too long, and groups of which one is missing.
+bool addDevicesFromFile(ScreenshotContext& c) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("устройства.csv"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QtCompat::encode(
+        QStringLiteral(
+            "IMEI;Имя;Группы;Для всех\r\n356938035643809;Газель А123ВС;\"Такси; Склад Юг\";нет\r\n"
+            "35000000000004X;Буква в IMEI;;\r\n12345;Короткий IMEI;;\r\n356938035643002;Фура 9;;да\r\n"
+            "356938035643007;%1;Такси;\r\n")
+            .arg(QString(40, QChar(0x0416)) + QString(260, QLatin1Char('x'))),
+        "Windows-1251"));
+    file.close();
+    DevicesFileParser parser;
+    if (!parser.parseFile(path))
+        return false;
+    AddDevicesDialog d(nullptr, c.handler());
+    d.setFile(path, parser);
+    return c.save(&d, QStringLiteral("add-devices-file"));
+}
+
+bool exportDialog(ScreenshotContext& c) {
+    DevicesTableModel model(nullptr, c.handler());
+    model.reload();
+    QItemSelectionModel selection(&model);
+    selection.select(QItemSelection(model.index(0, 0), model.index(1, 0)),
+                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ExportDevicesDialog d(nullptr, &model, &selection);
+    return c.save(&d, QStringLiteral("export-devices"));
 }
 
 bool runDialogs(ScreenshotContext& c) {
     if (!c.handler())
         return false;
-    return groupDialogs(c) & deviceDialogs(c) & userDialogs(c) & addDevicesDialog(c);
+    return groupDialogs(c) & deviceDialogs(c) & userDialogs(c) & addDevicesDialog(c) & addDevicesFromFile(c) &
+           exportDialog(c);
 }
 
 } // namespace

@@ -113,8 +113,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption unknownOption(
         QStringLiteral("unknown-type"),
         QStringLiteral("Send a packet of unknown type 99 before each device list."));
+    const QCommandLineOption badCountOption(
+        QStringLiteral("bad-count"),
+        QStringLiteral("Send a portion of the first N device lists claiming one record more than it holds."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption endlessOption(
+        QStringLiteral("endless"),
+        QStringLiteral("Answer every device list request with full portions without end."));
     parser.addOptions({portOption, fileOption, devicesOption, firstImeiOption, seedOption, dropOption,
-                       crcOption, unknownOption});
+                       crcOption, unknownOption, badCountOption, endlessOption});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -141,6 +148,8 @@ int main(int argc, char* argv[]) {
     faults.dropMidList = int(number(dropOption, 1000000));
     faults.badCrc = int(number(crcOption, 1000000));
     faults.unknownType = parser.isSet(unknownOption);
+    faults.badCount = int(number(badCountOption, 1000000));
+    faults.endless = parser.isSet(endlessOption);
     // 14 digits, or 15 of which the last (the check digit) is left out
     const QString first = parser.value(firstImeiOption);
     quint64 firstBody = number(firstImeiOption, 999999999999999ULL);

@@ -139,11 +139,30 @@ void SimServer::sendDeviceList(QTcpSocket* socket) {
         socket->disconnectFromHost();
         return;
     }
+    if (m_faults.endless) {
+        sendEndlessList(socket);
+        return;
+    }
     qint64 total = 0;
+    const int badCountAt = list <= m_faults.badCount ? m_portions.size() / 2 : -1;
     for (int i = 0; i < m_portions.size(); ++i) {
         QByteArray bytes = m_portions.at(i);
         if (list <= m_faults.badCrc && i == m_portions.size() - 1)
             bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5A);
+        if (i == badCountAt) {
+            // one record more than the payload holds, with a valid CRC
+            KalvoPacket_t p;
+            int length = 0;
+            KalvoMessageParser::decodePacket(bytes.constData(), bytes.size(), p, &length);
+            const int count = (quint8(p.data.at(0)) | (quint8(p.data.at(1)) << 8)) + 1;
+            p.data[0] = char(count & 0xFF);
+            p.data[1] = char(count >> 8);
+            bytes = packet(p.type, p.data);
+            simLog(QStringLiteral("device list %1: portion %2 claims %3 records")
+                       .arg(list)
+                       .arg(i + 1)
+                       .arg(count));
+        }
         socket->write(bytes);
         total += bytes.size();
     }
@@ -153,4 +172,20 @@ void SimServer::sendDeviceList(QTcpSocket* socket) {
                .arg(m_portions.size())
                .arg(total)
                .arg(list <= m_faults.badCrc ? QStringLiteral(", last portion with a wrong CRC") : QString()));
+}
+
+// Full portions as long as the client reads them, each the first 1000 devices again.
+void SimServer::sendEndlessList(QTcpSocket* socket) {
+    QList<TDeviceToConfigInfo> devices;
+    for (int i = 0; i < KalvoMessageParser::FullPortion; ++i)
+        devices.append(TDeviceToConfigInfo::make(QByteArray::number(100000000000000LL + i), "endless"));
+    const QByteArray portion = encodeDeviceList(devices).first();
+    simLog(QStringLiteral("sending full portions without end"));
+    const auto more = [socket, portion] {
+        while (socket->state() == QAbstractSocket::ConnectedState &&
+               socket->bytesToWrite() < 4 * portion.size())
+            socket->write(portion);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
 }

@@ -15,6 +15,8 @@ struct SimFaults {
     int dropMidList = 0;      // the first N device lists are cut off by closing the connection
     int badCrc = 0;           // the first N device lists carry a last portion with a wrong CRC
     bool unknownType = false; // each device list is preceded by a packet of an unknown type
+    int badCount = 0;         // the first N device lists carry a portion whose count exceeds its records
+    bool endless = false;     // every device list is full portions without end
 };
 
 // A stand-in for the Orb server's device list service: one handshake per connection, then a
@@ -38,6 +40,7 @@ private:
     void onReadyRead(QTcpSocket* socket);
     void handlePacket(QTcpSocket* socket, const KalvoPacket_t& packet);
     void sendDeviceList(QTcpSocket* socket);
+    void sendEndlessList(QTcpSocket* socket);
 
     QTcpServer m_server;
     QVector<QByteArray> m_portions;
