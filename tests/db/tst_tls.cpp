@@ -2,13 +2,17 @@
 // is for 127.0.0.1 and localhost, and it also listens on 127.0.0.2.
 
 #include "db/confighandler.h"
+#include "db/servertls.h"
 #include "db/tablerefresher.h"
 #include "logcapture.h"
 #include "testdb.h"
 
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,6 +39,7 @@ private slots:
     void refused_data();
     void refused();
     void refreshOverTls();
+    void caFileThatNeverEnds();
 };
 
 void TestTls::encrypted_data() {
@@ -120,6 +125,16 @@ void TestTls::refreshOverTls() {
     QTRY_COMPARE_WITH_TIMEOUT(done.count() + failed.count(), 1, 15000);
     QVERIFY2(failed.isEmpty(), failed.isEmpty() ? "" : qPrintable(failed.at(0).at(0).toString()));
     QCOMPARE(done.at(0).at(0).value<TablesSnapshot>().users.size(), 1);
+}
+
+// A device or a pipe named as the CA file is refused before it is read.
+void TestTls::caFileThatNeverEnds() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("ca.pem"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {QStringLiteral("/dev/zero"), fifo})
+        QVERIFY(
+            checkServerTls(QStringLiteral("127.0.0.1"), 1, path, 1000).contains("не похож на сертификат CA"));
 }
 
 QTEST_GUILESS_MAIN(TestTls)
