@@ -3,7 +3,7 @@
 // The byte-level reader behind DevicesFileParser; used by it alone.
 
 #include "core/schema.h"
-#include "import/devicesfileparser.h"
+#include "import/devicefilecontents.h"
 #include "import/spreadsheettext.h"
 
 #include <QHash>
@@ -117,7 +117,7 @@ inline QString shownText(const QByteArray& bytes) {
 
 class RecordReader {
 public:
-    explicit RecordReader(DevicesFileParser::Result& out)
+    explicit RecordReader(DeviceFileContents& out)
         : out(out) {}
 
     // Whether invalid UTF-8 came before any valid multi-byte sequence: then the file is more
@@ -476,7 +476,7 @@ private:
         return int(std::count_if(field.cbegin(), field.cend(), [](char c) { return c >= '0' && c <= '9'; }));
     }
 
-    DevicesFileParser::Result& out;
+    DeviceFileContents& out;
     DeviceInfo device;
     // clear() keeps their room: no allocation per record
     std::string imei;

@@ -1,18 +1,11 @@
 #pragma once
 
 #include "core/records.h"
+#include "import/devicefilecontents.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QVector>
-
-// A line of a file, or a row of what was read from it, with its number.
-struct NumberedText {
-    int number = 0;
-    QString text;
-
-    bool operator==(const NumberedText& o) const { return number == o.number && text == o.text; }
-};
 
 // Reads a device list file: one device per line, the IMEI first, optionally the device's name
 // after a comma, or after a semicolon when that comes first (spreadsheets in Russian locales).
@@ -52,21 +45,7 @@ public:
     QString firstSkippedLine() const;
     bool isText() const;
 
-    struct Result {
-        QVector<DeviceInfo> records;
-        QVector<NumberedText> wrongLength;
-        QVector<int> cutNames;
-        QVector<QStringList> groups;
-        QVector<int> forAll;
-        bool groupsColumn = false;
-        bool forAllColumn = false;
-        int skipped = 0;
-        QVector<NumberedText> skippedSample;
-        int lines = 0;
-        int binaryLines = 0;
-        QString firstSkipped;
-        QString encoding;
-    };
+    using Result = DeviceFileContents;
 
 private:
     Result last;
