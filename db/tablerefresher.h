@@ -4,12 +4,11 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <memory>
 
-class RefreshWorker;
-struct RefreshExchange;
+class Aside;
+struct RefreshLink;
 
 // Reads everything the three tables show on a thread and database connection of its own, so
 // that a complete refresh never blocks the GUI thread. Lives in the thread that creates it.
@@ -18,7 +17,8 @@ class TableRefresher : public QObject {
 
 public:
     explicit TableRefresher(QObject* parent = nullptr);
-    // Waits for a running refresh; its connection is closed in its own thread.
+    // Returns at once: a refresh still running is left to end on its own thread, which then closes
+    // its connection; its result is dropped.
     ~TableRefresher() override;
 
     // Used from the next refresh on, which connects anew.
@@ -34,11 +34,13 @@ signals:
     void refreshingChanged(bool refreshing);
 
 private:
-    void finish();
+    void start();
 
-    QThread thread;
-    RefreshWorker* worker = nullptr; // lives in `thread`, deleted there when it ends
-    const std::shared_ptr<RefreshExchange> exchange;
+    std::unique_ptr<Aside> lane;
+    const std::shared_ptr<RefreshLink> link; // used on the lane's thread only
+    SqlConnectionSettings settings;
+    bool settingsChanged = true;
+    DeviceNames shown;
     bool running = false;
     bool again = false;
 };

@@ -2,7 +2,8 @@
 
 #include "core/records.h"
 
-#include <thread>
+#include <QThread>
+
 #include <vector>
 
 namespace {
@@ -95,7 +96,7 @@ QVector<int> RecordTableModel::matching(const QVector<int>& candidates) const {
     prepareMatching(foldedFilter);
     const int n = candidates.size();
     // a million rows are looked at on every core
-    const int parts = n < 20000 ? 1 : int(qBound(1u, std::thread::hardware_concurrency(), 8u));
+    const int parts = n < 20000 ? 1 : int(qBound(1, QThread::idealThreadCount(), 8));
     std::vector<QVector<int>> found(parts);
     const auto scan = [&](int part) {
         QVector<int>& out = found[part];
@@ -104,12 +105,7 @@ QVector<int> RecordTableModel::matching(const QVector<int>& candidates) const {
                 out.append(candidates.at(i));
         }
     };
-    std::vector<std::thread> threads;
-    for (int part = 1; part < parts; ++part)
-        threads.emplace_back(scan, part);
-    scan(0);
-    for (std::thread& t : threads)
-        t.join();
+    Aside::shared().forEach(parts, scan);
     QVector<int> result = std::move(found[0]);
     for (int part = 1; part < parts; ++part)
         result += found[part];

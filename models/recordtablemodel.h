@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/aside.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QSet>
@@ -7,7 +9,6 @@
 #include <QVector>
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -125,14 +126,12 @@ public:
         const auto sortColumn = [&p, &orders](int column) {
             orders[column] = sortedBy(p.rows, column, p.context);
         };
-        const bool parallel = p.rows.size() >= 20000;
-        std::vector<std::thread> threads;
-        for (int column = 1; parallel && column < Traits::columns(); ++column)
-            threads.emplace_back(sortColumn, column);
-        for (int column = 0; column < (parallel ? 1 : Traits::columns()); ++column)
-            sortColumn(column);
-        for (std::thread& t : threads)
-            t.join();
+        if (p.rows.size() >= 20000) {
+            Aside::shared().forEach(Traits::columns(), sortColumn);
+        } else {
+            for (int column = 0; column < Traits::columns(); ++column)
+                sortColumn(column);
+        }
         for (QVector<int>& order : orders)
             p.orders.append(std::move(order));
         return p;

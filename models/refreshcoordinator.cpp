@@ -1,10 +1,9 @@
 #include "models/refreshcoordinator.h"
 
+#include "core/aside.h"
 #include "core/memory.h"
 #include "db/tablerefresher.h"
 #include "models/preparedtables.h"
-
-#include <QThread>
 
 #include <memory>
 #include <utility>
@@ -20,14 +19,6 @@ RefreshCoordinator::RefreshCoordinator(TableRefresher* refresher, DevicesTableMo
     connect(refresher, &TableRefresher::refreshed, this, &RefreshCoordinator::tablesRefreshed);
     connect(refresher, &TableRefresher::refreshFailed, this, &RefreshCoordinator::refreshFailed);
     connect(refresher, &TableRefresher::refreshingChanged, this, &RefreshCoordinator::showBusy);
-}
-
-RefreshCoordinator::~RefreshCoordinator() {
-    // rows still being prepared or freed are not wanted any more, but their threads must end first
-    for (QThread* job : qAsConst(prepareJobs)) {
-        job->wait();
-        delete job;
-    }
 }
 
 void RefreshCoordinator::setKeeper(Keeper keeper) {
@@ -83,14 +74,16 @@ void RefreshCoordinator::tablesRefreshed(const TablesSnapshot& snapshot) {
     }
     ++preparing;
     auto prepared = std::make_shared<PreparedTables>();
-    // The snapshot is let go as soon as it is prepared: the thread object itself may live on
-    // until the event loop deletes it, a modal dialog's loop later.
+    // The snapshot is let go as soon as it is prepared: `done` may run much later, after a modal
+    // dialog's loop.
     auto input = std::make_shared<TablesSnapshot>(snapshot);
     auto now = std::make_shared<ShownTables>();
     now->devices = devicesModel->storedRows();
     now->users = usersModel->storedRows();
     now->names = devicesModel->shownContext();
-    runAside(
+    // a closed window does not wait for rows nobody will see
+    Aside::shared().run(
+        this,
         [input, now, prepared] {
             *prepared = prepareTables(*input, *now);
             *input = TablesSnapshot();
@@ -111,19 +104,6 @@ void RefreshCoordinator::tablesRefreshed(const TablesSnapshot& snapshot) {
     showBusy();
 }
 
-// Runs `work` on a thread of its own, then `done` (when given) on the GUI thread.
-void RefreshCoordinator::runAside(std::function<void()> work, std::function<void()> done) {
-    QThread* job = QThread::create(std::move(work));
-    prepareJobs.append(job);
-    connect(job, &QThread::finished, this, [this, job, done = std::move(done)] {
-        prepareJobs.removeOne(job);
-        job->deleteLater();
-        if (done)
-            done();
-    });
-    job->start();
-}
-
 void RefreshCoordinator::applyTables(PreparedTables&& tables) {
     // the rows replaced are freed off the GUI thread: a million of them take a while
     auto replaced = std::make_shared<PreparedTables>();
@@ -142,7 +122,7 @@ void RefreshCoordinator::applyTables(PreparedTables&& tables) {
     keeper(groupsModel, [&] { replaced->groups = groupsModel->setPrepared(std::move(tables.groups)); });
     if (!tables.devicesDelta)
         replaced->names = std::exchange(deviceNames, std::move(tables.names));
-    runAside([replaced] {
+    Aside::shared().run([replaced] {
         *replaced = PreparedTables();
         returnFreePagesToSystem();
     });

@@ -2,7 +2,6 @@
 
 #include "core/records.h"
 
-#include <QList>
 #include <QObject>
 #include <QVector>
 
@@ -10,7 +9,6 @@
 
 class DevicesTableModel;
 class GroupTableModel;
-class QThread;
 class RecordTableModel;
 class TableRefresher;
 class UserTableModel;
@@ -28,7 +26,6 @@ public:
 
     RefreshCoordinator(TableRefresher* refresher, DevicesTableModel* devices, UserTableModel* users,
                        GroupTableModel* groups, QObject* parent = nullptr);
-    ~RefreshCoordinator() override;
 
     void setKeeper(Keeper keeper);
     // Starts a complete refresh, or asks for one after what runs.
@@ -51,7 +48,6 @@ private:
     void tablesRefreshed(const TablesSnapshot& snapshot);
     void refreshFailed(const QString& error);
     void applyTables(PreparedTables&& tables);
-    void runAside(std::function<void()> work, std::function<void()> done = {});
     void showBusy();
 
     TableRefresher* const refresher;
@@ -65,7 +61,6 @@ private:
     QVector<quint64> refreshRuns; // changeSerial of each refresh asked for and not yet delivered
     int preparing = 0;            // rows being prepared off the GUI thread
     bool refreshWanted = false;   // asked for while rows were being prepared
-    QList<QThread*> prepareJobs;  // preparing rows or freeing replaced ones
     // The names of the devices last read; only ever replaced whole, so a refresh may share them.
     DeviceNames deviceNames;
 };
