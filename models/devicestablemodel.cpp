@@ -1,6 +1,6 @@
 #include "models/devicestablemodel.h"
 
-#include "db/confighandler.h"
+#include "models/preparedtables.h"
 
 #include <cstring>
 
@@ -83,7 +83,7 @@ DevicesTableModel::DevicesTableModel(QObject* parent, ConfigHandler* handler)
                       {tr("IMEI устройства"), tr("Имя устройства"), tr("Доступно для групп")}) {}
 
 void DevicesTableModel::reload() {
-    setPrepared(prepare(handler->getDevices(), GroupNames(handler->getGroups(), handler->adminGroupId())));
+    setPrepared(prepareDevices(readTables(*handler)));
 }
 
 QVariant DevicesTableModel::record(int index) const {

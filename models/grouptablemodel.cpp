@@ -1,7 +1,7 @@
 #include "models/grouptablemodel.h"
 #include "core/schema.h"
 
-#include "db/confighandler.h"
+#include "models/preparedtables.h"
 
 QString GroupRowTraits::text(const Row& row, int column, const Context& /*none*/) {
     return column == 0 ? row.group.name : QString::number(number(row, column, 0));
@@ -48,10 +48,7 @@ QVector<GroupRow> GroupTableModel::rowsOf(const QVector<GroupInfo>& groups, cons
 }
 
 void GroupTableModel::reload() {
-    const QVector<GroupRow> groups =
-        rowsOf(handler->getGroups(), handler->getGroupUsersCounts(), handler->getGroupDevicesCounts(),
-               handler->adminGroupId(), handler->getDevicesCount());
-    setPrepared(prepare(groups, handler->adminGroupId()));
+    setPrepared(prepareGroups(readTables(*handler)));
 }
 
 void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int, int>& devices,

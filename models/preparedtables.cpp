@@ -1,5 +1,7 @@
 #include "models/preparedtables.h"
 
+#include "db/confighandler.h"
+
 bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& read, int limit,
                 QVector<DeviceInfo>& changed, QVector<int>& gone) {
     int i = 0, j = 0;
@@ -16,6 +18,13 @@ bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& rea
         }
     }
     return changed.size() + gone.size() <= limit;
+}
+
+TablesSnapshot readTables(ConfigHandler& handler) {
+    TablesSnapshot snapshot;
+    QString error;
+    handler.loadTables(snapshot, error);
+    return snapshot;
 }
 
 DevicesTableModel::Prepared prepareDevices(const TablesSnapshot& s) {

@@ -36,6 +36,11 @@ bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& rea
 // only when many changed or group names did.
 PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now);
 
+class ConfigHandler;
+
+// The three tables read as a complete refresh reads them; empty when the read fails.
+TablesSnapshot readTables(ConfigHandler& handler);
+
 // Each table's rows as a complete refresh prepares them.
 DevicesTableModel::Prepared prepareDevices(const TablesSnapshot& s);
 UserTableModel::Prepared prepareUsers(const TablesSnapshot& s);

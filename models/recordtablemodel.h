@@ -27,7 +27,8 @@ class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    // Rebuilds the rows from the database, on the handler's connection.
+    // Rebuilds the rows from the database, on the handler's connection, with the read and the
+    // preparation of a complete refresh.
     virtual void reload() = 0;
     // Empties the model (one reset).
     void clear();

@@ -1,7 +1,7 @@
 #include "models/usertablemodel.h"
 #include "core/schema.h"
 
-#include "db/confighandler.h"
+#include "models/preparedtables.h"
 
 QString UserRowTraits::text(const Row& row, int column, const Context& names) {
     return column == 0 ? row.login : names.joined(row.groups, ADMIN_MEMBER_TITLE);
@@ -20,7 +20,7 @@ UserTableModel::UserTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler, {tr("Имя (логин)"), tr("В группах")}) {}
 
 void UserTableModel::reload() {
-    setPrepared(prepare(handler->getUsers(), GroupNames(handler->getGroups(), handler->adminGroupId())));
+    setPrepared(prepareUsers(readTables(*handler)));
 }
 
 QVariant UserTableModel::record(int index) const {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "models/groupnames.h"
 #include "core/records.h"
+#include "models/groupnames.h"
 #include "models/recordtablemodel.h"
 
 struct UserRowTraits {
