@@ -1,15 +1,18 @@
 #include "core/aside.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QRunnable>
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #if defined(__SANITIZE_THREAD__)
 #define ORB_TSAN 1
@@ -132,11 +135,55 @@ std::unique_ptr<Aside> Aside::lane() {
     return std::unique_ptr<Aside>(new Aside(1));
 }
 
+namespace {
+std::mutex abandonedMutex;
+std::vector<Aside*> abandoned;
+std::atomic<bool> programEnding{false};
+} // namespace
+
 void Aside::abandon(std::unique_ptr<Aside> lane) {
+    static const bool watched = [] {
+        if (QCoreApplication::instance())
+            qAddPostRoutine(&Aside::endOfProgram);
+        return true;
+    }();
+    Q_UNUSED(watched)
     Aside* const given = lane.release();
+    {
+        std::lock_guard<std::mutex> lock(abandonedMutex);
+        abandoned.push_back(given);
+    }
     // the lane's last job hands it to the main thread, which deletes it once it is idle
     given->run(
-        Courier::instance(), [] {}, [given] { delete given; });
+        Courier::instance(), [] {},
+        [given] {
+            {
+                std::lock_guard<std::mutex> lock(abandonedMutex);
+                const auto it = std::find(abandoned.begin(), abandoned.end(), given);
+                if (it != abandoned.end())
+                    abandoned.erase(it);
+            }
+            delete given;
+        });
+}
+
+bool Aside::ending() {
+    return programEnding.load();
+}
+
+// From QCoreApplication's destructor, before anything static is destroyed.
+void Aside::endOfProgram() {
+    std::vector<Aside*> lanes;
+    {
+        std::lock_guard<std::mutex> lock(abandonedMutex);
+        lanes.swap(abandoned);
+    }
+    QDeadlineTimer deadline(1000);
+    for (Aside* lane : lanes) {
+        if (lane->pool->waitForDone(int(deadline.remainingTime())))
+            delete lane;
+    }
+    programEnding = true;
 }
 
 void Aside::run(std::function<void()> work) {

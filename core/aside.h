@@ -20,7 +20,11 @@ public:
     // database connection) stays on one thread.
     static std::unique_ptr<Aside> lane();
     // Returns at once; the lane's thread ends after the jobs given, and the lane goes with it.
+    // When the program ends, a lane still busy is given a second at most.
     static void abandon(std::unique_ptr<Aside> lane);
+    // Past that second: what a job leaves behind is left to the system, since Qt's own
+    // registries may be gone already.
+    static bool ending();
 
     // Waits for the jobs given.
     ~Aside();
@@ -35,6 +39,7 @@ public:
 
 private:
     explicit Aside(int threads);
+    static void endOfProgram();
 
     QThreadPool* const pool;
 };

@@ -42,6 +42,13 @@ struct RefreshLink {
             connected = false;
     }
 
+    void close() {
+        // a refresh that outlived the program's second leaves its connection to the system
+        if (Aside::ending())
+            static_cast<void>(handler.release());
+        handler.reset();
+    }
+
     const QString connectionName;
     std::unique_ptr<ConfigHandler> handler;
     bool connected = false;
@@ -59,7 +66,7 @@ TableRefresher::TableRefresher(QObject* parent)
 }
 
 TableRefresher::~TableRefresher() {
-    lane->run([link = link] { link->handler.reset(); });
+    lane->run([link = link] { link->close(); });
     Aside::abandon(std::move(lane));
 }
 
