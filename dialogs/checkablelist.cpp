@@ -1,10 +1,6 @@
 #include "dialogs/checkablelist.h"
 #include "core/schema.h"
 
-#include "db/confighandler.h"
-#include "dialogs/editdialog.h"
-#include "dialogs/groupeditdialog.h"
-
 #include <QAbstractItemView>
 #include <QHash>
 #include <QListView>
@@ -47,9 +43,7 @@ void CheckableIdList::replaceRows(const QList<QStandardItem*>& items) {
         appendColumn(items);
 }
 
-void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
-    const QVector<GroupInfo> groups = handler->getGroups();
-    const int adminId = handler->adminGroupId();
+void CheckableIdList::fillGroups(const QVector<GroupInfo>& groups, int adminId, bool adminFixed) {
     QList<QStandardItem*> items;
     items.reserve(groups.size());
     for (const GroupInfo& group : groups) {
@@ -66,9 +60,8 @@ void CheckableIdList::fillGroups(ConfigHandler* handler, bool adminFixed) {
     replaceRows(items);
 }
 
-void CheckableIdList::fillUsers(ConfigHandler* handler, int groupId, int fixedUserId) {
-    const QVector<UserInfo> users = handler->getUsers();
-    const QVector<int> memberList = handler->getGroupUsers(groupId);
+void CheckableIdList::fillUsers(const QVector<UserInfo>& users, const QVector<int>& memberList,
+                                int fixedUserId) {
     const QSet<int> members(memberList.cbegin(), memberList.cend());
     QList<QStandardItem*> items;
     items.reserve(users.size());
@@ -114,16 +107,4 @@ QVector<int> CheckableIdList::checkedIds() const {
             ids << it->data(Qt::UserRole).toInt();
     }
     return ids;
-}
-
-bool CheckableIdList::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
-    GroupEditDialog dialog(parent, handler, GroupInfo());
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    GroupInfo group = dialog.getGroupInfo();
-    QString error;
-    if (handler->addGroup(group, error))
-        return true;
-    errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
-    return false;
 }

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "core/records.h"
+
 #include <QStandardItemModel>
 #include <QVector>
 
-class ConfigHandler;
-class EditDialog;
 class QListView;
-class QWidget;
 
 // The pick list of the edit dialogs: one checkable row per record, the record's id under
 // Qt::UserRole. Every dialog with a group or user list keeps one of these.
@@ -19,12 +18,12 @@ public:
     // Shows the list in the view; a click toggles only the check box.
     void attach(QListView* view);
 
-    // All groups in database order; the administrators' group reads "Администратор" and,
+    // The groups in the order given; the administrators' group reads "Администратор" and,
     // when adminFixed, starts checked and cannot be toggled.
-    void fillGroups(ConfigHandler* handler, bool adminFixed);
-    // All users by login, the members of the group checked. fixedUserId, when non-zero,
-    // is checked and cannot be toggled.
-    void fillUsers(ConfigHandler* handler, int groupId, int fixedUserId = 0);
+    void fillGroups(const QVector<GroupInfo>& groups, int adminGroupId, bool adminFixed);
+    // The users in the order given, the members checked. fixedUserId, when non-zero, is
+    // checked and cannot be toggled.
+    void fillUsers(const QVector<UserInfo>& users, const QVector<int>& members, int fixedUserId = 0);
     // Both fills keep the check state of every row already listed; only new rows take
     // the defaults above.
 
@@ -36,11 +35,6 @@ public:
     void applyIds(const QVector<int>& ids);
     // Ids of the checked rows in row order.
     QVector<int> checkedIds() const;
-
-    // The add-new-group flow of the group lists: asks for a group in GroupEditDialog and
-    // stores it. True when a group was added (the caller refills its list); a refused
-    // group is reported through the dialog's showError.
-    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors);
 
 private:
     QStandardItem* makeItem(int id, const QString& text) const;

@@ -1,13 +1,9 @@
 #include "dialogs/groupeditdialog.h"
 #include "ui_groupeditdialog.h"
 
+#include "core/schema.h"
 #include "db/confighandler.h"
 #include "dialogs/checkablelist.h"
-
-namespace {
-// The built-in administrator; he never leaves the administrators' group.
-constexpr int rootUserId = 1;
-} // namespace
 
 GroupEditDialog::GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group)
     : QDialog(parent)
@@ -32,6 +28,7 @@ GroupEditDialog::~GroupEditDialog() {
     delete ui;
 }
 
+// The built-in administrator never leaves the administrators' group.
 bool GroupEditDialog::isAdminGroup() const {
     return group.id > 0 && group.id == handler->adminGroupId();
 }
@@ -47,12 +44,13 @@ QVector<int> GroupEditDialog::getSelectedUsers() const {
 void GroupEditDialog::setSelectedUsers(const QVector<int>& userIds) {
     QVector<int> ids = userIds;
     if (isAdminGroup())
-        ids << rootUserId;
+        ids << ROOT_ID;
     usersModel->applyIds(ids);
 }
 
 void GroupEditDialog::updateUsersList() {
-    usersModel->fillUsers(handler, group.id, isAdminGroup() ? rootUserId : 0);
+    usersModel->fillUsers(handler->getUsers(), handler->getGroupUsers(group.id),
+                          isAdminGroup() ? ROOT_ID : 0);
 }
 
 void GroupEditDialog::on_checkAll_clicked() {
@@ -72,4 +70,16 @@ void GroupEditDialog::onAccept() {
     group.name = name;
     selectedUsers = usersModel->checkedIds();
     accept();
+}
+
+bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
+    GroupEditDialog dialog(parent, handler, GroupInfo());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    GroupInfo group = dialog.getGroupInfo();
+    QString error;
+    if (handler->addGroup(group, error))
+        return true;
+    errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
+    return false;
 }

@@ -30,6 +30,11 @@ public:
 
     void onAccept() override;
 
+    // "Добавить новую группу" of the dialogs with a group list: asks for a group and stores it.
+    // True when a group was added (the caller refills its list); a refused group is reported
+    // through `errors`.
+    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors);
+
 private slots:
     void on_checkAll_clicked();
     void on_uncheckAll_clicked();

@@ -1,6 +1,8 @@
 #include "dialogs/grouppickdialog.h"
 
+#include "db/confighandler.h"
 #include "dialogs/checkablelist.h"
+#include "dialogs/groupeditdialog.h"
 
 GroupPickDialog::GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed)
     : QDialog(parent)
@@ -19,7 +21,7 @@ bool GroupPickDialog::groupAdded() const {
 }
 
 void GroupPickDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler, adminFixed);
+    groupsModel->fillGroups(handler->getGroups(), handler->adminGroupId(), adminFixed);
 }
 
 void GroupPickDialog::on_checkAll_clicked() {
@@ -31,7 +33,7 @@ void GroupPickDialog::on_uncheckAll_clicked() {
 }
 
 void GroupPickDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this)) {
+    if (GroupEditDialog::addNewGroup(this, handler, this)) {
         added = true;
         updateGroupsList();
     }

@@ -1,20 +1,13 @@
 #pragma once
 
-#include "core/records.h"
-#include "dialogs/editdialog.h"
-
-#include <QDialog>
-#include <QVector>
-
-class BulkGroupList;
+#include "dialogs/bulkeditdialog.h"
 
 namespace Ui {
 class UsersBulkEditDialog;
 }
 
-// Changes the groups of many users at once. Writes nothing itself: the caller applies what the
-// getters return, only what the administrator changed.
-class UsersBulkEditDialog : public QDialog, public EditDialog {
+// Changes the groups of many users at once.
+class UsersBulkEditDialog : public BulkEditDialog {
     Q_OBJECT
 
 public:
@@ -22,15 +15,6 @@ public:
                         int adminGroupId);
     ~UsersBulkEditDialog() override;
 
-    QVector<int> addGroupIds() const;
-    QVector<int> removeGroupIds() const;
-
-    void onAccept() override;
-
 private:
-    void updateSummary();
-
     Ui::UsersBulkEditDialog* ui;
-    BulkGroupList* groupsModel;
-    const int count;
 };

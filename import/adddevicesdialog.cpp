@@ -4,6 +4,7 @@
 #include "core/schema.h"
 #include "db/confighandler.h"
 #include "dialogs/checkablelist.h"
+#include "dialogs/groupeditdialog.h"
 #include "import/devicesfileparser.h"
 #include "import/devicestoaddtablemodel.h"
 
@@ -301,11 +302,11 @@ bool AddDevicesDialog::groupAdded() const {
 void AddDevicesDialog::onAccept() {}
 
 void AddDevicesDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler, true);
+    groupsModel->fillGroups(handler->getGroups(), handler->adminGroupId(), true);
 }
 
 void AddDevicesDialog::on_addNewGroup_clicked() {
-    if (CheckableIdList::addNewGroup(this, handler, this)) {
+    if (GroupEditDialog::addNewGroup(this, handler, this)) {
         added = true;
         updateGroupsList();
     }
