@@ -51,6 +51,15 @@ void ConnectionStateWidget::setText(const QString& text) {
     ui->textLabel->setText(text);
 }
 
+void ConnectionStateWidget::setEndpoint(const QString& name, const QString& host, int port) {
+    if (host.trimmed().isEmpty())
+        setText(name + QStringLiteral(" не подключено"));
+    else if (port <= 0)
+        setText(name + QLatin1Char(' ') + host);
+    else
+        setText(QStringLiteral("%1 %2:%3").arg(name, host, QString::number(port)));
+}
+
 void ConnectionStateWidget::setExtText(const QString& text) {
     ui->extTextLabel->setText(text);
 }

@@ -20,6 +20,8 @@ public:
 
     void setConnected(bool connected);
     void setText(const QString& text);
+    // "SQL 10.0.0.5:3306" as the main text; "SQL не подключено" while no host is set.
+    void setEndpoint(const QString& name, const QString& host, int port);
     void setExtText(const QString& text);
     // A lock while connected, with `details` as its tooltip; empty: no lock.
     void setEncryption(const QString& details);

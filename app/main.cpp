@@ -2,10 +2,11 @@
 #include "app/mainwindow.h"
 #include "core/memory.h"
 #include "core/qtcompat.h"
+#include "core/qttranslations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLocale>
+#include <QDebug>
 #include <QTranslator>
 
 #include <cstdio>
@@ -21,7 +22,7 @@ void answerHelpOrVersion(int argc, char* argv[]) {
     args.push_back(nullptr);
     QCoreApplication app(argc, args.data());
     QTranslator translator;
-    if (translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()))
+    if (loadRussianQtTexts(translator))
         QCoreApplication::installTranslator(&translator);
     const QString settingsLine =
         QStringLiteral("Параметры подключения к базе данных и к серверу хранятся в файле %1 "
@@ -39,6 +40,9 @@ void answerHelpOrVersion(int argc, char* argv[]) {
     static_cast<void>(parser.parse(QCoreApplication::arguments()));
     if (parser.isSet(help))
         parser.showHelp(0);
+    // Qt's options too; process() answers it and ends the program.
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(QCoreApplication::arguments());
     if (parser.isSet(version)) {
         std::fputs(qPrintable(QStringLiteral("orb-admin %1 (Qt %2)\n%3\n")
                                   .arg(QStringLiteral(ORB_VERSION), QLatin1String(qVersion()), settingsLine)),
@@ -58,9 +62,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("%{if-category}%{category}: %{endif}%{message}\n   %{time [hh:mm:ss::z]} : "
                        "[file:///%{file}:%{line} %{function}]"));
     QTranslator translator;
-    // Installed even when nothing loaded: it then changes nothing.
-    static_cast<void>(
-        translator.load(QStringLiteral("qt_") + QLocale::system().name(), QtCompat::translationsPath()));
+    if (!loadRussianQtTexts(translator))
+        qWarning() << "Qt's Russian translations not found in" << QtCompat::translationsPath()
+                   << "(package qttranslations5-l10n or qt6-translations-l10n): Qt's own texts stay English";
     a.installTranslator(&translator);
     CSettings::getInstance(CSettings::defaultFileName());
 

@@ -434,7 +434,8 @@ void MainWindow::checkRootPassword() {
 void MainWindow::checkConnectionStates() {
     const QSqlDatabase db = configHandler->database();
     sqlStateWidget->setConnected(db.isOpen() && !databaseLost);
-    sqlStateWidget->setText(QStringLiteral("SQL %1:%2").arg(db.hostName(), QString::number(db.port())));
+    sqlStateWidget->setEndpoint(QStringLiteral("SQL"), configHandler->connectionSettings().ip,
+                                configHandler->connectionSettings().port);
     const QString tls = configHandler->tlsSession();
     QString lock;
     if (!tls.isEmpty() && !databaseLost) {
@@ -446,7 +447,7 @@ void MainWindow::checkConnectionStates() {
     sqlStateWidget->setEncryption(lock);
 
     const OrbHostSettings orb = orbServerHandler->hostSettings();
-    orbStateWidget->setText(QStringLiteral("Orb %1:%2").arg(orb.host, QString::number(orb.port)));
+    orbStateWidget->setEndpoint(QStringLiteral("Orb"), orb.host, orb.port);
     if (orbServerHandler->tcpClient()->isConnected()) {
         orbStateWidget->setConnected(true);
         orbStateWidget->setExtText(

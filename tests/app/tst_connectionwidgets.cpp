@@ -2,10 +2,13 @@
 
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
+#include "core/qttranslations.h"
 
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
 
@@ -18,6 +21,9 @@ private slots:
     void valuesRoundTrip();
     void stateIconsToldApart();
     void lockOnlyWhileConnected();
+    void endpointText_data();
+    void endpointText();
+    void qtTextsInRussian();
 };
 
 void TstConnectionWidgets::groupsShown_data() {
@@ -98,6 +104,34 @@ void TstConnectionWidgets::lockOnlyWhileConnected() {
     widget.setConnected(true);
     widget.setEncryption(QString());
     QVERIFY(!lock->isVisible());
+}
+
+void TstConnectionWidgets::endpointText_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("configured") << "db.local" << 3306 << "SQL db.local:3306";
+    QTest::newRow("no host yet") << " " << -1 << "SQL не подключено";
+    QTest::newRow("no port") << "db.local" << 0 << "SQL db.local";
+}
+
+// Never "SQL :-1".
+void TstConnectionWidgets::endpointText() {
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    ConnectionStateWidget widget;
+    widget.setEndpoint(QStringLiteral("SQL"), host, port);
+    QTEST(widget.findChild<QLabel*>(QStringLiteral("textLabel"))->text(), "text");
+}
+
+// Whatever the system's language.
+void TstConnectionWidgets::qtTextsInRussian() {
+    QTranslator translator;
+    QVERIFY2(loadRussianQtTexts(translator), qPrintable(QtCompat::translationsPath()));
+    QCoreApplication::installTranslator(&translator);
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(TstConnectionWidgets)

@@ -2,14 +2,13 @@
 
 #include "screenshots.h"
 
-#include "core/qtcompat.h"
+#include "core/qttranslations.h"
 #include "db/confighandler.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDebug>
 #include <QFile>
-#include <QLocale>
 #include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -110,10 +109,9 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orb-screenshots"));
-    // Qt's own texts (Cancel and the like) as the Russian program shows them.
+    // Qt's own texts (Cancel and the like) as the program loads them.
     QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QtCompat::translationsPath()))
+    if (loadRussianQtTexts(qtTranslator))
         QApplication::installTranslator(&qtTranslator);
 
     QCommandLineParser cli;
