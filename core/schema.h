@@ -35,6 +35,8 @@ const QString ADMIN_MEMBER_TITLE = QStringLiteral("Администратор");
 // The built-in administrator.
 constexpr int ROOT_ID = 1;
 const QString ROOT_LOGIN = QStringLiteral("root");
+// The password the tracking server gives root; it must be replaced, never set again.
+const QString ROOT_DEFAULT_PASSWORD = QStringLiteral("vexo");
 
 constexpr int IMEI_DIGITS = 15;
 constexpr int NAME_MAX_LENGTH = 255; // users.user_login, devices.name, groups_list.group_name

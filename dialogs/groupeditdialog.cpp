@@ -67,6 +67,16 @@ void GroupEditDialog::onAccept() {
         showError(QStringLiteral("Введите имя группы!"));
         return;
     }
+    // Another group with the administrators' name would pass for theirs in every list.
+    if (!isAdminGroup()) {
+        for (const QString& reserved : {ADMIN_GROUP_NAME, ADMIN_GROUP_TITLE, ADMIN_MEMBER_TITLE}) {
+            if (name.compare(reserved, Qt::CaseInsensitive) == 0) {
+                showError(
+                    QStringLiteral("Имя «%1» носит группа администраторов, выберите другое!").arg(name));
+                return;
+            }
+        }
+    }
     group.name = name;
     selectedUsers = usersModel->checkedIds();
     accept();

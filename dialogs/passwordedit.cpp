@@ -1,6 +1,8 @@
 #include "dialogs/passwordedit.h"
 #include "ui_passwordedit.h"
 
+#include "core/schema.h"
+
 PasswordEdit::PasswordEdit(QWidget* parent)
     : QDialog(parent)
     , EditDialog(nullptr)
@@ -30,8 +32,13 @@ void PasswordEdit::onAccept() {
         showError(QStringLiteral("Введите пароль!"));
         return;
     }
-    if (ui->pwEdit2->text() == ui->pwEdit->text())
-        accept();
-    else
+    if (ui->pwEdit2->text() != ui->pwEdit->text()) {
         showError(QStringLiteral("Пароли не совпадают!"));
+        return;
+    }
+    if (ui->pwEdit->text() == ROOT_DEFAULT_PASSWORD) {
+        showError(QStringLiteral("Это пароль по умолчанию, он известен всем: введите другой!"));
+        return;
+    }
+    accept();
 }

@@ -8,7 +8,8 @@ namespace Ui {
 class PasswordEdit;
 }
 
-// Asks for a new password twice and returns it as plain text; the caller hashes it.
+// Asks root's new password twice and returns it as plain text; the caller hashes it. The
+// default password is refused.
 class PasswordEdit : public QDialog, public EditDialog {
     Q_OBJECT
 

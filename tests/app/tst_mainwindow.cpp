@@ -248,11 +248,11 @@ private slots:
             "g.group_name='Логистика'",
             "2", "Логистика");
         row("change group", "changeGroupButton", "Такси", "GroupEditDialog", {"groupNameEdit=Маршрутки"}, {},
-            "", groupNames, "Admin,Маршрутки", "Маршрутки");
+            "", groupNames, "Admin,Маршрутки,Склад", "Маршрутки");
         row("change group, name taken", "changeGroupButton", "Такси", "GroupEditDialog",
-            {"groupNameEdit=Admin"}, {"petrov"}, groupTaken, groupNames, "Admin,Такси", "Такси");
+            {"groupNameEdit=Склад"}, {"petrov"}, groupTaken, groupNames, "Admin,Такси,Склад", "Такси");
         row("add group, name taken", "addGroupButton", "", "GroupEditDialog", {"groupNameEdit=Такси"},
-            {"petrov"}, groupTaken, groupNames, "Admin,Такси", "Такси");
+            {"petrov"}, groupTaken, groupNames, "Admin,Такси,Склад", "Такси");
     }
     // A change goes through its dialog to the database and shows in the tables; a refused one
     // shows its reason in "Ошибка", changes nothing and opens the dialog again as it was filled.
@@ -266,7 +266,8 @@ private slots:
         QFETCH(QString, query);
         QFETCH(QString, expected);
         QFETCH(QString, shown);
-        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
+        QVERIFY(TestDb::exec(
+            QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси'), (3, 'Склад')")));
         QVERIFY(TestDb::exec(
             QStringLiteral("INSERT INTO users (id, user_login, user_password) VALUES (2, 'petrov', 'x')")));
         addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});

@@ -50,16 +50,24 @@ void TestGroupEditDialog::members_data() {
     QTest::addColumn<QString>("action"); // rows toggled by number, or a button
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected"); // the selection as logins, in list order
+    QTest::addColumn<QString>("error");
     const auto row = [](const char* name, bool edit, const char* action, const QString& typed,
-                        const char* expected) {
-        QTest::newRow(name) << edit << QString::fromUtf8(action) << typed << QString::fromLatin1(expected);
+                        const char* expected, const QString& error = QString()) {
+        QTest::newRow(name) << edit << QString::fromUtf8(action) << typed << QString::fromLatin1(expected)
+                            << error;
     };
     row("add: none checked, one toggled twice, name trimmed", false, "323", QStringLiteral(" Курьеры "),
         "boris");
     row("edit: members checked, one unchecked", true, "1", QStringLiteral("Водители"), "vera");
     row("edit: Снять все, name cut at 254", true, "uncheckAll", QString(300, QLatin1Char('g')), "");
     row("edit: Выбрать все", true, "checkAll", QStringLiteral("Водители"), "root,anna,boris,vera");
-    row("edit: blank name", true, "1", QStringLiteral("  "), "");
+    row("edit: blank name", true, "1", QStringLiteral("  "), "", QStringLiteral("Введите имя группы!"));
+    // named as the administrators' group is shown or stored
+    for (const char* name : {"Администраторы", " администратор ", "ADMIN"}) {
+        const QString typed = QString::fromUtf8(name);
+        row(name, !typed.startsWith(QLatin1Char(' ')), "", typed, "",
+            QStringLiteral("Имя «%1» носит группа администраторов, выберите другое!").arg(typed.trimmed()));
+    }
 }
 
 void TestGroupEditDialog::members() {
@@ -67,6 +75,7 @@ void TestGroupEditDialog::members() {
     QFETCH(QString, action);
     QFETCH(QString, typed);
     QFETCH(QString, expected);
+    QFETCH(QString, error);
     GroupEditDialog dialog(nullptr, handler.get(),
                            edit ? GroupInfo{drivers, QStringLiteral("Drivers")} : GroupInfo());
     QVERIFY(showDialog(&dialog));
@@ -75,7 +84,8 @@ void TestGroupEditDialog::members() {
                                        {QStringLiteral("anna"), anna, edit, true},
                                        {QStringLiteral("boris"), boris, false, true},
                                        {QStringLiteral("vera"), vera, edit, true}}));
-    if (action.at(0).isDigit()) {
+    if (action.isEmpty()) {
+    } else if (action.at(0).isDigit()) {
         for (const QChar row : action)
             toggleRow(view, row.digitValue());
     } else {
@@ -85,8 +95,8 @@ void TestGroupEditDialog::members() {
     name->selectAll();
     QTest::keyClick(name, Qt::Key_Delete);
     typeText(name, typed);
-    pressOk(&dialog, typed.trimmed().isEmpty() ? QStringLiteral("Введите имя группы!") : QString());
-    if (QTest::currentTestFailed() || typed.trimmed().isEmpty())
+    pressOk(&dialog, error);
+    if (QTest::currentTestFailed() || !error.isEmpty())
         return;
     QCOMPARE(dialog.getGroupInfo(), (GroupInfo{edit ? drivers : 0, typed.left(254).trimmed()}));
     QStringList logins;

@@ -41,6 +41,13 @@ void TestRegistrationDialog::passwords_data() {
     row("cyrillic, login trimmed", QStringLiteral(" Иван "), QStringLiteral("пароль"),
         QStringLiteral("пароль"));
     row("35 characters", "ivan", QString(35, QLatin1Char('x')), QString(35, QLatin1Char('x')));
+    // root must not get the default password back; other users may have it
+    QTest::newRow("user: default password") << false << "ivan"
+                                            << "vexo"
+                                            << "vexo" << QString();
+    QTest::newRow("password: default password")
+        << true << QString() << "vexo"
+        << "vexo" << QStringLiteral("Это пароль по умолчанию, он известен всем: введите другой!");
 }
 
 void TestRegistrationDialog::passwords() {
