@@ -763,12 +763,12 @@ void MainWindow::on_changeUserButton_clicked() {
 }
 
 // A new user (id 0) is added, a stored one updated. A refused change opens the dialog again
-// with what was entered; passwords are asked again.
+// as it was left.
 void MainWindow::editUser(const UserInfo& user) {
     UserInfo entered = user;
     bool changed = false;
+    RegistrationDialog dialog(this, QString(), configHandler, user);
     for (;;) {
-        RegistrationDialog dialog(this, QString(), configHandler, entered);
         const bool accepted = dialog.exec() == QDialog::Accepted;
         changed |= dialog.groupAdded();
         if (!accepted)

@@ -1,5 +1,6 @@
 #include "dialogs/bulkgrouplist.h"
 #include "core/schema.h"
+#include "dialogs/rowcheck.h"
 
 #include <QListView>
 #include <QLocale>
@@ -20,8 +21,7 @@ BulkGroupList::BulkGroupList(QObject* parent)
     : QStandardItemModel(parent) {}
 
 void BulkGroupList::attach(QListView* view) {
-    view->setModel(this);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    showCheckableList(view, this);
 }
 
 void BulkGroupList::fill(const QVector<GroupInfo>& groups, const QHash<int, int>& members, int total,

@@ -23,7 +23,7 @@ public:
 
     explicit BulkGroupList(QObject* parent = nullptr);
 
-    // Shows the list in the view; a click toggles only the check box.
+    // Shows the list in the view; a click on a row toggles its box.
     void attach(QListView* view);
     // `members`: group id -> how many of the `total` selected records are in it.
     void fill(const QVector<GroupInfo>& groups, const QHash<int, int>& members, int total, int adminGroupId,

@@ -1,5 +1,6 @@
 #include "dialogs/checkablelist.h"
 #include "core/schema.h"
+#include "dialogs/rowcheck.h"
 
 #include <QAbstractItemView>
 #include <QHash>
@@ -14,8 +15,7 @@ CheckableIdList::CheckableIdList(QObject* parent)
     : QStandardItemModel(parent) {}
 
 void CheckableIdList::attach(QListView* view) {
-    view->setModel(this);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    showCheckableList(view, this);
 }
 
 QStandardItem* CheckableIdList::makeItem(int id, const QString& text) const {

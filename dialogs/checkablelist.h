@@ -15,7 +15,7 @@ class CheckableIdList : public QStandardItemModel {
 public:
     explicit CheckableIdList(QObject* parent = nullptr);
 
-    // Shows the list in the view; a click toggles only the check box.
+    // Shows the list in the view; a click on a row toggles its box.
     void attach(QListView* view);
 
     // The groups in the order given; the administrators' group reads "Администратор" and,

@@ -84,12 +84,13 @@ void GroupEditDialog::onAccept() {
 
 bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
     GroupEditDialog dialog(parent, handler, GroupInfo());
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    GroupInfo group = dialog.getGroupInfo();
-    QString error;
-    if (handler->addGroup(group, error))
-        return true;
-    errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
+    // A refused group opens the dialog again as it was left.
+    while (dialog.exec() == QDialog::Accepted) {
+        GroupInfo group = dialog.getGroupInfo();
+        QString error;
+        if (handler->addGroup(group, error))
+            return true;
+        errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
+    }
     return false;
 }

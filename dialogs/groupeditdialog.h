@@ -32,7 +32,7 @@ public:
 
     // "Добавить новую группу" of the dialogs with a group list: asks for a group and stores it.
     // True when a group was added (the caller refills its list); a refused group is reported
-    // through `errors`.
+    // through `errors` and the dialog opens again as it was left.
     static bool addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors);
 
 private slots:

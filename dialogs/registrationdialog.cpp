@@ -8,7 +8,8 @@ RegistrationDialog::RegistrationDialog(QWidget* parent, const QString& header, C
                                        const UserInfo& user)
     : GroupPickDialog(parent, handler, false)
     , ui(new Ui::RegistrationDialog)
-    , user(user) {
+    , user(user)
+    , storedPassword(user.password) {
     ui->setupUi(this);
     ui->header->setText(header);
 
@@ -73,6 +74,8 @@ void RegistrationDialog::onAccept() {
             return;
         }
         user.password = handler->hashPassword(password);
+    } else {
+        user.password = storedPassword;
     }
     user.login = login;
     user.groups = groupsModel->checkedIds();

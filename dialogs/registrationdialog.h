@@ -14,7 +14,8 @@ class RegistrationDialog : public GroupPickDialog {
 
 public:
     // A user with id 0 opens the dialog in add mode, where a password must be given, a stored
-    // one in edit mode. Either way the login and groups show the user as given.
+    // one in edit mode. Either way the login and groups show the user as given. Run again after
+    // a refusal, it shows what was entered, the passwords and the groups section included.
     RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler, const UserInfo& user);
     ~RegistrationDialog() override;
 
@@ -30,4 +31,5 @@ private:
 
     Ui::RegistrationDialog* ui;
     UserInfo user;
+    const QByteArray storedPassword;
 };

@@ -4,9 +4,10 @@
 #   - starts a private MariaDB (demo/mariadb/) loaded with the schema and sample data:
 #     users, groups, 400 devices, root still on the default password "vexo";
 #   - starts the server simulator with 1,500 devices (300 of them already in the database);
-#   - writes demo/settings.conf pointing at both and runs the program in demo/;
+#   - writes demo/settings.conf pointing at both (keeping its [window] section) and runs the
+#     program in demo/;
 #   - stops both services when the program exits.
-# Each run starts from fresh sample data.
+# Each run starts from fresh sample data; the window keeps its place and sizes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -110,6 +111,11 @@ done
 orb_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out")
 [ -n "$orb_port" ] || { echo "the simulator did not start; its log: $demo/sim.log" >&2; exit 1; }
 
+# The window's place, sizes and columns stay from the last run; the rest is written afresh.
+window_section=
+if [ -f "$demo/settings.conf" ]; then
+    window_section=$(awk '/^\[/ { keep = ($0 == "[window]") } keep' "$demo/settings.conf")
+fi
 cat >"$demo/settings.conf" <<CONF
 [sql]
 ip=127.0.0.1
@@ -122,6 +128,9 @@ password=orb-test-pw
 ip=127.0.0.1
 port=$orb_port
 CONF
+if [ -n "$window_section" ]; then
+    printf '\n%s\n' "$window_section" >>"$demo/settings.conf"
+fi
 chmod 600 "$demo/settings.conf"
 
 cat <<TEXT

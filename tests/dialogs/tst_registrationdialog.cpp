@@ -80,6 +80,10 @@ void TestRegistrationDialog::passwords() {
                                     : UserInfo()));
     if (!error.isEmpty())
         return;
+    // Run again after a refusal, it still holds the passwords.
+    QVERIFY(showDialog(dialog.get()));
+    pressOk(dialog.get(), QString());
+    QCOMPARE(static_cast<RegistrationDialog*>(dialog.get())->getUserInfo(), user);
     user.groups = {drivers};
     RegistrationDialog again(nullptr, QString(), handler.get(), user);
     QVERIFY(showDialog(&again));
@@ -124,8 +128,10 @@ void TestRegistrationDialog::editMode() {
                                        {QStringLiteral("Грузовики"), trucks, false, true}}));
     toggleRow(view, 0);
     pressOk(&dialog, QString());
-    QCOMPARE(dialog.getUserInfo(),
-             (UserInfo{5, user.login, handler->hashPassword(QStringLiteral("new")), {drivers}}));
+    QCOMPARE(dialog.getUserInfo(), (UserInfo{5, user.login, user.password, {drivers}}));
+    // Run again, the groups stay shown.
+    QVERIFY(showDialog(&dialog));
+    QVERIFY(child<QGroupBox>(&dialog, "groupsGroup")->isVisible());
     child(&dialog, "checkAll")->click();
     showGroups->click();
     QVERIFY(!child<QGroupBox>(&dialog, "groupsGroup")->isVisible());
