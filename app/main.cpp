@@ -1,6 +1,5 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
-#include "core/memory.h"
 #include "core/qtcompat.h"
 #include "core/qttranslations.h"
 
@@ -54,7 +53,6 @@ void answerHelpOrVersion(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    returnLargeBlocksToSystem();
     answerHelpOrVersion(argc, argv);
     QApplication a(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(ORB_VERSION));

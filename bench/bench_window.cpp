@@ -12,7 +12,6 @@
 
 #include "app/csettings.h"
 #include "app/mainwindow.h"
-#include "core/memory.h"
 #include "db/confighandler.h"
 #include "link/orbserverhandler.h"
 #include "models/recordtablemodel.h"
@@ -905,7 +904,6 @@ void printFloor(int dbPort, const DelayRelay* relay) {
 }
 
 int runWindowBench(const QStringList& args) {
-    returnLargeBlocksToSystem(); // as the program does
     const int devices = std::max(10, bench::option(args, QStringLiteral("--window-devices"), 100000));
     const int latencyMs = bench::option(args, QStringLiteral("--db-latency-ms"), -1);
     const int timeoutMs = std::max(1, bench::option(args, QStringLiteral("--window-timeout-s"), 600)) * 1000;

@@ -4,7 +4,7 @@
 #include <malloc.h>
 #endif
 
-// Called first thing in main(). Arrays of a large table (a million rows, their column orders)
+// Called before the first table is built. Arrays of a large table (a million rows, their column orders)
 // then always come straight from the system and go back to it when freed. Left alone, glibc raises
 // its threshold after the first such array is freed and keeps later ones in its per-thread heaps,
 // where they stay resident after a refresh has replaced them.
@@ -15,7 +15,7 @@ inline void returnLargeBlocksToSystem() {
 }
 
 // Hands the pages of what was just freed back to the system, from every thread's heap; after a
-// large table was freed, and before the next one is built.
+// complete read of the tables, and before its rows are prepared. Once per refresh is enough.
 inline void returnFreePagesToSystem() {
 #ifdef __GLIBC__
     malloc_trim(0);

@@ -1,7 +1,6 @@
 #include "db/tablerefresher.h"
 
 #include "core/aside.h"
-#include "core/memory.h"
 
 #include <QAtomicInt>
 
@@ -98,8 +97,6 @@ void TableRefresher::start() {
          shown = std::exchange(shown, {}), result]() mutable {
             link->load(settings, changed, shown, *result);
             shown = DeviceNames();
-            // the client library's buffers of the slices are free now
-            returnFreePagesToSystem();
         },
         [this, result] {
             if (result->ok)

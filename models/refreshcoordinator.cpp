@@ -16,6 +16,8 @@ RefreshCoordinator::RefreshCoordinator(TableRefresher* refresher, DevicesTableMo
     , usersModel(users)
     , groupsModel(groups)
     , keeper([](RecordTableModel*, const std::function<void()>& replace) { replace(); }) {
+    // The process's memory policy, here where the large tables are made and replaced.
+    returnLargeBlocksToSystem();
     connect(refresher, &TableRefresher::refreshed, this, &RefreshCoordinator::tablesRefreshed);
     connect(refresher, &TableRefresher::refreshFailed, this, &RefreshCoordinator::refreshFailed);
     connect(refresher, &TableRefresher::refreshingChanged, this, &RefreshCoordinator::showBusy);
@@ -66,6 +68,8 @@ void RefreshCoordinator::showBusy() {
 }
 
 void RefreshCoordinator::tablesRefreshed(const TablesSnapshot& snapshot) {
+    // the client library's buffers of the read are free now
+    Aside::shared().run(returnFreePagesToSystem);
     const quint64 serial = refreshRuns.isEmpty() ? 0 : refreshRuns.takeFirst();
     // stale, or a newer read follows this one
     if (serial != changeSerial || !refreshRuns.isEmpty()) {
@@ -122,10 +126,7 @@ void RefreshCoordinator::applyTables(PreparedTables&& tables) {
     keeper(groupsModel, [&] { replaced->groups = groupsModel->setPrepared(std::move(tables.groups)); });
     if (!tables.devicesDelta)
         replaced->names = std::exchange(deviceNames, std::move(tables.names));
-    Aside::shared().run([replaced] {
-        *replaced = PreparedTables();
-        returnFreePagesToSystem();
-    });
+    Aside::shared().run([replaced] { *replaced = PreparedTables(); });
     emit applied();
 }
 
