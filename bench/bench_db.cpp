@@ -33,10 +33,12 @@ const QString BENCH_DB = QStringLiteral("orb_bench");
 // The three models filled from one read, as the window's refresh fills them.
 void reloadAll(ConfigHandler& handler, DevicesTableModel& devices, UserTableModel& users,
                GroupTableModel& groups) {
-    const TablesSnapshot s = readTables(handler);
-    devices.setPrepared(prepareDevices(s));
-    users.setPrepared(prepareUsers(s));
-    groups.setPrepared(prepareGroups(s));
+    TablesSnapshot s;
+    QString error;
+    handler.loadTables(s, error);
+    devices.setPrepared(DevicesTableModel::prepareFrom(s));
+    users.setPrepared(UserTableModel::prepareFrom(s));
+    groups.setPrepared(GroupTableModel::prepareFrom(s));
 }
 
 // Fresh schema, then groups 2..groups, devices and users with two groups each (never Admin,

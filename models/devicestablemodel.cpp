@@ -1,7 +1,5 @@
 #include "models/devicestablemodel.h"
 
-#include "models/preparedtables.h"
-
 #include <cstring>
 
 namespace {
@@ -83,9 +81,13 @@ DevicesTableModel::DevicesTableModel(QObject* parent, ConfigHandler* handler)
                       {tr("IMEI устройства"), tr("Имя устройства"), tr("Доступно для групп")}) {}
 
 void DevicesTableModel::reload() {
-    setPrepared(prepareDevices(readTables(*handler)));
+    setPrepared(prepareFrom(readTables(*handler)));
 }
 
 QVariant DevicesTableModel::record(int index) const {
     return QVariant::fromValue(rows.at(index));
+}
+
+DevicesTableModel::Prepared DevicesTableModel::prepareFrom(const TablesSnapshot& s) {
+    return DevicesTableModel::prepare(s.devices, GroupNames(s.groups, s.adminGroupId));
 }

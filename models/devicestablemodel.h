@@ -40,6 +40,8 @@ public:
     DevicesTableModel(QObject* parent, ConfigHandler* handler);
 
     void reload() override;
+    // The rows a complete refresh prepares from what it read.
+    static Prepared prepareFrom(const TablesSnapshot& s);
 
 protected:
     QVariant record(int index) const override;

@@ -1,8 +1,6 @@
 #include "models/grouptablemodel.h"
 #include "core/schema.h"
 
-#include "models/preparedtables.h"
-
 QString GroupRowTraits::text(const Row& row, int column, const Context& /*none*/) {
     return column == 0 ? row.group.name : QString::number(number(row, column, 0));
 }
@@ -48,7 +46,7 @@ QVector<GroupRow> GroupTableModel::rowsOf(const QVector<GroupInfo>& groups, cons
 }
 
 void GroupTableModel::reload() {
-    setPrepared(prepareGroups(readTables(*handler)));
+    setPrepared(prepareFrom(readTables(*handler)));
 }
 
 void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int, int>& devices,
@@ -71,4 +69,10 @@ void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int,
 
 QVariant GroupTableModel::record(int index) const {
     return QVariant::fromValue(rows.at(index).group);
+}
+
+GroupTableModel::Prepared GroupTableModel::prepareFrom(const TablesSnapshot& s) {
+    return GroupTableModel::prepare(
+        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
+        s.adminGroupId);
 }

@@ -37,6 +37,8 @@ public:
     GroupTableModel(QObject* parent, ConfigHandler* handler);
 
     void reload() override;
+    // The rows a complete refresh prepares from what it read.
+    static Prepared prepareFrom(const TablesSnapshot& s);
 
     // The rows of these groups and counts; the administrators' group counts every device.
     static QVector<GroupRow> rowsOf(const QVector<GroupInfo>& groups, const QHash<int, int>& users,

@@ -1,7 +1,5 @@
 #include "models/preparedtables.h"
 
-#include "db/confighandler.h"
-
 bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& read, int limit,
                 QVector<DeviceInfo>& changed, QVector<int>& gone) {
     int i = 0, j = 0;
@@ -20,27 +18,6 @@ bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& rea
     return changed.size() + gone.size() <= limit;
 }
 
-TablesSnapshot readTables(ConfigHandler& handler) {
-    TablesSnapshot snapshot;
-    QString error;
-    handler.loadTables(snapshot, error);
-    return snapshot;
-}
-
-DevicesTableModel::Prepared prepareDevices(const TablesSnapshot& s) {
-    return DevicesTableModel::prepare(s.devices, GroupNames(s.groups, s.adminGroupId));
-}
-
-UserTableModel::Prepared prepareUsers(const TablesSnapshot& s) {
-    return UserTableModel::prepare(s.users, GroupNames(s.groups, s.adminGroupId));
-}
-
-GroupTableModel::Prepared prepareGroups(const TablesSnapshot& s) {
-    return GroupTableModel::prepare(
-        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
-        s.adminGroupId);
-}
-
 PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
     const GroupNames names(s.groups, s.adminGroupId);
     const bool sameGroups = names == now.names;
@@ -53,11 +30,11 @@ PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
         p.changedDevices.clear();
         p.goneDevices.clear();
         p.names = DeviceNames::of(s.devices);
-        p.devices = prepareDevices(s);
+        p.devices = DevicesTableModel::prepareFrom(s);
     }
     p.sameUsers = sameGroups && s.users == now.users;
     if (!p.sameUsers)
-        p.users = prepareUsers(s);
-    p.groups = prepareGroups(s);
+        p.users = UserTableModel::prepareFrom(s);
+    p.groups = GroupTableModel::prepareFrom(s);
     return p;
 }

@@ -35,13 +35,3 @@ bool fewChanged(const QVector<DeviceInfo>& shown, const QVector<DeviceInfo>& rea
 // finds a few devices changed elsewhere puts just those in place: all rows get new column orders
 // only when many changed or group names did.
 PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now);
-
-class ConfigHandler;
-
-// The three tables read as a complete refresh reads them; empty when the read fails.
-TablesSnapshot readTables(ConfigHandler& handler);
-
-// Each table's rows as a complete refresh prepares them.
-DevicesTableModel::Prepared prepareDevices(const TablesSnapshot& s);
-UserTableModel::Prepared prepareUsers(const TablesSnapshot& s);
-GroupTableModel::Prepared prepareGroups(const TablesSnapshot& s);

@@ -1,6 +1,7 @@
 #include "models/recordtablemodel.h"
 
 #include "core/records.h"
+#include "db/confighandler.h"
 
 #include <QThread>
 
@@ -218,4 +219,11 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 
 Qt::ItemFlags RecordTableModel::flags(const QModelIndex& index) const {
     return QAbstractTableModel::flags(index);
+}
+
+TablesSnapshot RecordTableModel::readTables(ConfigHandler& handler) {
+    TablesSnapshot snapshot;
+    QString error;
+    handler.loadTables(snapshot, error);
+    return snapshot;
 }

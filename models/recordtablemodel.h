@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/aside.h"
+#include "core/records.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -55,6 +56,9 @@ public:
 
 protected:
     RecordTableModel(QObject* parent, const QStringList& titles);
+
+    // The three tables read as a complete refresh reads them; empty when the read fails.
+    static TablesSnapshot readTables(ConfigHandler& handler);
 
     // Stored rows are kept in id order; `index` below is a stored row's position.
     virtual int storedSize() const = 0;

@@ -1,8 +1,6 @@
 #include "models/usertablemodel.h"
 #include "core/schema.h"
 
-#include "models/preparedtables.h"
-
 QString UserRowTraits::text(const Row& row, int column, const Context& names) {
     return column == 0 ? row.login : names.joined(row.groups, ADMIN_MEMBER_TITLE);
 }
@@ -20,9 +18,13 @@ UserTableModel::UserTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler, {tr("Имя (логин)"), tr("В группах")}) {}
 
 void UserTableModel::reload() {
-    setPrepared(prepareUsers(readTables(*handler)));
+    setPrepared(prepareFrom(readTables(*handler)));
 }
 
 QVariant UserTableModel::record(int index) const {
     return QVariant::fromValue(rows.at(index));
+}
+
+UserTableModel::Prepared UserTableModel::prepareFrom(const TablesSnapshot& s) {
+    return UserTableModel::prepare(s.users, GroupNames(s.groups, s.adminGroupId));
 }

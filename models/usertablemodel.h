@@ -27,6 +27,8 @@ public:
     UserTableModel(QObject* parent, ConfigHandler* handler);
 
     void reload() override;
+    // The rows a complete refresh prepares from what it read.
+    static Prepared prepareFrom(const TablesSnapshot& s);
 
 protected:
     QVariant record(int index) const override;
