@@ -694,12 +694,13 @@ void MainWindow::editDevice(const DeviceInfo& device) {
             entered.forAll == device.forAll && sameGroups(entered.groups, device.groups))
             break;
         QString error;
-        const bool ok = device.id == 0 ? configHandler->addDevice(entered, error)
+        int id = device.id;
+        const bool ok = device.id == 0 ? configHandler->addDevice(entered, error, id)
                                        : configHandler->updateDevice(entered, error);
         if (ok) {
             if (changed)
                 showGroups();
-            showDevices({device.id > 0 ? device.id : configHandler->getDeviceId(entered.imei)});
+            showDevices({id});
             return;
         }
         if (!refused(error))
@@ -781,12 +782,9 @@ void MainWindow::editUser(const UserInfo& user) {
         int id = user.id;
         bool ok;
         if (user.id == 0) {
-            ok = configHandler->addUser(entered, error);
-            if (ok) {
-                id = configHandler->getUserId(entered.login);
-                if (id != -1)
-                    configHandler->addUserGroups(id, entered.groups);
-            }
+            ok = configHandler->addUser(entered, error, id);
+            if (ok)
+                configHandler->addUserGroups(id, entered.groups);
         } else {
             ok = configHandler->updateUser(entered, error);
         }

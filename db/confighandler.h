@@ -1,8 +1,13 @@
 #pragma once
 
 #include "core/records.h"
+#include "db/bulkchanges.h"
 #include "db/connection.h"
 #include "db/dberror.h"
+#include "db/deviceimporter.h"
+#include "db/reads.h"
+#include "db/snapshotloader.h"
+#include "db/writes.h"
 
 #include <QHash>
 #include <QObject>
@@ -14,15 +19,6 @@
 #include <QVector>
 
 #include <functional>
-
-// What addDevices did with the records it handled.
-struct AddDevicesResult {
-    int added = 0;
-    int alreadyStored = 0; // the IMEI is in the database already
-    int repeated = 0;      // the same IMEI on an earlier record of the list
-    int invalid = 0;       // IMEI 0
-    int failed = 0;        // refused by the database server (a failed insert or memberships, too long a name)
-};
 
 // The program's only way into the tracking server's database. Every value that
 // comes from a person, a file or the network is bound, never spliced into SQL.
@@ -77,10 +73,12 @@ public:
     // a large table share their names.
     bool loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known = {});
     // Devices per slice of loadTables (memberships: three times as many); tests make it small.
-    void setLoadSliceForTesting(int devices) { loadSlice = devices; }
+    void setLoadSliceForTesting(int devices) { loader.setSlice(devices); }
 
     // Users and groups
     bool addUser(const UserInfo& user, QString& error);
+    // The same, giving the new user's id to `id`.
+    bool addUser(const UserInfo& user, QString& error, int& id);
     bool updateUser(const UserInfo& user, QString& error);
     bool deleteUser(int id);
     bool addUserGroups(int userId, const QVector<int>& groupIds);
@@ -93,9 +91,11 @@ public:
 
     // Devices
     bool addDevice(const DeviceInfo& device, QString& error);
+    // The same, giving the new device's id to `id`.
+    bool addDevice(const DeviceInfo& device, QString& error, int& id);
     // Called after each batch with the records handled so far and the total;
     // returning false stops before the next batch.
-    using Progress = std::function<bool(int done, int total)>;
+    using Progress = DeviceImporter::Progress;
     // Returns the number added; `result` (when given) tells what became of every handled record.
     int addDevices(const QVector<DeviceInfo>& devices, const Progress& progress = Progress(),
                    AddDevicesResult* result = nullptr);
@@ -119,41 +119,10 @@ public:
     bool asOneChange(const std::function<bool()>& change);
 
 private:
-    template <typename Record>
-    void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
-                      const QString& groupColumn);
-    template <typename Key>
-    int idByKey(const QString& table, const QString& column, const Key& key, const char* before,
-                const char* after);
-    QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
-    QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
-    template <typename Record, typename Fill>
-    QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
-    bool isFree(const QString& table, const QString& column, const QVariant& value, int exceptId,
-                QString& error, const QString& takenText);
-    bool isFreeWithGroups(const QString& table, const QString& column, const QVariant& value, int id,
-                          const QString& members, const QString& ownerColumn, const QString& groupColumn,
-                          QVector<int>& groups, QString& error, const QString& takenText);
-    int insertUnlessTaken(const QString& table, const QStringList& columns, const QVariantList& values);
-    bool replaceMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
-                            int key, const QVector<int>& values);
-    bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
-                           int key, const QVector<int>& values);
-    bool deleteWhere(const QString& table, const QString& column, int value);
-    int protectedGroupId();
-    bool changeGroups(const QString& owners, const QString& members, const QString& ownerColumn,
-                      const QString& groupColumn, const QVector<int>& ownerIds,
-                      const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds, int rootGroup);
-    bool asOne(int statements, const std::function<bool()>& change);
-    bool addDevicesBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
-                         AddDevicesResult& result);
-    void addDevicesOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
-                            AddDevicesResult& result);
-
     DbConnection conn;
-    // The record addDevice or addUser has just stored, so that asking for its id costs nothing.
-    QPair<quint64, int> addedDevice;
-    QPair<QString, int> addedUser;
-    // A complete read goes in slices, so that the client library never holds a million rows.
-    int loadSlice = 250000;
+    DbReads reads;
+    DbWrites writes;
+    DbBulkChanges bulk;
+    DeviceImporter importer;
+    SnapshotLoader loader;
 };

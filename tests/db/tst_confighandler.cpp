@@ -473,8 +473,7 @@ void TestConfigHandler::changeRoundTrips() {
     UserInfo u = user(QStringLiteral("u"), {1});
     const auto add = [&](quint64 imei) {
         d = device(imei, QStringLiteral("n"), {1, 2});
-        return handler->addDevice(d, error) && (d.id = handler->getDeviceId(imei)) > 0 &&
-               handler->getDevicesByIds({d.id}).size() == 1;
+        return handler->addDevice(d, error, d.id) && d.id > 0 && handler->getDevicesByIds({d.id}).size() == 1;
     };
     const auto rename = [&] {
         d.name += QLatin1Char('x');

@@ -1,0 +1,147 @@
+#include "db/bulkchanges.h"
+
+#include "core/schema.h"
+#include "db/connection.h"
+#include "db/reads.h"
+#include "db/recordtables.h"
+#include "db/sqlparts.h"
+
+#include <QSqlQuery>
+
+#include <algorithm>
+
+namespace {
+
+// Ids per DELETE: beyond about 10,000 listed ids the server stops using the key and scans the table.
+constexpr int DELETE_CHUNK = 4096;
+// Owner ids per statement of a bulk change. With a DELETE and an INSERT per slice, the statements
+// grow by one per 8,192 ids; a slice at most a quarter of the placeholder limit.
+constexpr int BULK_SLICE = 16384;
+// Group ids per statement of a bulk change: one statement for any usual number of groups.
+constexpr int BULK_GROUPS = 4096;
+
+} // namespace
+
+int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
+    int deleted = 0;
+    for (int from = 0; from < ids.size(); from += DELETE_CHUNK) {
+        const int to = std::min<int>(ids.size(), from + DELETE_CHUNK);
+        const QVariantList values = paddedIds(ids, from, to);
+        const QString in = placeholders(values.size(), 0);
+        int chunkDeleted = 0;
+        const bool ok = conn.inTransaction([&] {
+            QSqlQuery q(conn.database());
+            if (!conn.runKept(
+                    q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
+                    values))
+                return false;
+            chunkDeleted = std::max(0, q.numRowsAffected());
+            QSqlQuery m(conn.database());
+            return conn.runKept(m,
+                                QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                                    .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+                                values);
+        });
+        if (ok)
+            deleted += chunkDeleted;
+    }
+    return deleted;
+}
+
+// A single statement is all or nothing by itself: a transaction would only add two round trips.
+bool DbBulkChanges::asOne(int statements, const std::function<bool()>& change) {
+    return statements > 1 ? conn.inTransaction(change) : change();
+}
+
+int DbBulkChanges::protectedGroupId() {
+    return conn.adminGroupId() > 0 ? conn.adminGroupId() : reads.getGroupId(ADMIN_GROUP_NAME);
+}
+
+// Deletes the memberships of `ownerIds` in the groups to remove, then inserts those of the groups to
+// add, joined with both tables so that unknown ids insert nothing. A stored pair is left as it is
+// (a no-op update; twice as fast as skipping it with NOT EXISTS, which reads the table it writes
+// through a temporary table), but unlike INSERT IGNORE, a refused row fails the change instead of
+// going missing. With `rootGroup`, root keeps his membership in it.
+bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>& ownerIds,
+                                 const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds,
+                                 int rootGroup) {
+    const QVector<int> ids = distinctIds(ownerIds);
+    const QVector<int> add = distinctIds(addGroupIds);
+    QVector<int> remove;
+    for (const int group : distinctIds(removeGroupIds)) {
+        if (!std::binary_search(add.cbegin(), add.cend(), group))
+            remove << group;
+    }
+    const auto chunks = [](int n, int size) {
+        return (n + size - 1) / size;
+    };
+    const int slices = chunks(ids.size(), BULK_SLICE);
+    const int statements = slices * (chunks(add.size(), BULK_GROUPS) + chunks(remove.size(), BULK_GROUPS));
+    if (statements == 0)
+        return true;
+    return asOne(statements, [&] {
+        QSqlQuery q(conn.database());
+        for (int from = 0; from < ids.size(); from += BULK_SLICE) {
+            const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
+            const QString in = placeholders(owned.size(), 0);
+            for (int g = 0; g < remove.size(); g += BULK_GROUPS) {
+                const QVariantList groups =
+                    paddedIds(remove, g, std::min<int>(remove.size(), g + BULK_GROUPS));
+                QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3) AND %4 IN (%5)")
+                                  .arg(records.members, records.ownerColumn, in, records.groupColumn,
+                                       placeholders(groups.size(), 0));
+                QVariantList values = owned + groups;
+                if (rootGroup > 0) {
+                    sql +=
+                        QStringLiteral(" AND (%1<>? OR %2<>?)").arg(records.ownerColumn, records.groupColumn);
+                    values << ROOT_ID << rootGroup;
+                }
+                if (!conn.runKept(q, sql, values))
+                    return false;
+            }
+            for (int g = 0; g < add.size(); g += BULK_GROUPS) {
+                const QVariantList groups = paddedIds(add, g, std::min<int>(add.size(), g + BULK_GROUPS));
+                if (!conn.runKept(
+                        q,
+                        QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o JOIN %6 g "
+                                       "ON g.%4 IN (%7) WHERE o.%4 IN (%8) ON DUPLICATE KEY UPDATE %3 = "
+                                       "VALUES(%3)")
+                            .arg(records.members, records.ownerColumn, records.groupColumn, COL_ID,
+                                 records.table, TABLE_GROUPS, placeholders(groups.size(), 0), in),
+                        groups + owned))
+                    return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool DbBulkChanges::changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
+                                        const QVector<int>& removeGroupIds) {
+    QVector<int> remove = removeGroupIds;
+    if (!remove.isEmpty())
+        remove.removeAll(protectedGroupId());
+    return changeGroups(RecordTable::devices(), deviceIds, addGroupIds, remove, 0);
+}
+
+bool DbBulkChanges::changeUsersGroups(const QVector<int>& userIds, const QVector<int>& addGroupIds,
+                                      const QVector<int>& removeGroupIds) {
+    return changeGroups(RecordTable::users(), userIds, addGroupIds, removeGroupIds,
+                        removeGroupIds.isEmpty() ? 0 : protectedGroupId());
+}
+
+bool DbBulkChanges::setDevicesForAll(const QVector<int>& deviceIds, bool forAll) {
+    const QVector<int> ids = distinctIds(deviceIds);
+    return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE, [&] {
+        QSqlQuery q(conn.database());
+        for (int from = 0; from < ids.size(); from += BULK_SLICE) {
+            const QVariantList values = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
+            if (!conn.runKept(q,
+                              QStringLiteral("UPDATE %1 SET %2=? WHERE %3 IN (%4)")
+                                  .arg(TABLE_DEVICES, COL_FOR_ALL, COL_ID, placeholders(values.size(), 0)),
+                              QVariantList{forAll ? 1 : 0} + values))
+                return false;
+        }
+        return true;
+    });
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QVector>
+
+#include <functional>
+
+class DbConnection;
+class DbReads;
+struct RecordTable;
+
+// Changes of many records at once, each all or nothing, in statements that do not grow in
+// number with the records.
+class DbBulkChanges {
+public:
+    DbBulkChanges(DbConnection& conn, DbReads& reads)
+        : conn(conn)
+        , reads(reads) {}
+
+    int deleteDevices(const QVector<int>& ids);
+    bool changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
+                             const QVector<int>& removeGroupIds);
+    bool setDevicesForAll(const QVector<int>& deviceIds, bool forAll);
+    bool changeUsersGroups(const QVector<int>& userIds, const QVector<int>& addGroupIds,
+                           const QVector<int>& removeGroupIds);
+
+private:
+    bool asOne(int statements, const std::function<bool()>& change);
+    int protectedGroupId();
+    bool changeGroups(const RecordTable& records, const QVector<int>& ownerIds,
+                      const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds, int rootGroup);
+
+    DbConnection& conn;
+    DbReads& reads;
+};

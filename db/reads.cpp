@@ -1,0 +1,275 @@
+#include "db/reads.h"
+
+#include "core/schema.h"
+#include "db/connection.h"
+#include "db/sqlparts.h"
+
+#include <QDebug>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <algorithm>
+
+namespace {
+
+// Ids per read-back statement. A list is padded to a power of two with its last id, so that a
+// dozen kept statements serve every length.
+constexpr int READ_BACK_CHUNK = 4096;
+// IMEIs per look-up statement, padded the same way up to this length.
+constexpr int IMEI_SLICE = 5000;
+
+// Reads a whole table in the order the server returns its rows; `fill` sets one record from
+// the current row, given the positions of `columns`.
+template <typename Record, typename Fill>
+QVector<Record> readTable(DbConnection& conn, const QString& table, const QStringList& columns, Fill fill) {
+    QVector<Record> records;
+    QSqlQuery q(conn.database());
+    if (!conn.readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return records;
+    QVector<int> positions;
+    for (const QString& column : columns)
+        positions << q.record().indexOf(column);
+    if (q.size() > 0)
+        records.reserve(q.size());
+    while (q.next()) {
+        Record r;
+        fill(r, q, positions);
+        records.append(r);
+    }
+    return records;
+}
+
+} // namespace
+
+int DbReads::getDevicesCount() {
+    QSqlQuery q(conn.database());
+    if (!conn.run(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
+        return -1;
+    if (!q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+QVector<GroupInfo> DbReads::getGroups() {
+    return readTable<GroupInfo>(conn, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
+                                [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
+                                    g.id = q.value(c[0]).toInt();
+                                    g.name = q.value(c[1]).toString();
+                                });
+}
+
+// Reads a whole membership table once and appends each row's group id to its record, so a
+// reload costs the same few statements whatever the number of rows. Memberships keep the
+// order in which the server returns them.
+template <typename Record>
+void DbReads::attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
+                           const QString& groupColumn) {
+    QHash<int, int> rowOf;
+    rowOf.reserve(records.size());
+    for (int i = records.size() - 1; i >= 0; --i)
+        rowOf.insert(records.at(i).id, i);
+
+    QSqlQuery q(conn.database());
+    if (!conn.readWhole(q, QStringLiteral("SELECT * FROM %1").arg(table)))
+        return;
+    const QSqlRecord rec = q.record();
+    const int cOwner = rec.indexOf(ownerColumn);
+    const int cGroup = rec.indexOf(groupColumn);
+    while (q.next()) {
+        const auto it = rowOf.constFind(q.value(cOwner).toInt());
+        if (it != rowOf.constEnd())
+            records[it.value()].groups.append(q.value(cGroup).toInt());
+    }
+}
+
+QVector<DeviceInfo> DbReads::getDevices() {
+    QVector<DeviceInfo> devices =
+        readTable<DeviceInfo>(conn, TABLE_DEVICES, {COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL},
+                              [](DeviceInfo& d, const QSqlQuery& q, const QVector<int>& c) {
+                                  d.id = q.value(c[0]).toInt();
+                                  d.imei = q.value(c[1]).toULongLong();
+                                  d.name = q.value(c[2]).toString();
+                                  d.forAll = q.value(c[3]).toBool();
+                              });
+    attachGroups(devices, TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID);
+    return devices;
+}
+
+QVector<UserInfo> DbReads::getUsers() {
+    QVector<UserInfo> users =
+        readTable<UserInfo>(conn, TABLE_USERS, {COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD},
+                            [](UserInfo& u, const QSqlQuery& q, const QVector<int>& c) {
+                                u.id = q.value(c[0]).toInt();
+                                u.login = q.value(c[1]).toString();
+                                u.password = q.value(c[2]).toByteArray();
+                            });
+    attachGroups(users, TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID);
+    return users;
+}
+
+UserInfo DbReads::getUser(int id) {
+    UserInfo u;
+    QSqlQuery q(conn.database());
+    if (conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
+        q.next()) {
+        const QSqlRecord rec = q.record();
+        u.id = q.value(rec.indexOf(COL_ID)).toInt();
+        u.login = q.value(rec.indexOf(COL_USER_LOGIN)).toString();
+        u.password = q.value(rec.indexOf(COL_USER_PASSWORD)).toByteArray();
+    }
+    u.groups = getUserGroups(u.id);
+    return u;
+}
+
+// "SELECT id FROM table WHERE column=?": the first row's id, or -1 with the debug line
+// `before` key `after` when there is none.
+template <typename Key>
+int DbReads::idByKey(const QString& table, const QString& column, const Key& key, const char* before,
+                     const char* after) {
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column),
+                      {bound(key)}))
+        return -1;
+    if (!q.next()) {
+        qDebug() << before << key << after;
+        return -1;
+    }
+    return q.value(0).toInt();
+}
+
+int DbReads::getUserId(const QString& login) {
+    return idByKey(TABLE_USERS, COL_USER_LOGIN, login, "Пользователь с именем", "не найден!");
+}
+
+int DbReads::getDeviceId(quint64 imei) {
+    return idByKey(TABLE_DEVICES, COL_IMEI, imei, "Устройство с imei", "не найдено!");
+}
+
+int DbReads::getGroupId(const QString& name) {
+    return idByKey(TABLE_GROUPS, COL_GROUP_NAME, name, "Группа с названием", "не найдена!");
+}
+
+QVector<int> DbReads::memberIds(const QString& table, const QString& keyColumn, int key,
+                                const QString& column) {
+    QSqlQuery q(conn.database());
+    if (!conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
+        return {};
+    return intColumn(q, column);
+}
+
+QVector<int> DbReads::getUserGroups(int userId) {
+    return memberIds(TABLE_USER_GROUPS, COL_UG_USER_ID, userId, COL_UG_GROUP_ID);
+}
+
+QVector<int> DbReads::getDeviceGroups(int deviceId) {
+    return memberIds(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, deviceId, COL_DG_GROUP_ID);
+}
+
+QVector<int> DbReads::getGroupUsers(int groupId) {
+    return memberIds(TABLE_USER_GROUPS, COL_UG_GROUP_ID, groupId, COL_UG_USER_ID);
+}
+
+QVector<int> DbReads::getGroupDevices(int groupId) {
+    return memberIds(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, groupId, COL_DG_DEVICE_ID);
+}
+
+QHash<int, int> DbReads::countsByGroup(const QString& table, const QString& groupColumn) {
+    QHash<int, int> counts;
+    QSqlQuery q(conn.database());
+    if (!conn.run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
+        return counts;
+    while (q.next())
+        counts.insert(q.value(0).toInt(), q.value(1).toInt());
+    return counts;
+}
+
+QHash<int, int> DbReads::getGroupUsersCounts() {
+    return countsByGroup(TABLE_USER_GROUPS, COL_UG_GROUP_ID);
+}
+
+QHash<int, int> DbReads::getGroupDevicesCounts() {
+    return countsByGroup(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID);
+}
+
+// `sql` selects the record's columns and last the group id of a LEFT JOINed membership, where
+// the owner id is IN (%1), ordered by owner and group: one statement per chunk of ids.
+template <typename Record, typename Fill>
+QVector<Record> DbReads::recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok) {
+    QVector<int> wanted = ids;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    QVector<Record> records;
+    for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
+        const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
+        const QVariantList values = paddedIds(wanted, from, to);
+        QSqlQuery q(conn.database());
+        if (!conn.runKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
+            if (ok)
+                *ok = false;
+            return {};
+        }
+        const int groupColumn = q.record().count() - 1;
+        while (q.next()) {
+            if (records.isEmpty() || records.constLast().id != q.value(0).toInt()) {
+                records.append(Record());
+                fill(records.last(), q);
+            }
+            if (!q.isNull(groupColumn))
+                records.last().groups.append(q.value(groupColumn).toInt());
+        }
+        q.finish();
+    }
+    if (ok)
+        *ok = true;
+    return records;
+}
+
+QVector<DeviceInfo> DbReads::getDevicesByIds(const QVector<int>& ids, bool* ok) {
+    return recordsByIds<DeviceInfo>(
+        ids,
+        QStringLiteral("SELECT d.%1, d.%2, d.%3, d.%4, m.%5 FROM %6 d LEFT JOIN %7 m ON m.%8 = d.%1 "
+                       "WHERE d.%1 IN (%9) ORDER BY d.%1, m.%5")
+            .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_DG_GROUP_ID, TABLE_DEVICES, TABLE_DEVICE_GROUPS,
+                 COL_DG_DEVICE_ID, QStringLiteral("%1")),
+        fillDevice, ok);
+}
+
+QVector<UserInfo> DbReads::getUsersByIds(const QVector<int>& ids, bool* ok) {
+    return recordsByIds<UserInfo>(
+        ids,
+        QStringLiteral("SELECT u.%1, u.%2, u.%3, m.%4 FROM %5 u LEFT JOIN %6 m ON m.%7 = u.%1 "
+                       "WHERE u.%1 IN (%8) ORDER BY u.%1, m.%4")
+            .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, COL_UG_GROUP_ID, TABLE_USERS, TABLE_USER_GROUPS,
+                 COL_UG_USER_ID, QStringLiteral("%1")),
+        fillUser, ok);
+}
+
+QHash<quint64, QPair<int, QString>> DbReads::storedDevices(const QVector<quint64>& imeis, bool* ok) {
+    QVector<quint64> wanted = imeis;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    QHash<quint64, QPair<int, QString>> stored;
+    for (int from = 0; from < wanted.size(); from += IMEI_SLICE) {
+        const int to = std::min<int>(wanted.size(), from + IMEI_SLICE);
+        const int length = std::min(paddedLength(to - from), IMEI_SLICE);
+        QVariantList values;
+        values.reserve(length);
+        for (int i = from; i < from + length; ++i)
+            values << bound(wanted.at(std::min(i, to - 1)));
+        QSqlQuery q(conn.database());
+        if (!conn.runKept(q,
+                          QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
+                              .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
+                          values)) {
+            if (ok)
+                *ok = false;
+            return {};
+        }
+        while (q.next())
+            stored.insert(q.value(1).toULongLong(), qMakePair(q.value(0).toInt(), q.value(2).toString()));
+        q.finish();
+    }
+    if (ok)
+        *ok = true;
+    return stored;
+}

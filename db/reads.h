@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/records.h"
+
+#include <QHash>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+class DbConnection;
+
+// Every read of records, ids and memberships but the snapshot of whole tables.
+class DbReads {
+public:
+    explicit DbReads(DbConnection& conn)
+        : conn(conn) {}
+
+    int getDevicesCount();
+    QVector<DeviceInfo> getDevices();
+    QVector<UserInfo> getUsers();
+    QVector<GroupInfo> getGroups();
+    UserInfo getUser(int id);
+    int getUserId(const QString& login);
+    int getDeviceId(quint64 imei);
+    int getGroupId(const QString& name);
+    QVector<int> getUserGroups(int userId);
+    QVector<int> getDeviceGroups(int deviceId);
+    QVector<int> getGroupUsers(int groupId);
+    QVector<int> getGroupDevices(int groupId);
+    QHash<int, int> getGroupUsersCounts();
+    QHash<int, int> getGroupDevicesCounts();
+    QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok);
+    QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok);
+    QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok);
+
+private:
+    template <typename Record>
+    void attachGroups(QVector<Record>& records, const QString& table, const QString& ownerColumn,
+                      const QString& groupColumn);
+    template <typename Key>
+    int idByKey(const QString& table, const QString& column, const Key& key, const char* before,
+                const char* after);
+    QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
+    QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
+    template <typename Record, typename Fill>
+    QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
+
+    DbConnection& conn;
+};
