@@ -3,37 +3,32 @@
 #include "app/connectionsettingsdialog.h"
 #include "app/connectionstatewidget.h"
 #include "app/csettings.h"
+#include "app/devicestab.h"
+#include "app/groupstab.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
+#include "app/userstab.h"
 #include "core/schema.h"
 #include "db/confighandler.h"
 #include "db/tablerefresher.h"
-#include "dialogs/deviceeditdialog.h"
-#include "dialogs/devicesbulkeditdialog.h"
-#include "dialogs/groupeditdialog.h"
 #include "dialogs/passwordedit.h"
-#include "dialogs/registrationdialog.h"
-#include "dialogs/usersbulkeditdialog.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfilewriter.h"
 #include "import/exportdevicesdialog.h"
 #include "link/orbserverhandler.h"
 #include "link/tcpclient.h"
 #include "models/devicestablemodel.h"
-#include "models/groupnames.h"
 #include "models/grouptablemodel.h"
 #include "models/refreshcoordinator.h"
 #include "models/usertablemodel.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -41,17 +36,9 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
-#include <QSqlError>
 #include <QTableView>
 
-#include <functional>
-#include <memory>
-#include <utility>
-
 namespace {
-
-const QString errorTitle = QStringLiteral("Ошибка");
 
 // The given width, or more where the header title or a whole sample value would not fit
 // (large desktop fonts).
@@ -59,93 +46,6 @@ void fitColumn(QTableView* view, int column, int width, const QString& sample = 
     const int title = view->horizontalHeader()->sectionSizeHint(column);
     const int value = sample.isEmpty() ? 0 : view->fontMetrics().horizontalAdvance(sample) + 12;
     view->setColumnWidth(column, qMax(width, qMax(title, value)));
-}
-
-template <typename Record>
-Record recordOf(const QModelIndex& index) {
-    return index.data(RecordRole).value<Record>();
-}
-
-template <typename Record>
-QVector<Record> recordsOf(const QModelIndexList& rows) {
-    QVector<Record> records;
-    records.reserve(rows.size());
-    for (const QModelIndex& row : rows)
-        records.append(recordOf<Record>(row));
-    return records;
-}
-
-template <typename Record>
-QVector<int> recordIds(const QVector<Record>& records) {
-    QVector<int> ids;
-    ids.reserve(records.size());
-    for (const Record& record : records)
-        ids.append(record.id);
-    return ids;
-}
-
-template <typename Record>
-QVector<int> idsOf(const QModelIndexList& rows) {
-    QVector<int> ids;
-    ids.reserve(rows.size());
-    for (const QModelIndex& row : rows)
-        ids.append(recordOf<Record>(row).id);
-    return ids;
-}
-
-// The built-in administrator: never deleted.
-constexpr int ROOT_USER_ID = 1;
-
-QVector<int> deletableIds(QVector<int> ids, int protectedId) {
-    ids.removeAll(protectedId);
-    return ids;
-}
-
-// The server's IMEIs as the device dialog offers them: 15 digits, leading zeros kept.
-QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
-    constexpr quint64 largestImei = 999999999999999ULL;
-    QStringList texts;
-    texts.reserve(devices.size());
-    for (const DeviceInfo& device : devices) {
-        if (device.imei > 0 && device.imei <= largestImei)
-            texts << imeiText(device.imei);
-    }
-    return texts;
-}
-
-// What reading back the records of `ids` changes against what a model shows: the group counts,
-// the ids that are gone, and how many records there are more (fewer when negative).
-struct ReadBack {
-    QHash<int, int> counts;
-    QVector<int> gone;
-    int added = 0;
-};
-
-template <typename Model, typename Record>
-ReadBack readBack(const Model* model, const QVector<int>& ids, const QVector<Record>& now) {
-    ReadBack change;
-    QSet<int> found;
-    for (const Record& record : now) {
-        found.insert(record.id);
-        if (const Record* before = model->rowOf(record.id)) {
-            for (const int group : before->groups)
-                --change.counts[group];
-        } else {
-            ++change.added;
-        }
-        for (const int group : record.groups)
-            ++change.counts[group];
-    }
-    for (const int id : ids) {
-        const Record* before = found.contains(id) ? nullptr : model->rowOf(id);
-        if (!before)
-            continue;
-        change.gone.append(id);
-        --change.added;
-        for (const int group : before->groups)
-            --change.counts[group];
-    }
-    return change;
 }
 
 } // namespace
@@ -164,27 +64,37 @@ MainWindow::MainWindow(QWidget* parent)
     usersModel = new UserTableModel(this, configHandler);
 
     ui->tableView->setModel(devicesModel);
-    setupView(ui->tableView, &MainWindow::on_changeDeviceButton_clicked);
+    setupView(ui->tableView);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
     fitColumn(ui->tableView, 1, 150);
-    connect(ui->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::checkButtonsState);
 
     ui->usersView->setModel(usersModel);
-    setupView(ui->usersView, &MainWindow::on_changeUserButton_clicked);
+    setupView(ui->usersView);
     fitColumn(ui->usersView, 0, 150);
     fitColumn(ui->usersView, 1, 250);
-    connect(ui->usersView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::checkUsersButtonsState);
 
     ui->groupsView->setModel(groupsModel);
-    setupView(ui->groupsView, &MainWindow::on_changeGroupButton_clicked);
+    setupView(ui->groupsView);
     ui->groupsView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     fitColumn(ui->groupsView, 0, 150);
     fitColumn(ui->groupsView, 1, 100);
     fitColumn(ui->groupsView, 2, 100);
-    connect(ui->groupsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::checkGroupsButtonsState);
+
+    tabs = new TabContext(this, configHandler);
+    groupsTab =
+        new GroupsTab(tabs, ui->groupsView, groupsModel,
+                      {ui->addGroupButton, ui->changeGroupButton, ui->removeGroupButton}, devicesModel);
+    usersTab = new UsersTab(tabs, ui->usersView, usersModel,
+                            {ui->addUserButton, ui->changeUserButton, ui->removeUserButton}, groupsTab);
+    groupsTab->setUsers(usersModel, [this](const QVector<int>& ids) { usersTab->show(ids); });
+    devicesTab = new DevicesTab(tabs, ui->tableView, devicesModel,
+                                {ui->addDeviceButton, ui->changeDeviceButton, ui->deleteDeviceButton},
+                                groupsTab, orbServerHandler);
+    connect(tabs, &TabContext::changeShown, this, &MainWindow::afterShownChange);
+    connect(tabs, &TabContext::offline, this, [this] {
+        databaseLost = true;
+        sqlStateWidget->setConnected(false);
+    });
 
     orbStateWidget = new ConnectionStateWidget(this);
     sqlStateWidget = new ConnectionStateWidget(this);
@@ -264,14 +174,13 @@ MainWindow::~MainWindow() {
     delete configHandler;
 }
 
-void MainWindow::setupView(QTableView* table, void (MainWindow::*onChange)()) {
+void MainWindow::setupView(QTableView* table) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->verticalHeader()->setDefaultSectionSize(table->verticalHeader()->minimumSectionSize());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // A title wider than its column is cut at its end rather than at both.
     table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    connect(table, &QAbstractItemView::doubleClicked, this, onChange);
     // Sorting starts on the first header click; until then the rows keep the database's order.
     table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table->setSortingEnabled(true);
@@ -471,72 +380,6 @@ void MainWindow::refreshFailed(const QString& error) {
     ui->statusbar->showMessage(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
 }
 
-// After a change: the rows of these devices read back and put in place (gone ones removed),
-// the group counts moved with them.
-void MainWindow::showDevices(const QVector<int>& ids, bool deleted) {
-    const TableState state = TableState::of(ui->tableView);
-    bool read = deleted;
-    const QVector<DeviceInfo> now =
-        deleted ? QVector<DeviceInfo>() : configHandler->getDevicesByIds(ids, &read);
-    if (!read) {
-        // an unread row is not a deleted one
-        connectionLost();
-        return;
-    }
-    const ReadBack change = readBack(devicesModel, ids, now);
-    devicesModel->upsert(now);
-    devicesModel->removeIds(change.gone);
-    groupsModel->addToCounts({}, change.counts, change.added);
-    state.restore(ui->tableView);
-    afterShownChange();
-}
-
-void MainWindow::showUsers(const QVector<int>& ids) {
-    const TableState state = TableState::of(ui->usersView);
-    bool read = false;
-    const QVector<UserInfo> now = configHandler->getUsersByIds(ids, &read);
-    if (!read) {
-        connectionLost();
-        return;
-    }
-    const ReadBack change = readBack(usersModel, ids, now);
-    usersModel->upsert(now);
-    usersModel->removeIds(change.gone);
-    groupsModel->addToCounts(change.counts, {}, 0);
-    state.restore(ui->usersView);
-    afterShownChange();
-}
-
-// Groups are few: their list is read again; the counts of kept groups stay as shown until
-// the next refresh, new ones start at what is known of them.
-void MainWindow::showGroups() {
-    const TableState state = TableState::of(ui->groupsView);
-    const QVector<GroupInfo> groups = configHandler->getGroups();
-    const int adminId = configHandler->adminGroupId();
-    QHash<int, int> users, devices;
-    QSet<int> ids;
-    for (const GroupInfo& group : groups) {
-        ids.insert(group.id);
-        if (const GroupRow* row = groupsModel->rowOf(group.id)) {
-            users.insert(group.id, row->usersCount);
-            devices.insert(group.id, row->devicesCount);
-        }
-    }
-    QVector<int> gone;
-    for (const GroupRow& row : groupsModel->storedRows()) {
-        if (!ids.contains(row.group.id))
-            gone.append(row.group.id);
-    }
-    const int allDevices = devicesModel->storedCount();
-    groupsModel->upsert(GroupTableModel::rowsOf(groups, users, devices, adminId, allDevices));
-    groupsModel->removeIds(gone);
-    const GroupNames names(groups, adminId);
-    devicesModel->setContext(names);
-    usersModel->setContext(names);
-    state.restore(ui->groupsView);
-    afterShownChange();
-}
-
 // A change is on screen: the buttons follow, and a full refresh brings in the rest.
 void MainWindow::afterShownChange() {
     checkAllButtons();
@@ -547,76 +390,25 @@ void MainWindow::afterShownChange() {
 }
 
 void MainWindow::checkAllButtons() {
-    checkButtonsState();
-    checkUsersButtonsState();
-    checkGroupsButtonsState();
-}
-
-void MainWindow::checkButtonsState() {
-    const bool selected = ui->tableView->selectionModel()->hasSelection();
-    ui->changeDeviceButton->setEnabled(selected);
-    ui->deleteDeviceButton->setEnabled(selected);
-}
-
-void MainWindow::checkUsersButtonsState() {
-    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
-    ui->changeUserButton->setEnabled(!rows.isEmpty());
-    ui->removeUserButton->setEnabled(deletableIds(idsOf<UserInfo>(rows), ROOT_USER_ID).size() > 0);
-}
-
-void MainWindow::checkGroupsButtonsState() {
-    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
-    ui->changeGroupButton->setEnabled(!rows.isEmpty());
-    ui->removeGroupButton->setEnabled(
-        deletableIds(idsOf<GroupInfo>(rows), configHandler->adminGroupId()).size() > 0);
+    devicesTab->checkButtons();
+    usersTab->checkButtons();
+    groupsTab->checkButtons();
 }
 
 void MainWindow::on_filterEdit_textEdited(const QString& arg1) {
-    filterTable(ui->tableView, devicesModel, arg1);
+    devicesTab->setFilter(arg1);
 }
 
 void MainWindow::on_usersFilterEdit_textEdited(const QString& arg1) {
-    filterTable(ui->usersView, usersModel, arg1);
+    usersTab->setFilter(arg1);
 }
 
 void MainWindow::on_groupsFilterEdit_textEdited(const QString& arg1) {
-    filterTable(ui->groupsView, groupsModel, arg1);
-}
-
-// A new filter resets the table once; the selected rows that stay shown stay selected.
-void MainWindow::filterTable(QTableView* view, RecordTableModel* model, const QString& text) {
-    const TableState state = TableState::of(view);
-    model->setFilterText(text);
-    state.restore(view);
+    groupsTab->setFilter(arg1);
 }
 
 void MainWindow::showError(const QString& err) {
-    QMessageBox::critical(this, errorTitle, err, QMessageBox::Ok);
-}
-
-// After a failed change: if the database server itself is gone, says so, marks the
-// connection offline and returns true, so that the tables keep what they show
-// instead of being reloaded empty.
-bool MainWindow::connectionLost() {
-    // a refusal of the server's own is no proof that it is still there
-    if (configHandler->lastError().kind != DbError::Kind::ConnectionLost &&
-        configHandler->getDevicesCount() >= 0)
-        return false;
-    databaseLost = true;
-    sqlStateWidget->setConnected(false);
-    showError(QStringLiteral(
-        "Нет связи с сервером БД, изменения не сохранены.\n"
-        "Когда сервер снова будет доступен, подключитесь заново кнопкой SQL в строке состояния."));
-    return true;
-}
-
-// After a refused change: says why and returns true, so that the caller opens its dialog
-// again; when the database server is gone, says so and returns false.
-bool MainWindow::refused(const QString& error) {
-    if (connectionLost())
-        return false;
-    showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
-    return true;
+    tabs->showError(err);
 }
 
 void MainWindow::saveSettingsToFile() {
@@ -624,309 +416,42 @@ void MainWindow::saveSettingsToFile() {
     CSettings::setOrb(orbServerHandler->hostSettings());
 }
 
-bool MainWindow::confirmDeletion(const QString& title, const QString& text, bool offerDontAsk) {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Ok);
-    if (offerDontAsk) {
-        auto* dontAsk = new QCheckBox(QStringLiteral("больше не спрашивать"), &box);
-        box.setCheckBox(dontAsk);
-        connect(dontAsk, &QCheckBox::stateChanged, this, [this](int state) {
-            if (state == Qt::Checked)
-                askDeleteDevices = false;
-        });
-    }
-    return box.exec() == QMessageBox::Ok;
-}
-
-// ---- devices
+// ---- the tabs' buttons
 
 void MainWindow::on_addDeviceButton_clicked() {
-    editDevice(DeviceInfo());
+    devicesTab->add();
 }
 
 void MainWindow::on_changeDeviceButton_clicked() {
-    const QModelIndexList rows = ui->tableView->selectionModel()->selectedRows(0);
-    if (rows.size() > 1)
-        editDevices(rows);
-    else if (!rows.isEmpty())
-        editDevice(recordOf<DeviceInfo>(rows.first()));
-}
-
-// Two or more devices: what the administrator changed is applied to all of them, or nothing is.
-void MainWindow::editDevices(const QModelIndexList& rows) {
-    const QVector<DeviceInfo> devices = recordsOf<DeviceInfo>(rows);
-    DevicesBulkEditDialog dialog(this, devices, configHandler->getGroups(), configHandler->adminGroupId());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QVector<int> add = dialog.addGroupIds();
-    const QVector<int> remove = dialog.removeGroupIds();
-    const Qt::CheckState forAll = dialog.forAll();
-    if (add.isEmpty() && remove.isEmpty() && forAll == Qt::PartiallyChecked)
-        return;
-    const QVector<int> ids = recordIds(devices);
-    if (!configHandler->asOneChange([&] {
-            return configHandler->changeDevicesGroups(ids, add, remove) &&
-                   (forAll == Qt::PartiallyChecked ||
-                    configHandler->setDevicesForAll(ids, forAll == Qt::Checked));
-        })) {
-        refused(QString());
-        return;
-    }
-    showDevices(ids);
-    showGroups();
-}
-
-// A new device (id 0) is added, a stored one updated. A refused change opens the dialog
-// again with what was entered.
-void MainWindow::editDevice(const DeviceInfo& device) {
-    DeviceInfo entered = device;
-    bool changed = false;
-    const QStringList completions = imeiCompletions(orbServerHandler->devices());
-    for (;;) {
-        DeviceEditDialog dialog(this, configHandler, entered);
-        dialog.setCompleterList(completions);
-        const bool accepted = dialog.exec() == QDialog::Accepted;
-        changed |= dialog.groupAdded();
-        if (!accepted)
-            break;
-        entered = dialog.getDeviceInfo();
-        if (device.id > 0 && entered.imei == device.imei && entered.name == device.name &&
-            entered.forAll == device.forAll && sameGroups(entered.groups, device.groups))
-            break;
-        QString error;
-        int id = device.id;
-        const bool ok = device.id == 0 ? configHandler->addDevice(entered, error, id)
-                                       : configHandler->updateDevice(entered, error);
-        if (ok) {
-            if (changed)
-                showGroups();
-            showDevices({id});
-            return;
-        }
-        if (!refused(error))
-            return;
-        if (device.id > 0)
-            showDevices({device.id});
-        changed = true;
-    }
-    if (changed)
-        showGroups();
+    devicesTab->change();
 }
 
 void MainWindow::on_deleteDeviceButton_clicked() {
-    // the ids now: a refresh may replace the rows while the question is open
-    const QVector<int> ids = idsOf<DeviceInfo>(ui->tableView->selectionModel()->selectedRows(0));
-    if (ids.isEmpty())
-        return;
-    if (askDeleteDevices &&
-        !confirmDeletion(
-            QStringLiteral("Удаление устройств"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?")
-                .arg(ids.size()),
-            true))
-        return;
-    const int deleted = configHandler->deleteDevices(ids);
-    if (deleted < ids.size() && connectionLost())
-        return;
-    // every one deleted needs no reading back
-    showDevices(ids, deleted == ids.size());
+    devicesTab->remove();
 }
 
-// ---- users
-
 void MainWindow::on_addUserButton_clicked() {
-    editUser(UserInfo());
+    usersTab->add();
 }
 
 void MainWindow::on_changeUserButton_clicked() {
-    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
-    if (rows.isEmpty())
-        return;
-    if (rows.size() > 1) {
-        editUsers(rows);
-        return;
-    }
-    UserInfo user = recordOf<UserInfo>(rows.first());
-    if (user.id != ROOT_USER_ID) {
-        editUser(user);
-        return;
-    }
-    PasswordEdit dialog;
-    dialog.setHeader(QStringLiteral("Изменение пароля пользователя:"));
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    user.password = configHandler->hashPassword(dialog.getPassword());
-    QString error;
-    if (configHandler->updateUser(user, error))
-        showUsers({user.id});
-    else if (!connectionLost())
-        showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
-}
-
-// A new user (id 0) is added, a stored one updated. A refused change opens the dialog again
-// as it was left.
-void MainWindow::editUser(const UserInfo& user) {
-    UserInfo entered = user;
-    bool changed = false;
-    RegistrationDialog dialog(this, QString(), configHandler, user);
-    for (;;) {
-        const bool accepted = dialog.exec() == QDialog::Accepted;
-        changed |= dialog.groupAdded();
-        if (!accepted)
-            break;
-        entered = dialog.getUserInfo();
-        if (user.id > 0 && entered.login == user.login && entered.password == user.password &&
-            sameGroups(entered.groups, user.groups))
-            break;
-        QString error;
-        int id = user.id;
-        bool ok;
-        if (user.id == 0) {
-            ok = configHandler->addUser(entered, error, id);
-            if (ok)
-                configHandler->addUserGroups(id, entered.groups);
-        } else {
-            ok = configHandler->updateUser(entered, error);
-        }
-        if (ok) {
-            if (changed)
-                showGroups();
-            showUsers({id});
-            return;
-        }
-        if (!refused(error))
-            return;
-        if (user.id > 0)
-            showUsers({user.id});
-        entered.password = user.password;
-        changed = true;
-    }
-    if (changed)
-        showGroups();
-}
-
-void MainWindow::editUsers(const QModelIndexList& rows) {
-    const QVector<UserInfo> users = recordsOf<UserInfo>(rows);
-    UsersBulkEditDialog dialog(this, users, configHandler->getGroups(), configHandler->adminGroupId());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QVector<int> add = dialog.addGroupIds();
-    const QVector<int> remove = dialog.removeGroupIds();
-    if (add.isEmpty() && remove.isEmpty())
-        return;
-    const QVector<int> ids = recordIds(users);
-    if (!configHandler->changeUsersGroups(ids, add, remove)) {
-        refused(QString());
-        return;
-    }
-    showUsers(ids);
-    showGroups();
+    usersTab->change();
 }
 
 void MainWindow::on_removeUserButton_clicked() {
-    const QModelIndexList rows = ui->usersView->selectionModel()->selectedRows(0);
-    const QVector<int> ids = deletableIds(idsOf<UserInfo>(rows), ROOT_USER_ID);
-    if (ids.isEmpty())
-        return;
-    if (!confirmDeletion(
-            QStringLiteral("Удаление пользователей"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?")
-                .arg(ids.size()),
-            false))
-        return;
-    bool failed = false;
-    for (int id : ids)
-        failed |= !configHandler->deleteUser(id);
-    if (failed && connectionLost())
-        return;
-    showUsers(ids);
-    if (ids.size() < rows.size())
-        QMessageBox::information(this, QStringLiteral("Удаление пользователей"),
-                                 QStringLiteral("Пользователь root не удалён: встроенного администратора "
-                                                "удалить нельзя."));
+    usersTab->remove();
 }
 
-// ---- groups
-
 void MainWindow::on_addGroupButton_clicked() {
-    editGroup(GroupInfo());
+    groupsTab->add();
 }
 
 void MainWindow::on_changeGroupButton_clicked() {
-    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
-    if (!rows.isEmpty())
-        editGroup(recordOf<GroupInfo>(rows.first()));
-}
-
-// A new group (id 0) is added, a stored one renamed; then its users are set. A refused name
-// opens the dialog again with what was entered.
-void MainWindow::editGroup(const GroupInfo& group) {
-    GroupInfo entered = group;
-    QVector<int> users;
-    bool refusedBefore = false;
-    for (;;) {
-        GroupEditDialog dialog(this, configHandler, entered);
-        if (refusedBefore)
-            dialog.setSelectedUsers(users);
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        entered = dialog.getGroupInfo();
-        users = dialog.getSelectedUsers();
-        QString error;
-        const bool ok = group.id == 0 ? configHandler->addGroup(entered, error)
-                                      : configHandler->updateGroup(entered, error);
-        if (ok)
-            break;
-        if (!refused(error))
-            return;
-        entered.id = group.id;
-        refusedBefore = true;
-    }
-    // the users who join or leave
-    QVector<int> affected = users;
-    for (const UserInfo& user : usersModel->storedRows()) {
-        if (user.groups.contains(entered.id))
-            affected.append(user.id);
-    }
-    if (!configHandler->setGroupUsers(entered.id, users)) {
-        if (connectionLost())
-            return;
-        // The group itself is stored; say so rather than show an empty box.
-        showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
-    }
-    showGroups();
-    showUsers(affected);
+    groupsTab->change();
 }
 
 void MainWindow::on_removeGroupButton_clicked() {
-    const QModelIndexList rows = ui->groupsView->selectionModel()->selectedRows(0);
-    const QVector<int> ids = deletableIds(idsOf<GroupInfo>(rows), configHandler->adminGroupId());
-    if (ids.isEmpty())
-        return;
-    if (!confirmDeletion(QStringLiteral("Удаление групп"),
-                         QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?")
-                             .arg(ids.size()),
-                         false))
-        return;
-    bool failed = false;
-    for (int id : ids)
-        failed |= !configHandler->deleteGroup(id);
-    if (failed && connectionLost())
-        return;
-    QVector<int> affected;
-    for (const UserInfo& user : usersModel->storedRows()) {
-        for (const int id : ids) {
-            if (user.groups.contains(id)) {
-                affected.append(user.id);
-                break;
-            }
-        }
-    }
-    showGroups();
-    showUsers(affected);
-    if (ids.size() < rows.size())
-        QMessageBox::information(this, QStringLiteral("Удаление групп"),
-                                 QStringLiteral("Группа администраторов не удалена: её удалить нельзя."));
+    groupsTab->remove();
 }
 
 // ---- bulk import
@@ -983,7 +508,7 @@ void MainWindow::runAddDevices(AddDevicesDialog& dialog) {
     if (dialog.exec() == QDialog::Accepted)
         addDevicesInBulk(dialog);
     else if (dialog.groupAdded())
-        showGroups();
+        groupsTab->show();
 }
 
 // Adds the picked new devices batch by batch behind a progress dialog (it shows up only
@@ -994,7 +519,7 @@ void MainWindow::addDevicesInBulk(const AddDevicesDialog& dialog) {
     const QVector<int> storedIds = dialog.selectedStoredIds();
     if (devices.isEmpty() && storedIds.isEmpty()) {
         // Nothing picked, but a group made in the dialog is stored and should show.
-        showGroups();
+        groupsTab->show();
         return;
     }
     int handled = 0;
@@ -1029,7 +554,7 @@ void MainWindow::addDevicesInBulk(const AddDevicesDialog& dialog) {
             result.failed += storedIds.size();
     }
 
-    if (result.failed > 0 && connectionLost())
+    if (result.failed > 0 && tabs->connectionLost())
         return;
     const std::pair<int, QString> counts[] = {
         {result.added, QStringLiteral("Добавлено устройств: %1.")},

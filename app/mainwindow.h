@@ -6,13 +6,16 @@
 
 #include <QHash>
 #include <QMainWindow>
-#include <QModelIndexList>
 #include <QString>
 
 #include <functional>
 #include <utility>
 
 class AddDevicesDialog;
+class DevicesTab;
+class GroupsTab;
+class TabContext;
+class UsersTab;
 class RefreshCoordinator;
 class TableRefresher;
 class ConfigHandler;
@@ -43,12 +46,9 @@ private slots:
     void on_addDeviceButton_clicked();
     void showError(const QString& err);
     void on_changeDeviceButton_clicked();
-    void checkButtonsState();
     void on_deleteDeviceButton_clicked();
     void on_filterEdit_textEdited(const QString& arg1);
     void saveSettingsToFile();
-    void checkUsersButtonsState();
-    void checkGroupsButtonsState();
     void on_addGroupButton_clicked();
     void on_addUserButton_clicked();
     void on_changeGroupButton_clicked();
@@ -72,32 +72,19 @@ private:
     void checkRootPassword();
     void updateModels();
 
-    void setupView(QTableView* table, void (MainWindow::*onChange)());
+    void setupView(QTableView* table);
     void restoreWindowState();
     void saveWindowState();
     QVector<std::pair<QTableView*, QByteArray CSettings::Window::*>> headerStates() const;
     void focusFilter();
-    bool confirmDeletion(const QString& title, const QString& text, bool offerDontAsk);
     void addDevicesInBulk(const AddDevicesDialog& dialog);
     QString fileFolder() const;
     void showLoadError(const QString& err);
     void showConnectFailure();
     void dropTables();
     void checkAllButtons();
-    // deleted: the rows are known to be gone, nothing is read
-    void showDevices(const QVector<int>& ids, bool deleted = false);
-    void showUsers(const QVector<int>& ids);
-    void showGroups();
     void afterShownChange();
     void refreshFailed(const QString& error);
-    void filterTable(QTableView* view, RecordTableModel* model, const QString& text);
-    bool connectionLost();
-    bool refused(const QString& error);
-    void editDevice(const DeviceInfo& device);
-    void editDevices(const QModelIndexList& rows);
-    void editUser(const UserInfo& user);
-    void editUsers(const QModelIndexList& rows);
-    void editGroup(const GroupInfo& group);
     void runAddDevices(AddDevicesDialog& dialog);
 
     Ui::MainWindow* ui;
@@ -106,7 +93,6 @@ private:
     DevicesTableModel* devicesModel = nullptr;
     GroupTableModel* groupsModel = nullptr;
     UserTableModel* usersModel = nullptr;
-    bool askDeleteDevices = true;
     ConnectionStateWidget* orbStateWidget = nullptr;
     ConnectionStateWidget* sqlStateWidget = nullptr;
     DevicesFileParser devicesFileParser;
@@ -116,4 +102,8 @@ private:
     TableRefresher* refresher = nullptr;
     RefreshCoordinator* tables = nullptr;
     QWidget* refreshIndicator = nullptr;
+    TabContext* tabs = nullptr;
+    DevicesTab* devicesTab = nullptr;
+    UsersTab* usersTab = nullptr;
+    GroupsTab* groupsTab = nullptr;
 };

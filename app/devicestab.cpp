@@ -1,0 +1,107 @@
+#include "app/devicestab.h"
+
+#include "app/groupstab.h"
+#include "dialogs/deviceeditdialog.h"
+#include "dialogs/devicesbulkeditdialog.h"
+#include "link/orbserverhandler.h"
+
+namespace {
+
+// The server's IMEIs as the device dialog offers them: 15 digits, leading zeros kept.
+QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
+    constexpr quint64 largestImei = 999999999999999ULL;
+    QStringList texts;
+    texts.reserve(devices.size());
+    for (const DeviceInfo& device : devices) {
+        if (device.imei > 0 && device.imei <= largestImei)
+            texts << imeiText(device.imei);
+    }
+    return texts;
+}
+
+} // namespace
+
+DevicesTab::DevicesTab(TabContext* context, QTableView* view, DevicesTableModel* model,
+                       const TabButtons& buttons, GroupsTab* groups, OrbServerHandler* server)
+    : RecordTab(context, view, model, buttons)
+    , groups(groups)
+    , server(server) {}
+
+// A refused change opens the dialog again with what was entered.
+void DevicesTab::edit(const DeviceInfo& device) {
+    ConfigHandler* db = context->db();
+    DeviceInfo entered = device;
+    bool changed = false;
+    const QStringList completions = imeiCompletions(server->devices());
+    for (;;) {
+        DeviceEditDialog dialog(context->window(), db, entered);
+        dialog.setCompleterList(completions);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        changed |= dialog.groupAdded();
+        if (!accepted)
+            break;
+        entered = dialog.getDeviceInfo();
+        if (device.id > 0 && entered.imei == device.imei && entered.name == device.name &&
+            entered.forAll == device.forAll && sameGroups(entered.groups, device.groups))
+            break;
+        QString error;
+        int id = device.id;
+        const bool ok = device.id == 0 ? db->addDevice(entered, error, id) : db->updateDevice(entered, error);
+        if (ok) {
+            if (changed)
+                groups->show();
+            show({id});
+            return;
+        }
+        if (!context->refused(error))
+            return;
+        if (device.id > 0)
+            show({device.id});
+        changed = true;
+    }
+    if (changed)
+        groups->show();
+}
+
+bool DevicesTab::changeMany(const QVector<DeviceInfo>& devices) {
+    changeInBulk<DevicesBulkEditDialog>(
+        devices, [](const DevicesBulkEditDialog& dialog) { return dialog.forAll() != Qt::PartiallyChecked; },
+        [this](const DevicesBulkEditDialog& dialog, const QVector<int>& ids, const QVector<int>& add,
+               const QVector<int>& remove) {
+            const Qt::CheckState forAll = dialog.forAll();
+            ConfigHandler* db = context->db();
+            return db->asOneChange([&] {
+                return db->changeDevicesGroups(ids, add, remove) &&
+                       (forAll == Qt::PartiallyChecked || db->setDevicesForAll(ids, forAll == Qt::Checked));
+            });
+        });
+    return true;
+}
+
+void DevicesTab::showChanged(const QVector<int>& ids) {
+    show(ids);
+    groups->show();
+}
+
+DevicesTab::Deletion DevicesTab::deletion() const {
+    return {QStringLiteral("Удаление устройств"),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?"),
+            QString(), nullptr};
+}
+
+int DevicesTab::deleteIds(const QVector<int>& ids) {
+    return context->db()->deleteDevices(ids);
+}
+
+// The rows of these devices read back and put in place (gone ones removed), the group counts
+// moved with them.
+void DevicesTab::show(const QVector<int>& ids, bool deleted) {
+    bool read = deleted;
+    const QVector<DeviceInfo> now =
+        deleted ? QVector<DeviceInfo>() : context->db()->getDevicesByIds(ids, &read);
+    const std::optional<ReadBack> change = putInPlace(ids, now, read);
+    if (!change)
+        return;
+    groups->tableModel()->addToCounts({}, change->counts, change->added);
+    context->shown();
+}

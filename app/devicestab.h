@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/recordtab.h"
+#include "models/devicestablemodel.h"
+
+class GroupsTab;
+class OrbServerHandler;
+
+// The devices tab: one device in its dialog, many in the bulk dialog, deletion.
+class DevicesTab : public RecordTab<DeviceInfo, DevicesTableModel> {
+public:
+    DevicesTab(TabContext* context, QTableView* view, DevicesTableModel* model, const TabButtons& buttons,
+               GroupsTab* groups, OrbServerHandler* server);
+
+    // deleted: the rows are known to be gone, nothing is read
+    void show(const QVector<int>& ids, bool deleted = false);
+
+protected:
+    void edit(const DeviceInfo& device) override;
+    bool changeMany(const QVector<DeviceInfo>& devices) override;
+    void showChanged(const QVector<int>& ids) override;
+    Deletion deletion() const override;
+    bool* askAgain() override { return &askDeleting; }
+    int deleteIds(const QVector<int>& ids) override;
+    void showDeleted(const QVector<int>& ids, bool all) override { show(ids, all); }
+
+private:
+    GroupsTab* const groups;
+    OrbServerHandler* const server;
+    // cleared by "больше не спрашивать"; never stored
+    bool askDeleting = true;
+};

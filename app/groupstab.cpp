@@ -1,0 +1,100 @@
+#include "app/groupstab.h"
+
+#include "dialogs/groupeditdialog.h"
+#include "models/devicestablemodel.h"
+#include "models/groupnames.h"
+#include "models/usertablemodel.h"
+
+GroupsTab::GroupsTab(TabContext* context, QTableView* view, GroupTableModel* model, const TabButtons& buttons,
+                     DevicesTableModel* devices)
+    : RecordTab(context, view, model, buttons)
+    , devices(devices) {}
+
+// A new group (id 0) is added, a stored one renamed; then its users are set. A refused name
+// opens the dialog again with what was entered.
+void GroupsTab::edit(const GroupInfo& group) {
+    ConfigHandler* db = context->db();
+    GroupInfo entered = group;
+    QVector<int> members;
+    bool refusedBefore = false;
+    for (;;) {
+        GroupEditDialog dialog(context->window(), db, entered);
+        if (refusedBefore)
+            dialog.setSelectedUsers(members);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        entered = dialog.getGroupInfo();
+        members = dialog.getSelectedUsers();
+        QString error;
+        const bool ok = group.id == 0 ? db->addGroup(entered, error) : db->updateGroup(entered, error);
+        if (ok)
+            break;
+        if (!context->refused(error))
+            return;
+        entered.id = group.id;
+        refusedBefore = true;
+    }
+    // the users who join or leave
+    QVector<int> affected = members;
+    for (const UserInfo& user : usersModel->storedRows()) {
+        if (user.groups.contains(entered.id))
+            affected.append(user.id);
+    }
+    if (!db->setGroupUsers(entered.id, members)) {
+        if (context->connectionLost())
+            return;
+        // The group itself is stored; say so rather than show an empty box.
+        context->showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
+    }
+    show();
+    showUsers(affected);
+}
+
+GroupsTab::Deletion GroupsTab::deletion() const {
+    return {QStringLiteral("Удаление групп"),
+            QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?"),
+            QStringLiteral("Группа администраторов не удалена: её удалить нельзя."),
+            &ConfigHandler::deleteGroup};
+}
+
+void GroupsTab::showDeleted(const QVector<int>& ids, bool /*all*/) {
+    QVector<int> affected;
+    for (const UserInfo& user : usersModel->storedRows()) {
+        for (const int id : ids) {
+            if (user.groups.contains(id)) {
+                affected.append(user.id);
+                break;
+            }
+        }
+    }
+    show();
+    showUsers(affected);
+}
+
+void GroupsTab::show() {
+    ConfigHandler* db = context->db();
+    const TableState state = TableState::of(table);
+    const QVector<GroupInfo> groups = db->getGroups();
+    const int adminId = db->adminGroupId();
+    QHash<int, int> userCounts, deviceCounts;
+    QSet<int> ids;
+    for (const GroupInfo& group : groups) {
+        ids.insert(group.id);
+        if (const GroupRow* row = model->rowOf(group.id)) {
+            userCounts.insert(group.id, row->usersCount);
+            deviceCounts.insert(group.id, row->devicesCount);
+        }
+    }
+    QVector<int> gone;
+    for (const GroupRow& row : model->storedRows()) {
+        if (!ids.contains(row.group.id))
+            gone.append(row.group.id);
+    }
+    model->upsert(GroupTableModel::rowsOf(groups, userCounts, deviceCounts, adminId, devices->storedCount()));
+    model->removeIds(gone);
+    const GroupNames names(groups, adminId);
+    devices->setContext(names);
+    usersModel->setContext(names);
+    state.restore(table);
+    context->shown();
+}

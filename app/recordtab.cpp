@@ -1,0 +1,65 @@
+#include "app/recordtab.h"
+
+#include <QCheckBox>
+#include <QMessageBox>
+
+TabContext::TabContext(QWidget* window, ConfigHandler* db)
+    : QObject(window)
+    , parentWindow(window)
+    , handler(db) {}
+
+void TabContext::showError(const QString& text) const {
+    QMessageBox::critical(parentWindow, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
+}
+
+bool TabContext::connectionLost() {
+    // a refusal of the server's own is no proof that it is still there
+    if (handler->lastError().kind != DbError::Kind::ConnectionLost && handler->getDevicesCount() >= 0)
+        return false;
+    emit offline();
+    showError(QStringLiteral(
+        "Нет связи с сервером БД, изменения не сохранены.\n"
+        "Когда сервер снова будет доступен, подключитесь заново кнопкой SQL в строке состояния."));
+    return true;
+}
+
+bool TabContext::refused(const QString& error) {
+    if (connectionLost())
+        return false;
+    showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
+    return true;
+}
+
+bool TabContext::confirmDeletion(const QString& title, const QString& text, bool* askAgain) const {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Ok);
+    if (askAgain) {
+        auto* check = new QCheckBox(QStringLiteral("больше не спрашивать"), &box);
+        box.setCheckBox(check);
+        connect(check, &QCheckBox::stateChanged, this, [askAgain](int state) {
+            if (state == Qt::Checked)
+                *askAgain = false;
+        });
+    }
+    return box.exec() == QMessageBox::Ok;
+}
+
+void TabContext::inform(const QString& title, const QString& text) const {
+    QMessageBox::information(parentWindow, title, text);
+}
+
+RecordTabBase::RecordTabBase(TabContext* context, QTableView* view, const TabButtons& buttons)
+    : QObject(context)
+    , context(context)
+    , table(view)
+    , buttons(buttons) {
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &RecordTabBase::checkButtons);
+    connect(view, &QAbstractItemView::doubleClicked, this, &RecordTabBase::change);
+}
+
+void RecordTabBase::setFilter(const QString& text) {
+    const TableState state = TableState::of(table);
+    static_cast<RecordTableModel*>(table->model())->setFilterText(text);
+    state.restore(table);
+}

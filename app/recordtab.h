@@ -1,0 +1,266 @@
+#pragma once
+
+#include "app/tablestate.h"
+#include "db/confighandler.h"
+#include "models/recordtablemodel.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QHash>
+#include <QItemSelectionModel>
+#include <QModelIndexList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTableView>
+#include <QVector>
+
+#include <optional>
+
+// What the three tabs share with the window: the database, the window their dialogs and boxes
+// belong to, and what the window does after a change.
+class TabContext : public QObject {
+    Q_OBJECT
+
+public:
+    TabContext(QWidget* window, ConfigHandler* db);
+
+    QWidget* window() const { return parentWindow; }
+    ConfigHandler* db() const { return handler; }
+
+    void showError(const QString& text) const;
+    // After a failed change: if the database server itself is gone, says so and returns true,
+    // so that the tables keep what they show instead of being reloaded empty.
+    bool connectionLost();
+    // After a refused change: says why and returns true, so that the caller opens its dialog
+    // again; when the database server is gone, says so and returns false.
+    bool refused(const QString& error);
+    // askAgain: offers "больше не спрашивать", which clears it at once when ticked.
+    bool confirmDeletion(const QString& title, const QString& text, bool* askAgain = nullptr) const;
+    void inform(const QString& title, const QString& text) const;
+    // A change is on screen.
+    void shown() { emit changeShown(); }
+
+signals:
+    // A statement failed because the database server went away.
+    void offline();
+    // A change is on screen; a complete refresh should bring in the rest.
+    void changeShown();
+
+private:
+    QWidget* const parentWindow;
+    ConfigHandler* const handler;
+};
+
+// The tab's buttons; each has a slot of the controller.
+struct TabButtons {
+    QAbstractButton* add;
+    QAbstractButton* change;
+    QAbstractButton* remove;
+};
+
+// One tab of the window: its table, its buttons and what they do with the database.
+class RecordTabBase : public QObject {
+    Q_OBJECT
+
+public:
+    RecordTabBase(TabContext* context, QTableView* view, const TabButtons& buttons);
+
+public slots:
+    virtual void add() = 0;
+    virtual void change() = 0;
+    virtual void remove() = 0;
+    // "Изменить" and "Удалить" follow the selection.
+    virtual void checkButtons() = 0;
+    // A new filter resets the table once; the selected rows that stay shown stay selected.
+    void setFilter(const QString& text);
+
+protected:
+    TabContext* const context;
+    QTableView* const table;
+    const TabButtons buttons;
+};
+
+// What reading back the records of `ids` changes against what a model shows: the group counts,
+// the ids that are gone, and how many records there are more (fewer when negative).
+struct ReadBack {
+    QHash<int, int> counts;
+    QVector<int> gone;
+    int added = 0;
+};
+
+// The shape every tab shares, over its record type: add and change through the record's
+// dialog, a change of many records at once, deletion after a question, and reading back what
+// was changed into the model.
+template <typename Record, typename Model>
+class RecordTab : public RecordTabBase {
+public:
+    // A deletion: its texts (%1 in question is the count) and how one record goes.
+    struct Deletion {
+        QString title;
+        QString question;
+        QString keptNote; // when the protected record was among the selected ones
+        bool (ConfigHandler::*deleteOne)(int id);
+    };
+
+    RecordTab(TabContext* context, QTableView* view, Model* model, const TabButtons& buttons)
+        : RecordTabBase(context, view, buttons)
+        , model(model) {}
+
+    Model* tableModel() const { return model; }
+
+    void add() override { edit(Record()); }
+
+    void change() override {
+        const QVector<Record> records = recordsOf(selectedRows());
+        if (records.size() > 1 && changeMany(records))
+            return;
+        if (!records.isEmpty())
+            edit(records.first());
+    }
+
+    void remove() override {
+        const QModelIndexList rows = selectedRows();
+        // the ids now: a refresh may replace the rows while the question is open
+        const QVector<int> ids = deletable(idsOf(rows));
+        if (ids.isEmpty())
+            return;
+        const Deletion texts = deletion();
+        bool* ask = askAgain();
+        if ((!ask || *ask) && !context->confirmDeletion(texts.title, texts.question.arg(ids.size()), ask))
+            return;
+        const int deleted = deleteIds(ids);
+        if (deleted < ids.size() && context->connectionLost())
+            return;
+        showDeleted(ids, deleted == ids.size());
+        if (ids.size() < rows.size())
+            context->inform(texts.title, texts.keptNote);
+    }
+
+    void checkButtons() override {
+        const QItemSelectionModel* selection = table->selectionModel();
+        const bool selected = selection->hasSelection();
+        buttons.change->setEnabled(selected);
+        // a selection of a million rows is not read through when nothing is protected
+        buttons.remove->setEnabled(protectedId() > 0 ? !deletable(idsOf(selectedRows())).isEmpty()
+                                                     : selected);
+    }
+
+protected:
+    // A new record (id 0) is added, a stored one changed.
+    virtual void edit(const Record& record) = 0;
+    // Two or more records at once; false when the tab changes only one at a time.
+    virtual bool changeMany(const QVector<Record>& /*records*/) { return false; }
+    // The record that is never deleted, or 0.
+    virtual int protectedId() const { return 0; }
+    virtual Deletion deletion() const = 0;
+    // Whether to ask before the next deletion, when the question offers not to ask again.
+    virtual bool* askAgain() { return nullptr; }
+    // How many were deleted.
+    virtual int deleteIds(const QVector<int>& ids) {
+        const auto deleteOne = deletion().deleteOne;
+        int deleted = 0;
+        for (const int id : ids)
+            deleted += (context->db()->*deleteOne)(id) ? 1 : 0;
+        return deleted;
+    }
+    // all: every one was deleted, nothing need be read back.
+    virtual void showDeleted(const QVector<int>& ids, bool all) = 0;
+
+    QModelIndexList selectedRows() const { return table->selectionModel()->selectedRows(0); }
+
+    static Record recordOf(const QModelIndex& index) { return index.data(RecordRole).value<Record>(); }
+
+    static QVector<Record> recordsOf(const QModelIndexList& rows) {
+        QVector<Record> records;
+        records.reserve(rows.size());
+        for (const QModelIndex& row : rows)
+            records.append(recordOf(row));
+        return records;
+    }
+
+    static QVector<int> idsOf(const QModelIndexList& rows) {
+        QVector<int> ids;
+        ids.reserve(rows.size());
+        for (const QModelIndex& row : rows)
+            ids.append(recordOf(row).id);
+        return ids;
+    }
+
+    static QVector<int> idsOf(const QVector<Record>& records) {
+        QVector<int> ids;
+        ids.reserve(records.size());
+        for (const Record& record : records)
+            ids.append(record.id);
+        return ids;
+    }
+
+    QVector<int> deletable(QVector<int> ids) const {
+        const int kept = protectedId();
+        if (kept > 0)
+            ids.removeAll(kept);
+        return ids;
+    }
+
+    // Two or more records in a bulk dialog: what the administrator changed is applied to all of
+    // them, or nothing is. more: whether the dialog changes anything besides the groups; store
+    // applies it all.
+    template <typename Dialog, typename More, typename Store>
+    void changeInBulk(const QVector<Record>& records, More more, Store store) {
+        ConfigHandler* db = context->db();
+        Dialog dialog(context->window(), records, db->getGroups(), db->adminGroupId());
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const QVector<int> add = dialog.addGroupIds();
+        const QVector<int> remove = dialog.removeGroupIds();
+        if (add.isEmpty() && remove.isEmpty() && !more(dialog))
+            return;
+        const QVector<int> ids = idsOf(records);
+        if (!store(dialog, ids, add, remove)) {
+            context->refused(QString());
+            return;
+        }
+        showChanged(ids);
+    }
+    // The records of these ids and the groups read back after a change of many.
+    virtual void showChanged(const QVector<int>& /*ids*/) {}
+
+    // After a change: the records of these ids read back and put in place (gone ones removed);
+    // returns what that changed, or nothing when they could not be read.
+    std::optional<ReadBack> putInPlace(const QVector<int>& ids, const QVector<Record>& now, bool read) {
+        if (!read) {
+            // an unread row is not a deleted one
+            context->connectionLost();
+            return std::nullopt;
+        }
+        const TableState state = TableState::of(table);
+        ReadBack change;
+        QSet<int> found;
+        for (const Record& record : now) {
+            found.insert(record.id);
+            if (const Record* before = model->rowOf(record.id)) {
+                for (const int group : before->groups)
+                    --change.counts[group];
+            } else {
+                ++change.added;
+            }
+            for (const int group : record.groups)
+                ++change.counts[group];
+        }
+        for (const int id : ids) {
+            const Record* before = found.contains(id) ? nullptr : model->rowOf(id);
+            if (!before)
+                continue;
+            change.gone.append(id);
+            --change.added;
+            for (const int group : before->groups)
+                --change.counts[group];
+        }
+        model->upsert(now);
+        model->removeIds(change.gone);
+        state.restore(table);
+        return change;
+    }
+
+    Model* const model;
+};
