@@ -12,6 +12,7 @@
 
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "core/records.h"
 #include "db/confighandler.h"
 #include "link/orbserverhandler.h"
 #include "models/recordtablemodel.h"
@@ -502,10 +503,13 @@ bool seed(QSqlDatabase& db, int port, int devices) {
     return true;
 }
 
-// A 15-digit IMEI with a leading zero that no device has yet.
+// A 15-digit IMEI with a leading zero and a right check digit (the dialog would ask about a
+// wrong one) that no device has yet.
 QString freeImei(QSqlDatabase& db) {
     QSqlQuery q(db);
     for (quint64 imei = 12345678901234ULL;; ++imei) {
+        if (!imeiCheckDigitOk(imei))
+            continue;
         q.exec(QStringLiteral("SELECT COUNT(*) FROM %1.devices WHERE imei = %2").arg(WINDOW_DB).arg(imei));
         if (q.next() && q.value(0).toInt() == 0)
             return QStringLiteral("%1").arg(imei, 15, 10, QLatin1Char('0'));
