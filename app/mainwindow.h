@@ -2,7 +2,6 @@
 
 #include "app/csettings.h"
 #include "core/records.h"
-#include "import/devicesfileparser.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -11,7 +10,8 @@
 #include <functional>
 #include <utility>
 
-class AddDevicesDialog;
+class ConnectionKeeper;
+class DeviceTransfer;
 class DevicesTab;
 class GroupsTab;
 class TabContext;
@@ -19,7 +19,6 @@ class UsersTab;
 class RefreshCoordinator;
 class TableRefresher;
 class ConfigHandler;
-class ConnectionStateWidget;
 class DevicesTableModel;
 class GroupTableModel;
 class OrbServerHandler;
@@ -44,7 +43,6 @@ public:
 
 private slots:
     void on_addDeviceButton_clicked();
-    void showError(const QString& err);
     void on_changeDeviceButton_clicked();
     void on_deleteDeviceButton_clicked();
     void on_filterEdit_textEdited(const QString& arg1);
@@ -55,21 +53,13 @@ private slots:
     void on_changeUserButton_clicked();
     void on_removeUserButton_clicked();
     void on_removeGroupButton_clicked();
-    void checkConnectionStates();
     void on_serverDevices_clicked();
     void on_importFromFile_clicked();
     void on_exportButton_clicked();
-    void reconnectToDb();
-    void reconnectToOrb();
     void on_usersFilterEdit_textEdited(const QString& arg1);
     void on_groupsFilterEdit_textEdited(const QString& arg1);
 
 private:
-    bool tryConnectToDatabase();
-    void databaseOpened();
-    bool editConnectionSettings();
-    void useDbSettings(const SqlConnectionSettings& sql);
-    void checkRootPassword();
     void updateModels();
 
     void setupView(QTableView* table);
@@ -77,15 +67,8 @@ private:
     void saveWindowState();
     QVector<std::pair<QTableView*, QByteArray CSettings::Window::*>> headerStates() const;
     void focusFilter();
-    void addDevicesInBulk(const AddDevicesDialog& dialog);
-    QString fileFolder() const;
-    void showLoadError(const QString& err);
-    void showConnectFailure();
-    void dropTables();
     void checkAllButtons();
     void afterShownChange();
-    void refreshFailed(const QString& error);
-    void runAddDevices(AddDevicesDialog& dialog);
 
     Ui::MainWindow* ui;
     ConfigHandler* configHandler;
@@ -93,11 +76,6 @@ private:
     DevicesTableModel* devicesModel = nullptr;
     GroupTableModel* groupsModel = nullptr;
     UserTableModel* usersModel = nullptr;
-    ConnectionStateWidget* orbStateWidget = nullptr;
-    ConnectionStateWidget* sqlStateWidget = nullptr;
-    DevicesFileParser devicesFileParser;
-    // Set when a statement failed because the database server went away; cleared by a new connection.
-    bool databaseLost = false;
     QVector<TableHabits*> habits;
     TableRefresher* refresher = nullptr;
     RefreshCoordinator* tables = nullptr;
@@ -106,4 +84,6 @@ private:
     DevicesTab* devicesTab = nullptr;
     UsersTab* usersTab = nullptr;
     GroupsTab* groupsTab = nullptr;
+    ConnectionKeeper* keeper = nullptr;
+    DeviceTransfer* transfer = nullptr;
 };

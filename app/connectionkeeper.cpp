@@ -1,0 +1,185 @@
+#include "app/connectionkeeper.h"
+
+#include "app/connectionsettingsdialog.h"
+#include "app/connectionstatewidget.h"
+#include "app/csettings.h"
+#include "app/recordtab.h"
+#include "core/schema.h"
+#include "db/tablerefresher.h"
+#include "dialogs/passwordedit.h"
+#include "link/orbserverhandler.h"
+#include "link/tcpclient.h"
+#include "models/refreshcoordinator.h"
+
+#include <QMessageBox>
+#include <QStatusBar>
+
+ConnectionKeeper::ConnectionKeeper(const Parts& parts, QObject* parent)
+    : QObject(parent)
+    , parts(parts) {
+    connect(parts.orb, &OrbServerHandler::hostStateUpdated, this, &ConnectionKeeper::checkConnectionStates);
+}
+
+QWidget* ConnectionKeeper::window() const {
+    return parts.context->window();
+}
+
+void ConnectionKeeper::loadDatabase() {
+    parts.orb->reconnect();
+    checkConnectionStates();
+    // Until the administrator connects or gives up, a failure brings the dialog back.
+    for (;;) {
+        if (!editConnectionSettings()) {
+            dropTables();
+            return;
+        }
+        checkConnectionStates();
+        if (tryConnectToDatabase())
+            break;
+    }
+    databaseOpened();
+}
+
+// A new connection is open: back online, then the integrity check and the tables.
+void ConnectionKeeper::databaseOpened() {
+    databaseLost = false;
+    parts.refresher->setConnectionSettings(parts.db->connectionSettings());
+    parts.tables->setActive(true);
+    parts.central->setEnabled(true);
+    parts.statusBar->showMessage(QString());
+    try {
+        checkConnectionStates();
+        checkRootPassword();
+        parts.tables->refresh();
+    } catch (const QString& err) {
+        // Rows of a database that failed its check must not stay on screen to be changed.
+        dropTables();
+        showLoadError(err);
+    }
+}
+
+// No usable database: nothing of an earlier one stays on screen, nothing can be changed.
+void ConnectionKeeper::dropTables() {
+    parts.tables->setActive(false);
+    parts.central->setEnabled(false);
+    emit tablesDropped();
+}
+
+void ConnectionKeeper::showLoadError(const QString& err) {
+    parts.context->showError(
+        QStringLiteral("Произошла ошибка при загрузке БД.\n") + err +
+        QStringLiteral("\nПроверьте правильность инициализации базы данных.\nВозможно указано неверное "
+                       "название БД, либо Orb сервер не был запущен для её инициализации.\n"));
+}
+
+bool ConnectionKeeper::editConnectionSettings() {
+    ConnectionSettingsDialog dialog(window(), parts.db->connectionSettings(), parts.orb->hostSettings(), true,
+                                    true);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    useDbSettings(dialog.getDbSettings());
+    parts.orb->setHostSettings(dialog.getOrbSettings());
+    return true;
+}
+
+// A password that is not to be kept leaves the file as soon as that is said, not only at exit.
+void ConnectionKeeper::useDbSettings(const SqlConnectionSettings& sql) {
+    parts.db->setConnectionSettings(sql);
+    if (!sql.rememberPassword)
+        CSettings::forgetPassword();
+}
+
+bool ConnectionKeeper::tryConnectToDatabase() {
+    if (parts.db->connectToDatabase() == 0)
+        return true;
+    dropTables();
+    checkConnectionStates();
+    showConnectFailure();
+    return false;
+}
+
+void ConnectionKeeper::showConnectFailure() {
+    const QString serverText = parts.db->lastError().serverText;
+    const SqlConnectionSettings sql = parts.db->connectionSettings();
+    QMessageBox::warning(window(), QStringLiteral("Внимание"),
+                         QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
+                             .arg(sql.ip, QString::number(sql.port), serverText),
+                         QMessageBox::Ok);
+}
+
+void ConnectionKeeper::checkRootPassword() {
+    if (!parts.db->checkDatabase())
+        return;
+    PasswordEdit dialog;
+    dialog.setHeader(QStringLiteral(
+        "У администратора root установлен пароль по умолчанию, для безопасности нужно его сменить:"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    UserInfo root;
+    root.id = ROOT_ID;
+    root.login = ROOT_LOGIN;
+    root.password = parts.db->hashPassword(dialog.getPassword());
+    QString error;
+    if (!parts.db->updateUser(root, error) && !error.isEmpty())
+        parts.context->showError(error);
+}
+
+void ConnectionKeeper::checkConnectionStates() {
+    const QSqlDatabase db = parts.db->database();
+    const SqlConnectionSettings sql = parts.db->connectionSettings();
+    parts.sqlState->setConnected(db.isOpen() && !databaseLost);
+    parts.sqlState->setEndpoint(QStringLiteral("SQL"), sql.ip, sql.port);
+    const QString tls = parts.db->tlsSession();
+    QString lock;
+    if (!tls.isEmpty() && !databaseLost) {
+        lock = QStringLiteral("Шифрованное соединение: %1\n").arg(tls) +
+               (sql.tlsCaFile.isEmpty()
+                    ? QStringLiteral("Сертификат сервера не проверен: файл CA не указан.")
+                    : QStringLiteral("Сертификат сервера и имя хоста проверены по %1.").arg(sql.tlsCaFile));
+    }
+    parts.sqlState->setEncryption(lock);
+
+    const OrbHostSettings orb = parts.orb->hostSettings();
+    parts.orbState->setEndpoint(QStringLiteral("Orb"), orb.host, orb.port);
+    if (parts.orb->tcpClient()->isConnected()) {
+        parts.orbState->setConnected(true);
+        parts.orbState->setExtText(QStringLiteral("видимых устройств: %1").arg(parts.orb->imeiList().size()));
+    } else {
+        parts.orbState->setConnected(false);
+        parts.orbState->setExtText(QStringLiteral(" "));
+    }
+}
+
+void ConnectionKeeper::lost() {
+    databaseLost = true;
+    parts.sqlState->setConnected(false);
+}
+
+void ConnectionKeeper::refreshFailed(const QString& error) {
+    // the rows stay as they are; the state says the database is out of reach
+    lost();
+    parts.statusBar->showMessage(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
+}
+
+void ConnectionKeeper::reconnectToDb() {
+    for (;;) {
+        ConnectionSettingsDialog dialog(window(), parts.db->connectionSettings(), OrbHostSettings(), true,
+                                        false);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        useDbSettings(dialog.getDbSettings());
+        if (tryConnectToDatabase())
+            break;
+    }
+    databaseOpened();
+}
+
+void ConnectionKeeper::reconnectToOrb() {
+    ConnectionSettingsDialog dialog(window(), SqlConnectionSettings(), parts.orb->hostSettings(), false,
+                                    true);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    parts.orb->setHostSettings(dialog.getOrbSettings());
+    parts.orb->reconnect();
+    checkConnectionStates();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "db/confighandler.h"
+
+#include <QObject>
+#include <QString>
+
+class ConnectionStateWidget;
+class OrbServerHandler;
+class QStatusBar;
+class RefreshCoordinator;
+class TabContext;
+class TableRefresher;
+
+// The window's connections: the database connection from the settings dialog through the
+// integrity check and root's password to the tables, its state in the status bar, and the link
+// to the tracking server.
+class ConnectionKeeper : public QObject {
+    Q_OBJECT
+
+public:
+    // What the keeper works on; all of it belongs to the window.
+    struct Parts {
+        TabContext* context;
+        ConfigHandler* db;
+        OrbServerHandler* orb;
+        TableRefresher* refresher;
+        RefreshCoordinator* tables;
+        QWidget* central;
+        QStatusBar* statusBar;
+        ConnectionStateWidget* sqlState;
+        ConnectionStateWidget* orbState;
+    };
+
+    ConnectionKeeper(const Parts& parts, QObject* parent);
+
+    // Start-up: connection dialog, database, integrity check, root password, tables.
+    void loadDatabase();
+
+public slots:
+    void checkConnectionStates();
+    void reconnectToDb();
+    void reconnectToOrb();
+    // A statement failed because the database server went away.
+    void lost();
+    void refreshFailed(const QString& error);
+
+signals:
+    // No usable database: the window empties its tables.
+    void tablesDropped();
+
+private:
+    bool tryConnectToDatabase();
+    void databaseOpened();
+    bool editConnectionSettings();
+    void useDbSettings(const SqlConnectionSettings& sql);
+    void checkRootPassword();
+    void dropTables();
+    void showLoadError(const QString& err);
+    void showConnectFailure();
+    QWidget* window() const;
+
+    const Parts parts;
+    // Set when a statement failed because the database server went away; cleared by a new connection.
+    bool databaseLost = false;
+};

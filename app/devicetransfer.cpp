@@ -1,0 +1,188 @@
+#include "app/devicetransfer.h"
+
+#include "app/csettings.h"
+#include "app/groupstab.h"
+#include "app/recordtab.h"
+#include "import/adddevicesdialog.h"
+#include "import/devicesfilewriter.h"
+#include "import/exportdevicesdialog.h"
+#include "link/orbserverhandler.h"
+#include "link/tcpclient.h"
+#include "models/devicestablemodel.h"
+#include "models/refreshcoordinator.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTableView>
+
+#include <utility>
+
+DeviceTransfer::DeviceTransfer(const Parts& parts, QObject* parent)
+    : QObject(parent)
+    , parts(parts) {}
+
+QWidget* DeviceTransfer::window() const {
+    return parts.context->window();
+}
+
+ConfigHandler* DeviceTransfer::db() const {
+    return parts.context->db();
+}
+
+void DeviceTransfer::addFromServer() {
+    AddDevicesDialog dialog(window(), db());
+    dialog.setDevices(parts.orb->devices());
+    dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
+    dialog.setListState(parts.orb->listState());
+    runAddDevices(dialog);
+}
+
+// Where the file dialogs open: the folder last used, at first the working directory's parent.
+QString DeviceTransfer::fileFolder() const {
+    const QString folder = CSettings::fileFolder();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::currentPath() + QStringLiteral("/..");
+}
+
+void DeviceTransfer::addFromFile() {
+    const QString fileName =
+        QFileDialog::getOpenFileName(window(), QStringLiteral("Выбрать файл с устройствами"), fileFolder(),
+                                     QStringLiteral("CSV text files (*.txt *.csv)"));
+    if (fileName.isEmpty())
+        return;
+    CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
+    if (!devicesFileParser.parseFile(fileName)) {
+        parts.context->showError(QStringLiteral(
+            "Ошибка обработки файла, проверьте что выбранный файл существует и имеет правильный формат"));
+        return;
+    }
+    if (!devicesFileParser.isText()) {
+        parts.context->showError(
+            QStringLiteral("Файл не похож на список устройств: в большинстве его строк нулевые или "
+                           "управляющие байты либо текст ни в UTF-8, ни в Windows-1251."));
+        return;
+    }
+    if (devicesFileParser.devices().isEmpty()) {
+        QString text = QStringLiteral("В файле не найдено ни одного устройства.\nПрочитано строк: %1.")
+                           .arg(devicesFileParser.linesRead());
+        const QString skipped = devicesFileParser.firstSkippedLine();
+        if (!skipped.isEmpty())
+            text += QStringLiteral("\nПервая пропущенная строка: %1").arg(skipped);
+        text +=
+            QStringLiteral("\n\nВ каждой строке ожидается IMEI (15 цифр), за ним через запятую или точку с "
+                           "запятой может идти имя устройства.");
+        parts.context->showError(text);
+        return;
+    }
+    AddDevicesDialog dialog(window(), db());
+    dialog.setFile(fileName, devicesFileParser);
+    runAddDevices(dialog);
+}
+
+void DeviceTransfer::runAddDevices(AddDevicesDialog& dialog) {
+    if (dialog.exec() == QDialog::Accepted)
+        addDevicesInBulk(dialog);
+    else if (dialog.groupAdded())
+        parts.groupsTab->show();
+}
+
+// Adds the picked new devices batch by batch behind a progress dialog (it shows up only
+// when the import takes a while), gives the picked stored ones the groups, then tells what
+// became of them.
+void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
+    const QVector<DeviceInfo> devices = dialog.selectedDevices();
+    const QVector<int> storedIds = dialog.selectedStoredIds();
+    if (devices.isEmpty() && storedIds.isEmpty()) {
+        // Nothing picked, but a group made in the dialog is stored and should show.
+        parts.groupsTab->show();
+        return;
+    }
+    int handled = 0;
+    bool cancelled = false;
+    AddDevicesResult result;
+    if (!devices.isEmpty()) {
+        QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"),
+                                 0, devices.size(), window());
+        progress.setWindowTitle(QStringLiteral("Импорт устройств"));
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(500);
+        progress.setAutoReset(false);
+        progress.setAutoClose(false);
+        progress.setValue(0);
+        db()->addDevices(
+            devices,
+            [&](int done, int total) {
+                handled = done;
+                progress.setMaximum(total);
+                progress.setValue(done);
+                return !progress.wasCanceled();
+            },
+            &result);
+        cancelled = progress.wasCanceled() && handled < devices.size();
+        progress.close();
+    }
+    int given = 0;
+    if (!storedIds.isEmpty()) {
+        if (db()->changeDevicesGroups(storedIds, dialog.selectedGroups(), {}))
+            given = storedIds.size();
+        else
+            result.failed += storedIds.size();
+    }
+
+    if (result.failed > 0 && parts.context->connectionLost())
+        return;
+    const std::pair<int, QString> counts[] = {
+        {result.added, QStringLiteral("Добавлено устройств: %1.")},
+        {given, QStringLiteral("Назначены группы устройствам, которые уже в базе: %1.")},
+        {result.alreadyStored + dialog.storedCount() - storedIds.size(),
+         QStringLiteral("Уже есть в базе: %1.")},
+        {result.repeated, QStringLiteral("Повторяются в списке: %1.")},
+        {result.invalid, QStringLiteral("С неверным IMEI: %1.")},
+        {result.failed, QStringLiteral("Не приняты сервером БД: %1.")},
+        {cancelled ? devices.size() - handled : 0,
+         QStringLiteral("Добавление прервано, необработанных устройств: %1.")},
+        {dialog.skippedLines(), QStringLiteral("В файле пропущено строк: %1.")},
+    };
+    QStringList lines;
+    for (const auto& count : counts) {
+        if (count.first > 0)
+            lines << count.second.arg(count.first);
+    }
+    if (lines.isEmpty())
+        lines << QStringLiteral("Ничего не изменено.");
+    QMessageBox::information(window(), QStringLiteral("Импорт устройств"), lines.join(QLatin1Char('\n')));
+    parts.tables->refresh();
+}
+
+// Writes all devices, the shown or the selected rows to a CSV file.
+void DeviceTransfer::exportDevices() {
+    ExportDevicesDialog choice(window(), parts.devicesModel, parts.devicesView->selectionModel());
+    if (choice.exec() != QDialog::Accepted)
+        return;
+    QString fileName = QFileDialog::getSaveFileName(window(), QStringLiteral("Экспорт устройств"),
+                                                    fileFolder() + QStringLiteral("/devices.csv"),
+                                                    QStringLiteral("CSV files (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+    CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
+    const QVector<DeviceInfo> devices = choice.devices();
+    // every device is in the administrators' group: the table does not name it, nor does the file
+    QHash<int, QString> groupNames;
+    for (const GroupInfo& group : db()->getGroups()) {
+        if (group.id != db()->adminGroupId())
+            groupNames.insert(group.id, group.name);
+    }
+    QString error;
+    if (!DevicesFileWriter().writeFile(fileName, devices, groupNames, error)) {
+        parts.context->showError(QStringLiteral("Не удалось записать файл %1:\n%2")
+                                     .arg(QDir::toNativeSeparators(fileName), error));
+        return;
+    }
+    QMessageBox::information(window(), QStringLiteral("Экспорт устройств"),
+                             QStringLiteral("Записано устройств: %1\nв файл %2")
+                                 .arg(devices.size())
+                                 .arg(QDir::toNativeSeparators(fileName)));
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "import/devicesfileparser.h"
+
+#include <QObject>
+#include <QString>
+
+class AddDevicesDialog;
+class ConfigHandler;
+class DevicesTableModel;
+class GroupsTab;
+class OrbServerHandler;
+class QTableView;
+class RefreshCoordinator;
+class TabContext;
+
+// Devices in and out in bulk: from the tracking server's list or a file into the database, and
+// the devices table out to a file.
+class DeviceTransfer : public QObject {
+    Q_OBJECT
+
+public:
+    // What the transfer works on; all of it belongs to the window.
+    struct Parts {
+        TabContext* context;
+        OrbServerHandler* orb;
+        RefreshCoordinator* tables;
+        GroupsTab* groupsTab;
+        DevicesTableModel* devicesModel;
+        QTableView* devicesView;
+    };
+
+    DeviceTransfer(const Parts& parts, QObject* parent);
+
+public slots:
+    void addFromServer();
+    void addFromFile();
+    void exportDevices();
+
+private:
+    QWidget* window() const;
+    ConfigHandler* db() const;
+    QString fileFolder() const;
+    void runAddDevices(AddDevicesDialog& dialog);
+    void addDevicesInBulk(const AddDevicesDialog& dialog);
+
+    const Parts parts;
+    DevicesFileParser devicesFileParser;
+};
