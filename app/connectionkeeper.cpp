@@ -46,7 +46,7 @@ void ConnectionKeeper::databaseOpened() {
     parts.refresher->setConnectionSettings(parts.db->connectionSettings());
     parts.tables->setActive(true);
     parts.central->setEnabled(true);
-    parts.statusBar->showMessage(QString());
+    parts.statusBar->clearMessage();
     try {
         checkConnectionStates();
         checkRootPassword();
@@ -94,13 +94,21 @@ bool ConnectionKeeper::tryConnectToDatabase() {
         return true;
     dropTables();
     checkConnectionStates();
-    showConnectFailure();
+    showConnectFailure(parts.db->connectionSettings(), parts.db->lastError().serverText);
     return false;
 }
 
-void ConnectionKeeper::showConnectFailure() {
-    const QString serverText = parts.db->lastError().serverText;
-    const SqlConnectionSettings sql = parts.db->connectionSettings();
+// Settings are tried on a connection of their own, so that the one in use stays while they fail.
+bool ConnectionKeeper::connects(const SqlConnectionSettings& sql) {
+    ConfigHandler trial(nullptr, QStringLiteral("orb-admin-trial"));
+    trial.setConnectionSettings(sql);
+    if (trial.connectToDatabase() == 0)
+        return true;
+    showConnectFailure(sql, trial.lastError().serverText);
+    return false;
+}
+
+void ConnectionKeeper::showConnectFailure(const SqlConnectionSettings& sql, const QString& serverText) {
     QMessageBox::warning(window(), QStringLiteral("Внимание"),
                          QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
                              .arg(sql.ip, QString::number(sql.port), serverText),
@@ -150,28 +158,78 @@ void ConnectionKeeper::checkConnectionStates() {
     }
 }
 
+// The status bar's indicators are permanent widgets: no message covers them.
+void ConnectionKeeper::showOffline(const QString& text) {
+    parts.statusBar->showMessage(text);
+}
+
 void ConnectionKeeper::lost() {
     databaseLost = true;
     parts.sqlState->setConnected(false);
+    showOffline(QStringLiteral("Нет связи с сервером БД."));
 }
 
 void ConnectionKeeper::refreshFailed(const QString& error) {
     // the rows stay as they are; the state says the database is out of reach
     lost();
-    parts.statusBar->showMessage(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
+    showOffline(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
 }
 
+void ConnectionKeeper::refreshed() {
+    if (databaseLost)
+        comeBack();
+}
+
+void ConnectionKeeper::refresh() {
+    if (databaseLost && !comeBack())
+        return;
+    parts.tables->refresh();
+}
+
+bool ConnectionKeeper::ready() {
+    if (!databaseLost || comeBack())
+        return true;
+    const SqlConnectionSettings sql = parts.db->connectionSettings();
+    parts.context->showError(
+        QStringLiteral("Нет связи с сервером БД %1:%2, изменения сейчас невозможны.\n\n%3\n\nКогда сервер "
+                       "снова будет доступен, F5 или следующее изменение подключат к нему заново.")
+            .arg(sql.ip, QString::number(sql.port), parts.db->lastError().serverText));
+    return false;
+}
+
+// The database answers again: the settings in use, without the dialog.
+bool ConnectionKeeper::comeBack() {
+    if (parts.db->connectToDatabase() != 0) {
+        showOffline(QStringLiteral("Нет связи с сервером БД: %1").arg(parts.db->lastError().serverText));
+        return false;
+    }
+    databaseLost = false;
+    checkConnectionStates();
+    parts.statusBar->showMessage(QStringLiteral("Связь с сервером БД восстановлена."), 10000);
+    return true;
+}
+
+// New settings take over only once they connect; until then, and after Cancel, the connection in
+// use stays.
 void ConnectionKeeper::reconnectToDb() {
+    SqlConnectionSettings entered = parts.db->connectionSettings();
     for (;;) {
-        ConnectionSettingsDialog dialog(window(), parts.db->connectionSettings(), OrbHostSettings(), true,
-                                        false);
+        ConnectionSettingsDialog dialog(window(), entered, OrbHostSettings(), true, false);
         if (dialog.exec() != QDialog::Accepted)
             return;
-        useDbSettings(dialog.getDbSettings());
-        if (tryConnectToDatabase())
+        entered = dialog.getDbSettings();
+        // not keeping the password holds whether or not the new settings connect
+        if (!entered.rememberPassword) {
+            SqlConnectionSettings inUse = parts.db->connectionSettings();
+            inUse.rememberPassword = false;
+            useDbSettings(inUse);
+        }
+        if (connects(entered))
             break;
     }
-    databaseOpened();
+    useDbSettings(entered);
+    if (tryConnectToDatabase())
+        databaseOpened();
 }
 
 void ConnectionKeeper::reconnectToOrb() {

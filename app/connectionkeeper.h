@@ -36,6 +36,11 @@ public:
 
     // Start-up: connection dialog, database, integrity check, root password, tables.
     void loadDatabase();
+    // A complete refresh; while the database is out of reach, a new connection first.
+    void refresh();
+    // Before a change: whether the database can be reached, connecting anew when it was lost
+    // with the settings in use; when it cannot, the person has been told.
+    bool ready();
 
 public slots:
     void checkConnectionStates();
@@ -44,6 +49,8 @@ public slots:
     // A statement failed because the database server went away.
     void lost();
     void refreshFailed(const QString& error);
+    // New rows are in the tables: the database answers.
+    void refreshed();
 
 signals:
     // No usable database: the window empties its tables.
@@ -57,7 +64,10 @@ private:
     void checkRootPassword();
     void dropTables();
     void showLoadError(const QString& err);
-    void showConnectFailure();
+    void showConnectFailure(const SqlConnectionSettings& sql, const QString& serverText);
+    bool connects(const SqlConnectionSettings& sql);
+    bool comeBack();
+    void showOffline(const QString& text);
     QWidget* window() const;
 
     const Parts parts;

@@ -32,6 +32,7 @@ ConnectionStateWidget::~ConnectionStateWidget() {
 
 void ConnectionStateWidget::setConnected(bool connected) {
     ui->iconLabel->setPixmap(connected ? onlinePixmap : offlinePixmap);
+    ui->iconLabel->setToolTip(connected ? QStringLiteral("Подключено") : QStringLiteral("Нет связи"));
     this->connected = connected;
     showLock();
 }

@@ -34,6 +34,8 @@ ConfigHandler* DeviceTransfer::db() const {
 }
 
 void DeviceTransfer::addFromServer() {
+    if (!parts.context->ready())
+        return;
     AddDevicesDialog dialog(window(), db());
     dialog.setDevices(parts.orb->devices());
     dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
@@ -48,6 +50,8 @@ QString DeviceTransfer::fileFolder() const {
 }
 
 void DeviceTransfer::addFromFile() {
+    if (!parts.context->ready())
+        return;
     const QString fileName =
         QFileDialog::getOpenFileName(window(), QStringLiteral("Выбрать файл с устройствами"), fileFolder(),
                                      QStringLiteral("CSV text files (*.txt *.csv)"));
@@ -159,6 +163,8 @@ void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
 
 // Writes all devices, the shown or the selected rows to a CSV file.
 void DeviceTransfer::exportDevices() {
+    if (!parts.context->ready())
+        return;
     ExportDevicesDialog choice(window(), parts.devicesModel, parts.devicesView->selectionModel());
     if (choice.exec() != QDialog::Accepted)
         return;

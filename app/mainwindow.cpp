@@ -86,8 +86,6 @@ MainWindow::MainWindow(QWidget* parent)
     auto* sqlStateWidget = new ConnectionStateWidget(this);
     sqlStateWidget->connectionButton()->setToolTip(QStringLiteral("Подключиться к серверу БД"));
     orbStateWidget->connectionButton()->setToolTip(QStringLiteral("Подключиться к Orb серверу"));
-    ui->statusbar->addWidget(sqlStateWidget);
-    ui->statusbar->addWidget(orbStateWidget);
 
     configHandler->setConnectionSettings(CSettings::sql());
     orbServerHandler->setHostSettings(CSettings::orb());
@@ -116,6 +114,8 @@ MainWindow::MainWindow(QWidget* parent)
             &ConnectionKeeper::reconnectToOrb);
     connect(tabs, &TabContext::offline, keeper, &ConnectionKeeper::lost);
     connect(tables, &RefreshCoordinator::failed, keeper, &ConnectionKeeper::refreshFailed);
+    connect(tables, &RefreshCoordinator::applied, keeper, &ConnectionKeeper::refreshed);
+    tabs->setReadyCheck([this] { return keeper->ready(); });
     connect(keeper, &ConnectionKeeper::tablesDropped, this, [this] {
         devicesModel->clear();
         groupsModel->clear();
@@ -136,13 +136,16 @@ MainWindow::MainWindow(QWidget* parent)
     refreshLayout->addWidget(busy);
     refreshIndicator->hide();
     ui->statusbar->addPermanentWidget(refreshIndicator);
+    // permanent: no message of the status bar covers the connections
+    ui->statusbar->addPermanentWidget(sqlStateWidget);
+    ui->statusbar->addPermanentWidget(orbStateWidget);
     connect(tables, &RefreshCoordinator::busyChanged, refreshIndicator, &QWidget::setVisible);
 
     auto* refreshAction = new QAction(QStringLiteral("Обновить"), this);
     refreshAction->setShortcut(QKeySequence::Refresh);
     connect(refreshAction, &QAction::triggered, this, [this] {
         if (ui->centralwidget->isEnabled())
-            updateModels();
+            keeper->refresh();
     });
     auto* filterAction = new QAction(QStringLiteral("Фильтр"), this);
     filterAction->setShortcut(QKeySequence::Find);
@@ -234,12 +237,6 @@ void MainWindow::focusFilter() {
                                                : ui->filterEdit;
     filter->setFocus(Qt::ShortcutFocusReason);
     filter->selectAll();
-}
-
-// A complete refresh of the three tables, read and prepared off the GUI thread; the window
-// stays usable and shows that it is refreshing.
-void MainWindow::updateModels() {
-    tables->refresh();
 }
 
 // A change is on screen: the buttons follow, and a full refresh brings in the rest.

@@ -60,8 +60,6 @@ private slots:
     void on_groupsFilterEdit_textEdited(const QString& arg1);
 
 private:
-    void updateModels();
-
     void setupView(QTableView* table);
     void restoreWindowState();
     void saveWindowState();

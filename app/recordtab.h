@@ -15,7 +15,9 @@
 #include <QTableView>
 #include <QVector>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 // What the three tabs share with the window: the database, the window their dialogs and boxes
 // belong to, and what the window does after a change.
@@ -29,6 +31,10 @@ public:
     ConfigHandler* db() const { return handler; }
 
     void showError(const QString& text) const;
+    // Before a change: whether the database can be reached; when it cannot, the person has been
+    // told.
+    bool ready() const { return !readyCheck || readyCheck(); }
+    void setReadyCheck(std::function<bool()> check) { readyCheck = std::move(check); }
     // After a failed change: if the database server itself is gone, says so and returns true,
     // so that the tables keep what they show instead of being reloaded empty.
     bool connectionLost();
@@ -50,6 +56,7 @@ signals:
 private:
     QWidget* const parentWindow;
     ConfigHandler* const handler;
+    std::function<bool()> readyCheck;
 };
 
 // The tab's buttons; each has a slot of the controller.
@@ -109,9 +116,14 @@ public:
 
     Model* tableModel() const { return model; }
 
-    void add() override { edit(Record()); }
+    void add() override {
+        if (context->ready())
+            edit(Record());
+    }
 
     void change() override {
+        if (!context->ready())
+            return;
         const QVector<Record> records = recordsOf(selectedRows());
         if (records.size() > 1 && changeMany(records))
             return;
@@ -123,7 +135,7 @@ public:
         const QModelIndexList rows = selectedRows();
         // the ids now: a refresh may replace the rows while the question is open
         const QVector<int> ids = deletable(idsOf(rows));
-        if (ids.isEmpty())
+        if (ids.isEmpty() || !context->ready())
             return;
         const Deletion texts = deletion();
         bool* ask = askAgain();

@@ -25,7 +25,9 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
+#include <QSqlQuery>
 #include <QTableView>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -864,8 +866,9 @@ private slots:
         VERIFY_ANSWERED(again);
         QCOMPARE(shown.password, password);
         QCOMPARE(shown.rememberPassword, remember);
-        QCOMPARE(shown.tls, tls);
-        QCOMPARE(shown.tlsCaFile, ca);
+        // settings that did not connect were not taken: those in use are written
+        QCOMPARE(shown.tls, false);
+        QCOMPARE(shown.tlsCaFile, tls ? QString() : ca);
     }
     // Size, tab, column widths and sort come back from their own section of settings.conf; a
     // damaged section gives the defaults.
@@ -1016,33 +1019,99 @@ private slots:
 
         QVERIFY2(mariadbScript(QStringLiteral("stop"), serverDir.path(), &out), qPrintable(out));
 
-        // A refresh (F5) while the server is gone: the rows stay, the state says offline.
+        // A refresh (F5) while the server is gone: the rows stay, the state says offline, and the
+        // message covers neither connection.
         updateModelsNow();
         QCOMPARE(devices->model()->rowCount(), 1);
         QVERIFY(get<QStatusBar>("statusbar")->currentMessage().startsWith("Не удалось обновить таблицы"));
+        QVERIFY(stateButton(true)->isVisible() && stateButton(false)->isVisible());
+        QCOMPARE(stateIcon(), QStringLiteral("Нет связи"));
 
-        // A change while the server is gone: the error is shown, the tables keep their rows.
-        const auto addDevice = fillAndOk({QStringLiteral("imeiEdit=356938035643007")});
+        // A change while the server is gone is refused before its dialog; the tables keep their rows.
         ModalAnswerer a;
-        a.expect("DeviceEditDialog", addDevice).expectBox(QStringLiteral("Нет связи с сервером БД"));
+        a.expectBox(QStringLiteral("Нет связи с сервером БД"));
         get("addDeviceButton")->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(devices->model()->rowCount(), 1);
         QCOMPARE(get<QTableView>("usersView")->model()->rowCount(), 1);
 
-        // Back on the same port: reconnecting through the status widget works and nothing was lost.
+        // Back on the same port: F5 connects again with the same settings, without the dialog.
         QVERIFY2(mariadbScript(QStringLiteral("start"), serverDir.path(), &out, QString::number(port)),
                  qPrintable(out));
-        ModalAnswerer up;
-        up.expect("ConnectionSettingsDialog", clickOk).expect("DeviceEditDialog", addDevice);
-        stateButton(true)->click();
-        QCOMPARE(up.seen.size(), 1);
-        QVERIFY(get<QWidget>("centralwidget")->isEnabled());
-        waitForRefresh();
+        ModalAnswerer none;
+        updateModelsNow();
+        VERIFY_ANSWERED(none);
+        QCOMPARE(get<QStatusBar>("statusbar")->currentMessage(),
+                 QStringLiteral("Связь с сервером БД восстановлена."));
+        QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
         QCOMPARE(devices->model()->index(0, 1).data().toString(), QStringLiteral("Первое"));
+        ModalAnswerer up;
+        up.expect("DeviceEditDialog", fillAndOk({QStringLiteral("imeiEdit=356938035643007")}));
         get("addDeviceButton")->click();
         VERIFY_ANSWERED(up);
         QCOMPARE(devices->model()->rowCount(), 2);
+    }
+    // The window's own connection is cut while the server stays: the change that meets it is not
+    // stored and says so; the next change connects anew by itself.
+    void connectionCutMidSession() {
+        makeWindow();
+        loadConnected();
+        QSqlQuery q(QSqlDatabase::database());
+        QVERIFY(q.exec(QStringLiteral("SELECT CONNECTION_ID()")) && q.next());
+        QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(q.value(0).toLongLong())));
+        const auto addGroup = fillAndOk({QStringLiteral("groupNameEdit=Склад")});
+        ModalAnswerer a;
+        a.expect("GroupEditDialog", addGroup).expectBox(QStringLiteral("Нет связи с сервером БД"));
+        get("addGroupButton")->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(stateIcon(), QStringLiteral("Нет связи"));
+        ModalAnswerer b;
+        b.expect("GroupEditDialog", addGroup);
+        get("addGroupButton")->click();
+        VERIFY_ANSWERED(b);
+        QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
+        QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
+    }
+    // New settings that fail, then Cancel: the connection in use stays, and so do its tables.
+    void failedNewSettingsKeepConnection_data() {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("port nobody listens on") << false;
+        QTest::newRow("missing CA file") << true;
+    }
+    void failedNewSettingsKeepConnection() {
+        QFETCH(bool, tls);
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+        const QString endpoint = stateText(true, "textLabel");
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 deadPort = closed.serverPort();
+        closed.close();
+        const QString missingCa = dir.filePath(QStringLiteral("none.pem"));
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog",
+                 [&](QWidget* d) {
+                     if (tls) {
+                         child<QCheckBox>(d, "tlsCheck")->setChecked(true);
+                         setText(d, "tlsCaEdit", missingCa);
+                     } else {
+                         child<QSpinBox>(d, "portEdit")->setValue(deadPort);
+                     }
+                     clickOk(d);
+                 })
+            .expectBox(QStringLiteral("Не удалось подключиться к серверу БД"))
+            .expect("ConnectionSettingsDialog"); // Cancel
+        stateButton(true)->click();
+        VERIFY_ANSWERED(a);
+        QVERIFY(get<QWidget>("centralwidget")->isEnabled());
+        QCOMPARE(get<QTableView>("tableView")->model()->rowCount(), 2);
+        QCOMPARE(stateText(true, "textLabel"), endpoint);
+        ModalAnswerer b;
+        b.expect("GroupEditDialog", fillAndOk({QStringLiteral("groupNameEdit=Склад")}));
+        get("addGroupButton")->click();
+        VERIFY_ANSWERED(b);
+        QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
     }
 
 private:
@@ -1129,6 +1198,13 @@ private:
             .value(sql ? 0 : 1)
             ->findChild<QLabel*>(label)
             ->text();
+    }
+    // The database's online or offline picture, by its tooltip.
+    QString stateIcon() const {
+        return window->findChildren<ConnectionStateWidget*>()
+            .value(0)
+            ->findChild<QLabel*>("iconLabel")
+            ->toolTip();
     }
     QPushButton* stateButton(bool sql) const {
         return window->findChildren<ConnectionStateWidget*>().value(sql ? 0 : 1)->connectionButton();
