@@ -18,6 +18,11 @@ ConnectionKeeper::ConnectionKeeper(const Parts& parts, QObject* parent)
     : QObject(parent)
     , parts(parts) {
     connect(parts.orb, &OrbServerHandler::hostStateUpdated, this, &ConnectionKeeper::checkConnectionStates);
+    QStatusBar* bar = parts.statusBar;
+    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
+        if (message.isEmpty())
+            bar->setToolTip(QString());
+    });
 }
 
 QWidget* ConnectionKeeper::window() const {
@@ -46,7 +51,7 @@ void ConnectionKeeper::databaseOpened() {
     parts.refresher->setConnectionSettings(parts.db->connectionSettings());
     parts.tables->setActive(true);
     parts.central->setEnabled(true);
-    parts.statusBar->clearMessage();
+    showMessage(QString());
     try {
         checkConnectionStates();
         checkRootPassword();
@@ -158,21 +163,29 @@ void ConnectionKeeper::checkConnectionStates() {
     }
 }
 
-// The status bar's indicators are permanent widgets: no message covers them.
-void ConnectionKeeper::showOffline(const QString& text) {
-    parts.statusBar->showMessage(text);
+// The status bar's indicators are permanent widgets: no message covers them. What is left beside
+// them holds a few words; the whole story is the status bar's tooltip.
+void ConnectionKeeper::showMessage(const QString& text, const QString& details, int timeout) {
+    parts.statusBar->showMessage(text, timeout);
+    parts.statusBar->setToolTip(details.isEmpty() ? text : text + QStringLiteral(": ") + details);
+}
+
+void ConnectionKeeper::showOffline(const QString& text, const QString& details) {
+    showMessage(text,
+                details + QStringLiteral("\nКогда сервер снова будет доступен, F5 или следующее изменение "
+                                         "подключат к нему заново."));
 }
 
 void ConnectionKeeper::lost() {
     databaseLost = true;
     parts.sqlState->setConnected(false);
-    showOffline(QStringLiteral("Нет связи с сервером БД."));
+    showOffline(QStringLiteral("Нет связи с сервером БД"), parts.db->lastError().serverText);
 }
 
 void ConnectionKeeper::refreshFailed(const QString& error) {
     // the rows stay as they are; the state says the database is out of reach
     lost();
-    showOffline(QStringLiteral("Не удалось обновить таблицы: %1").arg(error));
+    showOffline(QStringLiteral("Не удалось обновить таблицы"), error);
 }
 
 void ConnectionKeeper::refreshed() {
@@ -200,12 +213,16 @@ bool ConnectionKeeper::ready() {
 // The database answers again: the settings in use, without the dialog.
 bool ConnectionKeeper::comeBack() {
     if (parts.db->connectToDatabase() != 0) {
-        showOffline(QStringLiteral("Нет связи с сервером БД: %1").arg(parts.db->lastError().serverText));
+        showOffline(QStringLiteral("Нет связи с сервером БД"), parts.db->lastError().serverText);
         return false;
     }
     databaseLost = false;
     checkConnectionStates();
-    parts.statusBar->showMessage(QStringLiteral("Связь с сервером БД восстановлена."), 10000);
+    showMessage(QStringLiteral("Связь с БД восстановлена"),
+                QStringLiteral("подключено снова к %1:%2")
+                    .arg(parts.db->connectionSettings().ip)
+                    .arg(parts.db->connectionSettings().port),
+                10000);
     return true;
 }
 

@@ -67,7 +67,8 @@ private:
     void showConnectFailure(const SqlConnectionSettings& sql, const QString& serverText);
     bool connects(const SqlConnectionSettings& sql);
     bool comeBack();
-    void showOffline(const QString& text);
+    void showMessage(const QString& text, const QString& details = QString(), int timeout = 0);
+    void showOffline(const QString& text, const QString& details);
     QWidget* window() const;
 
     const Parts parts;

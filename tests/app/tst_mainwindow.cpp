@@ -1041,8 +1041,7 @@ private slots:
         ModalAnswerer none;
         updateModelsNow();
         VERIFY_ANSWERED(none);
-        QCOMPARE(get<QStatusBar>("statusbar")->currentMessage(),
-                 QStringLiteral("Связь с сервером БД восстановлена."));
+        QCOMPARE(get<QStatusBar>("statusbar")->currentMessage(), QStringLiteral("Связь с БД восстановлена"));
         QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
         QCOMPARE(devices->model()->index(0, 1).data().toString(), QStringLiteral("Первое"));
         ModalAnswerer up;
