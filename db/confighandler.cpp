@@ -161,6 +161,10 @@ bool ConfigHandler::updateUser(const UserInfo& user, QString& error) {
     return told(writes.updateUser(user), RecordKind::User, error);
 }
 
+bool ConfigHandler::updateUser(const UserInfo& seen, const UserInfo& wanted, QString& error) {
+    return told(writes.updateUser(seen, wanted), RecordKind::User, error);
+}
+
 bool ConfigHandler::deleteUser(int id) {
     return writes.remove(RecordTable::users(), id);
 }
@@ -179,6 +183,10 @@ bool ConfigHandler::addGroup(GroupInfo& group, QString& error) {
 
 bool ConfigHandler::updateGroup(const GroupInfo& group, QString& error) {
     return told(writes.updateGroup(group), RecordKind::Group, error);
+}
+
+bool ConfigHandler::updateGroup(const GroupInfo& seen, const GroupInfo& wanted, QString& error) {
+    return told(writes.updateGroup(seen, wanted), RecordKind::Group, error);
 }
 
 bool ConfigHandler::deleteGroup(int id) {
@@ -215,6 +223,10 @@ int ConfigHandler::addDevices(const QVector<DeviceInfo>& devices, const Progress
 
 bool ConfigHandler::updateDevice(const DeviceInfo& device, QString& error) {
     return told(writes.updateDevice(device), RecordKind::Device, error);
+}
+
+bool ConfigHandler::updateDevice(const DeviceInfo& seen, const DeviceInfo& wanted, QString& error) {
+    return told(writes.updateDevice(seen, wanted), RecordKind::Device, error);
 }
 
 bool ConfigHandler::deleteDevice(int id) {

@@ -80,11 +80,18 @@ public:
     // The same, giving the new user's id to `id`.
     bool addUser(const UserInfo& user, QString& error, int& id);
     bool updateUser(const UserInfo& user, QString& error);
+    // Edits apply what changed from `seen`, the record as the dialog showed it, to `wanted`,
+    // against the stored record, in one transaction: a field changed elsewhere stays unless it was
+    // changed here too; a field changed here and elsewhere to a third value is a conflict, and
+    // nothing is written. Groups ticked are joined, groups unticked left, other memberships stay.
+    // A record or a ticked group deleted meanwhile: nothing is written. `error` tells why.
+    bool updateUser(const UserInfo& seen, const UserInfo& wanted, QString& error);
     bool deleteUser(int id);
     bool addUserGroups(int userId, const QVector<int>& groupIds);
     bool removeUserGroups(int userId);
     bool addGroup(GroupInfo& group, QString& error);
     bool updateGroup(const GroupInfo& group, QString& error);
+    bool updateGroup(const GroupInfo& seen, const GroupInfo& wanted, QString& error);
     bool deleteGroup(int id);
     bool setGroupUsers(int groupId, const QVector<int>& userIds);
     bool removeGroupUsers(int groupId);
@@ -100,6 +107,7 @@ public:
     int addDevices(const QVector<DeviceInfo>& devices, const Progress& progress = Progress(),
                    AddDevicesResult* result = nullptr);
     bool updateDevice(const DeviceInfo& device, QString& error);
+    bool updateDevice(const DeviceInfo& seen, const DeviceInfo& wanted, QString& error);
     bool deleteDevice(int id);
     // Deletes many devices and their memberships in a few statements; returns the number deleted.
     int deleteDevices(const QVector<int>& ids);

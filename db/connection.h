@@ -62,6 +62,10 @@ public:
     // Records a failure the layer finds without asking the server.
     DbError refuse(DbError::Kind kind, DbError::Step step = DbError::Step::Other);
 
+    // Group names as last read, so that a group deleted meanwhile can be named.
+    void rememberGroupName(int id, const QString& name) { groupNames.insert(id, name); }
+    QString groupName(int id) const { return groupNames.value(id, QStringLiteral("№%1").arg(id)); }
+
 private:
     bool failed(const QSqlQuery& q);
 
@@ -74,6 +78,7 @@ private:
     QString tlsSessionText;
     DbError last;
     int transactionDepth = 0;
+    QHash<int, QString> groupNames;
 };
 
 QByteArray hashPassword(const QString& password);

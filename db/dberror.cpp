@@ -28,8 +28,12 @@ bool connectionGone(int code) {
 DbError DbError::of(const QSqlError& error) {
     bool numbered = false;
     const int code = error.nativeErrorCode().toInt(&numbered);
-    return DbError{numbered && connectionGone(code) ? Kind::ConnectionLost : Kind::Refused, Step::Other,
-                   error.databaseText().isEmpty() ? error.text() : error.databaseText()};
+    constexpr int duplicateKey = 1062; // ER_DUP_ENTRY: a unique value stored meanwhile
+    const Kind kind = !numbered              ? Kind::Refused
+                      : connectionGone(code) ? Kind::ConnectionLost
+                      : code == duplicateKey ? Kind::Taken
+                                             : Kind::Refused;
+    return DbError{kind, Step::Other, error.databaseText().isEmpty() ? error.text() : error.databaseText()};
 }
 
 QString errorText(RecordKind kind, const DbError& error) {
@@ -45,6 +49,18 @@ QString errorText(RecordKind kind, const DbError& error) {
                         : QStringLiteral("Такая группа уже существует!");
     case DbError::Kind::InvalidImei:
         return QStringLiteral("Введите IMEI устройства (%1 цифр)!").arg(IMEI_DIGITS);
+    case DbError::Kind::Conflict:
+        return QStringLiteral("Другой администратор уже изменил поле «%1»: сейчас сохранено «%2», "
+                              "вы ввели «%3». Изменения не сохранены.")
+            .arg(error.field, error.stored, error.wanted);
+    case DbError::Kind::Deleted:
+        return (user     ? QStringLiteral("Пользователя")
+                : device ? QStringLiteral("Устройство")
+                         : QStringLiteral("Группу")) +
+               QStringLiteral(" удалил другой администратор. Изменения не сохранены.");
+    case DbError::Kind::MissingGroup:
+        return QStringLiteral("Группу «%1» удалил другой администратор. Изменения не сохранены.")
+            .arg(error.field);
     case DbError::Kind::Refused:
     case DbError::Kind::ConnectionLost:
         break;

@@ -32,74 +32,114 @@ void reportRefused(AddDevicesResult& result, const DbError& error, const DeviceI
 
 } // namespace
 
+DeviceInfo DeviceImporter::withAdminGroup(const DeviceInfo& device) const {
+    DeviceInfo d = device;
+    if (conn.adminGroupId() > 0 && !d.groups.contains(conn.adminGroupId()))
+        d.groups.prepend(conn.adminGroupId());
+    return d;
+}
+
 // `seen` holds the IMEIs of the records before `from` and gains those up to `to`.
-void DeviceImporter::addOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+bool DeviceImporter::addOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                                  AddDevicesResult& result) {
     for (int i = from; i < to; ++i) {
         const DeviceInfo& device = devices.at(i);
         int id = 0;
-        const DbError error = writes.addDevice(device, id);
+        const DbError error = writes.addDevice(withAdminGroup(device), id);
+        if (error.kind == DbError::Kind::ConnectionLost) {
+            result.stoppedBy = error;
+            return false;
+        }
         if (!error.failed())
             ++result.added;
         else
             reportRefused(result, error, device, seen.contains(device.imei));
         seen.insert(device.imei);
     }
+    return true;
 }
 
-// One batch with the outcome of adding its records one by one: a record is refused when
-// its IMEI is 0, stored (earlier batches included) or taken by an earlier record of the batch.
-// Returns false when the batch could not run as a whole and nothing of it was written;
-// `seen` and `result` then stay as they were.
-bool DeviceImporter::addBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
-                              AddDevicesResult& result) {
+// One batch as one transaction, with the outcome of adding its records one by one: a record is
+// refused when its IMEI is 0, stored (earlier batches included) or taken by an earlier record of
+// the batch, or when one of its groups is gone. Refused or Lost: nothing of the batch was
+// written, and `seen` and `result` stay as they were.
+DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& devices, int from, int to,
+                                               QSet<quint64>& seen, AddDevicesResult& result) {
     QSet<quint64> inBatch;
     QVector<bool> earlier(to - from);
+    QVector<DeviceInfo> batch;
+    batch.reserve(to - from);
+    QVector<int> groupIds;
     for (int i = from; i < to; ++i) {
+        batch << withAdminGroup(devices.at(i));
+        groupIds += batch.last().groups;
         const quint64 imei = devices.at(i).imei;
         earlier[i - from] = seen.contains(imei) || inBatch.contains(imei);
         inBatch.insert(imei);
     }
+    groupIds = distinctIds(groupIds);
 
-    // IMEIs of this batch already stored
-    QSet<quint64> stored;
-    QVariantList imeis;
-    for (const quint64 imei : qAsConst(inBatch)) {
-        if (imei != 0)
-            imeis << bound(imei);
-    }
-    if (!imeis.isEmpty()) {
-        QSqlQuery q(conn.database());
-        q.setForwardOnly(true);
-        if (!conn.run(q,
-                      QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3)")
-                          .arg(COL_IMEI, TABLE_DEVICES, placeholders(imeis.size(), 0)),
-                      imeis))
-            return false;
-        while (q.next())
-            stored.insert(q.value(0).toULongLong());
-    }
+    QMap<int, DbError> refused; // by index into the batch, reported in list order
+    int added = 0;
+    const auto write = [&]() -> bool {
+        // IMEIs of this batch already stored, and the stored groups, which stay until the commit.
+        QSet<quint64> stored;
+        QSet<int> groups;
+        QVariantList values;
+        QStringList parts;
+        for (const quint64 imei : qAsConst(inBatch)) {
+            if (imei != 0)
+                values << bound(imei);
+        }
+        if (!values.isEmpty())
+            parts << QStringLiteral("(SELECT 0, %1 FROM %2 WHERE %1 IN (%3))")
+                         .arg(COL_IMEI, TABLE_DEVICES, placeholders(values.size(), 0));
+        if (!groupIds.isEmpty()) {
+            parts << QStringLiteral("(SELECT 1, %1 FROM %2 WHERE %1 IN (%3) LOCK IN SHARE MODE)")
+                         .arg(COL_ID, TABLE_GROUPS, placeholders(groupIds.size(), 0));
+            for (const int g : qAsConst(groupIds))
+                values << g;
+        }
+        if (!parts.isEmpty()) {
+            QSqlQuery q(conn.database());
+            q.setForwardOnly(true);
+            if (!conn.run(q, parts.join(QStringLiteral(" UNION ALL ")), values))
+                return false;
+            while (q.next()) {
+                if (q.value(0).toInt() == 0)
+                    stored.insert(q.value(1).toULongLong());
+                else
+                    groups.insert(q.value(1).toInt());
+            }
+        }
 
-    // Refused records with their reasons, reported in list order as addDevice would have.
-    QMap<int, DbError> refused;
-    QSet<quint64> taken;
-    QVector<int> toInsert;
-    QVariantList rowValues;
-    for (int i = from; i < to; ++i) {
-        const quint64 imei = devices.at(i).imei;
-        if (imei == 0) {
-            refused.insert(i, DbError::of(DbError::Kind::InvalidImei));
-            continue;
+        QSet<quint64> taken;
+        QVector<int> toInsert;
+        QVariantList rowValues;
+        for (int i = 0; i < batch.size(); ++i) {
+            const DeviceInfo& d = batch.at(i);
+            if (d.imei == 0) {
+                refused.insert(i, DbError::of(DbError::Kind::InvalidImei));
+                continue;
+            }
+            if (stored.contains(d.imei) || taken.contains(d.imei)) {
+                refused.insert(i, DbError::of(DbError::Kind::Taken));
+                continue;
+            }
+            const auto gone =
+                std::find_if(d.groups.cbegin(), d.groups.cend(), [&](int g) { return !groups.contains(g); });
+            if (gone != d.groups.cend()) {
+                DbError missing = DbError::of(DbError::Kind::MissingGroup);
+                missing.field = conn.groupName(*gone);
+                refused.insert(i, missing);
+                continue;
+            }
+            taken.insert(d.imei);
+            toInsert << i;
+            rowValues << deviceValues(d);
         }
-        if (stored.contains(imei) || taken.contains(imei)) {
-            refused.insert(i, DbError::of(DbError::Kind::Taken));
-            continue;
-        }
-        taken.insert(imei);
-        toInsert << i;
-        rowValues << deviceValues(devices.at(i));
-    }
-    if (!toInsert.isEmpty()) {
+        if (toInsert.isEmpty())
+            return true;
         QSqlQuery q(conn.database());
         if (!conn.run(q,
                       QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
@@ -107,82 +147,59 @@ bool DeviceImporter::addBatch(const QVector<DeviceInfo>& devices, int from, int 
                                placeholders(toInsert.size(), 3)),
                       rowValues))
             return false;
-    }
 
-    auto report = [&](int added) {
-        result.added += added;
-        for (auto it = refused.constBegin(); it != refused.constEnd(); ++it) {
-            if (it.value().step == DbError::Step::NewRow)
-                qDebug() << "Устройство с imei" << devices.at(it.key()).imei << "не найдено!";
-            reportRefused(result, it.value(), devices.at(it.key()), earlier.at(it.key() - from));
+        // Ids of the new rows
+        QHash<quint64, int> idOf;
+        QVariantList imeis;
+        for (const int i : qAsConst(toInsert))
+            imeis << bound(batch.at(i).imei);
+        q.setForwardOnly(true);
+        if (!conn.run(q,
+                      QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
+                          .arg(COL_ID, COL_IMEI, TABLE_DEVICES, placeholders(toInsert.size(), 0)),
+                      imeis))
+            return false;
+        while (q.next())
+            idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
+        if (idOf.size() < toInsert.size())
+            return false;
+
+        // Memberships of the whole batch in as few statements as the placeholder limit allows.
+        QVariantList pairs;
+        const int maxPairs = MAX_PLACEHOLDERS / 2;
+        const auto flush = [&] {
+            if (pairs.isEmpty())
+                return true;
+            QSqlQuery m(conn.database());
+            const bool ok = conn.run(m,
+                                     QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
+                                         .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID,
+                                              placeholders(pairs.size() / 2, 2)),
+                                     pairs);
+            pairs.clear();
+            return ok;
+        };
+        for (const int i : qAsConst(toInsert)) {
+            const int id = idOf.value(batch.at(i).imei);
+            for (const int groupId : batch.at(i).groups) {
+                pairs << id << groupId;
+                if (pairs.size() / 2 >= maxPairs && !flush())
+                    return false;
+            }
         }
-        seen.unite(inBatch);
+        if (!flush())
+            return false;
+        added = toInsert.size();
         return true;
     };
-    if (toInsert.isEmpty())
-        return report(0);
 
-    // Ids of the new rows
-    QHash<quint64, int> idOf;
-    {
-        QVariantList values;
-        for (const int i : qAsConst(toInsert))
-            values << bound(devices.at(i).imei);
-        QSqlQuery q(conn.database());
-        q.setForwardOnly(true);
-        if (conn.run(q,
-                     QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
-                         .arg(COL_ID, COL_IMEI, TABLE_DEVICES, placeholders(toInsert.size(), 0)),
-                     values)) {
-            while (q.next())
-                idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
-        }
-    }
-    QVector<int> withId;
-    for (const int i : qAsConst(toInsert)) {
-        if (idOf.value(devices.at(i).imei) > 0)
-            withId << i;
-        else
-            refused.insert(i, DbError::of(DbError::Kind::Refused, DbError::Step::NewRow));
-    }
-
-    // Memberships of the whole batch in as few statements as the placeholder limit allows.
-    bool membershipsOk = true;
-    QVariantList pairs;
-    const int maxPairs = MAX_PLACEHOLDERS / 2;
-    auto flush = [&]() {
-        if (pairs.isEmpty() || !membershipsOk)
-            return;
-        QSqlQuery q(conn.database());
-        membershipsOk = conn.run(q,
-                                 QStringLiteral("INSERT IGNORE INTO %1 (%2, %3) VALUES %4")
-                                     .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, COL_DG_GROUP_ID,
-                                          placeholders(pairs.size() / 2, 2)),
-                                 pairs);
-        pairs.clear();
-    };
-    for (const int i : qAsConst(withId)) {
-        const int id = idOf.value(devices.at(i).imei);
-        for (const int groupId : devices.at(i).groups) {
-            pairs << id << groupId;
-            if (pairs.size() / 2 >= maxPairs)
-                flush();
-        }
-    }
-    flush();
-    if (membershipsOk)
-        return report(withId.size());
-
-    // Retry the memberships device by device so that only the failing ones are refused.
-    int count = 0;
-    for (const int i : qAsConst(withId)) {
-        if (writes.addMemberships(RecordTable::devices(), idOf.value(devices.at(i).imei),
-                                  devices.at(i).groups))
-            ++count;
-        else
-            refused.insert(i, conn.failure(DbError::Step::Memberships));
-    }
-    return report(count);
+    if (!conn.inTransaction(write))
+        return conn.lastError().kind == DbError::Kind::ConnectionLost ? Batch::Lost : Batch::Refused;
+    result.added += added;
+    for (auto it = refused.constBegin(); it != refused.constEnd(); ++it)
+        reportRefused(result, it.value(), devices.at(from + it.key()), earlier.at(it.key()));
+    seen.unite(inBatch);
+    return Batch::Stored;
 }
 
 int DeviceImporter::add(const QVector<DeviceInfo>& devices, const Progress& progress,
@@ -192,8 +209,13 @@ int DeviceImporter::add(const QVector<DeviceInfo>& devices, const Progress& prog
     const int total = devices.size();
     for (int from = 0; from < total; from += DEVICE_BATCH) {
         const int to = std::min(total, from + DEVICE_BATCH);
-        if (!addBatch(devices, from, to, seen, outcome))
-            addOneByOne(devices, from, to, seen, outcome);
+        const Batch batch = addBatch(devices, from, to, seen, outcome);
+        if (batch == Batch::Lost) {
+            outcome.stoppedBy = conn.lastError();
+            break;
+        }
+        if (batch == Batch::Refused && !addOneByOne(devices, from, to, seen, outcome))
+            break;
         if (progress && !progress(to, total))
             break;
     }

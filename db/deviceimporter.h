@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/records.h"
+#include "db/dberror.h"
 
 #include <QSet>
 #include <QVector>
@@ -16,10 +17,13 @@ struct AddDevicesResult {
     int alreadyStored = 0; // the IMEI is in the database already
     int repeated = 0;      // the same IMEI on an earlier record of the list
     int invalid = 0;       // IMEI 0
-    int failed = 0;        // refused by the database server (a failed insert or memberships, too long a name)
+    int failed = 0; // refused (a failed insert or memberships, too long a name, a group deleted meanwhile)
+    // What ended the import before its end (the connection lost); none when it ran through or was stopped.
+    DbError stoppedBy;
 };
 
-// Adds many devices in batches of a few statements each, with the outcome of adding them one by one.
+// Adds many devices in batches of a few statements each, each batch one transaction, with the
+// outcome of adding them one by one. Every device stored is in the administrators' group.
 class DeviceImporter {
 public:
     // Called after each batch with the records handled so far and the total;
@@ -34,10 +38,13 @@ public:
     int add(const QVector<DeviceInfo>& devices, const Progress& progress, AddDevicesResult& result);
 
 private:
-    bool addBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
-                  AddDevicesResult& result);
-    void addOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+    enum class Batch { Stored, Refused, Lost };
+    Batch addBatch(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
+                   AddDevicesResult& result);
+    // False when the connection was lost.
+    bool addOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                      AddDevicesResult& result);
+    DeviceInfo withAdminGroup(const DeviceInfo& device) const;
 
     DbConnection& conn;
     DbWrites& writes;

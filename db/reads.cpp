@@ -51,11 +51,15 @@ int DbReads::getDevicesCount() {
 }
 
 QVector<GroupInfo> DbReads::getGroups() {
-    return readTable<GroupInfo>(conn, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
-                                [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
-                                    g.id = q.value(c[0]).toInt();
-                                    g.name = q.value(c[1]).toString();
-                                });
+    const QVector<GroupInfo> groups =
+        readTable<GroupInfo>(conn, TABLE_GROUPS, {COL_ID, COL_GROUP_NAME},
+                             [](GroupInfo& g, const QSqlQuery& q, const QVector<int>& c) {
+                                 g.id = q.value(c[0]).toInt();
+                                 g.name = q.value(c[1]).toString();
+                             });
+    for (const GroupInfo& g : groups)
+        conn.rememberGroupName(g.id, g.name);
+    return groups;
 }
 
 // Reads a whole membership table once and appends each row's group id to its record, so a

@@ -15,6 +15,7 @@ struct RecordTable {
     QString ownerColumn;
     QString groupColumn;
     int protectedId = 0; // a record whose row and memberships stay whatever is asked: root
+    QStringList titles;  // of the columns, as a person is told about them
 
     bool isProtected(int id) const { return protectedId > 0 && id == protectedId; }
 
@@ -26,3 +27,8 @@ struct RecordTable {
 // A record's values in the order of its table's columns.
 QVariantList userValues(const UserInfo& user);
 QVariantList deviceValues(const DeviceInfo& device);
+
+// Whether a value read from column `column` is `value` as bound.
+bool sameValue(const QVariant& read, const QVariant& value);
+// A value of column `column` as a person is shown it.
+QString shownValue(const RecordTable& records, int column, const QVariant& value);

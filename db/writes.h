@@ -2,6 +2,7 @@
 
 #include "core/records.h"
 #include "db/dberror.h"
+#include "db/recordedit.h"
 #include "db/recordtables.h"
 
 #include <QVariant>
@@ -14,7 +15,8 @@ class DbConnection;
 class DbWrites {
 public:
     explicit DbWrites(DbConnection& conn)
-        : conn(conn) {}
+        : conn(conn)
+        , editor(conn) {}
 
     // On success `id` is the new row's.
     DbError addUser(const UserInfo& user, int& id);
@@ -23,28 +25,30 @@ public:
     DbError updateUser(const UserInfo& user);
     DbError updateDevice(const DeviceInfo& device);
     DbError updateGroup(const GroupInfo& group);
+    // What changed from `seen` to `wanted`, against the stored record.
+    DbError updateUser(const UserInfo& seen, const UserInfo& wanted);
+    DbError updateDevice(const DeviceInfo& seen, const DeviceInfo& wanted);
+    DbError updateGroup(const GroupInfo& seen, const GroupInfo& wanted);
 
     // A user or a device with its memberships.
     bool remove(const RecordTable& records, int id);
-    // Adds the memberships of `owner` in `groupIds`, never removes any.
+    // Adds the memberships of `owner` in `groupIds`, never removes any; none unless `owner` and
+    // every group are stored.
     bool addMemberships(const RecordTable& records, int owner, const QVector<int>& groupIds);
     bool removeMemberships(const RecordTable& records, int owner);
 
     bool deleteGroup(int id);
+    // None unless the group and every user are stored.
     bool setGroupUsers(int groupId, const QVector<int>& userIds);
     bool removeGroupUsers(int groupId);
 
 private:
     DbError add(const RecordTable& records, const QVariantList& values, const QVector<int>& groups, int& id);
-    DbError update(const RecordTable& records, int id, const QVariantList& values,
-                   const QVector<int>& groups);
     bool refusedFor(const RecordTable& records, int id);
-    DbError takenCheck(const RecordTable& records, const QVariant& value, int exceptId, QVector<int>& groups);
+    bool renamesRoot(const UserInfo& user);
+    bool renamesAdminGroup(const GroupInfo& group);
     int insertUnlessTaken(const RecordTable& records, const QVariantList& values);
-    bool insertMemberships(const QString& table, const QString& keyColumn, const QString& valueColumn,
-                           int key, const QVector<int>& values);
-    bool replaceMemberships(const RecordTable& records, int owner, const QVector<int>& groupIds);
-    bool deleteWhere(const QString& table, const QString& column, int value);
 
     DbConnection& conn;
+    RecordEditor editor;
 };

@@ -16,6 +16,12 @@ const QString GROUP_TAKEN = QStringLiteral("Такая группа уже су�
 const QString DEVICE_TAKEN = QStringLiteral("Такое устройство уже добавлено!");
 const QString NO_IMEI = QStringLiteral("Введите IMEI устройства (15 цифр)!");
 
+// Groups 2, 3, 4 and 99 besides the administrators' group.
+bool addGroups() {
+    return TestDb::exec(QStringLiteral(
+        "INSERT INTO groups_list (id, group_name) VALUES (2, 'g2'), (3, 'g3'), (4, 'g4'), (99, 'g99')"));
+}
+
 int rows(const QString& tableAndCondition) {
     return TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM ") + tableAndCondition).toInt();
 }
@@ -87,6 +93,8 @@ private slots:
     void adminProtections();
 
     void memberships();
+    void nothingForWhatIsGone_data();
+    void nothingForWhatIsGone();
     void deletesAllOrNothing();
 
     void addDevicesAsOneByOne_data();
@@ -256,6 +264,7 @@ void TestConfigHandler::adminProtections() {
 }
 
 void TestConfigHandler::memberships() {
+    QVERIFY(addGroups());
     // a pair that is already stored is no error and no second row
     QVERIFY(handler->addDevice(device(5, QStringLiteral("d"), {2}), error));
     DeviceInfo d = handler->getDevices().first();
@@ -269,26 +278,113 @@ void TestConfigHandler::memberships() {
         QCOMPARE(handler->getDeviceGroups(d.id), groups);
     }
 
-    // a refused change keeps the old memberships
+    // a refused change keeps the old record whole; a refused add leaves no row
     QVERIFY(refuseMemberships(QStringLiteral("INSERT"), QStringLiteral("NEW.group_id = 99")));
     UserInfo u = user(QStringLiteral("u"), {2, 3});
     u.id = addUser(u);
     LogCapture log;
+    const DeviceInfo before = handler->getDevicesByIds({d.id}).value(0);
     d.groups = {4, 99};
+    d.name = QStringLiteral("renamed");
     QVERIFY(!handler->updateDevice(d, error));
     QCOMPARE(error, QStringLiteral("Не удалось присвоить устройству группы!"));
-    QCOMPARE(handler->getDeviceGroups(d.id), (QVector<int>{2, 3}));
+    QCOMPARE(handler->getDevicesByIds({d.id}).value(0), before);
+    QVERIFY(!handler->addDevice(device(6, QString(), {99}), error) &&
+            !handler->addUser(user("v", {99}), error));
+    QCOMPARE(rows(QStringLiteral("devices")) + rows(QStringLiteral("users")), 3);
 
     u.groups = {4, 99};
+    u.login = QStringLiteral("renamed");
     error.clear();
     QVERIFY(!handler->updateUser(u, error));
     QCOMPARE(error, QStringLiteral("Не удалось присвоить пользователю группы!"));
+    QCOMPARE(handler->getUser(u.id).login, QStringLiteral("u"));
     QCOMPARE(handler->getUserGroups(u.id), (QVector<int>{2, 3}));
+    u.login = d.name = QStringLiteral("d");
 
     // the same groups in another order are no change: no membership is deleted
     QVERIFY(refuseMemberships(QStringLiteral("DELETE")));
     d.groups = u.groups = {3, 2, 3};
     QVERIFY(handler->updateDevice(d, error) && handler->updateUser(u, error));
+}
+
+// Every table, whole.
+QString allTables() {
+    return TestDb::scalar(
+               QStringLiteral(
+                   "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
+                   "(SELECT GROUP_CONCAT(id, user_login, HEX(user_password)) FROM users), "
+                   "(SELECT GROUP_CONCAT(id, group_name) FROM groups_list), "
+                   "(SELECT GROUP_CONCAT(device_id, ':', group_id) FROM device_groups), "
+                   "(SELECT GROUP_CONCAT(user_id, ':', group_id) FROM user_groups))"))
+        .toString();
+}
+
+void TestConfigHandler::nothingForWhatIsGone_data() {
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("id");     // of the record or group asked about; 77 is nobody's
+    QTest::addColumn<int>("member"); // a group (or for setGroupUsers a user) asked for
+    for (const char* call : {"addDevice", "addUser", "addDeviceGroups", "addUserGroups", "updateDevice",
+                             "updateUser", "setGroupUsers"}) {
+        QTest::addRow("%s, member gone", call) << call << 0 << 77;
+        if (QByteArray(call).startsWith("add") && !QByteArray(call).endsWith("Groups"))
+            continue;
+        QTest::addRow("%s, record gone", call) << call << 77 << 2;
+    }
+    QTest::newRow("updateGroup, group gone") << "updateGroup" << 77 << 0;
+}
+
+// Old calls: a record or a group that is not stored gets no membership and nothing else is written.
+void TestConfigHandler::nothingForWhatIsGone() {
+    QFETCH(QString, call);
+    QFETCH(int, id);
+    QFETCH(int, member);
+    QVERIFY(addGroups());
+    DeviceInfo d = device(5, QStringLiteral("d"), {1, 2});
+    UserInfo u = user(QStringLiteral("u"), {2});
+    QVERIFY(handler->addDevice(d, error, d.id));
+    u.id = addUser(u);
+    const QString before = allTables();
+    d = device(6, QStringLiteral("new"), {2, member});
+    d.id = id ? id : d.id;
+    u.login = QStringLiteral("new");
+    u.groups = d.groups;
+    u.id = id ? id : u.id;
+    const QVector<int> groups{3, member};
+    const QHash<QString, std::function<bool()>> calls{
+        {"addDevice",
+         [&] {
+             return handler->addDevice(d, error);
+         }},
+        {"addUser",
+         [&] {
+             return handler->addUser(u, error);
+         }},
+        {"addDeviceGroups",
+         [&] {
+             return handler->addDeviceGroups(d.id, groups);
+         }},
+        {"addUserGroups",
+         [&] {
+             return handler->addUserGroups(u.id, groups);
+         }},
+        {"updateDevice",
+         [&] {
+             return handler->updateDevice(d, error);
+         }},
+        {"updateUser",
+         [&] {
+             return handler->updateUser(u, error);
+         }},
+        {"updateGroup",
+         [&] {
+             return handler->updateGroup(GroupInfo{id, QStringLiteral("new")}, error);
+         }},
+        {"setGroupUsers", [&] {
+             return handler->setGroupUsers(id ? id : 3, {u.id, member ? member : 1});
+         }}};
+    QVERIFY(!calls.value(call)());
+    QCOMPARE(allTables(), before);
 }
 
 void TestConfigHandler::deletesAllOrNothing() {
@@ -314,17 +410,17 @@ void TestConfigHandler::deletesAllOrNothing() {
     QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_device_groups")) &&
             TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_user_groups")));
     QVERIFY(handler->deleteDevice(handler->getDeviceId(5)));
-    QCOMPARE(rows(QStringLiteral("device_groups")), 1);
+    QCOMPARE(rows(QStringLiteral("device_groups")), 2);
     QVERIFY(handler->deleteUser(u));
     QCOMPARE(rows(QStringLiteral("user_groups")), 1);
     QVERIFY(handler->deleteGroup(g.id));
-    QCOMPARE(rows(QStringLiteral("device_groups")), 0);
+    QCOMPARE(rows(QStringLiteral("device_groups")), 1);
 }
 
 // Count, refusal lines and rows after adding `list` where group 99 is refused; batched or not.
 QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, const QVector<DeviceInfo>& list,
                                       AddDevicesResult* batched) {
-    if (!TestDb::reset() || !reconnect() ||
+    if (!TestDb::reset() || !reconnect() || !addGroups() ||
         !refuseMemberships(QStringLiteral("INSERT"), QStringLiteral("NEW.group_id = 99")))
         return {};
     for (const DeviceInfo& d : prestored)
@@ -333,7 +429,10 @@ QStringList TestConfigHandler::addAll(const QVector<DeviceInfo>& prestored, cons
     int count = batched ? handler->addDevices(list, {}, batched) : 0;
     for (const DeviceInfo& d : batched ? QVector<DeviceInfo>() : list) {
         QString e;
-        count += handler->addDevice(d, e) ? 1 : 0;
+        DeviceInfo withAdmin = d; // as the device dialog gives it
+        if (!withAdmin.groups.contains(1))
+            withAdmin.groups.prepend(1);
+        count += handler->addDevice(withAdmin, e) ? 1 : 0;
         if (!e.isEmpty())
             qDebug() << e << d.id << d.groups;
     }
@@ -391,6 +490,7 @@ void TestConfigHandler::addDevicesAsOneByOne() {
 }
 
 void TestConfigHandler::addDevicesStatementsAndProgress() {
+    QVERIFY(addGroups());
     QVector<DeviceInfo> list;
     for (int i = 0; i < 4500; ++i)
         list << device(700000000000000ULL + quint64(i), QString(), {1, 2});
@@ -410,13 +510,14 @@ void TestConfigHandler::addDevicesStatementsAndProgress() {
     QCOMPARE(calls.last(), qMakePair(4500, 4500));
 
     // stopping after the first batch keeps what that batch stored
-    QVERIFY(TestDb::reset() && reconnect());
+    QVERIFY(TestDb::reset() && reconnect() && addGroups());
     QCOMPARE(handler->addDevices(list, [](int, int) { return false; }), calls.first().first);
     QCOMPARE(handler->getDevicesCount(), calls.first().first);
 }
 
 // Rows read back by id equal the loaders' rows; a failed read is told from ids that are gone.
 void TestConfigHandler::readBackAndSnapshotRoundTrips() {
+    QVERIFY(addGroups());
     QCOMPARE(handler->addDevices({device(5, "a", {2, 1}), device(6), device(7, "c", {3})}), 3);
     addUser(user(QStringLiteral("u"), {2}));
     const QVector<DeviceInfo> all = handler->getDevices();
@@ -475,19 +576,26 @@ void TestConfigHandler::changeRoundTrips() {
         d = device(imei, QStringLiteral("n"), {1, 2});
         return handler->addDevice(d, error, d.id) && d.id > 0 && handler->getDevicesByIds({d.id}).size() == 1;
     };
+    // as the dialogs make them: against the record shown, with the conflict check
     const auto rename = [&] {
-        d.name += QLatin1Char('x');
-        u.password = handler->hashPassword(d.name);
-        return handler->updateDevice(d, error) && handler->getDevicesByIds({d.id}).value(0) == d &&
-               handler->updateUser(u, error) && handler->getUsersByIds({u.id}).value(0) == u;
+        DeviceInfo renamed = d;
+        renamed.name += QLatin1Char('x');
+        UserInfo changed = u;
+        changed.password = handler->hashPassword(QString::fromLatin1(u.password.toHex()));
+        if (!handler->updateDevice(d, renamed, error) || !handler->updateUser(u, changed, error))
+            return false;
+        d = handler->getDevicesByIds({d.id}).value(0);
+        u = handler->getUsersByIds({u.id}).value(0);
+        return d == renamed && u == changed;
     };
     const auto remove = [&] {
         return handler->deleteDevices({d.id}) == 1 && handler->getDevicesByIds({d.id}).isEmpty();
     };
     u.id = addUser(u);
+    QVERIFY(addGroups());
     QVERIFY(add(5) && rename() && remove());
-    QCOMPARE(trips([&] { return add(6); }), 6);
-    QCOMPARE(trips(rename), 12);
+    QCOMPARE(trips([&] { return add(6); }), 8);
+    QCOMPARE(trips(rename), 16);
     QCOMPARE(trips(remove), 8);
     QCOMPARE(d.groups, (QVector<int>{1, 2}));
 }
