@@ -93,9 +93,6 @@ private slots:
     void adminProtections();
 
     void memberships();
-    void nothingForWhatIsGone_data();
-    void nothingForWhatIsGone();
-    void deletesAllOrNothing();
 
     void addDevicesAsOneByOne_data();
     void addDevicesAsOneByOne();
@@ -306,115 +303,6 @@ void TestConfigHandler::memberships() {
     QVERIFY(refuseMemberships(QStringLiteral("DELETE")));
     d.groups = u.groups = {3, 2, 3};
     QVERIFY(handler->updateDevice(d, error) && handler->updateUser(u, error));
-}
-
-// Every table, whole.
-QString allTables() {
-    return TestDb::scalar(
-               QStringLiteral(
-                   "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
-                   "(SELECT GROUP_CONCAT(id, user_login, HEX(user_password)) FROM users), "
-                   "(SELECT GROUP_CONCAT(id, group_name) FROM groups_list), "
-                   "(SELECT GROUP_CONCAT(device_id, ':', group_id) FROM device_groups), "
-                   "(SELECT GROUP_CONCAT(user_id, ':', group_id) FROM user_groups))"))
-        .toString();
-}
-
-void TestConfigHandler::nothingForWhatIsGone_data() {
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<int>("id");     // of the record or group asked about; 77 is nobody's
-    QTest::addColumn<int>("member"); // a group (or for setGroupUsers a user) asked for
-    for (const char* call : {"addDevice", "addUser", "addDeviceGroups", "addUserGroups", "updateDevice",
-                             "updateUser", "setGroupUsers"}) {
-        QTest::addRow("%s, member gone", call) << call << 0 << 77;
-        if (QByteArray(call).startsWith("add") && !QByteArray(call).endsWith("Groups"))
-            continue;
-        QTest::addRow("%s, record gone", call) << call << 77 << 2;
-    }
-    QTest::newRow("updateGroup, group gone") << "updateGroup" << 77 << 0;
-}
-
-// Old calls: a record or a group that is not stored gets no membership and nothing else is written.
-void TestConfigHandler::nothingForWhatIsGone() {
-    QFETCH(QString, call);
-    QFETCH(int, id);
-    QFETCH(int, member);
-    QVERIFY(addGroups());
-    DeviceInfo d = device(5, QStringLiteral("d"), {1, 2});
-    UserInfo u = user(QStringLiteral("u"), {2});
-    QVERIFY(handler->addDevice(d, error, d.id));
-    u.id = addUser(u);
-    const QString before = allTables();
-    d = device(6, QStringLiteral("new"), {2, member});
-    d.id = id ? id : d.id;
-    u.login = QStringLiteral("new");
-    u.groups = d.groups;
-    u.id = id ? id : u.id;
-    const QVector<int> groups{3, member};
-    const QHash<QString, std::function<bool()>> calls{
-        {"addDevice",
-         [&] {
-             return handler->addDevice(d, error);
-         }},
-        {"addUser",
-         [&] {
-             return handler->addUser(u, error);
-         }},
-        {"addDeviceGroups",
-         [&] {
-             return handler->addDeviceGroups(d.id, groups);
-         }},
-        {"addUserGroups",
-         [&] {
-             return handler->addUserGroups(u.id, groups);
-         }},
-        {"updateDevice",
-         [&] {
-             return handler->updateDevice(d, error);
-         }},
-        {"updateUser",
-         [&] {
-             return handler->updateUser(u, error);
-         }},
-        {"updateGroup",
-         [&] {
-             return handler->updateGroup(GroupInfo{id, QStringLiteral("new")}, error);
-         }},
-        {"setGroupUsers", [&] {
-             return handler->setGroupUsers(id ? id : 3, {u.id, member ? member : 1});
-         }}};
-    QVERIFY(!calls.value(call)());
-    QCOMPARE(allTables(), before);
-}
-
-void TestConfigHandler::deletesAllOrNothing() {
-    GroupInfo g{0, QStringLiteral("g")};
-    QVERIFY(handler->addGroup(g, error));
-    QCOMPARE(handler->addDevices({device(5, QString(), {g.id}), device(6, QString(), {g.id})}), 2);
-    const int u = addUser(user(QStringLiteral("u"), {g.id}));
-    const QStringList devicesBefore = deviceTable();
-    QVERIFY(refuseMemberships(QStringLiteral("DELETE")));
-
-    {
-        LogCapture log;
-        QVERIFY(!handler->deleteDevice(handler->getDeviceId(5)));
-        QCOMPARE(handler->deleteDevices({handler->getDeviceId(5), handler->getDeviceId(6)}), 0);
-        QCOMPARE(deviceTable(), devicesBefore);
-        QVERIFY(!handler->deleteUser(u));
-        QCOMPARE(handler->getUser(u).groups, QVector<int>{g.id});
-        QVERIFY(!handler->deleteGroup(g.id));
-        QCOMPARE(handler->getGroupId(g.name), g.id);
-        QCOMPARE(handler->getGroupDevices(g.id).size(), 2);
-    }
-    // once the server allows it, a deleted record takes its memberships along
-    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_device_groups")) &&
-            TestDb::exec(QStringLiteral("DROP TRIGGER refuse_DELETE_user_groups")));
-    QVERIFY(handler->deleteDevice(handler->getDeviceId(5)));
-    QCOMPARE(rows(QStringLiteral("device_groups")), 2);
-    QVERIFY(handler->deleteUser(u));
-    QCOMPARE(rows(QStringLiteral("user_groups")), 1);
-    QVERIFY(handler->deleteGroup(g.id));
-    QCOMPARE(rows(QStringLiteral("device_groups")), 1);
 }
 
 // Count, refusal lines and rows after adding `list` where group 99 is refused; batched or not.
