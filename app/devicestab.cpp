@@ -27,37 +27,59 @@ DevicesTab::DevicesTab(TabContext* context, QTableView* view, DevicesTableModel*
     , groups(groups)
     , server(server) {}
 
-// A refused change opens the dialog again with what was entered.
+// A refused change opens the dialog again with what was entered. A stored device is changed
+// against the record the dialog showed (`seen`), so that what others changed meanwhile stays.
 void DevicesTab::edit(const DeviceInfo& device) {
     ConfigHandler* db = context->db();
+    DeviceInfo seen = device;
     DeviceInfo entered = device;
     bool changed = false;
+    bool ask = true;
     const QStringList completions = imeiCompletions(server->devices());
     for (;;) {
-        DeviceEditDialog dialog(context->window(), db, entered);
-        dialog.setCompleterList(completions);
-        const bool accepted = dialog.exec() == QDialog::Accepted;
-        changed |= dialog.groupAdded();
-        if (!accepted)
-            break;
-        entered = dialog.getDeviceInfo();
-        if (device.id > 0 && entered.imei == device.imei && entered.name == device.name &&
-            entered.forAll == device.forAll && sameGroups(entered.groups, device.groups))
-            break;
+        if (ask) {
+            DeviceEditDialog dialog(context->window(), db, entered);
+            dialog.setCompleterList(completions);
+            const bool accepted = dialog.exec() == QDialog::Accepted;
+            changed |= dialog.groupAdded();
+            if (!accepted)
+                break;
+            entered = dialog.getDeviceInfo();
+            if (device.id > 0 && entered.imei == seen.imei && entered.name == seen.name &&
+                entered.forAll == seen.forAll && sameGroups(entered.groups, seen.groups))
+                break;
+        }
+        ask = true;
         QString error;
         int id = device.id;
-        const bool ok = device.id == 0 ? db->addDevice(entered, error, id) : db->updateDevice(entered, error);
+        const bool ok =
+            device.id == 0 ? db->addDevice(entered, error, id) : db->updateDevice(seen, entered, error);
         if (ok) {
             if (changed)
                 groups->show();
             show({id});
             return;
         }
-        if (!context->refused(error))
-            return;
-        if (device.id > 0)
-            show({device.id});
         changed = true;
+        if (device.id == 0) {
+            if (!context->refused(error))
+                return;
+            continue;
+        }
+        const TabContext::EditRefusal next = context->editRefused(error);
+        show({device.id});
+        if (next == TabContext::EditRefusal::Gone)
+            break;
+        if (next == TabContext::EditRefusal::Again)
+            continue;
+        const QVector<DeviceInfo> stored = db->getDevicesByIds({device.id});
+        if (stored.isEmpty())
+            break;
+        seen = stored.first();
+        if (next == TabContext::EditRefusal::TakeStored)
+            entered = seen;
+        else
+            ask = false;
     }
     if (changed)
         groups->show();

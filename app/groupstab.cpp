@@ -5,49 +5,88 @@
 #include "models/groupnames.h"
 #include "models/usertablemodel.h"
 
+#include <algorithm>
+
 GroupsTab::GroupsTab(TabContext* context, QTableView* view, GroupTableModel* model, const TabButtons& buttons,
                      DevicesTableModel* devices)
     : RecordTab(context, view, model, buttons)
     , devices(devices) {}
 
-// A new group (id 0) is added, a stored one renamed; then its users are set. A refused name
-// opens the dialog again with what was entered.
+// A new group (id 0) is added, a stored one renamed against the name the dialog showed; then the
+// users ticked join it and those unticked leave it, others stay. A refused name opens the dialog
+// again with what was entered.
 void GroupsTab::edit(const GroupInfo& group) {
     ConfigHandler* db = context->db();
+    GroupInfo seen = group;
     GroupInfo entered = group;
     QVector<int> members;
+    QVector<int> shownMembers;
     bool refusedBefore = false;
     for (;;) {
         GroupEditDialog dialog(context->window(), db, entered);
         if (refusedBefore)
             dialog.setSelectedUsers(members);
+        else
+            shownMembers = dialog.shownUsers();
         if (dialog.exec() != QDialog::Accepted)
             return;
         entered = dialog.getGroupInfo();
         members = dialog.getSelectedUsers();
         QString error;
-        const bool ok = group.id == 0 ? db->addGroup(entered, error) : db->updateGroup(entered, error);
+        const bool ok = group.id == 0 ? db->addGroup(entered, error) : db->updateGroup(seen, entered, error);
         if (ok)
             break;
-        if (!context->refused(error))
-            return;
+        if (group.id == 0) {
+            if (!context->refused(error))
+                return;
+        } else {
+            const TabContext::EditRefusal next = context->editRefused(error);
+            if (next == TabContext::EditRefusal::Gone) {
+                show();
+                return;
+            }
+            if (next != TabContext::EditRefusal::Again) {
+                const QVector<GroupInfo> all = db->getGroups();
+                const auto stored = std::find_if(all.cbegin(), all.cend(),
+                                                 [&](const GroupInfo& g) { return g.id == group.id; });
+                if (stored == all.cend()) {
+                    show();
+                    return;
+                }
+                seen = *stored;
+                if (next == TabContext::EditRefusal::TakeStored)
+                    entered.name = seen.name;
+                else if (!db->updateGroup(seen, entered, error) && !context->refused(error))
+                    return;
+                else
+                    break;
+            }
+        }
         entered.id = group.id;
         refusedBefore = true;
     }
-    // the users who join or leave
-    QVector<int> affected = members;
-    for (const UserInfo& user : usersModel->storedRows()) {
-        if (user.groups.contains(entered.id))
-            affected.append(user.id);
+    QVector<int> join;
+    QVector<int> leave;
+    for (const int id : members) {
+        if (!shownMembers.contains(id))
+            join << id;
     }
-    if (!db->setGroupUsers(entered.id, members)) {
+    for (const int id : qAsConst(shownMembers)) {
+        if (!members.contains(id))
+            leave << id;
+    }
+    const bool ok = db->asOneChange([&] {
+        return (join.isEmpty() || db->changeUsersGroups(join, {entered.id}, {})) &&
+               (leave.isEmpty() || db->changeUsersGroups(leave, {}, {entered.id}));
+    });
+    if (!ok) {
         if (context->connectionLost())
             return;
         // The group itself is stored; say so rather than show an empty box.
         context->showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
     }
     show();
-    showUsers(affected);
+    showUsers(join + leave);
 }
 
 GroupsTab::Deletion GroupsTab::deletion() const {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QMessageBox>
+#include <QPushButton>
 
 TabContext::TabContext(QWidget* window, ConfigHandler* db)
     : QObject(window)
@@ -28,6 +29,23 @@ bool TabContext::refused(const QString& error) {
         return false;
     showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
     return true;
+}
+
+TabContext::EditRefusal TabContext::editRefused(const QString& error) {
+    const DbError::Kind kind = handler->lastError().kind;
+    if (kind == DbError::Kind::Deleted) {
+        showError(error);
+        return EditRefusal::Gone;
+    }
+    if (kind != DbError::Kind::Conflict)
+        return refused(error) ? EditRefusal::Again : EditRefusal::Gone;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Запись изменена"), error, QMessageBox::NoButton,
+                    parentWindow);
+    QPushButton* overwrite = box.addButton(QStringLiteral("Записать мои значения"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Взять сохранённые"), QMessageBox::RejectRole);
+    box.setDefaultButton(overwrite);
+    box.exec();
+    return box.clickedButton() == overwrite ? EditRefusal::Overwrite : EditRefusal::TakeStored;
 }
 
 bool TabContext::confirmDeletion(const QString& title, const QString& text, bool* askAgain) const {

@@ -41,6 +41,15 @@ public:
     // After a refused change: says why and returns true, so that the caller opens its dialog
     // again; when the database server is gone, says so and returns false.
     bool refused(const QString& error);
+    // What to do after a refused edit of a stored record.
+    enum class EditRefusal {
+        Again,      // said why: the dialog opens again with what was entered
+        Overwrite,  // another administrator's values are to be written over
+        TakeStored, // the dialog opens again with the stored record
+        Gone,       // the record was deleted, or the server is gone: the dialog stays closed
+    };
+    // A conflict asks whether to write the entered values over the stored ones or to take them.
+    EditRefusal editRefused(const QString& error);
     // askAgain: offers "больше не спрашивать", which clears it at once when ticked.
     bool confirmDeletion(const QString& title, const QString& text, bool* askAgain = nullptr) const;
     void inform(const QString& title, const QString& text) const;

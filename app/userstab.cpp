@@ -5,52 +5,72 @@
 #include "dialogs/registrationdialog.h"
 #include "dialogs/usersbulkeditdialog.h"
 
+#include <memory>
+
 UsersTab::UsersTab(TabContext* context, QTableView* view, UserTableModel* model, const TabButtons& buttons,
                    GroupsTab* groups)
     : RecordTab(context, view, model, buttons)
     , groups(groups) {}
 
-// A refused change opens the dialog again as it was left.
+// A refused change opens the dialog again as it was left. A stored user is changed against the
+// record the dialog showed (`seen`), so that what others changed meanwhile stays.
 void UsersTab::edit(const UserInfo& user) {
     if (user.id == ROOT_ID) {
         changeRootPassword(user);
         return;
     }
     ConfigHandler* db = context->db();
+    UserInfo seen = user;
     UserInfo entered = user;
     bool changed = false;
-    RegistrationDialog dialog(context->window(), QString(), db, user);
+    bool ask = true;
+    auto dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, user);
     for (;;) {
-        const bool accepted = dialog.exec() == QDialog::Accepted;
-        changed |= dialog.groupAdded();
-        if (!accepted)
-            break;
-        entered = dialog.getUserInfo();
-        if (user.id > 0 && entered.login == user.login && entered.password == user.password &&
-            sameGroups(entered.groups, user.groups))
-            break;
+        if (ask) {
+            const bool accepted = dialog->exec() == QDialog::Accepted;
+            changed |= dialog->groupAdded();
+            if (!accepted)
+                break;
+            entered = dialog->getUserInfo();
+            if (user.id > 0 && entered.login == seen.login && entered.password == seen.password &&
+                sameGroups(entered.groups, seen.groups))
+                break;
+        }
+        ask = true;
         QString error;
         int id = user.id;
-        bool ok;
-        if (user.id == 0) {
-            ok = db->addUser(entered, error, id);
-            if (ok)
-                db->addUserGroups(id, entered.groups);
-        } else {
-            ok = db->updateUser(entered, error);
-        }
+        const bool ok = user.id == 0 ? db->addUser(entered, error, id) : db->updateUser(seen, entered, error);
         if (ok) {
             if (changed)
                 groups->show();
             show({id});
             return;
         }
-        if (!context->refused(error))
-            return;
-        if (user.id > 0)
-            show({user.id});
-        entered.password = user.password;
         changed = true;
+        if (user.id == 0) {
+            if (!context->refused(error))
+                return;
+            continue;
+        }
+        const TabContext::EditRefusal next = context->editRefused(error);
+        show({user.id});
+        if (next == TabContext::EditRefusal::Gone)
+            break;
+        if (next == TabContext::EditRefusal::Again)
+            continue;
+        const QVector<UserInfo> stored = db->getUsersByIds({user.id});
+        if (stored.isEmpty())
+            break;
+        // a new password entered stays new against the stored one
+        const bool newPassword = entered.password != seen.password;
+        seen = stored.first();
+        if (next == TabContext::EditRefusal::TakeStored) {
+            dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, seen);
+        } else {
+            if (!newPassword)
+                entered.password = seen.password;
+            ask = false;
+        }
     }
     if (changed)
         groups->show();

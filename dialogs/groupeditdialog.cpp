@@ -49,8 +49,8 @@ void GroupEditDialog::setSelectedUsers(const QVector<int>& userIds) {
 }
 
 void GroupEditDialog::updateUsersList() {
-    usersModel->fillUsers(handler->getUsers(), handler->getGroupUsers(group.id),
-                          isAdminGroup() ? ROOT_ID : 0);
+    shown = group.id > 0 ? handler->getGroupUsers(group.id) : QVector<int>();
+    usersModel->fillUsers(handler->getUsers(), shown, isAdminGroup() ? ROOT_ID : 0);
 }
 
 void GroupEditDialog::on_checkAll_clicked() {

@@ -25,6 +25,8 @@ public:
 
     GroupInfo getGroupInfo() const;
     QVector<int> getSelectedUsers() const;
+    // The group's users as the dialog read them when it opened.
+    QVector<int> shownUsers() const { return shown; }
     // Checks exactly these users; root stays checked in the administrators' group.
     void setSelectedUsers(const QVector<int>& userIds);
 
@@ -47,5 +49,6 @@ private:
     ConfigHandler* handler;
     GroupInfo group;
     QVector<int> selectedUsers;
+    QVector<int> shown;
     CheckableIdList* usersModel;
 };

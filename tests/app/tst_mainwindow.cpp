@@ -320,6 +320,60 @@ private slots:
             QCOMPARE(get(b[1])->isEnabled(), get<QTableView>(b[0])->selectionModel()->hasSelection());
         compareWithFreshLoad();
     }
+    // ---- another administrator changed the record meanwhile
+    void editAfterChangeElsewhere_data() {
+        QTest::addColumn<QString>("elsewhere");
+        QTest::addColumn<QString>("box");    // a part of its text
+        QTest::addColumn<QString>("answer"); // the button clicked; empty: OK
+        QTest::addColumn<QString>("stored"); // device names afterwards
+        QTest::newRow("conflict, mine written") << "UPDATE devices SET name='Чужое' WHERE name='Первое'"
+                                                << "сейчас сохранено «Чужое», вы ввели «Моё»"
+                                                << "Записать мои значения"
+                                                << "Моё,Второе";
+        QTest::newRow("conflict, stored taken") << "UPDATE devices SET name='Чужое' WHERE name='Первое'"
+                                                << "сейчас сохранено «Чужое», вы ввели «Моё»"
+                                                << "Взять сохранённые"
+                                                << "Чужое,Второе";
+        QTest::newRow("deleted") << "DELETE FROM devices WHERE name='Первое'"
+                                 << "Устройство удалил другой администратор"
+                                 << ""
+                                 << "Второе";
+    }
+    void editAfterChangeElsewhere() {
+        QFETCH(QString, elsewhere);
+        QFETCH(QString, box);
+        QFETCH(QString, answer);
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+        QVERIFY(TestDb::exec(elsewhere));
+        auto* table = get<QTableView>("tableView");
+        selectRows(table, {QStringLiteral("Первое")});
+        ModalAnswerer a;
+        a.expect("DeviceEditDialog", fillAndOk({"nameEdit=Моё"}));
+        if (answer.isEmpty()) {
+            a.expectBox(box);
+        } else {
+            a.expect("QMessageBox", [box, answer](QWidget* w) {
+                auto* b = static_cast<QMessageBox*>(w);
+                QVERIFY2(b->text().contains(box), qPrintable(b->text()));
+                for (QAbstractButton* button : b->buttons()) {
+                    if (button->text() == answer)
+                        button->click();
+                }
+            });
+        }
+        // the stored record comes back in the dialog, here left with Cancel
+        if (answer == QStringLiteral("Взять сохранённые"))
+            a.expect("DeviceEditDialog", [](QWidget* d) {
+                QCOMPARE(child<QLineEdit>(d, "nameEdit")->text(), QStringLiteral("Чужое"));
+            });
+        get("changeDeviceButton")->click();
+        VERIFY_ANSWERED(a);
+        QTEST(scalar("SELECT GROUP_CONCAT(name ORDER BY id) FROM devices"), "stored");
+        QCOMPARE(rowShowing(table, QStringLiteral("Первое")), -1);
+        compareWithFreshLoad();
+    }
     // ---- deletions
     void deletions_data() {
         QTest::addColumn<QString>("view");
