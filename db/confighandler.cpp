@@ -16,10 +16,11 @@ bool told(const DbError& outcome, RecordKind kind, QString& error) {
 
 ConfigHandler::ConfigHandler(QObject* parent, const QString& connectionName)
     : QObject(parent)
+    // the reads keep a reference to the connection, made just after them
+    , DbReads(conn)
     , conn(connectionName)
-    , reads(conn)
     , writes(conn)
-    , bulk(conn, reads)
+    , bulk(conn, *this)
     , importer(conn, writes)
     , loader(conn) {
     qRegisterMetaType<DeviceInfo>("DeviceInfo");
@@ -73,74 +74,6 @@ QByteArray ConfigHandler::hashPassword(const QString& password) const {
 }
 
 // ---------------------------------------------------------------- loading
-
-int ConfigHandler::getDevicesCount() {
-    return reads.getDevicesCount();
-}
-
-QVector<DeviceInfo> ConfigHandler::getDevices() {
-    return reads.getDevices();
-}
-
-QVector<UserInfo> ConfigHandler::getUsers() {
-    return reads.getUsers();
-}
-
-QVector<GroupInfo> ConfigHandler::getGroups() {
-    return reads.getGroups();
-}
-
-UserInfo ConfigHandler::getUser(int id) {
-    return reads.getUser(id);
-}
-
-int ConfigHandler::getUserId(const QString& login) {
-    return reads.getUserId(login);
-}
-
-int ConfigHandler::getDeviceId(quint64 imei) {
-    return reads.getDeviceId(imei);
-}
-
-int ConfigHandler::getGroupId(const QString& name) {
-    return reads.getGroupId(name);
-}
-
-QVector<int> ConfigHandler::getUserGroups(int userId) {
-    return reads.getUserGroups(userId);
-}
-
-QVector<int> ConfigHandler::getDeviceGroups(int deviceId) {
-    return reads.getDeviceGroups(deviceId);
-}
-
-QVector<int> ConfigHandler::getGroupUsers(int groupId) {
-    return reads.getGroupUsers(groupId);
-}
-
-QVector<int> ConfigHandler::getGroupDevices(int groupId) {
-    return reads.getGroupDevices(groupId);
-}
-
-QHash<int, int> ConfigHandler::getGroupUsersCounts() {
-    return reads.getGroupUsersCounts();
-}
-
-QHash<int, int> ConfigHandler::getGroupDevicesCounts() {
-    return reads.getGroupDevicesCounts();
-}
-
-QVector<DeviceInfo> ConfigHandler::getDevicesByIds(const QVector<int>& ids, bool* ok) {
-    return reads.getDevicesByIds(ids, ok);
-}
-
-QVector<UserInfo> ConfigHandler::getUsersByIds(const QVector<int>& ids, bool* ok) {
-    return reads.getUsersByIds(ids, ok);
-}
-
-QHash<quint64, QPair<int, QString>> ConfigHandler::storedDevices(const QVector<quint64>& imeis, bool* ok) {
-    return reads.storedDevices(imeis, ok);
-}
 
 bool ConfigHandler::loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known) {
     return loader.load(snapshot, error, known);

@@ -20,10 +20,10 @@
 
 #include <functional>
 
-// The program's only way into the tracking server's database. Every value that
-// comes from a person, a file or the network is bound, never spliced into SQL.
-// A handler and its connection belong to the thread that created it.
-class ConfigHandler : public QObject {
+// The program's only way into the tracking server's database; its reads are those of DbReads. Every value
+// that comes from a person, a file or the network is bound, never spliced into SQL. A handler and its
+// connection belong to the thread that created it.
+class ConfigHandler : public QObject, public DbReads {
     Q_OBJECT
 
 public:
@@ -44,33 +44,10 @@ public:
     bool checkDatabase();     // true = root still has the default password; throws QString
     int adminGroupId() const; // 0 until checkDatabase finds the group in the current database
     QByteArray hashPassword(const QString& password) const;
-    int getDevicesCount();
 
-    // Loading
-    QVector<DeviceInfo> getDevices();
-    QVector<UserInfo> getUsers();
-    QVector<GroupInfo> getGroups();
-    UserInfo getUser(int id);
-    int getUserId(const QString& login);
-    int getDeviceId(quint64 imei);
-    int getGroupId(const QString& name);
-    QVector<int> getUserGroups(int userId);
-    QVector<int> getDeviceGroups(int deviceId);
-    QVector<int> getGroupUsers(int groupId);
-    QVector<int> getGroupDevices(int groupId);
-    // Member counts of every group in one statement each: group id -> count.
-    QHash<int, int> getGroupUsersCounts();
-    QHash<int, int> getGroupDevicesCounts();
-    // Rows of `ids` with their memberships, in id order; ids not found are left out.
-    // `ok` (when given) tells a failed read from ids that are all gone.
-    QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok = nullptr);
-    QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok = nullptr);
-    // The stored devices among `imeis`: IMEI -> id and name. `ok` (when given) tells a failed
-    // read from IMEIs none of which is stored.
-    QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok = nullptr);
-    // All three tables from one read-only consistent snapshot; `snapshot` is left as it was on failure.
-    // A device of `known` whose name is read unchanged lends it its string, so that two copies of
-    // a large table share their names.
+    // Loading: every read of DbReads, and all three tables from one read-only consistent snapshot; `snapshot`
+    // is left as it was on failure. A device of `known` whose name is read unchanged lends it its string, so
+    // that two copies of a large table share their names.
     bool loadTables(TablesSnapshot& snapshot, QString& error, const DeviceNames& known = {});
     // Devices per slice of loadTables (memberships: three times as many); tests make it small.
     void setLoadSliceForTesting(int devices) { loader.setSlice(devices); }
@@ -128,7 +105,6 @@ public:
 
 private:
     DbConnection conn;
-    DbReads reads;
     DbWrites writes;
     DbBulkChanges bulk;
     DeviceImporter importer;

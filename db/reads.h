@@ -27,11 +27,16 @@ public:
     QVector<int> getDeviceGroups(int deviceId);
     QVector<int> getGroupUsers(int groupId);
     QVector<int> getGroupDevices(int groupId);
+    // Member counts of every group in one statement each: group id -> count.
     QHash<int, int> getGroupUsersCounts();
     QHash<int, int> getGroupDevicesCounts();
-    QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok);
-    QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok);
-    QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok);
+    // Rows of `ids` with their memberships, in id order; ids not found are left out.
+    // `ok` (when given) tells a failed read from ids that are all gone.
+    QVector<DeviceInfo> getDevicesByIds(const QVector<int>& ids, bool* ok = nullptr);
+    QVector<UserInfo> getUsersByIds(const QVector<int>& ids, bool* ok = nullptr);
+    // The stored devices among `imeis`: IMEI -> id and name. `ok` (when given) tells a failed
+    // read from IMEIs none of which is stored.
+    QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok = nullptr);
 
 private:
     template <typename Record>
