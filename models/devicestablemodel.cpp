@@ -79,15 +79,3 @@ bool DeviceRowTraits::matches(const Row& row, const Needle& needle, const Contex
 DevicesTableModel::DevicesTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler,
                       {tr("IMEI устройства"), tr("Имя устройства"), tr("Доступно для групп")}) {}
-
-void DevicesTableModel::reload() {
-    setPrepared(prepareFrom(readTables(*handler)));
-}
-
-QVariant DevicesTableModel::record(int index) const {
-    return QVariant::fromValue(rows.at(index));
-}
-
-DevicesTableModel::Prepared DevicesTableModel::prepareFrom(const TablesSnapshot& s) {
-    return DevicesTableModel::prepare(s.devices, GroupNames(s.groups, s.adminGroupId));
-}

@@ -17,11 +17,8 @@ struct DeviceNeedle {
     bool acrossNames = false; // may span two group names: those rows' texts are compared whole
 };
 
-struct DeviceRowTraits {
-    using Row = DeviceInfo;
-    using Context = GroupNames;
+struct DeviceRowTraits : RowTraitsDefaults<DeviceInfo, GroupNames> {
     static int columns() { return 3; }
-    static int id(const Row& row) { return row.id; }
     static bool numeric(int column) { return column == 0; }
     static bool repetitive(int column) { return column == 2; }
     static quint64 number(const Row& row, int /*column*/, const Context& /*names*/) { return row.imei; }
@@ -30,6 +27,8 @@ struct DeviceRowTraits {
     using Needle = DeviceNeedle;
     static Needle needle(const QString& text, const Context& names);
     static bool matches(const Row& row, const Needle& needle, const Context& names);
+    static QVector<Row> rowsIn(const TablesSnapshot& s) { return s.devices; }
+    static Context contextIn(const TablesSnapshot& s) { return GroupNames(s.groups, s.adminGroupId); }
 };
 
 // Read-only table of all devices; the whole record of a row is returned under RecordRole.
@@ -38,11 +37,4 @@ class DevicesTableModel : public RecordRowsModel<DeviceRowTraits> {
 
 public:
     DevicesTableModel(QObject* parent, ConfigHandler* handler);
-
-    void reload() override;
-    // The rows a complete refresh prepares from what it read.
-    static Prepared prepareFrom(const TablesSnapshot& s);
-
-protected:
-    QVariant record(int index) const override;
 };

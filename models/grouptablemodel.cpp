@@ -45,10 +45,6 @@ QVector<GroupRow> GroupTableModel::rowsOf(const QVector<GroupInfo>& groups, cons
     return result;
 }
 
-void GroupTableModel::reload() {
-    setPrepared(prepareFrom(readTables(*handler)));
-}
-
 void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int, int>& devices,
                                   int allDevices) {
     const int adminId = context;
@@ -67,12 +63,6 @@ void GroupTableModel::addToCounts(const QHash<int, int>& users, const QHash<int,
     upsert(changed);
 }
 
-QVariant GroupTableModel::record(int index) const {
-    return QVariant::fromValue(rows.at(index).group);
-}
-
-GroupTableModel::Prepared GroupTableModel::prepareFrom(const TablesSnapshot& s) {
-    return GroupTableModel::prepare(
-        GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size()),
-        s.adminGroupId);
+QVector<GroupRow> GroupRowTraits::rowsIn(const TablesSnapshot& s) {
+    return GroupTableModel::rowsOf(s.groups, s.groupUsers, s.groupDevices, s.adminGroupId, s.devices.size());
 }

@@ -11,21 +11,19 @@ struct GroupRow {
     GroupInfo group;
 };
 
-struct GroupRowTraits {
-    using Row = GroupRow;
-    using Context = int; // the administrators' group id
+struct GroupRowTraits : RowTraitsDefaults<GroupRow, int> { // the context: the administrators' group id
     static int columns() { return 3; }
     static int id(const Row& row) { return row.group.id; }
+    static QVariant record(const Row& row) { return QVariant::fromValue(row.group); }
     static bool numeric(int column) { return column > 0; }
-    static bool repetitive(int /*column*/) { return false; }
     static quint64 number(const Row& row, int column, const Context& /*none*/) {
         return quint64(column == 1 ? row.usersCount : row.devicesCount);
     }
     static QString text(const Row& row, int column, const Context& /*none*/);
     static QVariant display(const Row& row, int column, const Context& none);
-    using Needle = QString;
-    static Needle needle(const QString& text, const Context& /*none*/) { return text; }
     static bool matches(const Row& row, const QString& needle, const Context& none);
+    static QVector<Row> rowsIn(const TablesSnapshot& s);
+    static Context contextIn(const TablesSnapshot& s) { return s.adminGroupId; }
 };
 
 // Read-only table of all groups with their member counts; the administrators' group shows
@@ -36,17 +34,10 @@ class GroupTableModel : public RecordRowsModel<GroupRowTraits> {
 public:
     GroupTableModel(QObject* parent, ConfigHandler* handler);
 
-    void reload() override;
-    // The rows a complete refresh prepares from what it read.
-    static Prepared prepareFrom(const TablesSnapshot& s);
-
     // The rows of these groups and counts; the administrators' group counts every device.
     static QVector<GroupRow> rowsOf(const QVector<GroupInfo>& groups, const QHash<int, int>& users,
                                     const QHash<int, int>& devices, int adminGroupId, int allDevices);
     // Adds to the counts: users and devices per group id, and to the administrators' group,
     // which counts every device, allDevices.
     void addToCounts(const QHash<int, int>& users, const QHash<int, int>& devices, int allDevices);
-
-protected:
-    QVariant record(int index) const override;
 };

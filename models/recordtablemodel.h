@@ -92,10 +92,26 @@ private:
     const QStringList titles;
 };
 
-// The stored rows of one table and their column orders. Traits say how a row is shown and
-// compared:
+// What a table's row traits say unless they say otherwise: the row is the record, with its id;
+// columns are compared as text and none repeats its texts; the filter text is matched as it is.
+template <typename RowType, typename ContextType>
+struct RowTraitsDefaults {
+    using Row = RowType;
+    using Context = ContextType;
+    static int id(const Row& row) { return row.id; }
+    static QVariant record(const Row& row) { return QVariant::fromValue(row); }
+    static bool numeric(int /*column*/) { return false; }
+    static bool repetitive(int /*column*/) { return false; }
+    static quint64 number(const Row& /*row*/, int /*column*/, const Context& /*context*/) { return 0; }
+    using Needle = QString;
+    static Needle needle(const QString& text, const Context& /*context*/) { return text; }
+};
+
+// The stored rows of one table and their column orders. Traits (over RowTraitsDefaults) say
+// how a row is shown and compared:
 //   using Row, Context;
 //   static int id(const Row&);
+//   static QVariant record(const Row&);  // what RecordRole gives
 //   static QVariant display(const Row&, int column, const Context&);
 //   static bool numeric(int column);  // compare by number() instead of text()
 //   static bool repetitive(int column); // few distinct texts: they are shared while sorting
@@ -105,6 +121,8 @@ private:
 //   static Needle needle(const QString& foldedText, const Context&);
 //   static bool matches(const Row&, const Needle&, const Context&);
 //   static int columns();
+//   static QVector<Row> rowsIn(const TablesSnapshot&);  // what a complete refresh read
+//   static Context contextIn(const TablesSnapshot&);
 template <typename Traits>
 class RecordRowsModel : public RecordTableModel {
 public:
@@ -141,6 +159,13 @@ public:
             p.orders.append(std::move(order));
         return p;
     }
+
+    // The rows a complete refresh prepares from what it read.
+    static Prepared prepareFrom(const TablesSnapshot& s) {
+        return prepare(Traits::rowsIn(s), Traits::contextIn(s));
+    }
+
+    void reload() override { setPrepared(prepareFrom(readTables(*handler))); }
 
     // Replaces every row in one reset; the filter and the sort stay. Returns the rows replaced,
     // for the caller to free where it suits.
@@ -207,6 +232,7 @@ protected:
 
     int storedSize() const override { return rows.size(); }
     int storedId(int index) const override { return Traits::id(rows.at(index)); }
+    QVariant record(int index) const override { return Traits::record(rows.at(index)); }
     QVariant cell(int index, int column) const override {
         return Traits::display(rows.at(index), column, context);
     }

@@ -16,15 +16,3 @@ bool UserRowTraits::matches(const Row& row, const QString& needle, const Context
 
 UserTableModel::UserTableModel(QObject* parent, ConfigHandler* handler)
     : RecordRowsModel(parent, handler, {tr("Имя (логин)"), tr("В группах")}) {}
-
-void UserTableModel::reload() {
-    setPrepared(prepareFrom(readTables(*handler)));
-}
-
-QVariant UserTableModel::record(int index) const {
-    return QVariant::fromValue(rows.at(index));
-}
-
-UserTableModel::Prepared UserTableModel::prepareFrom(const TablesSnapshot& s) {
-    return UserTableModel::prepare(s.users, GroupNames(s.groups, s.adminGroupId));
-}
