@@ -23,7 +23,10 @@ QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
 
 DevicesTab::DevicesTab(TabContext* context, QTableView* view, DevicesTableModel* model,
                        const TabButtons& buttons, GroupsTab* groups, OrbServerHandler* server)
-    : RecordTab(context, view, model, buttons)
+    : RecordTab(context, view, model, buttons,
+                {QStringLiteral("Удаление устройств"),
+                 QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?"),
+                 QString(), nullptr})
     , groups(groups)
     , server(server) {}
 
@@ -45,8 +48,7 @@ void DevicesTab::edit(const DeviceInfo& device) {
             if (!accepted)
                 break;
             entered = dialog.getDeviceInfo();
-            if (device.id > 0 && entered.imei == seen.imei && entered.name == seen.name &&
-                entered.forAll == seen.forAll && sameGroups(entered.groups, seen.groups))
+            if (device.id > 0 && sameRecord(entered, seen))
                 break;
         }
         ask = true;
@@ -56,7 +58,7 @@ void DevicesTab::edit(const DeviceInfo& device) {
             device.id == 0 ? db->addDevice(entered, error, id) : db->updateDevice(seen, entered, error);
         if (ok) {
             if (changed)
-                groups->show();
+                context->groupsChanged();
             show({id});
             return;
         }
@@ -82,7 +84,7 @@ void DevicesTab::edit(const DeviceInfo& device) {
             ask = false;
     }
     if (changed)
-        groups->show();
+        context->groupsChanged();
 }
 
 bool DevicesTab::changeMany(const QVector<DeviceInfo>& devices) {
@@ -98,17 +100,6 @@ bool DevicesTab::changeMany(const QVector<DeviceInfo>& devices) {
             });
         });
     return true;
-}
-
-void DevicesTab::showChanged(const QVector<int>& ids) {
-    show(ids);
-    groups->show();
-}
-
-DevicesTab::Deletion DevicesTab::deletion() const {
-    return {QStringLiteral("Удаление устройств"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?"),
-            QString(), nullptr};
 }
 
 int DevicesTab::deleteIds(const QVector<int>& ids) {

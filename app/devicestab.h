@@ -18,11 +18,9 @@ public:
 protected:
     void edit(const DeviceInfo& device) override;
     bool changeMany(const QVector<DeviceInfo>& devices) override;
-    void showChanged(const QVector<int>& ids) override;
-    Deletion deletion() const override;
     bool* askAgain() override { return &askDeleting; }
     int deleteIds(const QVector<int>& ids) override;
-    void showDeleted(const QVector<int>& ids, bool all) override { show(ids, all); }
+    void readBack(const QVector<int>& ids, bool gone) override { show(ids, gone); }
 
 private:
     GroupsTab* const groups;

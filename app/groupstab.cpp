@@ -9,8 +9,14 @@
 
 GroupsTab::GroupsTab(TabContext* context, QTableView* view, GroupTableModel* model, const TabButtons& buttons,
                      DevicesTableModel* devices)
-    : RecordTab(context, view, model, buttons)
-    , devices(devices) {}
+    : RecordTab(context, view, model, buttons,
+                {QStringLiteral("Удаление групп"),
+                 QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?"),
+                 QStringLiteral("Группа администраторов не удалена: её удалить нельзя."),
+                 &ConfigHandler::deleteGroup})
+    , devices(devices) {
+    connect(context, &TabContext::membershipsChanged, this, &GroupsTab::show);
+}
 
 // A new group (id 0) is added, a stored one renamed against the name the dialog showed; then the
 // users ticked join it and those unticked leave it, others stay. A refused name opens the dialog
@@ -89,14 +95,7 @@ void GroupsTab::edit(const GroupInfo& group) {
     showUsers(join + leave);
 }
 
-GroupsTab::Deletion GroupsTab::deletion() const {
-    return {QStringLiteral("Удаление групп"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранные группы (%1 шт.)?"),
-            QStringLiteral("Группа администраторов не удалена: её удалить нельзя."),
-            &ConfigHandler::deleteGroup};
-}
-
-void GroupsTab::showDeleted(const QVector<int>& ids, bool /*all*/) {
+void GroupsTab::readBack(const QVector<int>& ids, bool /*gone*/) {
     QVector<int> affected;
     for (const UserInfo& user : usersModel->storedRows()) {
         for (const int id : ids) {

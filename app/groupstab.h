@@ -28,8 +28,7 @@ public:
 protected:
     void edit(const GroupInfo& group) override;
     int protectedId() const override { return context->db()->adminGroupId(); }
-    Deletion deletion() const override;
-    void showDeleted(const QVector<int>& ids, bool all) override;
+    void readBack(const QVector<int>& ids, bool gone) override;
 
 private:
     DevicesTableModel* const devices;

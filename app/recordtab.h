@@ -55,12 +55,15 @@ public:
     void inform(const QString& title, const QString& text) const;
     // A change is on screen.
     void shown() { emit changeShown(); }
+    // Groups' members changed, or a group was added: the groups tab reads its list again.
+    void groupsChanged() { emit membershipsChanged(); }
 
 signals:
     // A statement failed because the database server went away.
     void offline();
     // A change is on screen; a complete refresh should bring in the rest.
     void changeShown();
+    void membershipsChanged();
 
 private:
     QWidget* const parentWindow;
@@ -119,9 +122,11 @@ public:
         bool (ConfigHandler::*deleteOne)(int id);
     };
 
-    RecordTab(TabContext* context, QTableView* view, Model* model, const TabButtons& buttons)
+    RecordTab(TabContext* context, QTableView* view, Model* model, const TabButtons& buttons,
+              const Deletion& deletion)
         : RecordTabBase(context, view, buttons)
-        , model(model) {}
+        , model(model)
+        , deletion(deletion) {}
 
     Model* tableModel() const { return model; }
 
@@ -146,16 +151,16 @@ public:
         const QVector<int> ids = deletable(idsOf(rows));
         if (ids.isEmpty() || !context->ready())
             return;
-        const Deletion texts = deletion();
         bool* ask = askAgain();
-        if ((!ask || *ask) && !context->confirmDeletion(texts.title, texts.question.arg(ids.size()), ask))
+        if ((!ask || *ask) &&
+            !context->confirmDeletion(deletion.title, deletion.question.arg(ids.size()), ask))
             return;
         const int deleted = deleteIds(ids);
         if (deleted < ids.size() && context->connectionLost())
             return;
-        showDeleted(ids, deleted == ids.size());
+        readBack(ids, deleted == ids.size());
         if (ids.size() < rows.size())
-            context->inform(texts.title, texts.keptNote);
+            context->inform(deletion.title, deletion.keptNote);
     }
 
     void checkButtons() override {
@@ -174,19 +179,18 @@ protected:
     virtual bool changeMany(const QVector<Record>& /*records*/) { return false; }
     // The record that is never deleted, or 0.
     virtual int protectedId() const { return 0; }
-    virtual Deletion deletion() const = 0;
     // Whether to ask before the next deletion, when the question offers not to ask again.
     virtual bool* askAgain() { return nullptr; }
     // How many were deleted.
     virtual int deleteIds(const QVector<int>& ids) {
-        const auto deleteOne = deletion().deleteOne;
         int deleted = 0;
         for (const int id : ids)
-            deleted += (context->db()->*deleteOne)(id) ? 1 : 0;
+            deleted += (context->db()->*deletion.deleteOne)(id) ? 1 : 0;
         return deleted;
     }
-    // all: every one was deleted, nothing need be read back.
-    virtual void showDeleted(const QVector<int>& ids, bool all) = 0;
+    // The records of these ids read back and put in place after a change; gone: every one was
+    // deleted, nothing need be read.
+    virtual void readBack(const QVector<int>& ids, bool gone) = 0;
 
     QModelIndexList selectedRows() const { return table->selectionModel()->selectedRows(0); }
 
@@ -241,10 +245,9 @@ protected:
             context->refused(QString());
             return;
         }
-        showChanged(ids);
+        readBack(ids, false);
+        context->groupsChanged();
     }
-    // The records of these ids and the groups read back after a change of many.
-    virtual void showChanged(const QVector<int>& /*ids*/) {}
 
     // After a change: the records of these ids read back and put in place (gone ones removed);
     // returns what that changed, or nothing when they could not be read.
@@ -284,4 +287,5 @@ protected:
     }
 
     Model* const model;
+    const Deletion deletion;
 };

@@ -9,7 +9,11 @@
 
 UsersTab::UsersTab(TabContext* context, QTableView* view, UserTableModel* model, const TabButtons& buttons,
                    GroupsTab* groups)
-    : RecordTab(context, view, model, buttons)
+    : RecordTab(context, view, model, buttons,
+                {QStringLiteral("Удаление пользователей"),
+                 QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?"),
+                 QStringLiteral("Пользователь root не удалён: встроенного администратора удалить нельзя."),
+                 &ConfigHandler::deleteUser})
     , groups(groups) {}
 
 // A refused change opens the dialog again as it was left. A stored user is changed against the
@@ -32,8 +36,7 @@ void UsersTab::edit(const UserInfo& user) {
             if (!accepted)
                 break;
             entered = dialog->getUserInfo();
-            if (user.id > 0 && entered.login == seen.login && entered.password == seen.password &&
-                sameGroups(entered.groups, seen.groups))
+            if (user.id > 0 && sameRecord(entered, seen))
                 break;
         }
         ask = true;
@@ -42,7 +45,7 @@ void UsersTab::edit(const UserInfo& user) {
         const bool ok = user.id == 0 ? db->addUser(entered, error, id) : db->updateUser(seen, entered, error);
         if (ok) {
             if (changed)
-                groups->show();
+                context->groupsChanged();
             show({id});
             return;
         }
@@ -73,7 +76,7 @@ void UsersTab::edit(const UserInfo& user) {
         }
     }
     if (changed)
-        groups->show();
+        context->groupsChanged();
 }
 
 // The built-in administrator keeps his login and groups: only his password changes.
@@ -97,18 +100,6 @@ bool UsersTab::changeMany(const QVector<UserInfo>& users) {
         [this](const UsersBulkEditDialog&, const QVector<int>& ids, const QVector<int>& add,
                const QVector<int>& remove) { return context->db()->changeUsersGroups(ids, add, remove); });
     return true;
-}
-
-void UsersTab::showChanged(const QVector<int>& ids) {
-    show(ids);
-    groups->show();
-}
-
-UsersTab::Deletion UsersTab::deletion() const {
-    return {QStringLiteral("Удаление пользователей"),
-            QStringLiteral("Вы действительно хотить удалить из базы выбранныx пользователей (%1 шт.)?"),
-            QStringLiteral("Пользователь root не удалён: встроенного администратора удалить нельзя."),
-            &ConfigHandler::deleteUser};
 }
 
 // The rows of these users read back and put in place, the group counts moved with them.

@@ -18,10 +18,8 @@ public:
 protected:
     void edit(const UserInfo& user) override;
     bool changeMany(const QVector<UserInfo>& users) override;
-    void showChanged(const QVector<int>& ids) override;
     int protectedId() const override { return ROOT_ID; }
-    Deletion deletion() const override;
-    void showDeleted(const QVector<int>& ids, bool /*all*/) override { show(ids); }
+    void readBack(const QVector<int>& ids, bool /*gone*/) override { show(ids); }
 
 private:
     void changeRootPassword(UserInfo root);

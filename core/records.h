@@ -87,6 +87,14 @@ inline bool sameGroups(QVector<int> a, QVector<int> b) {
     return a == b;
 }
 
+// Whether what an edit dialog shows of a record is the same in both.
+inline bool sameRecord(const DeviceInfo& a, const DeviceInfo& b) {
+    return a.imei == b.imei && a.name == b.name && a.forAll == b.forAll && sameGroups(a.groups, b.groups);
+}
+inline bool sameRecord(const UserInfo& a, const UserInfo& b) {
+    return a.login == b.login && a.password == b.password && sameGroups(a.groups, b.groups);
+}
+
 // The 15-digit text of an IMEI, leading zeros kept: how the program shows and offers every IMEI.
 inline QString imeiText(quint64 imei) {
     return QStringLiteral("%1").arg(imei, 15, 10, QLatin1Char('0'));
