@@ -81,9 +81,10 @@ QVariant CSettings::read(const QString& key, const QVariant& defaultValue) {
     return any().file.value(key, defaultValue);
 }
 
-void CSettings::write(const QString& key, const QVariant& value) {
+void CSettings::write(std::initializer_list<std::pair<QString, QVariant>> values) {
     CSettings& settings = any();
-    settings.file.setValue(key, value);
+    for (const auto& [key, value] : values)
+        settings.file.setValue(key, value);
     settings.file.sync();
     settings.restrictToOwner();
 }
@@ -102,19 +103,18 @@ SqlConnectionSettings CSettings::sql() {
 }
 
 void CSettings::setSql(const SqlConnectionSettings& sql) {
-    write(sqlIp, sql.ip);
-    write(sqlPort, sql.port);
-    write(sqlDb, sql.db);
-    write(sqlUser, sql.user);
-    write(sqlPassword, sql.rememberPassword ? sql.password : QString());
-    write(sqlTls, sql.tls);
-    write(sqlTlsCa, sql.tlsCaFile);
-    write(sqlRememberPassword, sql.rememberPassword);
+    write({{sqlIp, sql.ip},
+           {sqlPort, sql.port},
+           {sqlDb, sql.db},
+           {sqlUser, sql.user},
+           {sqlPassword, sql.rememberPassword ? sql.password : QString()},
+           {sqlTls, sql.tls},
+           {sqlTlsCa, sql.tlsCaFile},
+           {sqlRememberPassword, sql.rememberPassword}});
 }
 
 void CSettings::forgetPassword() {
-    write(sqlPassword, QString());
-    write(sqlRememberPassword, false);
+    write({{sqlPassword, QString()}, {sqlRememberPassword, false}});
 }
 
 OrbHostSettings CSettings::orb() {
@@ -125,8 +125,7 @@ OrbHostSettings CSettings::orb() {
 }
 
 void CSettings::setOrb(const OrbHostSettings& orb) {
-    write(orbIp, orb.host);
-    write(orbPort, orb.port);
+    write({{orbIp, orb.host}, {orbPort, orb.port}});
 }
 
 CSettings::Window CSettings::window() {
@@ -142,11 +141,11 @@ CSettings::Window CSettings::window() {
 }
 
 void CSettings::setWindow(const Window& window) {
-    write(windowGeometry, window.geometry);
-    write(windowTab, window.tab);
-    write(windowUsersHeader, window.usersHeader);
-    write(windowGroupsHeader, window.groupsHeader);
-    write(windowDevicesHeader, window.devicesHeader);
+    write({{windowGeometry, window.geometry},
+           {windowTab, window.tab},
+           {windowUsersHeader, window.usersHeader},
+           {windowGroupsHeader, window.groupsHeader},
+           {windowDevicesHeader, window.devicesHeader}});
 }
 
 QString CSettings::fileFolder() {
@@ -154,5 +153,5 @@ QString CSettings::fileFolder() {
 }
 
 void CSettings::setFileFolder(const QString& folder) {
-    write(windowImportFolder, folder);
+    write({{windowImportFolder, folder}});
 }

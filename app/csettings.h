@@ -5,6 +5,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <initializer_list>
+#include <utility>
+
 struct OrbHostSettings;
 struct SqlConnectionSettings;
 
@@ -45,7 +48,8 @@ private:
     // The instance; one bound to no file when none was opened.
     static CSettings& any();
     static QVariant read(const QString& key, const QVariant& defaultValue = QVariant());
-    static void write(const QString& key, const QVariant& value);
+    // Sets the values, then writes the file once.
+    static void write(std::initializer_list<std::pair<QString, QVariant>> values);
     void restrictToOwner();
 
     QSettings file;

@@ -118,7 +118,7 @@ AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
-void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
+QHash<quint64, QPair<int, QString>> AddDevicesDialog::storedAmong(const QVector<DeviceInfo>& devices) {
     QVector<quint64> imeis;
     imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices)
@@ -126,19 +126,16 @@ void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
     bool ok = true;
     const auto stored = handler->storedDevices(imeis, &ok);
     lookupFailed = !ok;
-    devicesModel->setDevices(devices, stored);
+    return stored;
+}
+
+void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
+    devicesModel->setDevices(devices, storedAmong(devices));
 }
 
 void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser) {
     const QVector<DeviceInfo> devices = parser.devices();
-    QVector<quint64> imeis;
-    imeis.reserve(devices.size());
-    for (const DeviceInfo& device : devices)
-        imeis.append(device.imei);
-    bool ok = true;
-    const auto stored = handler->storedDevices(imeis, &ok);
-    lookupFailed = !ok;
-    devicesModel->setDevices(devices, stored, parser.wrongLengthImeis(), parser.cutNameRows());
+    devicesModel->setDevices(devices, storedAmong(devices), parser.wrongLengthImeis(), parser.cutNameRows());
 
     ui->label->setText(QStringLiteral("Устройства: %1").arg(QFileInfo(fileName).fileName()));
     ui->label->setToolTip(QDir::toNativeSeparators(fileName));

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QHash>
+#include <QPair>
 #include <QStringList>
 #include <QVector>
 
@@ -66,6 +67,8 @@ private slots:
     void on_createGroupsButton_clicked();
 
 private:
+    // The stored devices among these (IMEI -> id and name); remembers whether the look-up failed.
+    QHash<quint64, QPair<int, QString>> storedAmong(const QVector<DeviceInfo>& devices);
     void updateGroupsList();
     // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
     void checkShownDevices(bool checked);
