@@ -73,6 +73,9 @@ RecordTabBase::RecordTabBase(TabContext* context, QTableView* view, const TabBut
     , buttons(buttons) {
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &RecordTabBase::checkButtons);
+    // a reset (a filter, new rows) drops the selection without that signal
+    connect(view->model(), &QAbstractItemModel::modelReset, this, &RecordTabBase::checkButtons);
+    connect(view->model(), &QAbstractItemModel::rowsRemoved, this, &RecordTabBase::checkButtons);
     connect(view, &QAbstractItemView::doubleClicked, this, &RecordTabBase::change);
 }
 

@@ -89,7 +89,7 @@ public slots:
     virtual void add() = 0;
     virtual void change() = 0;
     virtual void remove() = 0;
-    // "Изменить" and "Удалить" follow the selection.
+    // "Изменить" and "Удалить" follow the selection of the shown rows.
     virtual void checkButtons() = 0;
     // A new filter resets the table once; the selected rows that stay shown stay selected.
     void setFilter(const QString& text);

@@ -587,6 +587,60 @@ private slots:
         updateModelsNow();
         QTRY_COMPARE(line->text(), after);
     }
+    // "Изменить" and "Удалить" only with a shown row selected: a filter that hides the
+    // selection clears it without a selection signal.
+    void buttonsFollowSelection_data() {
+        QTest::addColumn<QString>("filterEdit");
+        QTest::addColumn<QString>("select");
+        QTest::addColumn<QString>("keeps"); // a filter that shows the selected row
+        QTest::addColumn<QString>("hides"); // one that shows other rows only
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("devices") << "filterEdit"
+                                 << "d1"
+                                 << "1"
+                                 << "2" << QStringList{"changeDeviceButton", "deleteDeviceButton"};
+        QTest::newRow("users") << "usersFilterEdit"
+                               << "ivanov"
+                               << "iv"
+                               << "pet" << QStringList{"changeUserButton", "removeUserButton"};
+        QTest::newRow("groups") << "groupsFilterEdit"
+                                << "Такси"
+                                << "такси"
+                                << "склад" << QStringList{"changeGroupButton", "removeGroupButton"};
+    }
+    void buttonsFollowSelection() {
+        QFETCH(QString, filterEdit);
+        QFETCH(QString, select);
+        QFETCH(QString, keeps);
+        QFETCH(QString, hides);
+        QFETCH(QStringList, buttons);
+        addDevices({"d1", "d2"});
+        QVERIFY(TestDb::exec(QStringLiteral(
+            "INSERT INTO users (user_login, user_password) VALUES ('ivanov', 'x'), ('petrov', 'x')")));
+        QVERIFY(
+            TestDb::exec(QStringLiteral("INSERT INTO groups_list (group_name) VALUES ('Такси'), ('Склад')")));
+        makeWindow();
+        loadConnected();
+        auto* edit = get<QLineEdit>(qPrintable(filterEdit));
+        showTabOf(edit);
+        auto* view = edit->parentWidget()->findChild<QTableView*>();
+        const auto enabled = [this, &buttons] {
+            QString states;
+            for (const QString& button : buttons)
+                states += get(qPrintable(button))->isEnabled() ? QLatin1Char('+') : QLatin1Char('-');
+            return states;
+        };
+        QCOMPARE(enabled(), QStringLiteral("--"));
+        selectRows(view, {select});
+        QCOMPARE(enabled(), QStringLiteral("++"));
+        typeText(edit, keeps);
+        QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(enabled(), QStringLiteral("++"));
+        edit->clear();
+        typeText(edit, hides);
+        QVERIFY(view->model()->rowCount() > 0);
+        QCOMPARE(enabled(), QStringLiteral("--"));
+    }
     // Ctrl+C: the selected rows in the order shown under the header, the columns as the header
     // shows them, as a spreadsheet pastes them.
     void copySelectedRows() {
