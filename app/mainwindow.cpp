@@ -38,6 +38,10 @@ void fitColumn(QTableView* view, int column, int width, const QString& sample = 
     view->setColumnWidth(column, qMax(width, qMax(title, value)));
 }
 
+// Names are what administrators read: their columns fit a long one at the default window size,
+// and the groups column, the last, is cut first.
+const QString typicalName = QStringLiteral("Петрова Екатерина Владимировна");
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -56,11 +60,11 @@ MainWindow::MainWindow(QWidget* parent)
     ui->tableView->setModel(devicesModel);
     setupView(ui->tableView);
     fitColumn(ui->tableView, 0, 150, QStringLiteral("000000000000000"));
-    fitColumn(ui->tableView, 1, 150);
+    fitColumn(ui->tableView, 1, 150, typicalName);
 
     ui->usersView->setModel(usersModel);
     setupView(ui->usersView);
-    fitColumn(ui->usersView, 0, 150);
+    fitColumn(ui->usersView, 0, 150, typicalName);
     fitColumn(ui->usersView, 1, 250);
 
     ui->groupsView->setModel(groupsModel);
