@@ -242,7 +242,11 @@ protected:
             return;
         const QVector<int> ids = idsOf(records);
         if (!store(dialog, ids, add, remove)) {
-            context->refused(QString());
+            // a group deleted meanwhile is named, and leaves the tables
+            const DbError why = db->lastError();
+            if (context->refused(errorText(RecordKind::Group, why)) &&
+                why.kind == DbError::Kind::MissingGroup)
+                showChanged(ids);
             return;
         }
         readBack(ids, false);

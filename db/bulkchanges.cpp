@@ -6,6 +6,7 @@
 #include "db/recordtables.h"
 #include "db/sqlparts.h"
 
+#include <QSet>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -53,6 +54,32 @@ bool DbBulkChanges::asOne(int statements, const std::function<bool()>& change) {
     return statements > 1 ? conn.inTransaction(change) : change();
 }
 
+// False, with the group's name as the failure, when one of `groupIds` (distinct) is not stored.
+bool DbBulkChanges::allGroupsStored(const QVector<int>& groupIds) {
+    QSet<int> stored;
+    QSqlQuery q(conn.database());
+    for (int from = 0; from < groupIds.size(); from += BULK_GROUPS) {
+        const QVariantList ids =
+            paddedIds(groupIds, from, std::min<int>(groupIds.size(), from + BULK_GROUPS));
+        if (!conn.run(q,
+                      QStringLiteral("SELECT %1 FROM %2 WHERE %1 IN (%3) LOCK IN SHARE MODE")
+                          .arg(COL_ID, TABLE_GROUPS, placeholders(ids.size(), 0)),
+                      ids))
+            return false;
+        while (q.next())
+            stored.insert(q.value(0).toInt());
+    }
+    for (const int g : groupIds) {
+        if (!stored.contains(g)) {
+            DbError missing = DbError::of(DbError::Kind::MissingGroup);
+            missing.field = conn.groupName(g);
+            conn.refuse(missing);
+            return false;
+        }
+    }
+    return true;
+}
+
 int DbBulkChanges::protectedGroupId() {
     return conn.adminGroupId() > 0 ? conn.adminGroupId() : reads.getGroupId(ADMIN_GROUP_NAME);
 }
@@ -79,8 +106,11 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
     const int statements = slices * (chunks(add.size(), BULK_GROUPS) + chunks(remove.size(), BULK_GROUPS));
     if (statements == 0)
         return true;
-    return asOne(statements, [&] {
+    // the groups to join are share-locked, so none of them goes before the change is stored
+    return asOne(statements + (add.isEmpty() ? 0 : 1), [&] {
         QSqlQuery q(conn.database());
+        if (!add.isEmpty() && !allGroupsStored(add))
+            return false;
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
             const QString in = placeholders(owned.size(), 0);

@@ -26,6 +26,7 @@ public:
 private:
     bool asOne(int statements, const std::function<bool()>& change);
     int protectedGroupId();
+    bool allGroupsStored(const QVector<int>& groupIds);
     bool changeGroups(const RecordTable& records, const QVector<int>& ownerIds,
                       const QVector<int>& addGroupIds, const QVector<int>& removeGroupIds, int rootGroup);
 

@@ -94,7 +94,8 @@ public:
     // Bulk changes, each one transaction: all or nothing. Every listed record joins every group of
     // addGroupIds (a group listed in both lists too) and leaves every group of removeGroupIds;
     // devices never leave the administrators' group, root never leaves it either. Other
-    // memberships stay; ids unknown to the database are ignored.
+    // memberships stay; records unknown to the database are ignored, a group to join that is not
+    // stored (deleted meanwhile) refuses the change.
     bool changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
                              const QVector<int>& removeGroupIds);
     bool setDevicesForAll(const QVector<int>& deviceIds, bool forAll);

@@ -61,6 +61,8 @@ public:
     DbError failure(DbError::Step step);
     // Records a failure the layer finds without asking the server.
     DbError refuse(DbError::Kind kind, DbError::Step step = DbError::Step::Other);
+    // The same with the details of `error`.
+    DbError refuse(const DbError& error) { return last = error; }
 
     // Group names as last read, so that a group deleted meanwhile can be named.
     void rememberGroupName(int id, const QString& name) { groupNames.insert(id, name); }

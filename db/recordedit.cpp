@@ -135,11 +135,11 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
         if (sameValue(stored.at(i), wanted.values.at(i)))
             continue;
         if (seen && !sameValue(stored.at(i), seen->values.at(i))) {
-            DbError conflict = conn.refuse(DbError::Kind::Conflict);
+            DbError conflict = DbError::of(DbError::Kind::Conflict);
             conflict.field = records.titles.value(i);
             conflict.stored = shownValue(records, i, stored.at(i));
             conflict.wanted = shownValue(records, i, wanted.values.at(i));
-            return conflict;
+            return conn.refuse(conflict);
         }
         write << i;
     }
@@ -184,14 +184,14 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
 }
 
 DbError RecordEditor::missingGroup(const QVector<int>& asked, const QSet<int>& existing) {
-    DbError missing = conn.refuse(DbError::Kind::MissingGroup);
+    DbError missing = DbError::of(DbError::Kind::MissingGroup);
     for (const int g : asked) {
         if (!existing.contains(g)) {
             missing.field = conn.groupName(g);
             break;
         }
     }
-    return missing;
+    return conn.refuse(missing);
 }
 
 bool RecordEditor::lockAndFind(const QString& table, int id, const QString& others, const QVector<int>& ids,

@@ -758,6 +758,9 @@ private slots:
             << "tableView" << QStringList{"d1", "d3"}
             << "CREATE TRIGGER refuse BEFORE UPDATE ON devices FOR EACH ROW SIGNAL SQLSTATE '45000'"
             << "Не удалось сохранить изменения!" << devices << "d1:0:1 d2:0:1 d3:0:1 d4:0:1";
+        QTest::newRow("devices: the group deleted meanwhile")
+            << "tableView" << QStringList{"d1", "d3"} << "meanwhile:DELETE FROM groups_list WHERE id = 2"
+            << "Группу «Такси» удалил другой администратор" << devices << "d1:0:1 d2:0:1 d3:0:1 d4:0:1";
         QTest::newRow("users, root among them, double click")
             << "usersView" << QStringList{"root", "a"} << QString() << QString() << users
             << "root:1,2 a:2 b:";
@@ -771,7 +774,8 @@ private slots:
         QVERIFY(TestDb::exec(QStringLiteral(
             "INSERT INTO users (id, user_login, user_password) VALUES (2, 'a', 'x'), (3, 'b', 'x')")));
         QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
-        QVERIFY(setup.isEmpty() || TestDb::exec(setup));
+        const QString meanwhile = setup.startsWith("meanwhile:") ? setup.section(':', 1) : QString();
+        QVERIFY(setup.isEmpty() || !meanwhile.isEmpty() || TestDb::exec(setup));
         makeWindow();
         loadConnected();
         auto* table = get<QTableView>(qPrintable(view));
@@ -790,6 +794,7 @@ private slots:
             QTest::keyClick(list, Qt::Key_Space);
             if (devices)
                 child<QCheckBox>(d, "forAllCheck")->click();
+            QVERIFY(meanwhile.isEmpty() || TestDb::exec(meanwhile));
             clickOk(d);
         });
         if (!error.isEmpty())
