@@ -245,8 +245,10 @@ protected:
             // a group deleted meanwhile is named, and leaves the tables
             const DbError why = db->lastError();
             if (context->refused(errorText(RecordKind::Group, why)) &&
-                why.kind == DbError::Kind::MissingGroup)
-                showChanged(ids);
+                why.kind == DbError::Kind::MissingGroup) {
+                readBack(ids, false);
+                context->groupsChanged();
+            }
             return;
         }
         readBack(ids, false);
