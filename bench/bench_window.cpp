@@ -5,7 +5,11 @@
 // (--db-latency-ms) also the round trips.
 //
 //   orb-bench --only window [--window-devices 100000] [--db-latency-ms D] [--window-timeout-s 600]
-//                           [--window-keep-server]
+//                           [--window-keep-server] [--window-close-during-refresh]
+//
+// --window-close-during-refresh: after start-up, F5 and the window closed while the refresh reads;
+// it prints when on the steady clock (CLOCK_MONOTONIC) and ends at once, leaving the server
+// running, so that whoever started it sees how long the process takes to end.
 
 #include "bench.h"
 #include "benchserver.h"
@@ -49,6 +53,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -600,8 +605,9 @@ struct Expected {
 
 class WindowRun {
 public:
-    WindowRun(int devices, const DelayRelay* relay, int timeoutMs)
+    WindowRun(int devices, const DelayRelay* relay, int timeoutMs, bool closeInRefresh)
         : devices(devices)
+        , closeInRefresh(closeInRefresh)
         , measure(answerer, counters, relay, timeoutMs) {}
 
     void run(QSqlDatabase& stats) {
@@ -640,6 +646,10 @@ public:
         if (!measure.finish([&] { return table->model()->rowCount() == devices; }))
             return;
         startupRssKiB = bench::peakRssKiB();
+        if (closeInRefresh) {
+            closeDuringRefresh();
+            return;
+        }
 
         auto* bar = tabs->findChild<QTabBar*>();
         const int devicesTab = tabs->indexOf(window->findChild<QWidget*>(QStringLiteral("devicesTab")));
@@ -809,8 +819,29 @@ public:
 
     const QVector<Row>& rows() const { return measure.rows; }
     qint64 startupRssKiB = -1;
+    qint64 closedAtNs = -1; // steady clock
+    bool closedWhileReading = false;
 
 private:
+    // F5, and the window closed half a second into the read, as the person would close it.
+    void closeDuringRefresh() {
+        triggerShortcut(window.get(), QKeySequence(Qt::Key_F5));
+        const auto spin = [](int ms, const std::function<bool()>& until) {
+            const qint64 end = nowNs() + ms * 1000000LL;
+            while (nowNs() < end && !until())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        };
+        spin(10000, [this] { return counters.read().busy > 0; });
+        spin(500, [] { return false; });
+        auto* refreshing = window->findChild<QWidget*>(QStringLiteral("refreshIndicator"));
+        closedWhileReading = refreshing && refreshing->isVisible() && counters.read().busy > 0;
+        closedAtNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+        window->close();
+        window.reset();
+    }
+
     // Counts the paint events of a widget.
     class PaintCounter : public QObject {
     public:
@@ -831,6 +862,7 @@ private:
     };
 
     const int devices;
+    const bool closeInRefresh;
     Answerer answerer;
     ServerCounters counters;
     Measure measure;
@@ -957,8 +989,16 @@ int runWindowBench(const QStringList& args) {
 
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
         {
-            WindowRun run(devices, relay.get(), timeoutMs);
+            const bool closeInRefresh = args.contains(QStringLiteral("--window-close-during-refresh"));
+            WindowRun run(devices, relay.get(), timeoutMs, closeInRefresh);
             run.run(stats);
+            if (closeInRefresh) {
+                printRows(run.rows(), relay != nullptr);
+                out() << "window closed " << (run.closedWhileReading ? "while" : "NOT while")
+                      << " the refresh read, at steady clock " << run.closedAtNs << " ns\n";
+                out().flush();
+                return run.closedAtNs < 0 ? 1 : 0;
+            }
             out()
                 << "result: from the keystroke, click or OK until the result is on screen. Until the server "
                    "has been quiet for 0.5 s after that: stall, the longest gap of a 5 ms GUI-thread timer; "
