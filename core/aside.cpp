@@ -178,7 +178,9 @@ void Aside::endOfProgram() {
         std::lock_guard<std::mutex> lock(abandonedMutex);
         lanes.swap(abandoned);
     }
-    QDeadlineTimer deadline(1000);
+    // Half a second: with the window's own teardown the program still ends within a second of
+    // its close.
+    QDeadlineTimer deadline(500);
     for (Aside* lane : lanes) {
         if (lane->pool->waitForDone(int(deadline.remainingTime())))
             delete lane;
