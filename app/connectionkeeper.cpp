@@ -11,6 +11,7 @@
 #include "link/tcpclient.h"
 #include "models/refreshcoordinator.h"
 
+#include <QLocale>
 #include <QMessageBox>
 #include <QStatusBar>
 
@@ -156,7 +157,9 @@ void ConnectionKeeper::checkConnectionStates() {
     parts.orbState->setEndpoint(QStringLiteral("Orb"), orb.host, orb.port);
     if (parts.orb->tcpClient()->isConnected()) {
         parts.orbState->setConnected(true);
-        parts.orbState->setExtText(QStringLiteral("видимых устройств: %1").arg(parts.orb->imeiList().size()));
+        parts.orbState->setExtText(
+            QStringLiteral("видимых устройств: %1")
+                .arg(QLocale(QLocale::Russian, QLocale::Russia).toString(parts.orb->imeiList().size())));
     } else {
         parts.orbState->setConnected(false);
         parts.orbState->setExtText(QStringLiteral(" "));

@@ -170,7 +170,7 @@ void DeviceTransfer::exportDevices() {
         return;
     QString fileName = QFileDialog::getSaveFileName(window(), QStringLiteral("Экспорт устройств"),
                                                     fileFolder() + QStringLiteral("/devices.csv"),
-                                                    QStringLiteral("CSV files (*.csv)"));
+                                                    QStringLiteral("Файлы CSV (*.csv)"));
     if (fileName.isEmpty())
         return;
     CSettings::setFileFolder(QFileInfo(fileName).absolutePath());

@@ -221,6 +221,7 @@ void AddDevicesDialog::on_createGroupsButton_clicked() {
 }
 
 void AddDevicesDialog::setListAge(const QDateTime& received, bool linkLost) {
+    ui->label->setText(QStringLiteral("Устройства: список Orb сервера"));
     const QString time = received.toString(QStringLiteral("HH:mm"));
     if (received.isValid())
         setWindowTitle(QStringLiteral("Добавление списка устройств (список сервера от %1)").arg(time));

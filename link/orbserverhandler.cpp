@@ -85,6 +85,13 @@ OrbHostSettings OrbServerHandler::hostSettings() const {
 }
 
 void OrbServerHandler::setHostSettings(const OrbHostSettings& settings) {
+    // another server's list is not this one's
+    if (settings.host != m_host || settings.port != m_port) {
+        m_imeiList.clear();
+        m_devices.clear();
+        m_devicesReceived = QDateTime();
+        m_listState = ListComplete;
+    }
     m_host = settings.host;
     m_port = settings.port;
 }

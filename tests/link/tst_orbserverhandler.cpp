@@ -67,6 +67,12 @@ void TestOrbServerHandler::connectsRequestsReconnectsAndStops() {
         QCOMPARE(updated.count(), 2); // connected, then the list
         QTRY_VERIFY(sim.log().contains(QStringLiteral("handshake answer ok")));
 
+        // another server's list is not this one's
+        handler->setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), 1});
+        QVERIFY(handler->imeiList().isEmpty() && handler->devices().isEmpty());
+        QVERIFY(!handler->devicesReceived().isValid());
+        handler->setHostSettings(OrbHostSettings{QStringLiteral("127.0.0.1"), sim.port()});
+
         // reconnecting while connected closes the old connection before opening the new one
         const int before = log.messages().size();
         handler->reconnect();
