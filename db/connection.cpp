@@ -151,9 +151,33 @@ bool DbConnection::run(QSqlQuery& q, const QString& sql) {
     return q.exec(sql) || failed(q);
 }
 
+bool DbConnection::read(QSqlQuery& q, const QString& sql) {
+    return run(q, sql) || (reconnectedToRead(q) && run(q, sql));
+}
+
+bool DbConnection::readKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+    return runKept(q, sql, values) || (reconnectedToRead(q) && runKept(q, sql, values));
+}
+
 bool DbConnection::readWhole(QSqlQuery& q, const QString& sql) {
     q.setForwardOnly(true);
-    return run(q, sql, {});
+    return run(q, sql, {}) || (reconnectedToRead(q) && run(q, sql, {}));
+}
+
+// After a read that found the connection gone (the server's wait_timeout, a killed connection, a
+// restart): a new connection with the same settings, and `q` on it, for reading once more, which
+// changes nothing. Not inside a transaction, which the new connection would not hold. Writes are
+// never repeated so: one whose answer was lost may have been stored.
+bool DbConnection::reconnectedToRead(QSqlQuery& q) {
+    if (last.kind != DbError::Kind::ConnectionLost || transactionDepth > 0)
+        return false;
+    qDebug() << "database connection lost; connecting again to repeat a read";
+    const bool forwardOnly = q.isForwardOnly();
+    if (!open())
+        return false;
+    q = QSqlQuery(db);
+    q.setForwardOnly(forwardOnly);
+    return true;
 }
 
 // One that fails is dropped, so that the next call prepares it anew.

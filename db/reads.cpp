@@ -43,7 +43,7 @@ QVector<Record> readTable(DbConnection& conn, const QString& table, const QStrin
 
 int DbReads::getDevicesCount() {
     QSqlQuery q(conn.database());
-    if (!conn.run(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
+    if (!conn.read(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))
         return -1;
     if (!q.next())
         return -1;
@@ -114,7 +114,7 @@ QVector<UserInfo> DbReads::getUsers() {
 UserInfo DbReads::getUser(int id) {
     UserInfo u;
     QSqlQuery q(conn.database());
-    if (conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
+    if (conn.readKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(TABLE_USERS, COL_ID), {id}) &&
         q.next()) {
         const QSqlRecord rec = q.record();
         u.id = q.value(rec.indexOf(COL_ID)).toInt();
@@ -131,8 +131,8 @@ template <typename Key>
 int DbReads::idByKey(const QString& table, const QString& column, const Key& key, const char* before,
                      const char* after) {
     QSqlQuery q(conn.database());
-    if (!conn.runKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column),
-                      {bound(key)}))
+    if (!conn.readKept(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3=?").arg(COL_ID, table, column),
+                       {bound(key)}))
         return -1;
     if (!q.next()) {
         qDebug() << before << key << after;
@@ -156,7 +156,7 @@ int DbReads::getGroupId(const QString& name) {
 QVector<int> DbReads::memberIds(const QString& table, const QString& keyColumn, int key,
                                 const QString& column) {
     QSqlQuery q(conn.database());
-    if (!conn.runKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
+    if (!conn.readKept(q, QStringLiteral("SELECT * FROM %1 WHERE %2=?").arg(table, keyColumn), {key}))
         return {};
     return intColumn(q, column);
 }
@@ -180,7 +180,7 @@ QVector<int> DbReads::getGroupDevices(int groupId) {
 QHash<int, int> DbReads::countsByGroup(const QString& table, const QString& groupColumn) {
     QHash<int, int> counts;
     QSqlQuery q(conn.database());
-    if (!conn.run(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
+    if (!conn.read(q, QStringLiteral("SELECT %1, COUNT(*) FROM %2 GROUP BY %1").arg(groupColumn, table)))
         return counts;
     while (q.next())
         counts.insert(q.value(0).toInt(), q.value(1).toInt());
@@ -207,7 +207,7 @@ QVector<Record> DbReads::recordsByIds(const QVector<int>& ids, const QString& sq
         const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
         const QVariantList values = paddedIds(wanted, from, to);
         QSqlQuery q(conn.database());
-        if (!conn.runKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
+        if (!conn.readKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
             if (ok)
                 *ok = false;
             return {};
@@ -261,10 +261,10 @@ QHash<quint64, QPair<int, QString>> DbReads::storedDevices(const QVector<quint64
         for (int i = from; i < from + length; ++i)
             values << bound(wanted.at(std::min(i, to - 1)));
         QSqlQuery q(conn.database());
-        if (!conn.runKept(q,
-                          QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
-                              .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
-                          values)) {
+        if (!conn.readKept(q,
+                           QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %2 IN (%5)")
+                               .arg(COL_ID, COL_IMEI, COL_NAME, TABLE_DEVICES, placeholders(length, 0)),
+                           values)) {
             if (ok)
                 *ok = false;
             return {};

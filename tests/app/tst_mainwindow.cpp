@@ -1163,26 +1163,77 @@ private slots:
         VERIFY_ANSWERED(up);
         QCOMPARE(devices->model()->rowCount(), 2);
     }
-    // The window's own connection is cut while the server stays: the change that meets it is not
-    // stored and says so; the next change connects anew by itself.
+    // The window's own connection is cut while the server stays: a change that meets it without
+    // reading first (a deletion) is not stored, not repeated, and says so; the next change
+    // connects anew by itself.
     void connectionCutMidSession() {
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Склад')")));
         makeWindow();
         loadConnected();
         QSqlQuery q(QSqlDatabase::database());
         QVERIFY(q.exec(QStringLiteral("SELECT CONNECTION_ID()")) && q.next());
         QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(q.value(0).toLongLong())));
-        const auto addGroup = fillAndOk({QStringLiteral("groupNameEdit=Склад")});
+        auto* groups = get<QTableView>("groupsView");
+        selectRows(groups, {QStringLiteral("Склад")});
+        const QString question = QStringLiteral("удалить из базы выбранные группы");
         ModalAnswerer a;
-        a.expect("GroupEditDialog", addGroup).expectBox(QStringLiteral("Нет связи с сервером БД"));
-        get("addGroupButton")->click();
+        a.expectBox(question).expectBox(QStringLiteral("Нет связи с сервером БД"));
+        get("removeGroupButton")->click();
         VERIFY_ANSWERED(a);
         QCOMPARE(stateIcon(), QStringLiteral("Нет связи"));
+        QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM groups_list")), QStringLiteral("2"));
         ModalAnswerer b;
-        b.expect("GroupEditDialog", addGroup);
-        get("addGroupButton")->click();
+        b.expectBox(question);
+        selectRows(groups, {QStringLiteral("Склад")});
+        get("removeGroupButton")->click();
         VERIFY_ANSWERED(b);
         QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
-        QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
+        QCOMPARE(rowShowing(groups, QStringLiteral("Склад")), -1);
+    }
+    // The server closed the window's connections while it sat idle (wait_timeout, KILL
+    // CONNECTION): the next read connects anew by itself and goes on, without a word.
+    void connectionsClosedWhileIdle_data() {
+        QTest::addColumn<bool>("refresh");
+        QTest::newRow("change dialog") << false;
+        QTest::newRow("F5") << true;
+    }
+    void connectionsClosedWhileIdle() {
+        QFETCH(bool, refresh);
+        QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Такси')")));
+        addDevices({QStringLiteral("Первое")});
+        QVERIFY(
+            TestDb::exec(QStringLiteral("INSERT INTO device_groups (device_id, group_id) VALUES (1, 2)")));
+        makeWindow();
+        loadConnected();
+        QVector<qint64> ids;
+        QSqlQuery q(TestDb::admin());
+        QVERIFY(q.exec(QStringLiteral("SELECT id FROM information_schema.processlist WHERE db=DATABASE() AND "
+                                      "id<>CONNECTION_ID()")));
+        while (q.next())
+            ids << q.value(0).toLongLong();
+        QVERIFY(ids.size() >= 2); // the window's and the refresh's
+        for (const qint64 id : ids)
+            QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(id)));
+
+        auto* devices = get<QTableView>("tableView");
+        if (refresh) {
+            QVERIFY(TestDb::exec(QStringLiteral("UPDATE devices SET name='Снова'")));
+            ModalAnswerer none;
+            updateModelsNow();
+            VERIFY_ANSWERED(none);
+        } else {
+            // the dialog shows the device's groups as stored, so OK keeps them
+            selectRows(devices, {QStringLiteral("Первое")});
+            ModalAnswerer a;
+            a.expect("DeviceEditDialog", fillAndOk({QStringLiteral("nameEdit=Снова")}));
+            get("changeDeviceButton")->click();
+            VERIFY_ANSWERED(a);
+            QCOMPARE(
+                scalar(QStringLiteral("SELECT GROUP_CONCAT(group_id ORDER BY group_id) FROM device_groups")),
+                QStringLiteral("1,2"));
+        }
+        QVERIFY(rowShowing(devices, QStringLiteral("Снова")) >= 0);
+        QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
     }
     // New settings that fail, then Cancel: the connection in use stays, and so do its tables.
     void failedNewSettingsKeepConnection_data() {
