@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QTableView>
@@ -136,10 +137,21 @@ void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
             result.failed += storedIds.size();
     }
 
-    if (result.failed > 0 && parts.context->connectionLost())
+    // Cut off midway: what was stored stays stored and is told, then shown by the refresh.
+    const bool cut = result.stoppedBy.failed();
+    if (cut)
+        parts.context->lostQuietly();
+    else if (result.failed > 0 && parts.context->connectionLost())
         return;
+    QStringList lines;
+    if (cut) {
+        lines << QStringLiteral("Связь с сервером БД прервалась, добавление остановлено: сохранено %1 из %2.")
+                     .arg(QLocale().toString(result.added), QLocale().toString(devices.size()));
+        if (!result.stoppedBy.serverText.isEmpty())
+            lines << result.stoppedBy.serverText;
+    }
     const std::pair<int, QString> counts[] = {
-        {result.added, QStringLiteral("Добавлено устройств: %1.")},
+        {cut ? 0 : result.added, QStringLiteral("Добавлено устройств: %1.")},
         {given, QStringLiteral("Назначены группы устройствам, которые уже в базе: %1.")},
         {result.alreadyStored + dialog.storedCount() - storedIds.size(),
          QStringLiteral("Уже есть в базе: %1.")},
@@ -150,7 +162,6 @@ void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
          QStringLiteral("Добавление прервано, необработанных устройств: %1.")},
         {dialog.skippedLines(), QStringLiteral("В файле пропущено строк: %1.")},
     };
-    QStringList lines;
     for (const auto& count : counts) {
         if (count.first > 0)
             lines << count.second.arg(count.first);

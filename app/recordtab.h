@@ -38,6 +38,8 @@ public:
     // After a failed change: if the database server itself is gone, says so and returns true,
     // so that the tables keep what they show instead of being reloaded empty.
     bool connectionLost();
+    // The database server went away in the middle of something that has told the person itself.
+    void lostQuietly() { emit offline(); }
     // After a refused change: says why and returns true, so that the caller opens its dialog
     // again; when the database server is gone, says so and returns false.
     bool refused(const QString& error);

@@ -1235,6 +1235,32 @@ private slots:
         QVERIFY(rowShowing(devices, QStringLiteral("Снова")) >= 0);
         QCOMPARE(stateIcon(), QStringLiteral("Подключено"));
     }
+    // An import whose connection is cut says what it stored, not that nothing was.
+    void importCutOff() {
+        const QString path = dir.filePath(QStringLiteral("cut.csv"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("356938035643007;А\n356938035643015;Б\n") > 0);
+        out.close();
+        makeWindow();
+        loadConnected();
+        QSqlQuery q(QSqlDatabase::database());
+        QVERIFY(q.exec(QStringLiteral("SELECT CONNECTION_ID()")) && q.next());
+        ModalAnswerer a;
+        a.expect("QFileDialog", [&](QWidget* dialog) {
+             setText(dialog, "fileNameEdit", path);
+             static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+         }).expect("AddDevicesDialog", [&](QWidget* d) {
+            QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(q.value(0).toLongLong())));
+            child(d, "checkAllDevs")->click();
+            fillAndOk({}, {})(d);
+        });
+        a.expectBox(
+            QStringLiteral("Связь с сервером БД прервалась, добавление остановлено: сохранено 0 из 2."));
+        get("importFromFile")->click();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(scalar("SELECT COUNT(*) FROM devices"), QStringLiteral("0"));
+        QTRY_COMPARE(stateIcon(), QStringLiteral("Подключено"));
+    }
     // New settings that fail, then Cancel: the connection in use stays, and so do its tables.
     void failedNewSettingsKeepConnection_data() {
         QTest::addColumn<bool>("tls");
