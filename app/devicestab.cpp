@@ -52,35 +52,21 @@ void DevicesTab::edit(const DeviceInfo& device) {
                 break;
         }
         ask = true;
-        QString error;
-        int id = device.id;
-        const bool ok =
-            device.id == 0 ? db->addDevice(entered, error, id) : db->updateDevice(seen, entered, error);
-        if (ok) {
-            if (changed)
-                context->groupsChanged();
-            show({id});
+        const EditStep step = storeEdit(
+            device.id, seen, changed,
+            [&](int& id, QString& error) {
+                return device.id == 0 ? db->addDevice(entered, error, id)
+                                      : db->updateDevice(seen, entered, error);
+            },
+            [db](int id) { return db->getDevicesByIds({id}); });
+        if (step == EditStep::Stored || step == EditStep::Quit)
             return;
-        }
         changed = true;
-        if (device.id == 0) {
-            if (!context->refused(error))
-                return;
-            continue;
-        }
-        const TabContext::EditRefusal next = context->editRefused(error);
-        show({device.id});
-        if (next == TabContext::EditRefusal::Gone)
+        if (step == EditStep::Close)
             break;
-        if (next == TabContext::EditRefusal::Again)
-            continue;
-        const QVector<DeviceInfo> stored = db->getDevicesByIds({device.id});
-        if (stored.isEmpty())
-            break;
-        seen = stored.first();
-        if (next == TabContext::EditRefusal::TakeStored)
+        if (step == EditStep::TakeStored)
             entered = seen;
-        else
+        else if (step == EditStep::Overwrite)
             ask = false;
     }
     if (changed)

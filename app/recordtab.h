@@ -257,6 +257,37 @@ protected:
         context->groupsChanged();
     }
 
+    // What an edit's dialog loop does after one try to store what its dialog left.
+    enum class EditStep { Stored, Quit, Close, Ask, TakeStored, Overwrite };
+
+    // One try: `store` adds (id 0; it sets the new id) or changes against `seen`. Stored, the
+    // record is read back; a refused change says why and, for TakeStored and Overwrite, puts the
+    // stored record into `seen`.
+    template <typename Store, typename Read>
+    EditStep storeEdit(int id, Record& seen, bool changed, Store store, Read read) {
+        QString error;
+        int storedId = id;
+        if (store(storedId, error)) {
+            if (changed)
+                context->groupsChanged();
+            readBack({storedId}, false);
+            return EditStep::Stored;
+        }
+        if (id == 0)
+            return context->refused(error) ? EditStep::Ask : EditStep::Quit;
+        const TabContext::EditRefusal next = context->editRefused(error);
+        readBack({id}, false);
+        if (next == TabContext::EditRefusal::Gone)
+            return EditStep::Close;
+        if (next == TabContext::EditRefusal::Again)
+            return EditStep::Ask;
+        const QVector<Record> stored = read(id);
+        if (stored.isEmpty())
+            return EditStep::Close;
+        seen = stored.first();
+        return next == TabContext::EditRefusal::TakeStored ? EditStep::TakeStored : EditStep::Overwrite;
+    }
+
     // After a change: the records of these ids read back and put in place (gone ones removed);
     // returns what that changed, or nothing when they could not be read.
     std::optional<ReadBack> putInPlace(const QVector<int>& ids, const QVector<Record>& now, bool read) {

@@ -40,36 +40,22 @@ void UsersTab::edit(const UserInfo& user) {
                 break;
         }
         ask = true;
-        QString error;
-        int id = user.id;
-        const bool ok = user.id == 0 ? db->addUser(entered, error, id) : db->updateUser(seen, entered, error);
-        if (ok) {
-            if (changed)
-                context->groupsChanged();
-            show({id});
-            return;
-        }
-        changed = true;
-        if (user.id == 0) {
-            if (!context->refused(error))
-                return;
-            continue;
-        }
-        const TabContext::EditRefusal next = context->editRefused(error);
-        show({user.id});
-        if (next == TabContext::EditRefusal::Gone)
-            break;
-        if (next == TabContext::EditRefusal::Again)
-            continue;
-        const QVector<UserInfo> stored = db->getUsersByIds({user.id});
-        if (stored.isEmpty())
-            break;
         // a new password entered stays new against the stored one
         const bool newPassword = entered.password != seen.password;
-        seen = stored.first();
-        if (next == TabContext::EditRefusal::TakeStored) {
+        const EditStep step = storeEdit(
+            user.id, seen, changed,
+            [&](int& id, QString& error) {
+                return user.id == 0 ? db->addUser(entered, error, id) : db->updateUser(seen, entered, error);
+            },
+            [db](int id) { return db->getUsersByIds({id}); });
+        if (step == EditStep::Stored || step == EditStep::Quit)
+            return;
+        changed = true;
+        if (step == EditStep::Close)
+            break;
+        if (step == EditStep::TakeStored) {
             dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, seen);
-        } else {
+        } else if (step == EditStep::Overwrite) {
             if (!newPassword)
                 entered.password = seen.password;
             ask = false;
