@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-t
     mariadb-server mariadb-client qttranslations5-l10n clang libclang-rt-14-dev xvfb xauth
     fontconfig fonts-dejavu-core openssl zlib1g-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql qt6-translations-l10n
-    dpkg-dev xdotool openbox python3)
+    dpkg-dev xdotool x11-utils openbox python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

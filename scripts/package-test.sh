@@ -17,8 +17,26 @@ if [ "${1:-}" = "--on-display" ]; then
     wm=$!
     trap 'kill "$wm" 2>/dev/null || true' EXIT
     cd "$work"
-    /usr/bin/orb-admin >"$work/orb-admin.log" 2>&1 &
-    app=$!
+    # X whatever the calling session says; glibc's fatal messages into the log, not onto a tty
+    export QT_QPA_PLATFORM=xcb LIBC_FATAL_STDERR_=1
+    unset WAYLAND_DISPLAY
+    # the window manager is up before the program starts, as on a desktop
+    for _ in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+    start() {
+        /usr/bin/orb-admin >"$work/orb-admin.log" 2>&1 &
+        app=$!
+    }
+    # how the program ended, with what it printed
+    ended() {
+        local rc=0
+        kill "$app" 2>/dev/null || true
+        wait "$app" || rc=$?
+        echo "orb-admin ended with $rc; it printed:" >&2
+        cat "$work/orb-admin.log" >&2
+    }
     # title; the first visible window of orb-admin with that title, waiting 60 s at most. Asked
     # again and again rather than with --sync: a window that closes while xdotool walks the
     # tree (the connection dialog) makes that search fail with BadWindow.
@@ -32,9 +50,16 @@ if [ "${1:-}" = "--on-display" ]; then
         done
         return 1
     }
-    dialog=$(find_window "$title_connect") || { echo "no \"$title_connect\" window" >&2; exit 1; }
+    start
+    if ! dialog=$(find_window "$title_connect"); then
+        # Said loudly, then tried once more: a start that fails twice fails the test.
+        echo "no \"$title_connect\" window at the first start" >&2
+        ended
+        start
+        dialog=$(find_window "$title_connect") || { echo "no \"$title_connect\" window" >&2; ended; exit 1; }
+    fi
     xdotool windowactivate --sync "$dialog" key --clearmodifiers Return
-    main=$(find_window "$title_main") || { echo "no main window" >&2; exit 1; }
+    main=$(find_window "$title_main") || { echo "no main window" >&2; ended; exit 1; }
     # The window is filled from the database: wait until the program is connected to it.
     for _ in $(seq 1 600); do
         [ "$(bash "$root/scripts/package-test.sh" --connections "$work")" -gt 0 ] && break
