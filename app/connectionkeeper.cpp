@@ -15,6 +15,19 @@
 #include <QMessageBox>
 #include <QStatusBar>
 
+namespace {
+
+const QString JOURNAL_OFF = QStringLiteral("Журнал изменений выключен");
+
+// Why, and what it means, for the tooltip and the connection dialog.
+QString journalOffText(const QString& reason) {
+    return QStringLiteral("%1: %2.\nИзменения сохраняются, но не записываются в журнал. Администратор БД "
+                          "может создать таблицу и дать права на неё (см. README).")
+        .arg(JOURNAL_OFF, reason);
+}
+
+} // namespace
+
 ConnectionKeeper::ConnectionKeeper(const Parts& parts, QObject* parent)
     : QObject(parent)
     , parts(parts) {
@@ -152,6 +165,9 @@ void ConnectionKeeper::checkConnectionStates() {
                     : QStringLiteral("Сертификат сервера и имя хоста проверены по %1.").arg(sql.tlsCaFile));
     }
     parts.sqlState->setEncryption(lock);
+    const bool journalOff = db.isOpen() && !parts.db->journalOn();
+    parts.sqlState->setExtText(journalOff ? JOURNAL_OFF : QString(),
+                               journalOff ? journalOffText(parts.db->journalOffReason()) : QString());
 
     const OrbHostSettings orb = parts.orb->hostSettings();
     parts.orbState->setEndpoint(QStringLiteral("Orb"), orb.host, orb.port);
@@ -235,6 +251,8 @@ void ConnectionKeeper::reconnectToDb() {
     SqlConnectionSettings entered = parts.db->connectionSettings();
     for (;;) {
         ConnectionSettingsDialog dialog(window(), entered, OrbHostSettings(), true, false);
+        if (parts.db->database().isOpen() && !parts.db->journalOn())
+            dialog.setJournalState(journalOffText(parts.db->journalOffReason()));
         if (dialog.exec() != QDialog::Accepted)
             return;
         entered = dialog.getDbSettings();

@@ -20,6 +20,7 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlCon
     ui->tlsCheck->setChecked(dbSettings.tls);
     ui->tlsCaEdit->setText(dbSettings.tlsCaFile);
     showTlsState();
+    ui->journalLabel->hide();
     // a password that was not kept is asked for at once
     if (showDb && dbSettings.password.isEmpty() && !dbSettings.user.isEmpty())
         ui->pwEdit->setFocus();
@@ -47,6 +48,12 @@ SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const {
     s.tls = ui->tlsCheck->isChecked();
     s.tlsCaFile = ui->tlsCaEdit->text().trimmed();
     return s;
+}
+
+void ConnectionSettingsDialog::setJournalState(const QString& text) {
+    ui->journalLabel->setText(text);
+    ui->journalLabel->setVisible(!text.isEmpty());
+    adjustSize();
 }
 
 OrbHostSettings ConnectionSettingsDialog::getOrbSettings() const {

@@ -20,6 +20,8 @@ public:
 
     SqlConnectionSettings getDbSettings() const;
     OrbHostSettings getOrbSettings() const;
+    // What the connection in use says of the change journal; empty: nothing to say.
+    void setJournalState(const QString& text);
 
 private slots:
     void on_tlsCheck_toggled(bool checked);

@@ -62,7 +62,12 @@ void ConnectionStateWidget::setEndpoint(const QString& name, const QString& host
 }
 
 void ConnectionStateWidget::setExtText(const QString& text) {
+    setExtText(text, QString());
+}
+
+void ConnectionStateWidget::setExtText(const QString& text, const QString& toolTip) {
     ui->extTextLabel->setText(text);
+    ui->extTextLabel->setToolTip(toolTip);
 }
 
 QPushButton* ConnectionStateWidget::connectionButton() const {

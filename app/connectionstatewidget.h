@@ -23,6 +23,8 @@ public:
     // "SQL 10.0.0.5:3306" as the main text; "SQL не подключено" while no host is set.
     void setEndpoint(const QString& name, const QString& host, int port);
     void setExtText(const QString& text);
+    // The same with the whole story as its tooltip.
+    void setExtText(const QString& text, const QString& toolTip);
     // A lock while connected, with `details` as its tooltip; empty: no lock.
     void setEncryption(const QString& details);
     QPushButton* connectionButton() const;

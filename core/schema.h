@@ -12,6 +12,8 @@ const QString TABLE_DEVICES = QStringLiteral("devices");
 const QString TABLE_GROUPS = QStringLiteral("groups_list");
 const QString TABLE_DEVICE_GROUPS = QStringLiteral("device_groups");
 const QString TABLE_USER_GROUPS = QStringLiteral("user_groups");
+// This program's own table: who changed what and when.
+const QString TABLE_JOURNAL = QStringLiteral("orb_admin_journal");
 
 const QString COL_ID = QStringLiteral("id");
 const QString COL_USER_LOGIN = QStringLiteral("user_login");

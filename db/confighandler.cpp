@@ -19,6 +19,7 @@ ConfigHandler::ConfigHandler(QObject* parent, const QString& connectionName)
     // the reads keep a reference to the connection, made just after them
     , DbReads(conn)
     , conn(connectionName)
+    , journalState(conn)
     , writes(conn)
     , bulk(conn, *this)
     , importer(conn, writes)
@@ -42,7 +43,15 @@ SqlConnectionSettings ConfigHandler::connectionSettings() const {
 }
 
 int ConfigHandler::connectToDatabase() {
-    return conn.open() ? 0 : 1;
+    return conn.open() && journalState.prepare() ? 0 : 1;
+}
+
+bool ConfigHandler::journalOn() const {
+    return journalState.isOn();
+}
+
+QString ConfigHandler::journalOffReason() const {
+    return journalState.offReason();
 }
 
 QString ConfigHandler::lastErrorText() const {

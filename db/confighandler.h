@@ -5,6 +5,7 @@
 #include "db/connection.h"
 #include "db/dberror.h"
 #include "db/deviceimporter.h"
+#include "db/journal.h"
 #include "db/reads.h"
 #include "db/snapshotloader.h"
 #include "db/writes.h"
@@ -43,6 +44,10 @@ public:
     QSqlDatabase database() const;
     bool checkDatabase();     // true = root still has the default password; throws QString
     int adminGroupId() const; // 0 until checkDatabase finds the group in the current database
+    // The change journal is kept once connecting made or found its table usable; when it is not,
+    // changes are stored without it and journalOffReason() says why.
+    bool journalOn() const;
+    QString journalOffReason() const;
     QByteArray hashPassword(const QString& password) const;
 
     // Loading: every read of DbReads, and all three tables from one read-only consistent snapshot; `snapshot`
@@ -106,6 +111,7 @@ public:
 
 private:
     DbConnection conn;
+    DbJournal journalState;
     DbWrites writes;
     DbBulkChanges bulk;
     DeviceImporter importer;

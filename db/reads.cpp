@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/journal.h"
 #include "db/sqlparts.h"
 
 #include <QDebug>
@@ -17,6 +18,8 @@ namespace {
 constexpr int READ_BACK_CHUNK = 4096;
 // IMEIs per look-up statement, padded the same way up to this length.
 constexpr int IMEI_SLICE = 5000;
+// Record ids per read of the journal.
+constexpr int JOURNAL_IDS = 16384;
 
 // Reads a whole table in the order the server returns its rows; `fill` sets one record from
 // the current row, given the positions of `columns`.
@@ -276,4 +279,66 @@ QHash<quint64, QPair<int, QString>> DbReads::storedDevices(const QVector<quint64
     if (ok)
         *ok = true;
     return stored;
+}
+
+QVector<JournalEntry> DbReads::journal(const JournalFilter& filter, int limit, bool* ok) {
+    if (ok)
+        *ok = true;
+    QVector<JournalEntry> entries;
+    if (limit <= 0)
+        return entries;
+    const QVector<int> ids = distinctIds(filter.objectIds);
+    // A long list of records is read a slice at a time; the newest `limit` of all slices are kept.
+    for (int from = 0; from == 0 || from < ids.size(); from += JOURNAL_IDS) {
+        QStringList where;
+        QVariantList values;
+        if (!filter.object.isEmpty()) {
+            where << QStringLiteral("object=?");
+            values << filter.object;
+        }
+        if (!ids.isEmpty()) {
+            const QVariantList some = paddedIds(ids, from, std::min<int>(ids.size(), from + JOURNAL_IDS));
+            where << QStringLiteral("object_id IN (%1)").arg(placeholders(some.size(), 0));
+            values += some;
+        }
+        if (filter.beforeId > 0) {
+            where << QStringLiteral("id<?");
+            values << static_cast<qulonglong>(filter.beforeId);
+        }
+        values << limit;
+        QSqlQuery q(conn.database());
+        if (!conn.readKept(q,
+                           QStringLiteral("SELECT %1 FROM %2%3 ORDER BY id DESC LIMIT ?")
+                               .arg(DbJournal::columns(), TABLE_JOURNAL,
+                                    where.isEmpty()
+                                        ? QString()
+                                        : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "))),
+                           values)) {
+            if (ok)
+                *ok = false;
+            return {};
+        }
+        while (q.next()) {
+            JournalEntry e;
+            e.id = q.value(0).toULongLong();
+            const QDateTime at = q.value(1).toDateTime();
+            e.at = QDateTime(at.date(), at.time(), Qt::UTC);
+            e.dbUser = q.value(2).toString();
+            e.osUser = q.value(3).toString();
+            e.workstation = q.value(4).toString();
+            e.operation = q.value(5).toULongLong();
+            e.action = q.value(6).toString();
+            e.object = q.value(7).toString();
+            e.objectId = q.value(8).toInt();
+            e.details = q.value(9).toString();
+            entries.append(e);
+        }
+        q.finish();
+    }
+    if (ids.size() > JOURNAL_IDS) {
+        std::sort(entries.begin(), entries.end(),
+                  [](const JournalEntry& a, const JournalEntry& b) { return a.id > b.id; });
+        entries.resize(std::min<int>(entries.size(), limit));
+    }
+    return entries;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/journal.h"
 #include "core/records.h"
 
 #include <QHash>
@@ -37,6 +38,9 @@ public:
     // The stored devices among `imeis`: IMEI -> id and name. `ok` (when given) tells a failed
     // read from IMEIs none of which is stored.
     QHash<quint64, QPair<int, QString>> storedDevices(const QVector<quint64>& imeis, bool* ok = nullptr);
+    // The newest `limit` rows of the change journal that `filter` chooses, newest first; `at` in UTC.
+    // `ok` (when given) tells a failed read (the journal off, the connection gone) from no rows.
+    QVector<JournalEntry> journal(const JournalFilter& filter, int limit, bool* ok = nullptr);
 
 private:
     template <typename Record>

@@ -100,8 +100,8 @@ start)
             mariadb --no-defaults --socket="$sock" -uroot -e "
                 CREATE USER IF NOT EXISTS 'orb'@'127.0.0.1' IDENTIFIED BY 'orb-test-pw';
                 CREATE USER IF NOT EXISTS 'orb'@'localhost' IDENTIFIED BY 'orb-test-pw';
-                GRANT ALL PRIVILEGES ON *.* TO 'orb'@'127.0.0.1';
-                GRANT ALL PRIVILEGES ON *.* TO 'orb'@'localhost';
+                GRANT ALL PRIVILEGES ON *.* TO 'orb'@'127.0.0.1' WITH GRANT OPTION;
+                GRANT ALL PRIVILEGES ON *.* TO 'orb'@'localhost' WITH GRANT OPTION;
                 FLUSH PRIVILEGES;"
             echo "$port" >"$dir/port"
             echo "$port"
