@@ -6,6 +6,7 @@
 #include "dialogs/checkablelist.h"
 #include "dialogs/groupeditdialog.h"
 #include "import/devicesfileparser.h"
+#include "import/devicestoaddproxy.h"
 #include "import/devicestoaddtablemodel.h"
 
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QSet>
-#include <QSortFilterProxyModel>
 
 #include <algorithm>
 
@@ -23,44 +23,6 @@ namespace {
 QString count(int n) {
     return QLocale(QLocale::Russian, QLocale::Russia).toString(n);
 }
-
-// Shows the rows whose IMEI or name contains the filter text, case-sensitively, sorted by the
-// model's own comparison. A new text
-// resets the view once instead of removing and inserting rows range by range, which takes
-// seconds with 100,000 rows scattered over thousands of ranges.
-class DeviceFilterProxyModel : public QSortFilterProxyModel {
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-    void setFilterText(const QString& text) {
-        if (text == filterText)
-            return;
-        beginResetModel();
-        filterText = text;
-        endResetModel();
-    }
-
-protected:
-    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override {
-        if (filterText.isEmpty())
-            return true;
-        const QAbstractItemModel* source = sourceModel();
-        for (int column = 0; column < source->columnCount(sourceParent); ++column) {
-            const QString text = source->index(sourceRow, column, sourceParent).data(filterRole()).toString();
-            if (text.contains(filterText, Qt::CaseSensitive))
-                return true;
-        }
-        return false;
-    }
-
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
-        return static_cast<const DevicesToAddTableModel*>(sourceModel())
-            ->lessThan(left.column(), left.row(), right.row());
-    }
-
-private:
-    QString filterText;
-};
 
 } // namespace
 
@@ -74,11 +36,7 @@ AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
     , proxy(nullptr) {
     ui->setupUi(this);
     devicesModel = new DevicesToAddTableModel(this);
-    proxy = new DeviceFilterProxyModel(this);
-    proxy->setSourceModel(devicesModel);
-    proxy->setFilterKeyColumn(-1);
-    // Check marks never change which rows the filter shows.
-    proxy->setDynamicSortFilter(false);
+    proxy = new DevicesToAddProxy(devicesModel, this);
 
     ui->deviceList->setModel(proxy);
     ui->deviceList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -135,7 +93,8 @@ void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
 
 void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser) {
     const QVector<DeviceInfo> devices = parser.devices();
-    devicesModel->setDevices(devices, storedAmong(devices), parser.wrongLengthImeis(), parser.cutNameRows());
+    devicesModel->setDevices(devices, storedAmong(devices), parser.wrongLengthImeis(), parser.cutNameRows(),
+                             parser.lineNumbers());
 
     ui->label->setText(QStringLiteral("Устройства: %1").arg(QFileInfo(fileName).fileName()));
     ui->label->setToolTip(QDir::toNativeSeparators(fileName));
@@ -337,7 +296,7 @@ void AddDevicesDialog::on_forAllCheck_stateChanged(int arg1) {
 }
 
 void AddDevicesDialog::on_deviceFilter_textEdited(const QString& arg1) {
-    static_cast<DeviceFilterProxyModel*>(proxy)->setFilterText(arg1);
+    proxy->setFilterText(arg1);
 }
 
 void AddDevicesDialog::on_groupsForStoredCheck_toggled(bool checked) {

@@ -14,8 +14,8 @@
 class CheckableIdList;
 class ConfigHandler;
 class DevicesFileParser;
+class DevicesToAddProxy;
 class DevicesToAddTableModel;
-class QSortFilterProxyModel;
 
 namespace Ui {
 class AddDevicesDialog;
@@ -83,7 +83,7 @@ private:
     ConfigHandler* handler;
     DevicesToAddTableModel* devicesModel;
     CheckableIdList* groupsModel;
-    QSortFilterProxyModel* proxy;
+    DevicesToAddProxy* proxy;
     QVector<QStringList> fileGroups; // by row of the devices set; empty without such columns
     QVector<int> fileForAll;
     QHash<QString, int> groupIds; // stored groups by name

@@ -17,6 +17,7 @@ struct NumberedText {
 // Everything one reading of a device list file gives.
 struct DeviceFileContents {
     QVector<DeviceInfo> records;
+    QVector<int> lineNumbers; // of each record's first line, in the file
     QVector<NumberedText> wrongLength;
     QVector<int> cutNames;
     QVector<QStringList> groups;

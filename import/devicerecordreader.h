@@ -115,10 +115,21 @@ inline QString shownText(const QByteArray& bytes) {
     return text.simplified();
 }
 
+// UTF-8 for each byte of a single-byte encoding; ASCII stays as it is.
+struct SingleByteTable {
+    char utf8[256][4] = {};
+    unsigned char size[256] = {};
+    bool space[256] = {}; // white space, which may surround a number
+    size_t longest = 1;   // bytes of the longest sequence
+};
+
 class RecordReader {
 public:
-    explicit RecordReader(DeviceFileContents& out)
-        : out(out) {}
+    // Without a table the bytes are UTF-8; with one, they are in that single-byte encoding and
+    // only what is kept is turned into UTF-8.
+    explicit RecordReader(DeviceFileContents& out, const SingleByteTable* singleByte = nullptr)
+        : out(out)
+        , table(singleByte) {}
 
     // Whether invalid UTF-8 came before any valid multi-byte sequence: then the file is more
     // likely in a single-byte encoding than damaged UTF-8.
@@ -148,7 +159,7 @@ public:
                         break;
                     if (controlBytes.control[byte])
                         notText = true;
-                } else {
+                } else if (!table) {
                     checkUtf8(byte);
                 }
             }
@@ -202,8 +213,8 @@ private:
     void takeRun(const char* begin, const char* end) {
         startRecord();
         lineStarted = true;
-        if (head.size() < headLength)
-            head.append(begin, std::min<size_t>(headLength - head.size(), size_t(end - begin)));
+        if (headWanted())
+            append(head, begin, end, headLength);
         for (const char* b = begin; blank && b < end; ++b)
             blank = isBlank(*b);
         if (state != SkipRecord)
@@ -220,11 +231,12 @@ private:
             }
         } else {
             lineStarted = true;
-            checkUtf8(byte);
+            if (!table || byte < 0x80)
+                checkUtf8(byte);
         }
         startRecord();
-        if (head.size() < headLength)
-            head.push_back(c);
+        if (headWanted())
+            append(head, &c, &c + 1, headLength);
         if (!isBlank(c))
             blank = false;
 
@@ -272,27 +284,79 @@ private:
         }
     }
 
+    // Whether single-byte text may still be part of a number: ASCII and white space only.
+    bool numberText(const char* begin, const char* end) const {
+        for (const char* b = begin; b < end; ++b) {
+            const auto byte = static_cast<unsigned char>(*b);
+            if (byte >= 0x80 && !table->space[byte])
+                return false;
+        }
+        return true;
+    }
+
+    // A record's beginning is shown for the first lines skipped only.
+    bool headWanted() const {
+        return headerPossible || firstSkipped.isNull() || out.skippedSample.size() < skippedSampleSize;
+    }
+
     bool isSeparator(char c) const { return separator ? c == separator : c == ',' || c == ';'; }
 
+    // Appends the text as UTF-8 up to `limit` bytes in all; true when not all of it fitted.
+    bool append(std::string& to, const char* begin, const char* end, size_t limit) const {
+        const size_t room = limit - std::min(limit, to.size());
+        const auto length = size_t(end - begin);
+        if (!table) {
+            to.append(begin, std::min(room, length));
+            return length > room;
+        }
+        const size_t before = to.size();
+        to.resize(before + std::min(room, table->longest * length));
+        char* out = &to[0] + before;
+        char* const full = &to[0] + to.size();
+        const char* b = begin;
+        for (; b < end; ++b) {
+            const auto byte = static_cast<unsigned char>(*b);
+            if (byte < 0x80) {
+                if (out == full)
+                    break;
+                *out++ = *b;
+                continue;
+            }
+            const size_t size = table->size[byte];
+            if (size > size_t(full - out)) {
+                std::memcpy(out, table->utf8[byte], size_t(full - out));
+                out = full;
+                break;
+            }
+            for (size_t i = 0; i < size; ++i)
+                *out++ = table->utf8[byte][i];
+        }
+        to.resize(size_t(out - &to[0]));
+        return b < end;
+    }
+
     void keep(const char* begin, const char* end) {
-        const auto append = [begin, end](std::string& to, size_t limit) {
-            to.append(begin, std::min<size_t>(limit - std::min(limit, to.size()), size_t(end - begin)));
-        };
         if (inHeader) {
-            if (field < headerFields)
-                append(header[size_t(field)], longestHeaderField);
+            if (field < headerFields) {
+                append(header[size_t(field)], begin, end, longestHeaderField);
+                headerUsed = std::max(headerUsed, field + 1);
+            }
         } else if (field == 0) {
+            if (table && !headerPossible && state == Unquoted && !numberText(begin, end)) {
+                // a letter: the field cannot be a number, and the record is skipped as at its end
+                state = SkipRecord;
+                return;
+            }
             // a first field this long cannot be a number: the rest of it is not kept
-            append(imei, longestNumberField + 1);
+            append(imei, begin, end, longestNumberField + 1);
             if (imei.size() > size_t(longestNumberField))
                 state = headerPossible ? state : SkipRecord;
         } else if (field == 1) {
-            nameOverflow |= name.size() + size_t(end - begin) > longestTextField;
-            append(name, longestTextField);
+            nameOverflow |= append(name, begin, end, longestTextField);
         } else if (field == groupsColumn) {
-            append(groups, longestTextField);
+            append(groups, begin, end, longestTextField);
         } else if (field == forAllColumn) {
-            append(forAll, longestHeaderField);
+            append(forAll, begin, end, longestHeaderField);
         }
     }
 
@@ -387,8 +451,9 @@ private:
         groups.clear();
         forAll.clear();
         head.clear();
-        for (std::string& h : header)
-            h.clear();
+        for (int i = 0; i < headerUsed; ++i)
+            header[size_t(i)].clear();
+        headerUsed = 0;
         blank = true;
         nameOverflow = false;
         inHeader = false;
@@ -410,6 +475,7 @@ private:
             out.wrongLength.append(
                 NumberedText{row, QString::fromUtf8(imei.data(), int(imei.size())).trimmed()});
         out.records.append(device);
+        out.lineNumbers.append(recordLine);
         if (groupsColumn > 0)
             out.groups.append(groupNames());
         if (forAllColumn > 0)
@@ -477,6 +543,7 @@ private:
     }
 
     DeviceFileContents& out;
+    const SingleByteTable* const table;
     DeviceInfo device;
     // clear() keeps their room: no allocation per record
     std::string imei;
@@ -484,7 +551,8 @@ private:
     std::string groups;
     std::string forAll;
     std::string header[headerFields];
-    std::string head; // the record's first bytes, for telling which line was skipped
+    int headerUsed = 0; // header fields that may hold text
+    std::string head;   // the record's first bytes, for telling which line was skipped
     QHash<QString, QString> knownGroups;
     State state = FieldStart;
     int field = 0;

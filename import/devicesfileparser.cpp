@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -44,14 +45,37 @@ const char* encodingForMark(const QByteArray& head, int* markLength) {
 
 const char* const windows1251 = "Windows-1251";
 
-// Reads the file with the decoder for `encoding` (none: UTF-8). False when the file, read as
+// A single-byte encoding decodes each byte alone: the codec is asked once per byte, rather than
+// for every byte of a file that may be large and need not be text at all.
+const DeviceRecords::SingleByteTable& windows1251Table() {
+    static const DeviceRecords::SingleByteTable table = [] {
+        DeviceRecords::SingleByteTable t;
+        for (int byte = 0x80; byte <= 0xFF; ++byte) {
+            const char c = char(byte);
+            const QString text = QtCompat::TextDecoder(windows1251).decode(&c, 1);
+            t.space[byte] = text.trimmed().isEmpty();
+            const QByteArray utf8 = text.toUtf8().left(4);
+            std::memcpy(t.utf8[byte], utf8.constData(), size_t(utf8.size()));
+            t.size[byte] = static_cast<unsigned char>(utf8.size());
+            t.longest = std::max(t.longest, size_t(utf8.size()));
+        }
+        return t;
+    }();
+    return table;
+}
+
+enum class Reading { Done, NotUtf8, Stopped };
+
+// Reads the file with the decoder for `encoding` (none: UTF-8). NotUtf8 when the file, read as
 // UTF-8, turned out not to be and `fallBack` allows another try in Windows-1251.
-bool readFile(QFile& file, const char* encoding, bool fallBack, DevicesFileParser::Result& result) {
+Reading readFile(QFile& file, const char* encoding, bool fallBack, DevicesFileParser::Result& result,
+                 const DevicesFileParser::Progress& going) {
     result = DevicesFileParser::Result();
-    RecordReader reader(result);
+    const bool singleByte = encoding && std::strcmp(encoding, windows1251) == 0;
+    RecordReader reader(result, singleByte ? &windows1251Table() : nullptr);
     QByteArray chunk(static_cast<int>(chunkSize), Qt::Uninitialized);
     std::unique_ptr<QtCompat::TextDecoder> decoder;
-    if (encoding)
+    if (encoding && !singleByte)
         decoder = std::make_unique<QtCompat::TextDecoder>(encoding);
     result.encoding = encoding ? QString::fromLatin1(encoding) : QStringLiteral("UTF-8");
     bool first = true;
@@ -77,13 +101,16 @@ bool readFile(QFile& file, const char* encoding, bool fallBack, DevicesFileParse
         } else {
             reader.feed(chunk.constData() + skip, got - skip);
             if (fallBack && reader.invalidBeforeMultibyte())
-                return false;
+                return Reading::NotUtf8;
         }
+        if (going && !going(file.pos(), file.size()))
+            return Reading::Stopped;
     }
     reader.finish();
     result.records.squeeze();
+    result.lineNumbers.squeeze();
     result.firstSkipped = DeviceRecords::shownText(reader.firstSkipped);
-    return true;
+    return Reading::Done;
 }
 
 } // namespace
@@ -92,6 +119,14 @@ DevicesFileParser::DevicesFileParser(QObject* parent)
     : QObject(parent) {}
 
 bool DevicesFileParser::parseFile(const QString& fileName) {
+    Result contents;
+    if (!read(fileName, contents))
+        return false;
+    take(std::move(contents));
+    return true;
+}
+
+bool DevicesFileParser::read(const QString& fileName, Result& into, const Progress& going) {
     // Only regular files: a pipe or a device could block or never end.
     if (!QFileInfo(fileName).isFile())
         return false;
@@ -99,17 +134,28 @@ bool DevicesFileParser::parseFile(const QString& fileName) {
     if (!file.open(QIODevice::ReadOnly))
         return false;
 
-    last = Result();
-    if (!readFile(file, nullptr, QtCompat::TextDecoder::available(windows1251), last)) {
-        last = Result();
+    Reading reading = readFile(file, nullptr, QtCompat::TextDecoder::available(windows1251), into, going);
+    if (reading == Reading::NotUtf8) {
         file.seek(0);
-        readFile(file, windows1251, false, last);
+        reading = readFile(file, windows1251, false, into, going);
+    }
+    if (reading == Reading::Stopped) {
+        into = Result();
+        return false;
     }
     return true;
 }
 
+void DevicesFileParser::take(Result contents) {
+    last = std::move(contents);
+}
+
 QVector<DeviceInfo> DevicesFileParser::devices() const {
     return last.records;
+}
+
+QVector<int> DevicesFileParser::lineNumbers() const {
+    return last.lineNumbers;
 }
 
 QString DevicesFileParser::encoding() const {

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 // Reads a device list file: one device per line, the IMEI first, optionally the device's name
 // after a comma, or after a semicolon when that comes first (spreadsheets in Russian locales).
 // A field that starts with a double quote is a quoted CSV field. The file is UTF-8 unless a byte
@@ -18,12 +20,23 @@ class DevicesFileParser : public QObject {
     Q_OBJECT
 
 public:
+    using Result = DeviceFileContents;
+    // Told the bytes read and the file's size after each piece; false stops the reading.
+    using Progress = std::function<bool(qint64 read, qint64 size)>;
+
     explicit DevicesFileParser(QObject* parent = nullptr);
 
     // False when the file cannot be opened; the previous records then stay.
     bool parseFile(const QString& fileName);
+    // What parseFile does, on any thread: false when the file cannot be opened or `going` stopped
+    // the reading.
+    static bool read(const QString& fileName, Result& into, const Progress& going = {});
+    // Takes what read() gave, as if parseFile had read it.
+    void take(Result contents);
     // Names trimmed and cut to the column's NAME_MAX_LENGTH characters.
     QVector<DeviceInfo> devices() const;
+    // The file's line number of each of devices().
+    QVector<int> lineNumbers() const;
     // "UTF-8", "UTF-16", "UTF-32" or "Windows-1251".
     QString encoding() const;
     // Non-blank lines that gave no device, the header not counted, and the first few of them.
@@ -44,8 +57,6 @@ public:
     int linesRead() const;
     QString firstSkippedLine() const;
     bool isText() const;
-
-    using Result = DeviceFileContents;
 
 private:
     Result last;

@@ -32,6 +32,10 @@ QString stateText(const DeviceToAddRow& row) {
     }
 }
 
+QString imeiShown(const DeviceToAddRow& row) {
+    return row.imeiWritten.isEmpty() ? imeiText(row.device.imei) : row.imeiWritten;
+}
+
 // Light backgrounds with dark text, so that the states read the same in a dark theme.
 QColor stateBackground(DeviceToAddRow::State state) {
     switch (state) {
@@ -96,7 +100,7 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
         break;
     case ImeiColumn:
         if (role == Qt::DisplayRole)
-            return row.imeiWritten.isEmpty() ? imeiText(row.device.imei) : row.imeiWritten;
+            return imeiShown(row);
         break;
     case NameColumn:
         if (role == Qt::DisplayRole)
@@ -106,6 +110,11 @@ QVariant DevicesToAddTableModel::data(const QModelIndex& index, int role) const 
         break;
     }
     return QVariant();
+}
+
+bool DevicesToAddTableModel::rowContains(int row, const QString& text) const {
+    const DeviceToAddRow& r = rows.at(row);
+    return r.device.name.contains(text) || imeiShown(r).contains(text) || stateText(r).contains(text);
 }
 
 bool DevicesToAddTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -125,7 +134,9 @@ QVariant DevicesToAddTableModel::headerData(int section, Qt::Orientation orienta
     if (role != Qt::DisplayRole)
         return QVariant();
     if (orientation == Qt::Vertical)
-        return section >= 0 && section < rows.size() ? QVariant(section + 1) : QVariant();
+        return section < 0 || section >= rows.size() ? QVariant()
+               : section < lines.size()              ? QVariant(lines.at(section))
+                                                     : QVariant(section + 1);
     switch (section) {
     case CheckColumn:
         return QString();
@@ -155,8 +166,9 @@ Qt::ItemFlags DevicesToAddTableModel::flags(const QModelIndex& index) const {
 void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
                                         const QHash<quint64, QPair<int, QString>>& stored,
                                         const QVector<NumberedText>& wrongLength,
-                                        const QVector<int>& cutNames) {
+                                        const QVector<int>& cutNames, const QVector<int>& lineNumbers) {
     beginResetModel();
+    lines = lineNumbers;
     rows.clear();
     rows.reserve(devices.size());
     std::fill(std::begin(counts), std::end(counts), 0);

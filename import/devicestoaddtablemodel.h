@@ -42,9 +42,14 @@ public:
     // Replaces all rows by the given devices, all unchecked. `stored`: the database's devices
     // among them (IMEI -> id and name); `wrongLength`: ascending rows whose IMEI was not written
     // with 15 digits, with the IMEI as written; `cutNames`: ascending rows whose name was cut.
+    // `lineNumbers`: the file's line of each device, shown as the row's number (without them,
+    // rows are numbered from 1).
     void setDevices(const QVector<DeviceInfo>& devices,
                     const QHash<quint64, QPair<int, QString>>& stored = {},
-                    const QVector<NumberedText>& wrongLength = {}, const QVector<int>& cutNames = {});
+                    const QVector<NumberedText>& wrongLength = {}, const QVector<int>& cutNames = {},
+                    const QVector<int>& lineNumbers = {});
+    // Whether the row's state, IMEI or name as shown contains the text.
+    bool rowContains(int row, const QString& text) const;
     // Row a before row b by column, for sorting; rows of equal values keep their order.
     bool lessThan(int column, int a, int b) const;
     static constexpr int StateColumn = 1;
@@ -66,6 +71,7 @@ private:
     void setChecked(DeviceToAddRow& row, bool on);
 
     QVector<DeviceToAddRow> rows;
+    QVector<int> lines;
     int counts[DeviceToAddRow::StateCount] = {};
     int checked = 0;
     bool storedTickable = false;

@@ -130,10 +130,23 @@ void KalvoMessageParser::requestDeviceList() {
     sendMessage(packet);
 }
 
+void KalvoMessageParser::poll() {
+    if (!m_requestPending || m_receivedBytes != m_bytesAtLastPoll) {
+        m_silentPolls = 0;
+    } else if (++m_silentPolls >= SilentPollsBeforeRetry) {
+        qDebug() << "device list request unanswered, asking again";
+        reset();
+    }
+    m_bytesAtLastPoll = m_receivedBytes;
+    requestDeviceList();
+}
+
 void KalvoMessageParser::reset() {
+    m_silentPolls = 0;
     m_buffer.clear();
     m_consumed = 0;
     m_requestPending = false;
+    m_discarding = false;
     m_devices.clear();
 }
 
@@ -167,14 +180,19 @@ void KalvoMessageParser::parseMessage(KalvoPacket_t packet) {
         if (!m_requestPending)
             break;
         const int count = portionCount(packet.data);
-        if (count < 0) {
+        if (m_discarding) {
+            // the rest of a dropped list: the request ends with the list's last portion
+            if (count < FullPortion)
+                endRequest();
+        } else if (count < 0) {
             qDebug() << "device list incomplete after" << m_devices.size() << "records";
             const QList<TDeviceToConfigInfo> part = m_devices;
             endRequest();
             emit devListIncomplete(part);
         } else if (m_devices.size() + count > m_maxListSize) {
             qDebug() << "device list dropped: more than" << m_maxListSize << "records";
-            endRequest();
+            m_devices = QList<TDeviceToConfigInfo>();
+            m_discarding = true;
             emit devListDropped();
         } else {
             // Decoded straight into the accumulated list: a list of 100,000 records is copied once.
@@ -228,5 +246,6 @@ void KalvoMessageParser::appendPortion(const QByteArray& payload, int count,
 
 void KalvoMessageParser::endRequest() {
     m_requestPending = false;
+    m_discarding = false;
     m_devices = QList<TDeviceToConfigInfo>();
 }

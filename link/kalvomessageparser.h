@@ -56,12 +56,17 @@ public:
     void onDataReceived(const QByteArray& data);
     void requestDeviceList();
 
+    // Asks for the list unless a request is outstanding and bytes still come; a request that got
+    // no byte for a few polls is given up and asked again, so a lost or corrupted portion cannot
+    // silence the poll while the connection stays up.
+    void poll();
     // Abandons an interrupted exchange: received bytes, the outstanding request and its records.
     void reset();
     bool isRequestPending() const { return m_requestPending; }
     // Bytes received since construction; lets the owner see whether a request makes progress.
     quint64 receivedBytes() const { return m_receivedBytes; }
     void setMaxListSizeForTesting(int records) { m_maxListSize = records; }
+    static constexpr int SilentPollsBeforeRetry = 3;
 
     // CRC-32 (ISO-HDLC: reflected polynomial 0xEDB88320, init and final XOR 0xFFFFFFFF), by zlib.
     static quint32 crc32(const char* data, int size);
@@ -75,7 +80,8 @@ signals:
     void devListReceived(QList<TDeviceToConfigInfo> list);
     // A portion whose record count did not match its size ended the list: the records before it.
     void devListIncomplete(QList<TDeviceToConfigInfo> list);
-    // The list grew beyond the ceiling and was dropped.
+    // The list grew beyond the ceiling and was dropped; the request stays outstanding until the
+    // rest of that list has arrived.
     void devListDropped();
 
 private slots:
@@ -93,11 +99,17 @@ private:
 
     QByteArray m_buffer;
     bool m_requestPending = false;
+    // A list dropped at the ceiling is still arriving: no new request until it ends, so that
+    // requests do not pile up behind an endless list.
+    bool m_discarding = false;
     QList<TDeviceToConfigInfo> m_devices;
     // Bytes at the front of m_buffer already taken as packets; dropped once per chunk, so a
     // chunk holding many packets is not moved in memory once per packet.
     int m_consumed = 0;
     quint64 m_receivedBytes = 0;
+    // Polls in a row that found a request outstanding with no byte received since the last one.
+    int m_silentPolls = 0;
+    quint64 m_bytesAtLastPoll = 0;
     int m_maxListSize = MaxListSize;
 };
 

@@ -207,10 +207,12 @@ void TestAddDevicesDialog::fromFile() {
                        "прочитаны, пропущено строк: 1.\n   строка 4: абв;строка"));
     QStringList rows;
     for (int r = 0; r < table->model()->rowCount(); ++r)
-        rows << table->model()->index(r, 1).data().toString() + ' ' +
+        rows << table->model()->headerData(r, Qt::Vertical).toString() + ' ' +
+                    table->model()->index(r, 1).data().toString() + ' ' +
                     table->model()->index(r, 2).data().toString();
-    QCOMPARE(rows,
-             (QStringList{"новое 356938035643809", "имя обрезано 356938035643007", "неверный IMEI 12345"}));
+    // rows numbered by the file's lines, as the notes are
+    QCOMPARE(rows, (QStringList{"2 новое 356938035643809", "5 имя обрезано 356938035643007",
+                                "3 неверный IMEI 12345"}));
 
     auto* groups = child<QListView>(dialog.get(), "groupsList");
     QVERIFY(!groups->isEnabled());
