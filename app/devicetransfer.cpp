@@ -35,7 +35,7 @@ ConfigHandler* DeviceTransfer::db() const {
 }
 
 void DeviceTransfer::addFromServer() {
-    if (!parts.context->ready())
+    if (import.isRunning() || !parts.context->ready())
         return;
     AddDevicesDialog dialog(window(), db());
     dialog.setDevices(parts.orb->devices());
@@ -51,7 +51,7 @@ QString DeviceTransfer::fileFolder() const {
 }
 
 void DeviceTransfer::addFromFile() {
-    if (!parts.context->ready())
+    if (fileReader.isReading() || import.isRunning() || !parts.context->ready())
         return;
     const QString fileName =
         QFileDialog::getOpenFileName(window(), QStringLiteral("Выбрать файл с устройствами"), fileFolder(),
@@ -59,9 +59,44 @@ void DeviceTransfer::addFromFile() {
     if (fileName.isEmpty())
         return;
     CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
-    if (!devicesFileParser.parseFile(fileName)) {
-        parts.context->showError(QStringLiteral(
-            "Ошибка обработки файла, проверьте что выбранный файл существует и имеет правильный формат"));
+    readFile(fileName);
+}
+
+// The file is read aside behind a progress dialog (it shows up only when the reading takes a
+// while) whose Cancel stops the reading.
+void DeviceTransfer::readFile(const QString& fileName) {
+    auto* progress =
+        new QProgressDialog(QStringLiteral("Чтение файла %1...").arg(QFileInfo(fileName).fileName()),
+                            QStringLiteral("Отмена"), 0, 1000, window());
+    progress->setWindowTitle(QStringLiteral("Импорт устройств"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(300);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    progress->setValue(0);
+    connect(&fileReader, &DevicesFileReader::progress, progress, &QProgressDialog::setValue);
+    connect(progress, &QProgressDialog::canceled, &fileReader, &DevicesFileReader::cancel);
+    const auto ended = [this, progress] {
+        QObject::disconnect(&fileReader, nullptr, progress, nullptr);
+        progress->close();
+        progress->deleteLater();
+    };
+    connect(&fileReader, &DevicesFileReader::cancelled, progress, ended);
+    connect(&fileReader, &DevicesFileReader::finished, progress, [this, ended, fileName](bool opened) {
+        ended();
+        if (opened)
+            devicesFileParser.take(fileReader.takeContents());
+        // what follows opens dialogs: not from inside the reading's end
+        QMetaObject::invokeMethod(
+            this, [this, fileName, opened] { offerFile(fileName, opened); }, Qt::QueuedConnection);
+    });
+    fileReader.start(fileName);
+}
+
+void DeviceTransfer::offerFile(const QString& fileName, bool opened) {
+    if (!opened) {
+        parts.context->showError(QStringLiteral("Ошибка обработки файла, проверьте что выбранный файл "
+                                                "существует и имеет правильный формат"));
         return;
     }
     if (!devicesFileParser.isText()) {
@@ -94,49 +129,53 @@ void DeviceTransfer::runAddDevices(AddDevicesDialog& dialog) {
         parts.groupsTab->show();
 }
 
-// Adds the picked new devices batch by batch behind a progress dialog (it shows up only
-// when the import takes a while), gives the picked stored ones the groups, then tells what
-// became of them.
+// Adds the picked new devices batch by batch aside, behind a progress dialog (it shows up only
+// when the import takes a while) whose "Прервать" stops it after the batch; gives the picked
+// stored ones the groups, then tells what became of them.
 void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
     const QVector<DeviceInfo> devices = dialog.selectedDevices();
     const QVector<int> storedIds = dialog.selectedStoredIds();
-    if (devices.isEmpty() && storedIds.isEmpty()) {
+    ImportAsked asked;
+    asked.devices = devices.size();
+    asked.storedIds = storedIds.size();
+    asked.listedStored = dialog.storedCount();
+    asked.skippedLines = dialog.skippedLines();
+    if (asked.devices == 0 && asked.storedIds == 0) {
         // Nothing picked, but a group made in the dialog is stored and should show.
         parts.groupsTab->show();
         return;
     }
-    int handled = 0;
-    bool cancelled = false;
-    AddDevicesResult result;
-    if (!devices.isEmpty()) {
-        QProgressDialog progress(QStringLiteral("Добавление устройств в базу..."), QStringLiteral("Прервать"),
-                                 0, devices.size(), window());
-        progress.setWindowTitle(QStringLiteral("Импорт устройств"));
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(500);
-        progress.setAutoReset(false);
-        progress.setAutoClose(false);
-        progress.setValue(0);
-        db()->addDevices(
-            devices,
-            [&](int done, int total) {
-                handled = done;
-                progress.setMaximum(total);
-                progress.setValue(done);
-                return !progress.wasCanceled();
-            },
-            &result);
-        cancelled = progress.wasCanceled() && handled < devices.size();
-        progress.close();
-    }
-    int given = 0;
-    if (!storedIds.isEmpty()) {
-        if (db()->changeDevicesGroups(storedIds, dialog.selectedGroups(), {}))
-            given = storedIds.size();
-        else
-            result.failed += storedIds.size();
-    }
+    auto* progress = new QProgressDialog(QStringLiteral("Добавление устройств в базу..."),
+                                         QStringLiteral("Прервать"), 0, qMax(asked.devices, 1), window());
+    progress->setWindowTitle(QStringLiteral("Импорт устройств"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(500);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    progress->setValue(0);
+    connect(&import, &DevicesImport::progress, progress, [progress](int done, int total) {
+        progress->setMaximum(qMax(total, 1));
+        progress->setValue(done);
+    });
+    connect(progress, &QProgressDialog::canceled, &import, &DevicesImport::cancel);
+    connect(&import, &DevicesImport::finished, progress, [this, progress, asked] {
+        const bool cancelled = progress->wasCanceled();
+        QObject::disconnect(&import, nullptr, progress, nullptr);
+        progress->close();
+        progress->deleteLater();
+        // the summary is a dialog: not from inside the import's end
+        QMetaObject::invokeMethod(
+            this,
+            [this, asked, cancelled, outcome = import.outcome()] { tellImport(asked, outcome, cancelled); },
+            Qt::QueuedConnection);
+    });
+    import.start(db()->connectionSettings(), devices, storedIds, dialog.selectedGroups());
+}
 
+void DeviceTransfer::tellImport(const ImportAsked& asked, const DevicesImport::Outcome& outcome,
+                                bool cancelled) {
+    const AddDevicesResult& result = outcome.result;
+    cancelled = cancelled && outcome.handled < asked.devices;
     // Cut off midway: what was stored stays stored and is told, then shown by the refresh.
     const bool cut = result.stoppedBy.failed();
     if (cut)
@@ -146,21 +185,20 @@ void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
     QStringList lines;
     if (cut) {
         lines << QStringLiteral("Связь с сервером БД прервалась, добавление остановлено: сохранено %1 из %2.")
-                     .arg(QLocale().toString(result.added), QLocale().toString(devices.size()));
+                     .arg(QLocale().toString(result.added), QLocale().toString(asked.devices));
         if (!result.stoppedBy.serverText.isEmpty())
             lines << result.stoppedBy.serverText;
     }
     const std::pair<int, QString> counts[] = {
         {cut ? 0 : result.added, QStringLiteral("Добавлено устройств: %1.")},
-        {given, QStringLiteral("Назначены группы устройствам, которые уже в базе: %1.")},
-        {result.alreadyStored + dialog.storedCount() - storedIds.size(),
-         QStringLiteral("Уже есть в базе: %1.")},
+        {outcome.given, QStringLiteral("Назначены группы устройствам, которые уже в базе: %1.")},
+        {result.alreadyStored + asked.listedStored - asked.storedIds, QStringLiteral("Уже есть в базе: %1.")},
         {result.repeated, QStringLiteral("Повторяются в списке: %1.")},
         {result.invalid, QStringLiteral("С неверным IMEI: %1.")},
         {result.failed, QStringLiteral("Не приняты сервером БД: %1.")},
-        {cancelled ? devices.size() - handled : 0,
+        {cancelled ? asked.devices - outcome.handled : 0,
          QStringLiteral("Добавление прервано, необработанных устройств: %1.")},
-        {dialog.skippedLines(), QStringLiteral("В файле пропущено строк: %1.")},
+        {asked.skippedLines, QStringLiteral("В файле пропущено строк: %1.")},
     };
     for (const auto& count : counts) {
         if (count.first > 0)

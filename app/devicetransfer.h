@@ -1,6 +1,8 @@
 #pragma once
 
 #include "import/devicesfileparser.h"
+#include "import/devicesfilereader.h"
+#include "import/devicesimport.h"
 
 #include <QObject>
 #include <QString>
@@ -41,9 +43,21 @@ private:
     QWidget* window() const;
     ConfigHandler* db() const;
     QString fileFolder() const;
+    void readFile(const QString& fileName);
+    void offerFile(const QString& fileName, bool opened);
     void runAddDevices(AddDevicesDialog& dialog);
     void addDevicesInBulk(const AddDevicesDialog& dialog);
+    // What was picked, for the summary.
+    struct ImportAsked {
+        int devices = 0;
+        int storedIds = 0;
+        int listedStored = 0;
+        int skippedLines = 0;
+    };
+    void tellImport(const ImportAsked& asked, const DevicesImport::Outcome& outcome, bool cancelled);
 
     const Parts parts;
     DevicesFileParser devicesFileParser;
+    DevicesFileReader fileReader;
+    DevicesImport import;
 };

@@ -1,16 +1,17 @@
 #include "link/orbserverhandler.h"
 
+#include "core/aside.h"
 #include "link/tcpclient.h"
 
 #include <QDebug>
 #include <QThread>
 
+#include <memory>
+#include <utility>
+
 namespace {
 constexpr int ReconnectIntervalMs = 5000;
 constexpr int PollIntervalMs = 10000;
-// A request that got no byte for this many polls is given up and asked again, so a lost or
-// corrupted portion cannot silence the poll while the connection stays up.
-constexpr int SilentPollsBeforeRetry = 3;
 
 // Digits only, as the server sends them; anything else goes through QString's own parsing.
 bool imeiNumber(const char* text, int size, qint64* value) {
@@ -40,7 +41,11 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
     connect(m_thread, &QThread::finished, m_client, &QObject::deleteLater);
     m_thread->start(QThread::InheritPriority);
 
-    m_parser = new KalvoMessageParser(this);
+    // Packets are decoded and the list is built on the link's thread: a list of millions of
+    // devices never holds up the window.
+    m_parser = new KalvoMessageParser;
+    m_parser->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_parser, &QObject::deleteLater);
 
     connect(this, &OrbServerHandler::startConnect, m_client, &TcpClient::connectToServer);
     connect(this, &OrbServerHandler::disconnectFromHost, m_client, &TcpClient::disconnectFromServer);
@@ -49,10 +54,19 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
     connect(m_client, &TcpClient::connectionError, this, &OrbServerHandler::hostStateUpdated);
     connect(m_client, &TcpClient::serverConnected, this, &OrbServerHandler::onServerConnected);
     connect(m_client, &TcpClient::serverDisconnected, this, &OrbServerHandler::onServerDisconnected);
+    // An interrupted transfer is abandoned, so that the first poll on the next connection asks again.
+    connect(m_client, &TcpClient::serverDisconnected, m_parser, &KalvoMessageParser::reset);
     connect(m_client, &TcpClient::fullDataReceived, m_parser, &KalvoMessageParser::onDataReceived);
     connect(m_parser, &KalvoMessageParser::sendData, m_client, &TcpClient::sendData);
-    connect(m_parser, &KalvoMessageParser::devListReceived, this, &OrbServerHandler::devListReceived);
-    connect(m_parser, &KalvoMessageParser::devListIncomplete, this, &OrbServerHandler::devListIncomplete);
+    const auto built = [this](ListState state) {
+        return [this, state](const QList<TDeviceToConfigInfo>& list) {
+            auto taken = std::make_shared<ServerList>(buildList(list, m_stopping));
+            QMetaObject::invokeMethod(
+                this, [this, taken, state] { takeList(std::move(*taken), state); }, Qt::QueuedConnection);
+        };
+    };
+    connect(m_parser, &KalvoMessageParser::devListReceived, m_parser, built(ListComplete));
+    connect(m_parser, &KalvoMessageParser::devListIncomplete, m_parser, built(ListIncomplete));
     connect(m_parser, &KalvoMessageParser::devListDropped, this, &OrbServerHandler::devListDropped);
 
     m_reconnectTimer.setSingleShot(false);
@@ -66,13 +80,14 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
 }
 
 OrbServerHandler::~OrbServerHandler() {
-    // Nothing the client does while it goes down may reach the handler or the codec any more.
+    // Nothing the client and the codec do while they go down may reach the handler any more.
+    m_stopping = true;
     QObject::disconnect(m_client, nullptr, this, nullptr);
     QObject::disconnect(m_client, nullptr, m_parser, nullptr);
     QObject::disconnect(this, nullptr, m_client, nullptr);
-    QObject::disconnect(m_parser, nullptr, m_client, nullptr);
+    QObject::disconnect(m_parser, nullptr, nullptr, nullptr);
     // Its event loop ends after the event it handles: at worst a connection attempt, which gives up
-    // after a second.
+    // after a second, or a list being built, which stops.
     m_thread->quit();
     m_thread->wait();
 }
@@ -129,7 +144,9 @@ OrbServerHandler::ListState OrbServerHandler::listState() const {
 }
 
 void OrbServerHandler::setMaxListSizeForTesting(int records) {
-    m_parser->setMaxListSizeForTesting(records);
+    QMetaObject::invokeMethod(
+        m_parser, [parser = m_parser, records] { parser->setMaxListSizeForTesting(records); },
+        Qt::QueuedConnection);
 }
 
 void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) {
@@ -137,33 +154,34 @@ void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) 
     m_requestTimer.setInterval(pollMs);
 }
 
-void OrbServerHandler::devListReceived(QList<TDeviceToConfigInfo> list) {
-    takeList(list, ListComplete);
-}
-
-void OrbServerHandler::takeList(const QList<TDeviceToConfigInfo>& list, ListState state) {
-    m_imeiList.clear();
-    m_devices.clear();
-    m_imeiList.reserve(list.size());
-    m_devices.reserve(list.size());
+OrbServerHandler::ServerList OrbServerHandler::buildList(const QList<TDeviceToConfigInfo>& list,
+                                                         const std::atomic<bool>& stopping) {
+    ServerList built;
+    built.imeis.reserve(list.size());
+    built.devices.reserve(list.size());
     for (const TDeviceToConfigInfo& record : list) {
+        if ((built.imeis.size() & 0xFFF) == 0 && stopping.load())
+            return ServerList();
         const int size = record.imeiSize();
-        m_imeiList.append(QString::fromUtf8(record.imei, size));
+        built.imeis.append(QString::fromUtf8(record.imei, size));
         qint64 number = 0;
         if (imeiNumber(record.imei, size, &number)) {
             DeviceInfo device;
             device.imei = quint64(number);
             device.name = record.nameText();
-            m_devices.append(device);
+            built.devices.append(device);
         }
     }
+    return built;
+}
+
+void OrbServerHandler::takeList(ServerList list, ListState state) {
+    // the list replaced goes on another thread: freeing millions of names takes a while
+    Aside::shared().run([old = ServerList{std::exchange(m_imeiList, std::move(list.imeis)),
+                                          std::exchange(m_devices, std::move(list.devices))}] {});
     m_devicesReceived = QDateTime::currentDateTime();
     m_listState = state;
     emit hostStateUpdated();
-}
-
-void OrbServerHandler::devListIncomplete(QList<TDeviceToConfigInfo> list) {
-    takeList(list, ListIncomplete);
 }
 
 void OrbServerHandler::devListDropped() {
@@ -172,17 +190,8 @@ void OrbServerHandler::devListDropped() {
 }
 
 void OrbServerHandler::pollDeviceList() {
-    if (!m_client->isConnected())
-        return;
-    if (!m_parser->isRequestPending() || m_parser->receivedBytes() != m_bytesAtLastPoll) {
-        m_silentPolls = 0;
-    } else if (++m_silentPolls >= SilentPollsBeforeRetry) {
-        qDebug() << "device list request unanswered, asking again";
-        m_parser->reset();
-        m_silentPolls = 0;
-    }
-    m_bytesAtLastPoll = m_parser->receivedBytes();
-    m_parser->requestDeviceList();
+    if (m_client->isConnected())
+        QMetaObject::invokeMethod(m_parser, &KalvoMessageParser::poll, Qt::QueuedConnection);
 }
 
 void OrbServerHandler::onServerConnected() {
@@ -191,9 +200,6 @@ void OrbServerHandler::onServerConnected() {
 }
 
 void OrbServerHandler::onServerDisconnected() {
-    // An interrupted transfer is abandoned, so that the first poll on the next connection asks again.
-    m_parser->reset();
-    m_silentPolls = 0;
     m_reconnectTimer.start();
 }
 

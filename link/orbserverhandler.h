@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <atomic>
+
 class QThread;
 class TcpClient;
 
@@ -18,8 +20,8 @@ struct OrbHostSettings {
     int port = 0;
 };
 
-// The server link as the rest of the program sees it: runs the TCP client in a worker thread,
-// reconnects after a lost connection, polls the server's device list and keeps the last one.
+// The server link as the rest of the program sees it: runs the TCP client and the packet codec in
+// a worker thread, reconnects after a lost connection, polls the server's device list and keeps the last one.
 class OrbServerHandler : public QObject {
     Q_OBJECT
 
@@ -53,13 +55,15 @@ signals:
     void disconnectFromHost();
     void hostStateUpdated();
 
-private slots:
-    void devListReceived(QList<TDeviceToConfigInfo> list);
-    void devListIncomplete(QList<TDeviceToConfigInfo> list);
-    void devListDropped();
-
 private:
-    void takeList(const QList<TDeviceToConfigInfo>& list, ListState state);
+    struct ServerList {
+        QStringList imeis;
+        QVector<DeviceInfo> devices;
+    };
+    // On the link's thread; an empty list once `stopping` is set.
+    static ServerList buildList(const QList<TDeviceToConfigInfo>& list, const std::atomic<bool>& stopping);
+    void takeList(ServerList list, ListState state);
+    void devListDropped();
     void pollDeviceList();
     void onServerConnected();
     void onServerDisconnected();
@@ -76,7 +80,5 @@ private:
     QVector<DeviceInfo> m_devices;
     QDateTime m_devicesReceived;
     ListState m_listState = ListComplete;
-    // Polls in a row that found a request outstanding with no byte received since the last one.
-    int m_silentPolls = 0;
-    quint64 m_bytesAtLastPoll = 0;
+    std::atomic<bool> m_stopping{false};
 };

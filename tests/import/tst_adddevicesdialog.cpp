@@ -2,6 +2,7 @@
 #include "dialogtest.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfileparser.h"
+#include "import/devicesimport.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -54,6 +55,7 @@ private slots:
     void filterAndChecks();
     void result();
     void fromFile();
+    void importStops();
 
 private:
     QStringList checked() const {
@@ -231,6 +233,29 @@ void TestAddDevicesDialog::fromFile() {
     QCOMPARE(picked[1].groups, QVector<int>{admin});
     QVERIFY(!picked[1].forAll);
     QCOMPARE(dialog->skippedLines(), 1);
+}
+
+// The picked devices go in aside, on a connection of their own; stopped, the import ends after
+// its batch and tells how far it got.
+void TestAddDevicesDialog::importStops() {
+    QVector<DeviceInfo> picked;
+    for (int i = 0; i < 2500; ++i)
+        picked << DeviceInfo{0, 200000000000000ULL + quint64(i), QStringLiteral("d%1").arg(i), {}, false};
+    DevicesImport import;
+    QSignalSpy finished(&import, &DevicesImport::finished);
+    QVERIFY(import.start(TestDb::settings(), picked));
+    QVERIFY(!import.start(TestDb::settings(), picked));
+    import.cancel();
+    QVERIFY(finished.wait(30000));
+    const DevicesImport::Outcome& outcome = import.outcome();
+    QVERIFY(outcome.handled > 0 && outcome.handled < picked.size());
+    QCOMPARE(outcome.result.added, outcome.handled);
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM devices d JOIN device_groups m ON "
+                                           "m.device_id = d.id AND m.group_id = %1 WHERE d.imei >= "
+                                           "200000000000000")
+                                .arg(admin))
+                 .toInt(),
+             outcome.handled);
 }
 
 QTEST_MAIN(TestAddDevicesDialog)

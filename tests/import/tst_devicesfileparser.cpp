@@ -1,4 +1,5 @@
 #include "import/devicesfileparser.h"
+#include "import/devicesfilereader.h"
 #include "import/devicesfilewriter.h"
 
 #include "core/qtcompat.h"
@@ -40,6 +41,7 @@ private slots:
     void failedExportLeavesNoFile();
     void unreadablePathsKeepThePreviousRecords_data();
     void unreadablePathsKeepThePreviousRecords();
+    void readingAside();
 
 private:
     QString write(const QByteArray& bytes) {
@@ -277,6 +279,34 @@ void TestDevicesFileParser::unreadablePathsKeepThePreviousRecords() {
     QVERIFY(parser.parseFile(write("1,one\n")));
     QVERIFY(!parser.parseFile(path));
     QCOMPARE(parser.devices(), Records{record(1, QStringLiteral("one"))});
+}
+
+// Read aside, a file gives what parseFile gives; cancelled, the reading stops between two pieces
+// and gives nothing.
+void TestDevicesFileParser::readingAside() {
+    QByteArray bytes;
+    for (int i = 0; i < 200000; ++i)
+        bytes += QByteArray::number(100000000000000LL + i) + ",Device\n";
+    const QString path = write(bytes);
+    DevicesFileReader reader;
+    QSignalSpy finished(&reader, &DevicesFileReader::finished);
+    QSignalSpy cancelled(&reader, &DevicesFileReader::cancelled);
+    QVERIFY(reader.start(path));
+    QVERIFY(!reader.start(path));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(reader.takeContents().records.size(), 200000);
+
+    QVERIFY(reader.start(path));
+    reader.cancel();
+    QVERIFY(cancelled.wait(20000));
+    QCOMPARE(finished.size(), 1);
+
+    int pieces = 0;
+    DevicesFileParser::Result into;
+    QVERIFY(!DevicesFileParser::read(path, into, [&pieces](qint64, qint64) { return ++pieces < 2; }));
+    QCOMPARE(pieces, 2);
+    QVERIFY(into.records.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDevicesFileParser)

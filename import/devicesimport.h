@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/records.h"
+#include "db/connection.h"
+#include "db/deviceimporter.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QVector>
+
+#include <memory>
+
+// Adds picked devices to the database, then gives picked stored ones groups, on a thread and a
+// database connection of its own, telling how far it got; it can be stopped between two batches.
+class DevicesImport : public QObject {
+    Q_OBJECT
+
+public:
+    struct Outcome {
+        AddDevicesResult result;
+        int handled = 0; // of the devices to add
+        int given = 0;   // stored devices given the groups
+    };
+
+    explicit DevicesImport(QObject* parent = nullptr);
+    // An import still running stops after its batch and closes its connection by itself; its
+    // outcome is dropped and nothing waits for it.
+    ~DevicesImport() override;
+
+    // False while another import runs.
+    bool start(const SqlConnectionSettings& settings, const QVector<DeviceInfo>& devices,
+               const QVector<int>& storedIds = {}, const QVector<int>& groups = {});
+    // Stops before the next batch; finished() follows.
+    void cancel();
+    bool isRunning() const { return running != nullptr; }
+    // What the finished import did.
+    const Outcome& outcome() const { return last; }
+
+signals:
+    // Devices handled and their number, now and then while the import runs.
+    void progress(int done, int total);
+    void finished();
+
+private:
+    struct Run;
+    std::shared_ptr<Run> running;
+    Outcome last;
+    QTimer ticker;
+};
