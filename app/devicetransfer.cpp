@@ -17,9 +17,11 @@
 #include <QHash>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QTableView>
 
+#include <memory>
 #include <utility>
 
 DeviceTransfer::DeviceTransfer(const Parts& parts, QObject* parent)
@@ -34,14 +36,63 @@ ConfigHandler* DeviceTransfer::db() const {
     return parts.context->db();
 }
 
+bool DeviceTransfer::busy() const {
+    return fileReader.isReading() || import.isRunning() || lookingUp;
+}
+
 void DeviceTransfer::addFromServer() {
-    if (import.isRunning() || !parts.context->ready())
+    if (busy() || !parts.context->ready())
         return;
-    AddDevicesDialog dialog(window(), db());
-    dialog.setDevices(parts.orb->devices());
-    dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
-    dialog.setListState(parts.orb->listState());
-    runAddDevices(dialog);
+    const QVector<DeviceInfo> devices = parts.orb->devices();
+    lookUp(devices, [this, devices](const DevicesImport::StoredDevices& stored, bool ok) {
+        AddDevicesDialog dialog(window(), db());
+        dialog.setStoredLookup(stored, ok);
+        dialog.setDevices(devices);
+        dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
+        dialog.setListState(parts.orb->listState());
+        runAddDevices(dialog);
+    });
+}
+
+// Which of the listed devices are stored is looked up aside behind a progress dialog (it shows
+// up only when the look-up takes a while) whose Cancel drops it; `open` follows with the result.
+void DeviceTransfer::lookUp(const QVector<DeviceInfo>& devices, const Opening& open) {
+    QVector<quint64> imeis;
+    imeis.reserve(devices.size());
+    for (const DeviceInfo& device : devices)
+        imeis.append(device.imei);
+    QPointer<QProgressDialog> progress = new QProgressDialog(QStringLiteral("Проверка устройств в базе..."),
+                                                             QStringLiteral("Отмена"), 0, 0, window());
+    progress->setWindowTitle(QStringLiteral("Импорт устройств"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(300);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    const auto dropped = std::make_shared<bool>(false);
+    const auto close = [progress] {
+        if (progress) {
+            // closing says canceled() too
+            progress->disconnect();
+            progress->close();
+            progress->deleteLater();
+        }
+    };
+    connect(progress, &QProgressDialog::canceled, this, [dropped, close] {
+        *dropped = true;
+        close();
+    });
+    lookingUp = true;
+    DevicesImport::lookUpStored(
+        this, db()->connectionSettings(), imeis,
+        [this, dropped, close, open](const DevicesImport::StoredDevices& stored, bool ok) {
+            lookingUp = false;
+            close();
+            if (*dropped)
+                return;
+            // what follows opens dialogs: not from inside the look-up's end
+            QMetaObject::invokeMethod(
+                this, [open, stored, ok] { open(stored, ok); }, Qt::QueuedConnection);
+        });
 }
 
 // Where the file dialogs open: the folder last used, at first the working directory's parent.
@@ -51,7 +102,7 @@ QString DeviceTransfer::fileFolder() const {
 }
 
 void DeviceTransfer::addFromFile() {
-    if (fileReader.isReading() || import.isRunning() || !parts.context->ready())
+    if (busy() || !parts.context->ready())
         return;
     const QString fileName =
         QFileDialog::getOpenFileName(window(), QStringLiteral("Выбрать файл с устройствами"), fileFolder(),
@@ -117,9 +168,13 @@ void DeviceTransfer::offerFile(const QString& fileName, bool opened) {
         parts.context->showError(text);
         return;
     }
-    AddDevicesDialog dialog(window(), db());
-    dialog.setFile(fileName, devicesFileParser);
-    runAddDevices(dialog);
+    lookUp(devicesFileParser.devices(),
+           [this, fileName](const DevicesImport::StoredDevices& stored, bool ok) {
+               AddDevicesDialog dialog(window(), db());
+               dialog.setStoredLookup(stored, ok);
+               dialog.setFile(fileName, devicesFileParser);
+               runAddDevices(dialog);
+           });
 }
 
 void DeviceTransfer::runAddDevices(AddDevicesDialog& dialog) {

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class AddDevicesDialog;
 class ConfigHandler;
 class DevicesTableModel;
@@ -43,6 +45,9 @@ private:
     QWidget* window() const;
     ConfigHandler* db() const;
     QString fileFolder() const;
+    bool busy() const;
+    using Opening = std::function<void(const DevicesImport::StoredDevices& stored, bool ok)>;
+    void lookUp(const QVector<DeviceInfo>& devices, const Opening& open);
     void readFile(const QString& fileName);
     void offerFile(const QString& fileName, bool opened);
     void runAddDevices(AddDevicesDialog& dialog);
@@ -60,4 +65,5 @@ private:
     DevicesFileParser devicesFileParser;
     DevicesFileReader fileReader;
     DevicesImport import;
+    bool lookingUp = false;
 };

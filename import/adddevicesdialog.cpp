@@ -16,6 +16,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -76,7 +77,15 @@ AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
+void AddDevicesDialog::setStoredLookup(const StoredDevices& stored, bool ok) {
+    given = stored;
+    lookupFailed = !ok;
+    lookedUp = true;
+}
+
 QHash<quint64, QPair<int, QString>> AddDevicesDialog::storedAmong(const QVector<DeviceInfo>& devices) {
+    if (std::exchange(lookedUp, false))
+        return std::exchange(given, StoredDevices());
     QVector<quint64> imeis;
     imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices)

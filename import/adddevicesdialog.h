@@ -32,6 +32,10 @@ public:
     AddDevicesDialog(QWidget* parent, ConfigHandler* handler);
     ~AddDevicesDialog() override;
 
+    using StoredDevices = QHash<quint64, QPair<int, QString>>;
+    // The stored devices among those set next (IMEI -> id and name), looked up beforehand, and
+    // whether the look-up worked; without it the devices are looked up when they are set.
+    void setStoredLookup(const StoredDevices& stored, bool ok);
     // Looks the devices up in the database.
     void setDevices(const QVector<DeviceInfo>& devices);
     // The devices of a file the parser has read, with what it noticed: the encoding, the lines
@@ -93,4 +97,6 @@ private:
     QString stateNote;
     bool added = false;
     bool lookupFailed = false;
+    bool lookedUp = false; // the next devices' look-up was given
+    StoredDevices given;
 };

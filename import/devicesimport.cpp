@@ -94,6 +94,31 @@ bool DevicesImport::start(const SqlConnectionSettings& settings, const QVector<D
     return true;
 }
 
+void DevicesImport::lookUpStored(QObject* context, const SqlConnectionSettings& settings,
+                                 const QVector<quint64>& imeis,
+                                 const std::function<void(const StoredDevices&, bool)>& done) {
+    static QAtomicInt serial;
+    const QString connectionName = QStringLiteral("orb-lookup-%1").arg(serial.fetchAndAddRelaxed(1));
+    struct Found {
+        StoredDevices stored;
+        bool ok = false;
+    };
+    const auto found = std::make_shared<Found>();
+    std::unique_ptr<Aside> lane = Aside::lane();
+    lane->run(
+        context,
+        [found, connectionName, settings, imeis] {
+            auto handler = std::make_unique<ConfigHandler>(nullptr, connectionName);
+            handler->setConnectionSettings(settings);
+            if (handler->connectToDatabase() == 0)
+                found->stored = handler->storedDevices(imeis, &found->ok);
+            if (Aside::ending())
+                static_cast<void>(handler.release());
+        },
+        [found, done] { done(found->stored, found->ok); });
+    Aside::abandon(std::move(lane));
+}
+
 void DevicesImport::cancel() {
     if (running)
         running->stop = true;

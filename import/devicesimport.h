@@ -4,10 +4,14 @@
 #include "db/connection.h"
 #include "db/deviceimporter.h"
 
+#include <QHash>
 #include <QObject>
+#include <QPair>
+#include <QString>
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 // Adds picked devices to the database, then gives picked stored ones groups, on a thread and a
@@ -35,6 +39,14 @@ public:
     bool isRunning() const { return running != nullptr; }
     // What the finished import did.
     const Outcome& outcome() const { return last; }
+
+    using StoredDevices = QHash<quint64, QPair<int, QString>>;
+    // The stored devices among `imeis` (IMEI -> id and name), looked up on a thread and connection
+    // of their own; `done` gets them on the GUI thread with whether the look-up worked, unless
+    // `context` is gone by then.
+    static void lookUpStored(QObject* context, const SqlConnectionSettings& settings,
+                             const QVector<quint64>& imeis,
+                             const std::function<void(const StoredDevices& stored, bool ok)>& done);
 
 signals:
     // Devices handled and their number, now and then while the import runs.
