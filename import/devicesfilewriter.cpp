@@ -1,6 +1,6 @@
 #include "import/devicesfilewriter.h"
 
-#include "import/spreadsheettext.h"
+#include "import/csvfield.h"
 
 #include <QSaveFile>
 
@@ -8,28 +8,6 @@ namespace {
 
 // Bytes gathered before they go to the file.
 constexpr int flushSize = 1 << 20;
-
-void appendField(QByteArray& out, const QString& text) {
-    const QByteArray utf8 = SpreadsheetText::marked(text).toUtf8();
-    bool quote = false;
-    for (const char c : utf8) {
-        if (c == ',' || c == ';' || c == '"' || c == '\n' || c == '\r') {
-            quote = true;
-            break;
-        }
-    }
-    if (!quote) {
-        out += utf8;
-        return;
-    }
-    out += '"';
-    for (const char c : utf8) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
 
 } // namespace
 
@@ -48,7 +26,7 @@ bool DevicesFileWriter::writeFile(const QString& fileName, const QVector<DeviceI
     for (const DeviceInfo& device : devices) {
         out += imeiText(device.imei).toLatin1();
         out += ',';
-        appendField(out, device.name);
+        CsvField::append(out, device.name);
         out += ',';
         names.clear();
         for (const int id : device.groups) {
@@ -56,7 +34,7 @@ bool DevicesFileWriter::writeFile(const QString& fileName, const QVector<DeviceI
             if (it != groupNames.constEnd())
                 names << it.value();
         }
-        appendField(out, names.join(QStringLiteral("; ")));
+        CsvField::append(out, names.join(QStringLiteral("; ")));
         out += ',';
         out += device.forAll ? yes : no;
         out += "\r\n";
