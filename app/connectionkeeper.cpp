@@ -229,6 +229,15 @@ bool ConnectionKeeper::ready() {
     return false;
 }
 
+bool ConnectionKeeper::reachable() {
+    if (!databaseLost) {
+        if (parts.db->reachable())
+            return true;
+        lost();
+    }
+    return ready();
+}
+
 // The database answers again: the settings in use, without the dialog.
 bool ConnectionKeeper::comeBack() {
     if (parts.db->connectToDatabase() != 0) {

@@ -41,6 +41,9 @@ public:
     // Before a change: whether the database can be reached, connecting anew when it was lost
     // with the settings in use; when it cannot, the person has been told.
     bool ready();
+    // Before a dialog opens: the same, after one round trip that finds a connection closed
+    // meanwhile (and connects again), so that the dialog's change meets an open one.
+    bool reachable();
 
 public slots:
     void checkConnectionStates();

@@ -41,7 +41,7 @@ void DevicesTab::edit(const DeviceInfo& device) {
     const QStringList completions = imeiCompletions(server->devices());
     for (;;) {
         if (ask) {
-            DeviceEditDialog dialog(context->window(), db, entered);
+            DeviceEditDialog dialog(context->window(), db, entered, context->shownRecords());
             dialog.setCompleterList(completions);
             const bool accepted = dialog.exec() == QDialog::Accepted;
             changed |= dialog.groupAdded();

@@ -29,7 +29,7 @@ void GroupsTab::edit(const GroupInfo& group) {
     QVector<int> shownMembers;
     bool refusedBefore = false;
     for (;;) {
-        GroupEditDialog dialog(context->window(), db, entered);
+        GroupEditDialog dialog(context->window(), db, entered, context->shownRecords().users);
         if (refusedBefore)
             dialog.setSelectedUsers(members);
         else

@@ -85,6 +85,14 @@ MainWindow::MainWindow(QWidget* parent)
                                 {ui->addDeviceButton, ui->changeDeviceButton, ui->deleteDeviceButton},
                                 groupsTab, orbServerHandler);
     connect(tabs, &TabContext::changeShown, this, &MainWindow::afterShownChange);
+    tabs->setShownRecords([this] {
+        ShownRecords shown;
+        shown.groups.reserve(groupsModel->storedCount());
+        for (const GroupRow& row : groupsModel->storedRows())
+            shown.groups.append(row.group);
+        shown.users = usersModel->storedRows();
+        return shown;
+    });
 
     auto* orbStateWidget = new ConnectionStateWidget(this);
     auto* sqlStateWidget = new ConnectionStateWidget(this);
@@ -108,6 +116,8 @@ MainWindow::MainWindow(QWidget* parent)
         for (TableHabits* table : qAsConst(habits))
             table->updateCounts();
         checkAllButtons();
+        // a group deleted by another administrator is named by what the window showed
+        configHandler->knowGroups(tabs->shownRecords().groups);
     });
     keeper = new ConnectionKeeper({tabs, configHandler, orbServerHandler, refresher, tables,
                                    ui->centralwidget, ui->statusbar, sqlStateWidget, orbStateWidget},
@@ -120,6 +130,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(tables, &RefreshCoordinator::failed, keeper, &ConnectionKeeper::refreshFailed);
     connect(tables, &RefreshCoordinator::applied, keeper, &ConnectionKeeper::refreshed);
     tabs->setReadyCheck([this] { return keeper->ready(); });
+    tabs->setReachCheck([this] { return keeper->reachable(); });
     connect(keeper, &ConnectionKeeper::tablesDropped, this, [this] {
         devicesModel->clear();
         groupsModel->clear();

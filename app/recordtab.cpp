@@ -15,7 +15,7 @@ void TabContext::showError(const QString& text) const {
 
 bool TabContext::connectionLost() {
     // a refusal of the server's own is no proof that it is still there
-    if (handler->lastError().kind != DbError::Kind::ConnectionLost && handler->getDevicesCount() >= 0)
+    if (handler->lastError().kind != DbError::Kind::ConnectionLost && handler->reachable())
         return false;
     emit offline();
     showError(QStringLiteral(

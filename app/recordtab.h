@@ -2,6 +2,7 @@
 
 #include "app/tablestate.h"
 #include "db/confighandler.h"
+#include "dialogs/grouppickdialog.h"
 #include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
@@ -35,6 +36,13 @@ public:
     // told.
     bool ready() const { return !readyCheck || readyCheck(); }
     void setReadyCheck(std::function<bool()> check) { readyCheck = std::move(check); }
+    // Before a dialog opens: the same, and whether the server answers, connecting anew when the
+    // connection was closed meanwhile, as a read would.
+    bool reachable() const { return !reachCheck || reachCheck(); }
+    void setReachCheck(std::function<bool()> check) { reachCheck = std::move(check); }
+    // The groups and users the window shows, for the dialogs' lists.
+    ShownRecords shownRecords() const { return records ? records() : ShownRecords(); }
+    void setShownRecords(std::function<ShownRecords()> held) { records = std::move(held); }
     // After a failed change: if the database server itself is gone, says so and returns true,
     // so that the tables keep what they show instead of being reloaded empty.
     bool connectionLost();
@@ -71,6 +79,8 @@ private:
     QWidget* const parentWindow;
     ConfigHandler* const handler;
     std::function<bool()> readyCheck;
+    std::function<bool()> reachCheck;
+    std::function<ShownRecords()> records;
 };
 
 // The tab's buttons; each has a slot of the controller.
@@ -133,12 +143,12 @@ public:
     Model* tableModel() const { return model; }
 
     void add() override {
-        if (context->ready())
+        if (context->reachable())
             edit(Record());
     }
 
     void change() override {
-        if (!context->ready())
+        if (!context->reachable())
             return;
         const QVector<Record> records = recordsOf(selectedRows());
         if (records.size() > 1 && changeMany(records))
@@ -235,7 +245,7 @@ protected:
     template <typename Dialog, typename More, typename Store>
     void changeInBulk(const QVector<Record>& records, More more, Store store) {
         ConfigHandler* db = context->db();
-        Dialog dialog(context->window(), records, db->getGroups(), db->adminGroupId());
+        Dialog dialog(context->window(), records, context->shownRecords().groups, db->adminGroupId());
         if (dialog.exec() != QDialog::Accepted)
             return;
         const QVector<int> add = dialog.addGroupIds();

@@ -28,7 +28,8 @@ void UsersTab::edit(const UserInfo& user) {
     UserInfo entered = user;
     bool changed = false;
     bool ask = true;
-    auto dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, user);
+    auto dialog =
+        std::make_unique<RegistrationDialog>(context->window(), QString(), db, user, context->shownRecords());
     for (;;) {
         if (ask) {
             const bool accepted = dialog->exec() == QDialog::Accepted;
@@ -54,7 +55,8 @@ void UsersTab::edit(const UserInfo& user) {
         if (step == EditStep::Close)
             break;
         if (step == EditStep::TakeStored) {
-            dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, seen);
+            dialog = std::make_unique<RegistrationDialog>(context->window(), QString(), db, seen,
+                                                          context->shownRecords());
         } else if (step == EditStep::Overwrite) {
             if (!newPassword)
                 entered.password = seen.password;

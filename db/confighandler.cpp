@@ -74,6 +74,11 @@ bool ConfigHandler::checkDatabase() {
     return conn.checkDatabase();
 }
 
+void ConfigHandler::knowGroups(const QVector<GroupInfo>& groups) {
+    for (const GroupInfo& group : groups)
+        conn.rememberGroupName(group.id, group.name);
+}
+
 int ConfigHandler::adminGroupId() const {
     return conn.adminGroupId();
 }

@@ -48,6 +48,8 @@ public:
     // changes are stored without it and journalOffReason() says why.
     bool journalOn() const;
     QString journalOffReason() const;
+    // Group names read elsewhere (a refresh), so that a group deleted meanwhile can be named.
+    void knowGroups(const QVector<GroupInfo>& groups);
     QByteArray hashPassword(const QString& password) const;
 
     // Loading: every read of DbReads, and all three tables from one read-only consistent snapshot; `snapshot`

@@ -44,6 +44,11 @@ QVector<Record> readTable(DbConnection& conn, const QString& table, const QStrin
 
 } // namespace
 
+bool DbReads::reachable() {
+    QSqlQuery q(conn.database());
+    return conn.read(q, QStringLiteral("DO 0"));
+}
+
 int DbReads::getDevicesCount() {
     QSqlQuery q(conn.database());
     if (!conn.read(q, QStringLiteral("SELECT COUNT(*) FROM %1").arg(TABLE_DEVICES)))

@@ -16,6 +16,9 @@ public:
     explicit DbReads(DbConnection& conn)
         : conn(conn) {}
 
+    // Whether the server answers, connecting again once when the connection was found gone; one
+    // round trip.
+    bool reachable();
     int getDevicesCount();
     QVector<DeviceInfo> getDevices();
     QVector<UserInfo> getUsers();

@@ -10,8 +10,9 @@
 #include <QRegularExpressionValidator>
 #include <QStringListModel>
 
-DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device)
-    : GroupPickDialog(parent, handler, true)
+DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device,
+                                   const ShownRecords& shown)
+    : GroupPickDialog(parent, handler, true, shown)
     , ui(new Ui::DeviceEditDialog)
     , completer(nullptr)
     , device(device) {

@@ -20,7 +20,8 @@ class DeviceEditDialog : public GroupPickDialog {
 public:
     // A device with id 0 opens the dialog in add mode, a stored one in edit mode. Either way
     // the fields show the device as given, so that what getDeviceInfo() returned reopens as it was.
-    DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device);
+    DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device,
+                     const ShownRecords& shown);
     ~DeviceEditDialog() override;
 
     // IMEI texts the IMEI field offers while typing; only those of exactly 15 digits are kept.

@@ -5,7 +5,8 @@
 #include "db/confighandler.h"
 #include "dialogs/checkablelist.h"
 
-GroupEditDialog::GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group)
+GroupEditDialog::GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group,
+                                 const QVector<UserInfo>& users)
     : QDialog(parent)
     , EditDialog(this)
     , ui(new Ui::GroupEditDialog)
@@ -20,7 +21,7 @@ GroupEditDialog::GroupEditDialog(QWidget* parent, ConfigHandler* handler, const 
     if (isAdminGroup())
         ui->groupNameEdit->setReadOnly(true);
     usersModel->attach(ui->usersView);
-    updateUsersList();
+    fillUsers(users);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &GroupEditDialog::onAccept);
 }
 
@@ -48,9 +49,15 @@ void GroupEditDialog::setSelectedUsers(const QVector<int>& userIds) {
     usersModel->applyIds(ids);
 }
 
-void GroupEditDialog::updateUsersList() {
-    shown = group.id > 0 ? handler->getGroupUsers(group.id) : QVector<int>();
-    usersModel->fillUsers(handler->getUsers(), shown, isAdminGroup() ? ROOT_ID : 0);
+void GroupEditDialog::fillUsers(const QVector<UserInfo>& users) {
+    shown.clear();
+    if (group.id > 0) {
+        for (const UserInfo& user : users) {
+            if (user.groups.contains(group.id))
+                shown.append(user.id);
+        }
+    }
+    usersModel->fillUsers(users, shown, isAdminGroup() ? ROOT_ID : 0);
 }
 
 void GroupEditDialog::on_checkAll_clicked() {
@@ -83,13 +90,21 @@ void GroupEditDialog::onAccept() {
 }
 
 bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
-    GroupEditDialog dialog(parent, handler, GroupInfo());
+    return addNewGroup(parent, handler, handler->getUsers(), errors);
+}
+
+bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, const QVector<UserInfo>& users,
+                                  EditDialog* errors, GroupInfo* added) {
+    GroupEditDialog dialog(parent, handler, GroupInfo(), users);
     // A refused group opens the dialog again as it was left.
     while (dialog.exec() == QDialog::Accepted) {
         GroupInfo group = dialog.getGroupInfo();
         QString error;
-        if (handler->addGroup(group, error))
+        if (handler->addGroup(group, error)) {
+            if (added)
+                *added = group;
             return true;
+        }
         errors->showError(error.isEmpty() ? QStringLiteral("Не удалось добавить группу!") : error);
     }
     return false;

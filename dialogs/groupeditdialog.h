@@ -20,12 +20,14 @@ class GroupEditDialog : public QDialog, public EditDialog {
 public:
     // A group with id 0 opens the dialog in add mode, a stored one in edit mode, its members
     // checked. Either way the name field shows the group's name.
-    GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group);
+    // `users` are the users as the window holds them, with their groups.
+    GroupEditDialog(QWidget* parent, ConfigHandler* handler, const GroupInfo& group,
+                    const QVector<UserInfo>& users);
     ~GroupEditDialog() override;
 
     GroupInfo getGroupInfo() const;
     QVector<int> getSelectedUsers() const;
-    // The group's users as the dialog read them when it opened.
+    // The group's users as the dialog showed them when it opened.
     QVector<int> shownUsers() const { return shown; }
     // Checks exactly these users; root stays checked in the administrators' group.
     void setSelectedUsers(const QVector<int>& userIds);
@@ -34,7 +36,10 @@ public:
 
     // "Добавить новую группу" of the dialogs with a group list: asks for a group and stores it.
     // True when a group was added (the caller refills its list); a refused group is reported
-    // through `errors` and the dialog opens again as it was left.
+    // through `errors` and the dialog opens again as it was left. `added` gets the stored group.
+    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, const QVector<UserInfo>& users,
+                            EditDialog* errors, GroupInfo* added = nullptr);
+    // The same with the users read from the database.
     static bool addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors);
 
 private slots:
@@ -42,7 +47,7 @@ private slots:
     void on_uncheckAll_clicked();
 
 private:
-    void updateUsersList();
+    void fillUsers(const QVector<UserInfo>& users);
     bool isAdminGroup() const;
 
     Ui::GroupEditDialog* ui;

@@ -4,12 +4,14 @@
 #include "dialogs/checkablelist.h"
 #include "dialogs/groupeditdialog.h"
 
-GroupPickDialog::GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed)
+GroupPickDialog::GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed,
+                                 const ShownRecords& shown)
     : QDialog(parent)
     , EditDialog(this)
     , handler(handler)
     , groupsModel(new CheckableIdList(this))
-    , adminFixed(adminFixed) {}
+    , adminFixed(adminFixed)
+    , shown(shown) {}
 
 void GroupPickDialog::attachGroupsList(QListView* view) {
     groupsModel->attach(view);
@@ -21,7 +23,7 @@ bool GroupPickDialog::groupAdded() const {
 }
 
 void GroupPickDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler->getGroups(), handler->adminGroupId(), adminFixed);
+    groupsModel->fillGroups(shown.groups, handler->adminGroupId(), adminFixed);
 }
 
 void GroupPickDialog::on_checkAll_clicked() {
@@ -33,8 +35,10 @@ void GroupPickDialog::on_uncheckAll_clicked() {
 }
 
 void GroupPickDialog::on_addNewGroup_clicked() {
-    if (GroupEditDialog::addNewGroup(this, handler, this)) {
+    GroupInfo group;
+    if (GroupEditDialog::addNewGroup(this, handler, shown.users, this, &group)) {
         added = true;
+        shown.groups.append(group);
         updateGroupsList();
     }
 }

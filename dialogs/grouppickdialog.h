@@ -1,12 +1,21 @@
 #pragma once
 
+#include "core/records.h"
 #include "dialogs/editdialog.h"
 
 #include <QDialog>
+#include <QVector>
 
 class CheckableIdList;
 class ConfigHandler;
 class QListView;
+
+// What the window holds of the groups and users: the dialogs' lists come from here, not from
+// the database.
+struct ShownRecords {
+    QVector<GroupInfo> groups;
+    QVector<UserInfo> users;
+};
 
 // The dialogs that give one record its groups (a device, a user): the checkable group list
 // with "Выбрать все", "Убрать все" and "Добавить новую группу". The form's buttons reach the
@@ -23,7 +32,7 @@ public slots:
 
 protected:
     // adminFixed: the administrators' group row starts checked and cannot be toggled.
-    GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed);
+    GroupPickDialog(QWidget* parent, ConfigHandler* handler, bool adminFixed, const ShownRecords& shown);
 
     // Shows the list in the view and fills it.
     void attachGroupsList(QListView* view);
@@ -38,5 +47,6 @@ private slots:
 
 private:
     const bool adminFixed;
+    ShownRecords shown;
     bool added = false;
 };

@@ -5,8 +5,8 @@
 #include "dialogs/checkablelist.h"
 
 RegistrationDialog::RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler,
-                                       const UserInfo& user)
-    : GroupPickDialog(parent, handler, false)
+                                       const UserInfo& user, const ShownRecords& shown)
+    : GroupPickDialog(parent, handler, false, shown)
     , ui(new Ui::RegistrationDialog)
     , user(user)
     , storedPassword(user.password) {

@@ -16,7 +16,8 @@ public:
     // A user with id 0 opens the dialog in add mode, where a password must be given, a stored
     // one in edit mode. Either way the login and groups show the user as given. Run again after
     // a refusal, it shows what was entered, the passwords and the groups section included.
-    RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler, const UserInfo& user);
+    RegistrationDialog(QWidget* parent, const QString& header, ConfigHandler* handler, const UserInfo& user,
+                       const ShownRecords& shown);
     ~RegistrationDialog() override;
 
     UserInfo getUserInfo() const;

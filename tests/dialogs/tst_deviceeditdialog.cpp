@@ -32,7 +32,7 @@ private:
     QLineEdit* imei = nullptr;
 
     bool open(const DeviceInfo& device = DeviceInfo()) {
-        dialog.reset(new DeviceEditDialog(nullptr, handler.get(), device));
+        dialog.reset(new DeviceEditDialog(nullptr, handler.get(), device, stored()));
         view = child<QListView>(dialog.get(), "groupsView");
         imei = child<QLineEdit>(dialog.get(), "imeiEdit");
         return showDialog(dialog.get());
@@ -169,7 +169,7 @@ void TestDeviceEditDialog::addNewGroup() {
     QFETCH(QStringList, messages);
     std::unique_ptr<QDialog> d(addDevices
                                    ? static_cast<QDialog*>(new AddDevicesDialog(nullptr, handler.get()))
-                                   : new DeviceEditDialog(nullptr, handler.get(), DeviceInfo()));
+                                   : new DeviceEditDialog(nullptr, handler.get(), DeviceInfo(), stored()));
     QVERIFY(showDialog(d.get()));
     auto* list = d->findChild<QListView*>();
     list->model()->setData(list->model()->index(1, 0), Qt::Checked, Qt::CheckStateRole);

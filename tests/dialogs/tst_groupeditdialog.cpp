@@ -77,7 +77,8 @@ void TestGroupEditDialog::members() {
     QFETCH(QString, expected);
     QFETCH(QString, error);
     GroupEditDialog dialog(nullptr, handler.get(),
-                           edit ? GroupInfo{drivers, QStringLiteral("Drivers")} : GroupInfo());
+                           edit ? GroupInfo{drivers, QStringLiteral("Drivers")} : GroupInfo(),
+                           handler->getUsers());
     QVERIFY(showDialog(&dialog));
     auto* view = child<QListView>(&dialog, "usersView");
     QCOMPARE(listRows(view), (ListRows{{QStringLiteral("root"), 1, false, true},
@@ -105,7 +106,7 @@ void TestGroupEditDialog::members() {
     QCOMPARE(logins.join(QLatin1Char(',')), expected);
 
     // Reopened with what it returned, in the same mode, it shows the same.
-    GroupEditDialog again(nullptr, handler.get(), dialog.getGroupInfo());
+    GroupEditDialog again(nullptr, handler.get(), dialog.getGroupInfo(), handler->getUsers());
     again.setSelectedUsers(dialog.getSelectedUsers());
     QCOMPARE(again.windowTitle(), dialog.windowTitle());
     QCOMPARE(child<QLineEdit>(&again, "groupNameEdit")->text(), dialog.getGroupInfo().name);
@@ -114,7 +115,8 @@ void TestGroupEditDialog::members() {
 
 // Its name cannot be edited and root's row stays checked and disabled.
 void TestGroupEditDialog::adminGroupKeepsItsNameAndRoot() {
-    GroupEditDialog dialog(nullptr, handler.get(), GroupInfo{admin, QStringLiteral("Admin")});
+    GroupEditDialog dialog(nullptr, handler.get(), GroupInfo{admin, QStringLiteral("Admin")},
+                           handler->getUsers());
     QVERIFY(showDialog(&dialog));
     typeText(child<QLineEdit>(&dialog, "groupNameEdit"), QStringLiteral("x"));
     child(&dialog, "uncheckAll")->click();

@@ -60,8 +60,8 @@ void TestRegistrationDialog::passwords() {
     if (passwordOnly)
         dialog.reset(new PasswordEdit);
     else
-        dialog.reset(
-            new RegistrationDialog(nullptr, QStringLiteral("Новый пользователь"), handler.get(), UserInfo()));
+        dialog.reset(new RegistrationDialog(nullptr, QStringLiteral("Новый пользователь"), handler.get(),
+                                            UserInfo(), stored()));
     QVERIFY(showDialog(dialog.get()));
     if (!passwordOnly)
         typeText(child<QLineEdit>(dialog.get(), "loginEdit"), login);
@@ -85,7 +85,7 @@ void TestRegistrationDialog::passwords() {
     pressOk(dialog.get(), QString());
     QCOMPARE(static_cast<RegistrationDialog*>(dialog.get())->getUserInfo(), user);
     user.groups = {drivers};
-    RegistrationDialog again(nullptr, QString(), handler.get(), user);
+    RegistrationDialog again(nullptr, QString(), handler.get(), user, stored());
     QVERIFY(showDialog(&again));
     pressOk(&again, noPassword);
     setText(&again, "pwEdit", pw);
@@ -100,7 +100,7 @@ void TestRegistrationDialog::editMode() {
     // A stored login longer than the field's limit is not cut.
     const UserInfo user{
         5, QString(40, QLatin1Char('l')), handler->hashPassword(QStringLiteral("old")), {drivers, admin}};
-    RegistrationDialog dialog(nullptr, QString(), handler.get(), user);
+    RegistrationDialog dialog(nullptr, QString(), handler.get(), user, stored());
     QVERIFY(showDialog(&dialog));
     pressOk(&dialog, QString());
     QCOMPARE(dialog.getUserInfo(), (UserInfo{5, user.login, user.password, {admin, drivers}}));

@@ -3,6 +3,7 @@
 // Shared by the dialog tests: OK, pick lists, a ConfigHandler on the test database.
 
 #include "db/confighandler.h"
+#include "dialogs/grouppickdialog.h"
 #include "modalanswerer.h"
 #include "testdb.h"
 
@@ -86,6 +87,8 @@ struct GroupsFixture {
         admin = handler ? handler->adminGroupId() : 0;
         return admin > 0;
     }
+    // What a window would hold of the stored groups and users.
+    ShownRecords stored() const { return {handler->getGroups(), handler->getUsers()}; }
     // Also what waits for deleteLater (a clear button's fade), so nothing outlives the test.
     void releaseDatabase() {
         handler.reset();

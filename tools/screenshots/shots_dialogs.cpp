@@ -51,21 +51,26 @@ int groupId(ConfigHandler* handler, const QString& name) {
     return handler->getGroupId(name);
 }
 
+ShownRecords stored(ConfigHandler* handler) {
+    return {handler->getGroups(), handler->getUsers()};
+}
+
 bool groupDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        GroupEditDialog d(nullptr, c.handler(), GroupInfo());
+        GroupEditDialog d(nullptr, c.handler(), GroupInfo(), c.handler()->getUsers());
         ok &= c.save(&d, QStringLiteral("group-add"));
         ok &= saveErrorBox(c, &d, QStringLiteral("group-add-error"));
     }
     {
         const GroupInfo g{groupId(c.handler(), QStringLiteral("Диспетчеры")), QStringLiteral("Диспетчеры")};
-        GroupEditDialog d(nullptr, c.handler(), g);
+        GroupEditDialog d(nullptr, c.handler(), g, c.handler()->getUsers());
         ok &= c.save(&d, QStringLiteral("group-edit"));
     }
     {
         GroupEditDialog d(nullptr, c.handler(),
-                          GroupInfo{c.handler()->adminGroupId(), QStringLiteral("Admin")});
+                          GroupInfo{c.handler()->adminGroupId(), QStringLiteral("Admin")},
+                          c.handler()->getUsers());
         ok &= c.save(&d, QStringLiteral("group-edit-admin"));
     }
     return ok;
@@ -74,7 +79,7 @@ bool groupDialogs(ScreenshotContext& c) {
 bool deviceDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        DeviceEditDialog d(nullptr, c.handler(), DeviceInfo());
+        DeviceEditDialog d(nullptr, c.handler(), DeviceInfo(), stored(c.handler()));
         d.setCompleterList({QStringLiteral("354017110000001"), QStringLiteral("354017110001014")});
         ok &= c.save(&d, QStringLiteral("device-add"));
         part<QLineEdit>(&d, "imeiEdit")->setText(QStringLiteral("35401711"));
@@ -83,10 +88,10 @@ bool deviceDialogs(ScreenshotContext& c) {
     {
         const QVector<DeviceInfo> devices = c.handler()->getDevices();
         DeviceInfo device = devices.value(1);
-        DeviceEditDialog d(nullptr, c.handler(), device);
+        DeviceEditDialog d(nullptr, c.handler(), device, stored(c.handler()));
         ok &= c.save(&d, QStringLiteral("device-edit"));
         device.forAll = true;
-        DeviceEditDialog forAll(nullptr, c.handler(), device);
+        DeviceEditDialog forAll(nullptr, c.handler(), device, stored(c.handler()));
         ok &= c.save(&forAll, QStringLiteral("device-edit-for-all"));
     }
     return ok;
@@ -95,14 +100,16 @@ bool deviceDialogs(ScreenshotContext& c) {
 bool userDialogs(ScreenshotContext& c) {
     bool ok = true;
     {
-        RegistrationDialog d(nullptr, QStringLiteral("Новый пользователь"), c.handler(), UserInfo());
+        RegistrationDialog d(nullptr, QStringLiteral("Новый пользователь"), c.handler(), UserInfo(),
+                             stored(c.handler()));
         ok &= c.save(&d, QStringLiteral("registration-add"));
         part<QCheckBox>(&d, "showGroups")->click();
         ok &= c.save(&d, QStringLiteral("registration-add-groups"));
     }
     {
         const UserInfo user = c.handler()->getUser(3);
-        RegistrationDialog d(nullptr, QStringLiteral("Пользователь %1").arg(user.login), c.handler(), user);
+        RegistrationDialog d(nullptr, QStringLiteral("Пользователь %1").arg(user.login), c.handler(), user,
+                             stored(c.handler()));
         ok &= c.save(&d, QStringLiteral("registration-edit"));
         part<QCheckBox>(&d, "changePw")->click();
         part<QCheckBox>(&d, "showGroups")->click();
