@@ -13,6 +13,7 @@
 
 #include <QLocale>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QStatusBar>
 
 namespace {
@@ -53,28 +54,60 @@ void ConnectionKeeper::loadDatabase() {
             return;
         }
         checkConnectionStates();
-        if (tryConnectToDatabase())
-            break;
+        const std::optional<ConnectAttempt::Outcome> tried = attempt(parts.db->connectionSettings(), true);
+        if (tried && open(*tried))
+            return;
     }
-    databaseOpened();
 }
 
-// A new connection is open: back online, then the integrity check and the tables.
-void ConnectionKeeper::databaseOpened() {
+// Settings tried aside while the window shows that it connects; nothing when the administrator
+// gave up waiting.
+std::optional<ConnectAttempt::Outcome> ConnectionKeeper::attempt(const SqlConnectionSettings& sql,
+                                                                 bool check) {
+    ConnectAttempt trial(sql, check);
+    QProgressDialog progress(QStringLiteral("Подключение к серверу БД %1:%2…").arg(sql.ip).arg(sql.port),
+                             QStringLiteral("Отмена"), 0, 0, window());
+    progress.setObjectName(QStringLiteral("connectProgress"));
+    progress.setWindowTitle(QStringLiteral("Подключение"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    connect(&trial, &ConnectAttempt::finished, &progress, [&progress] { progress.done(QDialog::Accepted); });
+    if (!trial.isDone() && progress.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return trial.outcome();
+}
+
+// Settings that answered aside go to the window's own connection.
+bool ConnectionKeeper::open(const ConnectAttempt::Outcome& tried) {
+    if (!tried.connected || parts.db->connectToDatabase() != 0) {
+        dropTables();
+        checkConnectionStates();
+        showConnectFailure(parts.db->connectionSettings(),
+                           tried.connected ? parts.db->lastError().serverText : tried.serverText);
+        return false;
+    }
+    databaseOpened(tried);
+    return true;
+}
+
+// A new connection is open: back online, then what the integrity check found, and the tables.
+void ConnectionKeeper::databaseOpened(const ConnectAttempt::Outcome& checked) {
     databaseLost = false;
     parts.refresher->setConnectionSettings(parts.db->connectionSettings());
     parts.tables->setActive(true);
     parts.central->setEnabled(true);
     showMessage(QString());
-    try {
-        checkConnectionStates();
-        checkRootPassword();
-        parts.tables->refresh();
-    } catch (const QString& err) {
+    checkConnectionStates();
+    if (!checked.checkError.isEmpty()) {
         // Rows of a database that failed its check must not stay on screen to be changed.
         dropTables();
-        showLoadError(err);
+        showLoadError(checked.checkError);
+        return;
     }
+    parts.db->useCheckedDatabase(checked.adminGroupId);
+    if (checked.rootDefault)
+        changeRootPassword();
+    parts.tables->refresh();
 }
 
 // No usable database: nothing of an earlier one stays on screen, nothing can be changed.
@@ -108,25 +141,6 @@ void ConnectionKeeper::useDbSettings(const SqlConnectionSettings& sql) {
         CSettings::forgetPassword();
 }
 
-bool ConnectionKeeper::tryConnectToDatabase() {
-    if (parts.db->connectToDatabase() == 0)
-        return true;
-    dropTables();
-    checkConnectionStates();
-    showConnectFailure(parts.db->connectionSettings(), parts.db->lastError().serverText);
-    return false;
-}
-
-// Settings are tried on a connection of their own, so that the one in use stays while they fail.
-bool ConnectionKeeper::connects(const SqlConnectionSettings& sql) {
-    ConfigHandler trial(nullptr, QStringLiteral("orb-admin-trial"));
-    trial.setConnectionSettings(sql);
-    if (trial.connectToDatabase() == 0)
-        return true;
-    showConnectFailure(sql, trial.lastError().serverText);
-    return false;
-}
-
 void ConnectionKeeper::showConnectFailure(const SqlConnectionSettings& sql, const QString& serverText) {
     QMessageBox::warning(window(), QStringLiteral("Внимание"),
                          QStringLiteral("Не удалось подключиться к серверу БД %1:%2.\n\n%3")
@@ -134,9 +148,7 @@ void ConnectionKeeper::showConnectFailure(const SqlConnectionSettings& sql, cons
                          QMessageBox::Ok);
 }
 
-void ConnectionKeeper::checkRootPassword() {
-    if (!parts.db->checkDatabase())
-        return;
+void ConnectionKeeper::changeRootPassword() {
     PasswordEdit dialog;
     dialog.setHeader(QStringLiteral(
         "У администратора root установлен пароль по умолчанию, для безопасности нужно его сменить:"));
@@ -208,18 +220,19 @@ void ConnectionKeeper::refreshFailed(const QString& error) {
 }
 
 void ConnectionKeeper::refreshed() {
+    // the refresh has just found the server answering
     if (databaseLost)
-        comeBack();
+        comeBack(false);
 }
 
 void ConnectionKeeper::refresh() {
-    if (databaseLost && !comeBack())
+    if (databaseLost && !comeBack(true))
         return;
     parts.tables->refresh();
 }
 
 bool ConnectionKeeper::ready() {
-    if (!databaseLost || comeBack())
+    if (!databaseLost || comeBack(true))
         return true;
     const SqlConnectionSettings sql = parts.db->connectionSettings();
     parts.context->showError(
@@ -238,8 +251,18 @@ bool ConnectionKeeper::reachable() {
     return ready();
 }
 
-// The database answers again: the settings in use, without the dialog.
-bool ConnectionKeeper::comeBack() {
+// The database answers again: the settings in use, without the dialog. firstAside: whether it
+// answers is found out aside first, since the host may not answer at all.
+bool ConnectionKeeper::comeBack(bool firstAside) {
+    if (firstAside) {
+        const std::optional<ConnectAttempt::Outcome> tried = attempt(parts.db->connectionSettings(), false);
+        if (!tried)
+            return false;
+        if (!tried->connected) {
+            showOffline(QStringLiteral("Нет связи с сервером БД"), tried->serverText);
+            return false;
+        }
+    }
     if (parts.db->connectToDatabase() != 0) {
         showOffline(QStringLiteral("Нет связи с сервером БД"), parts.db->lastError().serverText);
         return false;
@@ -258,6 +281,7 @@ bool ConnectionKeeper::comeBack() {
 // use stays.
 void ConnectionKeeper::reconnectToDb() {
     SqlConnectionSettings entered = parts.db->connectionSettings();
+    std::optional<ConnectAttempt::Outcome> tried;
     for (;;) {
         ConnectionSettingsDialog dialog(window(), entered, OrbHostSettings(), true, false);
         if (parts.db->database().isOpen() && !parts.db->journalOn())
@@ -271,12 +295,15 @@ void ConnectionKeeper::reconnectToDb() {
             inUse.rememberPassword = false;
             useDbSettings(inUse);
         }
-        if (connects(entered))
+        tried = attempt(entered, true);
+        if (!tried)
+            continue;
+        if (tried->connected)
             break;
+        showConnectFailure(entered, tried->serverText);
     }
     useDbSettings(entered);
-    if (tryConnectToDatabase())
-        databaseOpened();
+    open(*tried);
 }
 
 void ConnectionKeeper::reconnectToOrb() {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "app/connectattempt.h"
 #include "db/confighandler.h"
 
 #include <QObject>
 #include <QString>
+
+#include <optional>
 
 class ConnectionStateWidget;
 class OrbServerHandler;
@@ -60,16 +63,16 @@ signals:
     void tablesDropped();
 
 private:
-    bool tryConnectToDatabase();
-    void databaseOpened();
+    std::optional<ConnectAttempt::Outcome> attempt(const SqlConnectionSettings& sql, bool check);
+    bool open(const ConnectAttempt::Outcome& tried);
+    void databaseOpened(const ConnectAttempt::Outcome& checked);
     bool editConnectionSettings();
     void useDbSettings(const SqlConnectionSettings& sql);
-    void checkRootPassword();
+    void changeRootPassword();
     void dropTables();
     void showLoadError(const QString& err);
     void showConnectFailure(const SqlConnectionSettings& sql, const QString& serverText);
-    bool connects(const SqlConnectionSettings& sql);
-    bool comeBack();
+    bool comeBack(bool firstAside);
     void showMessage(const QString& text, const QString& details = QString(), int timeout = 0);
     void showOffline(const QString& text, const QString& details);
     QWidget* window() const;

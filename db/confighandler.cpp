@@ -79,6 +79,10 @@ void ConfigHandler::knowGroups(const QVector<GroupInfo>& groups) {
         conn.rememberGroupName(group.id, group.name);
 }
 
+void ConfigHandler::useCheckedDatabase(int adminGroupId) {
+    conn.setAdminGroupId(adminGroupId);
+}
+
 int ConfigHandler::adminGroupId() const {
     return conn.adminGroupId();
 }

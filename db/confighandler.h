@@ -48,6 +48,8 @@ public:
     // changes are stored without it and journalOffReason() says why.
     bool journalOn() const;
     QString journalOffReason() const;
+    // The database passed checkDatabase on another connection, which found this group.
+    void useCheckedDatabase(int adminGroupId);
     // Group names read elsewhere (a refresh), so that a group deleted meanwhile can be named.
     void knowGroups(const QVector<GroupInfo>& groups);
     QByteArray hashPassword(const QString& password) const;

@@ -41,6 +41,8 @@ public:
     QSqlDatabase database() const { return db; }
     bool checkDatabase(); // true = root still has the default password; throws QString
     int adminGroupId() const { return adminGroup; }
+    // What checkDatabase found on another connection to the same database.
+    void setAdminGroupId(int id) { adminGroup = id; }
 
     // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
     bool run(QSqlQuery& q, const QString& sql, const QVariantList& values);

@@ -22,6 +22,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -907,6 +908,35 @@ private slots:
         QVERIFY(!get<QWidget>("centralwidget")->isEnabled());
         for (const char* view : {"tableView", "usersView", "groupsView"})
             QCOMPARE(get<QTableView>(view)->model()->rowCount(), 0);
+    }
+    // A host that accepts the connection and never answers: "Отмена" gives up waiting and the
+    // settings dialog comes back.
+    void cancelOnSilentHost() {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QSignalSpy accepted(&silent, &QTcpServer::newConnection);
+        SqlConnectionSettings sql = TestDb::settings();
+        sql.port = silent.serverPort();
+        makeWindow(sql);
+        ModalAnswerer a;
+        a.expect("ConnectionSettingsDialog", clickOk).expect("ConnectionSettingsDialog");
+        // the answerer leaves progress dialogs alone
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [&] {
+            auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (!progress || !progress->isVisible() || accepted.isEmpty())
+                return;
+            for (QPushButton* button : progress->findChildren<QPushButton*>()) {
+                if (button->text() == QStringLiteral("Отмена"))
+                    button->click();
+            }
+        });
+        cancel.start(10);
+        window->loadDatabase();
+        cancel.stop();
+        VERIFY_ANSWERED(a);
+        QCOMPARE(accepted.size(), 1);
+        QVERIFY(!get<QWidget>("centralwidget")->isEnabled());
     }
     // A group made inside a dialog that is then cancelled shows in the groups tab.
     void groupMadeInCancelledDialog() {
