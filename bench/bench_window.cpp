@@ -37,7 +37,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -324,7 +326,8 @@ protected:
         if (event->type() != QEvent::Show || event->spontaneous() || !watched->isWidgetType())
             return false;
         auto* w = static_cast<QWidget*>(watched);
-        if (!w->isWindow() || !w->isModal())
+        // a progress dialog is answered by the step that waits on it
+        if (!w->isWindow() || !w->isModal() || w->inherits("QProgressDialog"))
             return false;
         lastShownNs = nowNs();
         // answered from the dialog's own event loop, once exec() runs
@@ -643,12 +646,39 @@ public:
                 .arg(model->index(0, 0).data().toString(), model->index(0, 1).data().toString())
                 .arg(table->rowAt(0));
         };
+        // First a host that accepts the connection and never answers, given up after a second
+        // with "Отмена": the result is how long Cancel took until the settings dialog was back.
+        QTcpServer silent;
+        int dbPort = 0;
+        if (!closeInRefresh && silent.listen(QHostAddress::LocalHost)) {
+            answerer.expect("ConnectionSettingsDialog", [this, &silent, &dbPort](QWidget* d) {
+                auto* port = d->findChild<QSpinBox*>(QStringLiteral("portEdit"));
+                dbPort = port->value();
+                port->setValue(silent.serverPort());
+                measure.begin(QStringLiteral("host never answers, \"Отмена\" after 1 s"));
+                QTimer::singleShot(1000, &silent, [this] {
+                    auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+                    measure.commit();
+                    if (progress)
+                        progress->cancel();
+                });
+                clickOk(d);
+            });
+            answerer.expect("ConnectionSettingsDialog", [this, &dbPort](QWidget* d) {
+                measure.finish([] { return true; });
+                d->findChild<QSpinBox*>(QStringLiteral("portEdit"))->setValue(dbPort);
+                measure.begin(QStringLiteral("start-up, OK in \"Подключение\""));
+                measure.commit();
+                clickOk(d);
+            });
+        }
         // start-up: the connection dialog comes filled from settings.conf
-        answerer.expect("ConnectionSettingsDialog", [this](QWidget* d) {
-            measure.begin(QStringLiteral("start-up, OK in \"Подключение\""));
-            measure.commit();
-            clickOk(d);
-        });
+        if (!silent.isListening())
+            answerer.expect("ConnectionSettingsDialog", [this](QWidget* d) {
+                measure.begin(QStringLiteral("start-up, OK in \"Подключение\""));
+                measure.commit();
+                clickOk(d);
+            });
         window->loadDatabase();
         if (!measure.finish([&] { return table->model()->rowCount() == devices; }))
             return;
