@@ -1,5 +1,6 @@
 #include "app/tablehabits.h"
 
+#include "core/aside.h"
 #include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
@@ -20,6 +21,8 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -122,39 +125,77 @@ void TableHabits::updateCounts() {
                              russian.toString(selected)));
 }
 
-QString TableHabits::selectedText() const {
-    const QVector<QPair<int, int>> spans = rowSpans(view->selectionModel()->selection());
-    if (spans.isEmpty())
-        return QString();
+namespace {
+
+// What a copy needs, taken on the GUI thread; text() may run on any thread.
+struct Selection {
+    QVector<QPair<int, int>> spans;
+    QVector<int> columns;
+    QStringList titles;
+    std::function<QString(int row, int column)> cell;
+
+    QString text() const {
+        QString out;
+        const auto appendLine = [&](const auto& cellOf) {
+            for (int i = 0; i < columns.size(); ++i) {
+                if (i > 0)
+                    out += QLatin1Char('\t');
+                appendCell(out, cellOf(i));
+            }
+            out += QLatin1Char('\n');
+        };
+        appendLine([&](int i) { return titles.at(i); });
+        for (const auto& span : spans) {
+            for (int row = span.first; row <= span.second; ++row)
+                appendLine([&](int i) { return cell(row, columns.at(i)); });
+        }
+        return out;
+    }
+};
+
+Selection selectionOf(const QTableView* view) {
+    Selection s;
+    s.spans = TableHabits::rowSpans(view->selectionModel()->selection());
+    if (s.spans.isEmpty())
+        return s;
     const QAbstractItemModel* model = view->model();
     const QHeaderView* header = view->horizontalHeader();
-    QVector<int> columns;
     for (int visual = 0; visual < header->count(); ++visual) {
         const int column = header->logicalIndex(visual);
-        if (!header->isSectionHidden(column))
-            columns.append(column);
+        if (header->isSectionHidden(column))
+            continue;
+        s.columns.append(column);
+        s.titles.append(model->headerData(column, Qt::Horizontal).toString());
     }
-    QString text;
-    const auto appendLine = [&](const auto& cellOf) {
-        for (int i = 0; i < columns.size(); ++i) {
-            if (i > 0)
-                text += QLatin1Char('\t');
-            appendCell(text, cellOf(columns.at(i)));
-        }
-        text += QLatin1Char('\n');
-    };
-    appendLine([&](int column) { return model->headerData(column, Qt::Horizontal).toString(); });
-    for (const auto& span : spans) {
-        for (int row = span.first; row <= span.second; ++row)
-            appendLine([&](int column) { return model->index(row, column).data().toString(); });
-    }
-    return text;
+    if (const auto* records = qobject_cast<const RecordTableModel*>(model))
+        s.cell = records->cellTexts();
+    else
+        s.cell = [model](int row, int column) {
+            return model->index(row, column).data().toString();
+        };
+    return s;
 }
 
-void TableHabits::copy() const {
-    const QString text = selectedText();
-    if (!text.isEmpty())
-        QGuiApplication::clipboard()->setText(text);
+} // namespace
+
+// A million rows take a while to write out: that is done aside, from copies of the rows, and
+// only the newest copy reaches the clipboard.
+void TableHabits::copy() {
+    Selection s = selectionOf(view);
+    if (s.spans.isEmpty())
+        return;
+    if (!qobject_cast<const RecordTableModel*>(view->model())) {
+        QGuiApplication::clipboard()->setText(s.text());
+        return;
+    }
+    const int serial = ++copies;
+    auto text = std::make_shared<QString>();
+    Aside::shared().run(
+        this, [s = std::move(s), text] { *text = s.text(); },
+        [this, serial, text] {
+            if (serial == copies)
+                QGuiApplication::clipboard()->setText(*text);
+        });
 }
 
 void TableHabits::showMenu(const QPoint& pos) {

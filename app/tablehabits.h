@@ -29,10 +29,9 @@ public:
     TableHabits(QTableView* view, QLabel* counts, const Buttons& buttons,
                 const QList<QAction*>& windowActions);
 
-    // The selected rows, the header first, one tab-separated line each: the columns and
-    // texts as the table shows them.
-    QString selectedText() const;
-    void copy() const;
+    // Puts the selected rows on the clipboard once their text is made, aside: the header first,
+    // one tab-separated line each, the columns and texts as the table shows them.
+    void copy();
     // Shown, stored and selected rows; the counts line follows them by itself, but rows
     // stored while a filter hides them change no row of the view.
     void updateCounts();
@@ -60,5 +59,6 @@ private:
     const QList<QAction*> windowActions;
     bool countsPending = false;
     bool doubleClickKeepsSelection = false;
+    int copies = 0;
     QItemSelection pressed; // the selection a double click may begin on
 };

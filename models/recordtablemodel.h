@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -46,6 +48,10 @@ public:
     int idAt(int row) const;
     // Rows stored, shown or not.
     int storedCount() const { return storedSize(); }
+    // The text of a shown row's cell as the table shows it now, from copies of the rows, so that
+    // it may be called on any thread, also after the model has changed.
+    using CellTexts = std::function<QString(int row, int column)>;
+    virtual CellTexts cellTexts() const = 0;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -210,6 +216,11 @@ public:
     }
 
     const QVector<Row>& storedRows() const { return rows; }
+    CellTexts cellTexts() const override {
+        return [rows = rows, context = context, shown = shown](int row, int column) {
+            return Traits::display(rows.at(shown.at(row)), column, context).toString();
+        };
+    }
     const Context& shownContext() const { return context; }
     // A new context (for example renamed groups): the shown texts change, the orders stay
     // until the rows are set again.
