@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/journal.h"
 #include "db/reads.h"
 #include "db/recordtables.h"
 #include "db/sqlparts.h"
@@ -31,6 +32,13 @@ int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
         const QString in = placeholders(values.size(), 0);
         int chunkDeleted = 0;
         const bool ok = conn.inTransaction([&] {
+            if (!journal.write(
+                    "delete", RecordTable::devices(), QStringLiteral("r.%1").arg(COL_ID),
+                    QStringLiteral("JSON_OBJECT('before', %1)")
+                        .arg(DbJournal::recordJson(RecordTable::devices(), QStringLiteral("r"))),
+                    QStringLiteral("FROM %1 r WHERE r.%2 IN (%3) FOR UPDATE").arg(TABLE_DEVICES, COL_ID, in),
+                    values))
+                return false;
             QSqlQuery q(conn.database());
             if (!conn.runKept(
                     q, QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)").arg(TABLE_DEVICES, COL_ID, in),
@@ -107,9 +115,24 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
     if (statements == 0)
         return true;
     // the groups to join are share-locked, so none of them goes before the change is stored
-    return asOne(statements + (add.isEmpty() ? 0 : 1), [&] {
+    return asOne(statements + (add.isEmpty() ? 0 : 1) + (journal.isOn() ? 1 : 0), [&] {
         QSqlQuery q(conn.database());
         if (!add.isEmpty() && !allGroupsStored(add))
+            return false;
+        QStringList changed;
+        QVariantList named;
+        for (const auto& [key, groups] : {qMakePair(QStringLiteral("groups_added"), add),
+                                          qMakePair(QStringLiteral("groups_removed"), remove)}) {
+            if (!groups.isEmpty()) {
+                changed << QStringLiteral("'%1', %2").arg(key, DbJournal::groupNamesJson());
+                named << DbJournal::idList(groups);
+            }
+        }
+        if (!journal.write("change", records, QStringLiteral("o.%1").arg(COL_ID),
+                           QStringLiteral("JSON_OBJECT(%1)").arg(changed.join(QStringLiteral(", "))),
+                           QStringLiteral("FROM %1 JOIN %2 o ON o.%3 = jo.id")
+                               .arg(DbJournal::idTable(QStringLiteral("jo")), records.table, COL_ID),
+                           named << DbJournal::idList(ids)))
             return false;
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
@@ -162,7 +185,16 @@ bool DbBulkChanges::changeUsersGroups(const QVector<int>& userIds, const QVector
 
 bool DbBulkChanges::setDevicesForAll(const QVector<int>& deviceIds, bool forAll) {
     const QVector<int> ids = distinctIds(deviceIds);
-    return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE, [&] {
+    if (ids.isEmpty())
+        return true;
+    return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE + (journal.isOn() ? 1 : 0), [&] {
+        if (!journal.write("change", RecordTable::devices(), QStringLiteral("o.%1").arg(COL_ID),
+                           QStringLiteral("JSON_OBJECT('for_all', IF(?, JSON_EXTRACT('true', '$'), "
+                                          "JSON_EXTRACT('false', '$')))"),
+                           QStringLiteral("FROM %1 JOIN %2 o ON o.%3 = jo.id")
+                               .arg(DbJournal::idTable(QStringLiteral("jo")), TABLE_DEVICES, COL_ID),
+                           {forAll ? 1 : 0, DbJournal::idList(ids)}))
+            return false;
         QSqlQuery q(conn.database());
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList values = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));

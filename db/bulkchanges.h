@@ -5,6 +5,7 @@
 #include <functional>
 
 class DbConnection;
+class DbJournal;
 class DbReads;
 struct RecordTable;
 
@@ -12,9 +13,10 @@ struct RecordTable;
 // number with the records.
 class DbBulkChanges {
 public:
-    DbBulkChanges(DbConnection& conn, DbReads& reads)
+    DbBulkChanges(DbConnection& conn, DbReads& reads, DbJournal& journal)
         : conn(conn)
-        , reads(reads) {}
+        , reads(reads)
+        , journal(journal) {}
 
     int deleteDevices(const QVector<int>& ids);
     bool changeDevicesGroups(const QVector<int>& deviceIds, const QVector<int>& addGroupIds,
@@ -32,4 +34,5 @@ private:
 
     DbConnection& conn;
     DbReads& reads;
+    DbJournal& journal;
 };

@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/journal.h"
 #include "db/recordtables.h"
 #include "db/sqlparts.h"
 #include "db/writes.h"
@@ -188,6 +189,17 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
             }
         }
         if (!flush())
+            return false;
+        QVector<int> ids;
+        ids.reserve(idOf.size());
+        for (const int id : qAsConst(idOf))
+            ids << id;
+        if (!journal.write("add", RecordTable::devices(), QStringLiteral("r.%1").arg(COL_ID),
+                           QStringLiteral("JSON_OBJECT('after', %1)")
+                               .arg(DbJournal::recordJson(RecordTable::devices(), QStringLiteral("r"))),
+                           QStringLiteral("FROM %1 JOIN %2 r ON r.%3 = jr.id")
+                               .arg(DbJournal::idTable(QStringLiteral("jr")), TABLE_DEVICES, COL_ID),
+                           {DbJournal::idList(ids)}, ids.size()))
             return false;
         added = toInsert.size();
         return true;

@@ -9,6 +9,7 @@
 #include <functional>
 
 class DbConnection;
+class DbJournal;
 class DbWrites;
 
 // What addDevices did with the records it handled.
@@ -30,9 +31,10 @@ public:
     // returning false stops before the next batch.
     using Progress = std::function<bool(int done, int total)>;
 
-    DeviceImporter(DbConnection& conn, DbWrites& writes)
+    DeviceImporter(DbConnection& conn, DbWrites& writes, DbJournal& journal)
         : conn(conn)
-        , writes(writes) {}
+        , writes(writes)
+        , journal(journal) {}
 
     // Returns the number added; `result` tells what became of every handled record.
     int add(const QVector<DeviceInfo>& devices, const Progress& progress, AddDevicesResult& result);
@@ -48,4 +50,5 @@ private:
 
     DbConnection& conn;
     DbWrites& writes;
+    DbJournal& journal;
 };

@@ -2,9 +2,119 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/recordtables.h"
 
 #include <QDebug>
+#include <QRandomGenerator>
 #include <QSqlQuery>
+#include <QSysInfo>
+
+namespace {
+
+QString firstSet(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            return value;
+    }
+    // bound as a text, never as NULL
+    return QStringLiteral("");
+}
+
+} // namespace
+
+DbJournal::DbJournal(DbConnection& conn)
+    : conn(conn)
+    , osUser(firstSet({"USER", "USERNAME", "LOGNAME"}).left(128))
+    , workstation(QSysInfo::machineHostName().left(255) + QStringLiteral("")) {}
+
+DbJournal::Operation::Operation(DbJournal& journal)
+    : journal(journal) {
+    if (journal.scopes++ == 0)
+        journal.current = 0;
+}
+
+DbJournal::Operation::~Operation() {
+    --journal.scopes;
+}
+
+quint64 DbJournal::operation() {
+    // a row written outside any scope is an operation of its own
+    if (current == 0 || scopes == 0)
+        current = std::max<quint64>(1, QRandomGenerator::global()->generate64() >> 1);
+    return current;
+}
+
+QString DbJournal::objectOf(const RecordTable& records) {
+    if (records.table == TABLE_DEVICES)
+        return QStringLiteral("device");
+    if (records.table == TABLE_USERS)
+        return QStringLiteral("user");
+    return QStringLiteral("group");
+}
+
+QString DbJournal::groupsJson(const RecordTable& records, const QString& alias) {
+    return QStringLiteral(
+               "COALESCE((SELECT JSON_ARRAYAGG(g.%1 ORDER BY g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 "
+               "WHERE m.%6 = %7.%4), JSON_ARRAY())")
+        .arg(COL_GROUP_NAME, records.members, TABLE_GROUPS, COL_ID, records.groupColumn, records.ownerColumn,
+             alias);
+}
+
+QString DbJournal::recordJson(const RecordTable& records, const QString& alias) {
+    if (records.table == TABLE_DEVICES)
+        return QStringLiteral(
+                   "JSON_OBJECT('imei', LPAD(%1.%2, 15, '0'), 'name', %1.%3, 'for_all', "
+                   "IF(%1.%4, JSON_EXTRACT('true', '$'), JSON_EXTRACT('false', '$')), 'groups', %5)")
+            .arg(alias, COL_IMEI, COL_NAME, COL_FOR_ALL, groupsJson(records, alias));
+    if (records.table == TABLE_USERS)
+        return QStringLiteral("JSON_OBJECT('login', %1.%2, 'groups', %3)")
+            .arg(alias, COL_USER_LOGIN, groupsJson(records, alias));
+    return QStringLiteral("JSON_OBJECT('name', %1.%2)").arg(alias, COL_GROUP_NAME);
+}
+
+QString DbJournal::groupNamesJson() {
+    return QStringLiteral("COALESCE((SELECT JSON_ARRAYAGG(g.%1 ORDER BY g.%1) FROM %2 JOIN %3 g ON g.%4 = "
+                          "jg.id), JSON_ARRAY())")
+        .arg(COL_GROUP_NAME, idTable(QStringLiteral("jg")), TABLE_GROUPS, COL_ID);
+}
+
+QString DbJournal::idList(const QVector<int>& ids) {
+    QString list;
+    list.reserve(ids.size() * 8 + 2);
+    list += QLatin1Char('[');
+    for (int i = 0; i < ids.size(); ++i) {
+        if (i)
+            list += QLatin1Char(',');
+        list += QString::number(ids.at(i));
+    }
+    list += QLatin1Char(']');
+    return list;
+}
+
+QString DbJournal::idTable(const QString& alias) {
+    return QStringLiteral("JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$')) %1").arg(alias);
+}
+
+bool DbJournal::write(const char* action, const RecordTable& records, const QString& id,
+                      const QString& details, const QString& from, const QVariantList& values, int atLeast) {
+    if (!on)
+        return true;
+    QSqlQuery q(conn.database());
+    const QVariantList head{osUser, workstation, static_cast<qulonglong>(operation()),
+                            QString::fromLatin1(action), objectOf(records)};
+    if (!conn.runKept(
+            q,
+            QStringLiteral("INSERT INTO %1 (%2) SELECT UTC_TIMESTAMP(3), CURRENT_USER(), ?, ?, ?, ?, ?, "
+                           "%3, %4 %5")
+                .arg(TABLE_JOURNAL, columns().mid(4), id, details, from),
+            head + values))
+        return false;
+    if (q.numRowsAffected() >= atLeast)
+        return true;
+    conn.refuse(DbError::Kind::Refused);
+    return false;
+}
 
 QString DbJournal::columns() {
     return QStringLiteral(

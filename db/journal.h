@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
+#include <QVector>
 
 class DbConnection;
+struct RecordTable;
 
-// The change journal on one connection: its table made when missing, and whether it is kept.
+// The change journal on one connection: its table made when missing, whether it is kept, and its
+// rows, written by INSERT … SELECT in the change's own transaction with details built by the server
+// from what is stored.
 class DbJournal {
 public:
-    explicit DbJournal(DbConnection& conn)
-        : conn(conn) {}
+    explicit DbJournal(DbConnection& conn);
 
     // After connecting: makes the table unless it is there, then checks that this account can read
     // and write it. False only when the connection was lost meanwhile.
@@ -17,12 +21,51 @@ public:
     // Why it is off; empty while it is on.
     QString offReason() const { return reason; }
 
-    // The columns in their table order, id first.
+    // The rows of one change share an operation number: one drawn for the outermost scope, joined by
+    // the scopes inside it. A random 63-bit number, so that no round trip is needed to make it unique.
+    class Operation {
+    public:
+        explicit Operation(DbJournal& journal);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        DbJournal& journal;
+    };
+
+    // Writes one row per row of `from`: "INSERT … SELECT <the row's columns>, <id>, <details> <from>",
+    // `values` bound to the placeholders of `id`, `details` and `from` in order. True while the
+    // journal is off; false, with the connection's failure, when the statement failed or wrote fewer
+    // than `atLeast` rows.
+    bool write(const char* action, const RecordTable& records, const QString& id, const QString& details,
+               const QString& from, const QVariantList& values, int atLeast = 0);
+
+    // Expressions the server makes details of. The record in row `alias` of its table as JSON:
+    // imei, name, for_all, login, groups (names) as they apply.
+    static QString recordJson(const RecordTable& records, const QString& alias);
+    // The names of the groups of that record, as a JSON array.
+    static QString groupsJson(const RecordTable& records, const QString& alias);
+    // The names of the groups whose ids a bound JSON array holds, as a JSON array.
+    static QString groupNamesJson();
+    // Bound ids as one JSON array, for JSON_TABLE: a list of any length in one value.
+    static QString idList(const QVector<int>& ids);
+    // "JSON_TABLE(?, …) alias": the rows of a bound idList with the one column `id`.
+    static QString idTable(const QString& alias);
+    // "kind" as the journal names it: device, user, group.
+    static QString objectOf(const RecordTable& records);
+
     static QString columns();
     static QString createStatement();
 
 private:
+    quint64 operation();
+
     DbConnection& conn;
     bool on = false;
     QString reason;
+    QString osUser;
+    QString workstation;
+    int scopes = 0;
+    quint64 current = 0;
 };

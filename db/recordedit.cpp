@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/journal.h"
 #include "db/sqlparts.h"
 
 #include <QSqlQuery>
@@ -80,23 +81,25 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
         join = distinctIds(wanted.groups);
     }
 
-    QStringList parts{QStringLiteral("(SELECT 0, %1, %2 FROM %3 WHERE %1=? FOR UPDATE)")
-                          .arg(COL_ID, records.columns.join(QStringLiteral(", ")), records.table)};
+    // the stored record as the journal tells it comes last, on the stored row's line
+    QStringList parts{QStringLiteral("(SELECT 0, r.%1, r.%2, %3 FROM %4 r WHERE r.%1=? FOR UPDATE)")
+                          .arg(COL_ID, records.columns.join(QStringLiteral(", r.")),
+                               DbJournal::recordJson(records, QStringLiteral("r")), records.table)};
     QVariantList values{id};
     if (members) {
         parts << QStringLiteral("(SELECT 1, %1%2 FROM %3 WHERE %4=?)")
-                     .arg(records.groupColumn, nulls(columns), records.members, records.ownerColumn);
+                     .arg(records.groupColumn, nulls(columns + 1), records.members, records.ownerColumn);
         values << id;
     }
     if (asked.contains(0)) {
         parts << QStringLiteral("(SELECT 2, %1%2 FROM %3 WHERE %4=? AND %1<>?)")
-                     .arg(COL_ID, nulls(columns), records.table, records.columns.first());
+                     .arg(COL_ID, nulls(columns + 1), records.table, records.columns.first());
         values << wanted.values.first() << id;
     }
     if (!join.isEmpty()) {
         const QVariantList ids = paddedIds(join, 0, join.size());
         parts << QStringLiteral("(SELECT 3, %1%2 FROM %3 WHERE %1 IN (%4) LOCK IN SHARE MODE)")
-                     .arg(COL_ID, nulls(columns), TABLE_GROUPS, placeholders(ids.size(), 0));
+                     .arg(COL_ID, nulls(columns + 1), TABLE_GROUPS, placeholders(ids.size(), 0));
         values += ids;
     }
     QSqlQuery q(conn.database());
@@ -105,6 +108,7 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
     bool found = false;
     bool taken = false;
     QVariantList stored;
+    QString before;
     QVector<int> storedGroups;
     QSet<int> groups;
     while (q.next()) {
@@ -113,6 +117,7 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
             found = true;
             for (int i = 0; i < columns; ++i)
                 stored << q.value(2 + i);
+            before = q.value(2 + columns).toString();
             break;
         case 1:
             storedGroups << q.value(1).toInt();
@@ -180,6 +185,16 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
     }
     if (!insertPairs(records.members, records.ownerColumn, records.groupColumn, id, add))
         return conn.failure(DbError::Step::Memberships);
+    if (write.isEmpty() && remove.isEmpty() && add.isEmpty())
+        return DbError();
+    // a password shows only as changed
+    const bool password = records.table == TABLE_USERS && write.contains(1);
+    if (!journal.write("change", records, QStringLiteral("r.%1").arg(COL_ID),
+                       QStringLiteral("JSON_OBJECT('before', JSON_COMPACT(?), 'after', %1%2)")
+                           .arg(DbJournal::recordJson(records, QStringLiteral("r")),
+                                password ? QStringLiteral(", 'password_changed', TRUE") : QString()),
+                       QStringLiteral("FROM %1 r WHERE r.%2=?").arg(records.table, COL_ID), {before, id}, 1))
+        return conn.failure(DbError::Step::Other);
     return DbError();
 }
 
@@ -231,6 +246,12 @@ DbError RecordEditor::join(const RecordTable& records, int owner, const QVector<
         if (groups.size() < distinctIds(groupIds).size())
             return missingGroup(groupIds, groups);
         if (!insertPairs(records.members, records.ownerColumn, records.groupColumn, owner, groupIds))
+            return conn.failure(DbError::Step::Memberships);
+        if (!groupIds.isEmpty() &&
+            !journal.write("change", records, QStringLiteral("r.%1").arg(COL_ID),
+                           QStringLiteral("JSON_OBJECT('groups_added', %1)").arg(DbJournal::groupNamesJson()),
+                           QStringLiteral("FROM %1 r WHERE r.%2=?").arg(records.table, COL_ID),
+                           {DbJournal::idList(distinctIds(groupIds)), owner}, 1))
             return conn.failure(DbError::Step::Memberships);
         return DbError();
     });

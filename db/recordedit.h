@@ -11,6 +11,7 @@
 #include <functional>
 
 class DbConnection;
+class DbJournal;
 
 // One record as its table holds it: the values of its columns in the table's order, and its groups.
 struct RecordState {
@@ -24,8 +25,9 @@ struct RecordState {
 // gone is written.
 class RecordEditor {
 public:
-    explicit RecordEditor(DbConnection& conn)
-        : conn(conn) {}
+    RecordEditor(DbConnection& conn, DbJournal& journal)
+        : conn(conn)
+        , journal(journal) {}
 
     // Makes the stored record `wanted`: its columns, and its memberships replaced (root's stay).
     DbError replace(const RecordTable& records, const RecordState& wanted);
@@ -55,4 +57,5 @@ private:
     DbError atomically(const std::function<DbError()>& change);
 
     DbConnection& conn;
+    DbJournal& journal;
 };

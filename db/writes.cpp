@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "db/connection.h"
+#include "db/journal.h"
 #include "db/recordtables.h"
 #include "db/sqlparts.h"
 
@@ -22,10 +23,20 @@ DbError DbWrites::add(const RecordTable& records, const QVariantList& values, co
             return conn.refuse(DbError::Kind::Taken);
         if (stored < 0)
             return conn.failure(DbError::Step::NewRow);
-        return groups.isEmpty() ? DbError() : editor.joinNew(records, stored, groups);
+        if (!groups.isEmpty()) {
+            const DbError joined = editor.joinNew(records, stored, groups);
+            if (joined.failed())
+                return joined;
+        }
+        if (!journal.write("add", records, QStringLiteral("r.id"),
+                           QStringLiteral("JSON_OBJECT('after', %1)")
+                               .arg(DbJournal::recordJson(records, QStringLiteral("r"))),
+                           QStringLiteral("FROM %1 r WHERE r.id=?").arg(records.table), {stored}, 1))
+            return conn.failure(DbError::Step::NewRow);
+        return DbError();
     };
     DbError outcome;
-    if (groups.isEmpty()) {
+    if (groups.isEmpty() && !journal.isOn()) {
         outcome = insert();
     } else if (!conn.inTransaction([&] {
                    outcome = insert();
@@ -68,13 +79,21 @@ int DbWrites::insertUnlessTaken(const RecordTable& records, const QVariantList& 
     return -1;
 }
 
+bool DbWrites::removeJournaled(const RecordTable& records, int id, const std::function<bool()>& also) {
+    return conn.inTransaction([&] {
+        return journal.write("delete", records, QStringLiteral("r.id"),
+                             QStringLiteral("JSON_OBJECT('before', %1)")
+                                 .arg(DbJournal::recordJson(records, QStringLiteral("r"))),
+                             QStringLiteral("FROM %1 r WHERE r.id=? FOR UPDATE").arg(records.table), {id}) &&
+               editor.deleteWhere(records.table, COL_ID, id) && also();
+    });
+}
+
 bool DbWrites::remove(const RecordTable& records, int id) {
     if (refusedFor(records, id))
         return false;
-    return conn.inTransaction([&] {
-        return editor.deleteWhere(records.table, COL_ID, id) &&
-               editor.deleteWhere(records.members, records.ownerColumn, id);
-    });
+    return removeJournaled(records, id,
+                           [&] { return editor.deleteWhere(records.members, records.ownerColumn, id); });
 }
 
 bool DbWrites::addMemberships(const RecordTable& records, int owner, const QVector<int>& groupIds) {
@@ -86,7 +105,17 @@ bool DbWrites::addMemberships(const RecordTable& records, int owner, const QVect
 bool DbWrites::removeMemberships(const RecordTable& records, int owner) {
     if (refusedFor(records, owner))
         return false;
-    return editor.deleteWhere(records.members, records.ownerColumn, owner);
+    return conn.inTransaction([&] {
+        return journal.write(
+                   "change", records, QStringLiteral("r.id"),
+                   QStringLiteral("JSON_OBJECT('groups_removed', %1)")
+                       .arg(DbJournal::groupsJson(records, QStringLiteral("r"))),
+                   QStringLiteral("FROM %1 r WHERE r.id=? AND EXISTS (SELECT 1 FROM %2 x WHERE x.%3=r.id) "
+                                  "FOR UPDATE")
+                       .arg(records.table, records.members, records.ownerColumn),
+                   {owner}) &&
+               editor.deleteWhere(records.members, records.ownerColumn, owner);
+    });
 }
 
 // ---------------------------------------------------------------- what differs
@@ -170,12 +199,20 @@ bool DbWrites::deleteGroup(int id) {
         conn.refuse(DbError::Kind::Protected);
         return false;
     }
-    return conn.inTransaction([&] {
-        return editor.deleteWhere(TABLE_GROUPS, COL_ID, id) &&
-               editor.deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
+    return removeJournaled(RecordTable::groups(), id, [&] {
+        return editor.deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
                editor.deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
     });
 }
+
+namespace {
+
+// The users of a group's list that leave it or join it, for the journal: the group's name as the change.
+QString memberChange(const char* key) {
+    return QStringLiteral("JSON_OBJECT('%1', JSON_ARRAY(g.%2))").arg(QLatin1String(key), COL_GROUP_NAME);
+}
+
+} // namespace
 
 bool DbWrites::setGroupUsers(int groupId, const QVector<int>& userIds) {
     return conn.inTransaction([&] {
@@ -187,12 +224,42 @@ bool DbWrites::setGroupUsers(int groupId, const QVector<int>& userIds) {
             conn.refuse(DbError::Kind::Deleted);
             return false;
         }
-        return removeGroupUsers(groupId) &&
+        const QString list = DbJournal::idList(distinctIds(userIds));
+        const bool keepsRoot = conn.adminGroupId() > 0 && groupId == conn.adminGroupId();
+        return journal.write("change", RecordTable::users(), QStringLiteral("m.%1").arg(COL_UG_USER_ID),
+                             memberChange("groups_removed"),
+                             QStringLiteral("FROM %1 m JOIN %2 g ON g.%3 = m.%4 WHERE m.%4=? AND m.%5 NOT IN "
+                                            "(SELECT id FROM %6) AND m.%5<>?")
+                                 .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID,
+                                      COL_UG_USER_ID, DbJournal::idTable(QStringLiteral("ju"))),
+                             {groupId, list, keepsRoot ? ROOT_ID : 0}) &&
+               journal.write(
+                   "change", RecordTable::users(), QStringLiteral("u.%1").arg(COL_ID),
+                   memberChange("groups_added"),
+                   QStringLiteral("FROM %1 u JOIN %2 g ON g.%3=? WHERE u.%3 IN (SELECT id FROM %4) AND "
+                                  "NOT EXISTS (SELECT 1 FROM %5 x WHERE x.%6=u.%3 AND x.%7=g.%3)")
+                       .arg(TABLE_USERS, TABLE_GROUPS, COL_ID, DbJournal::idTable(QStringLiteral("ju")),
+                            TABLE_USER_GROUPS, COL_UG_USER_ID, COL_UG_GROUP_ID),
+                   {groupId, list}) &&
+               dropGroupUsers(groupId) &&
                editor.insertPairs(TABLE_USER_GROUPS, COL_UG_GROUP_ID, COL_UG_USER_ID, groupId, userIds);
     });
 }
 
 bool DbWrites::removeGroupUsers(int groupId) {
+    const bool keepsRoot = conn.adminGroupId() > 0 && groupId == conn.adminGroupId();
+    return conn.inTransaction([&] {
+        return journal.write(
+                   "change", RecordTable::users(), QStringLiteral("m.%1").arg(COL_UG_USER_ID),
+                   memberChange("groups_removed"),
+                   QStringLiteral("FROM %1 m JOIN %2 g ON g.%3 = m.%4 WHERE m.%4=? AND m.%5<>?")
+                       .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID),
+                   {groupId, keepsRoot ? ROOT_ID : 0}) &&
+               dropGroupUsers(groupId);
+    });
+}
+
+bool DbWrites::dropGroupUsers(int groupId) {
     QSqlQuery q(conn.database());
     // root stays in the administrators' group, or the next start could not find him.
     if (conn.adminGroupId() > 0 && groupId == conn.adminGroupId())

@@ -8,15 +8,19 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
+
 class DbConnection;
+class DbJournal;
 
 // Adding, changing and deleting one record and its memberships. Users and devices go through
 // the same steps; root and the administrators' group are protected here.
 class DbWrites {
 public:
-    explicit DbWrites(DbConnection& conn)
+    DbWrites(DbConnection& conn, DbJournal& journal)
         : conn(conn)
-        , editor(conn) {}
+        , journal(journal)
+        , editor(conn, journal) {}
 
     // On success `id` is the new row's.
     DbError addUser(const UserInfo& user, int& id);
@@ -48,7 +52,11 @@ private:
     bool renamesRoot(const UserInfo& user);
     bool renamesAdminGroup(const GroupInfo& group);
     int insertUnlessTaken(const RecordTable& records, const QVariantList& values);
+    // Journals row `id` of `records` as deleted, locking it, then deletes it and what `also` deletes.
+    bool removeJournaled(const RecordTable& records, int id, const std::function<bool()>& also);
+    bool dropGroupUsers(int groupId);
 
     DbConnection& conn;
+    DbJournal& journal;
     RecordEditor editor;
 };

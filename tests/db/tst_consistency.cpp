@@ -327,7 +327,10 @@ void TestConsistency::twoAdministrators() {
          }}};
     QVERIFY(before.value(elsewhere)());
     QFETCH(QString, refusal);
+    const int journaled = rows(QStringLiteral("orb_admin_journal"));
     QCOMPARE(now.value(here)(), refusal.isEmpty());
+    if (!refusal.isEmpty())
+        QCOMPARE(rows(QStringLiteral("orb_admin_journal")), journaled);
     QVERIFY2(error.contains(refusal), qPrintable(error));
     QTEST(TestDb::scalar(
               QStringLiteral(
@@ -445,6 +448,9 @@ void TestConsistency::addDevicesCutOff() {
                  "devices WHERE id NOT IN (SELECT device_id FROM device_groups WHERE group_id = 1)")),
              0);
     QCOMPARE(rows(QStringLiteral("device_groups")), 2 * after);
+    // one journal row for each stored device, none for the others
+    QCOMPARE(rows(QStringLiteral("orb_admin_journal")), after);
+    QCOMPARE(rows(QStringLiteral("devices WHERE id NOT IN (SELECT object_id FROM orb_admin_journal)")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestConsistency)

@@ -1,8 +1,14 @@
 #include "db/confighandler.h"
 #include "testdb.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QtTest>
+
+#include <algorithm>
+#include <functional>
 
 #include <memory>
 #include <thread>
@@ -41,9 +47,19 @@ private slots:
 
     void readsOnAConnectionOfItsOwn();
     void offWithoutTheTable();
+    void everyChangeJournaled_data();
+    void everyChangeJournaled();
+    void refusedRowStoresNothing();
 
 private:
+    // Groups 2 "Склад", 3 "Логистика"; device 1 (IMEI 5, "Truck 1", Admin and Склад); user 2 "u" in Склад.
+    bool addRecords();
+    QHash<QString, std::function<bool()>> changes();
+
     std::unique_ptr<ConfigHandler> handler;
+    const DeviceInfo d{1, 5, QStringLiteral("Truck 1"), {1, 2}, false};
+    const UserInfo u{2, QStringLiteral("u"), QByteArray(64, 'h'), {2}};
+    QString error;
 };
 
 void TestJournal::init() {
@@ -133,6 +149,171 @@ void TestJournal::offWithoutTheTable() {
     QVERIFY(connect());
     QVERIFY(handler->journalOn());
     QVERIFY(handler->journalOffReason().isEmpty());
+    QCOMPARE(journalRows(), 0);
+}
+
+bool TestJournal::addRecords() {
+    for (const char* sql :
+         {"INSERT INTO groups_list (id, group_name) VALUES (2, 'Склад'), (3, 'Логистика')",
+          "INSERT INTO devices (id, imei, name, for_all) VALUES (1, 5, 'Truck 1', 0)",
+          "INSERT INTO device_groups VALUES (1, 1), (1, 2)",
+          "INSERT INTO users (id, user_login, user_password) VALUES (2, 'u', REPEAT('h', 64))",
+          "INSERT INTO user_groups VALUES (2, 2)"}) {
+        if (!TestDb::exec(QString::fromUtf8(sql)))
+            return false;
+    }
+    return true;
+}
+
+QHash<QString, std::function<bool()>> TestJournal::changes() {
+    const auto with = [](DeviceInfo r, const std::function<void(DeviceInfo&)>& change) {
+        change(r);
+        return r;
+    };
+    return {{"add",
+             [=] {
+                 return handler->addDevice(DeviceInfo{0, 6, QStringLiteral("n"), {1, 3}, true}, error);
+             }},
+            {"rename",
+             [=] {
+                 return handler->updateDevice(
+                     d, with(d, [](DeviceInfo& r) { r.name += QStringLiteral(" (резерв)"); }), error);
+             }},
+            {"groups",
+             [=] {
+                 return handler->updateDevice(d, with(d, [](DeviceInfo& r) { r.groups = {1, 3}; }), error);
+             }},
+            {"delete",
+             [=] {
+                 return handler->deleteDevice(d.id);
+             }},
+            {"bulk",
+             [=] {
+                 return handler->changeDevicesGroups({d.id, 77}, {3}, {2});
+             }},
+            {"import",
+             [=] {
+                 return handler->addDevices({DeviceInfo{0, 7, {}, {3}, false},
+                                             DeviceInfo{0, 5, {}, {}, false},
+                                             DeviceInfo{0, 8, QStringLiteral("b"), {}, false}}) == 2;
+             }},
+            {"password",
+             [=] {
+                 UserInfo wanted = u;
+                 wanted.password = QByteArray(64, 'p');
+                 return handler->updateUser(u, wanted, error);
+             }},
+            {"members", [=] {
+                 return handler->changeUsersGroups({u.id}, {3}, {});
+             }}};
+}
+
+void TestJournal::everyChangeJournaled_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QVector<int>>("ids");
+    QTest::addColumn<QStringList>("details"); // of the rows in id order
+    const auto json = [](const char* text) {
+        return QString::fromUtf8(text);
+    };
+    const QString truck = json(R"("imei": "000000000000005", "name": "Truck 1", "for_all": false)");
+    const QString before = json(R"("before": {%1, "groups": ["Admin", "Склад"]})").arg(truck);
+    QTest::newRow("add") << "add"
+                         << "add"
+                         << "device" << QVector<int>{2}
+                         << QStringList{json(R"({"after": {"imei": "000000000000006", "name": "n", )"
+                                             R"("for_all": true, "groups": ["Admin", "Логистика"]}})")};
+    QTest::newRow("rename") << "rename"
+                            << "change"
+                            << "device" << QVector<int>{1}
+                            << QStringList{json(R"({%1, "after": {"imei": "000000000000005", )"
+                                                R"j("name": "Truck 1 (резерв)", "for_all": false, )j"
+                                                R"("groups": ["Admin", "Склад"]}})")
+                                               .arg(before)};
+    QTest::newRow("group change")
+        << "groups"
+        << "change"
+        << "device" << QVector<int>{1}
+        << QStringList{json(R"({%1, "after": {%2, "groups": ["Admin", "Логистика"]}})").arg(before, truck)};
+    QTest::newRow("delete") << "delete"
+                            << "delete"
+                            << "device" << QVector<int>{1} << QStringList{QStringLiteral("{%1}").arg(before)};
+    QTest::newRow("bulk") << "bulk"
+                          << "change"
+                          << "device" << QVector<int>{1}
+                          << QStringList{
+                                 json(R"({"groups_added": ["Логистика"], "groups_removed": ["Склад"]})")};
+    QTest::newRow("import") << "import"
+                            << "add"
+                            << "device" << QVector<int>{2, 3}
+                            << QStringList{json(R"({"after": {"imei": "000000000000007", "name": "", )"
+                                                R"("for_all": false, "groups": ["Admin", "Логистика"]}})"),
+                                           json(R"({"after": {"imei": "000000000000008", "name": "b", )"
+                                                R"("for_all": false, "groups": ["Admin"]}})")};
+    QTest::newRow("password") << "password"
+                              << "change"
+                              << "user" << QVector<int>{2}
+                              << QStringList{json(R"({"before": {"login": "u", "groups": ["Склад"]}, )"
+                                                  R"("after": {"login": "u", "groups": ["Склад"]}, )"
+                                                  R"("password_changed": true})")};
+    QTest::newRow("group's member") << "members"
+                                    << "change"
+                                    << "user" << QVector<int>{2}
+                                    << QStringList{json(R"({"groups_added": ["Логистика"]})")};
+}
+
+// Each kind of change writes a row per record it changed, with what the record was and became.
+void TestJournal::everyChangeJournaled() {
+    QFETCH(QString, change);
+    QVERIFY(addRecords());
+    QVERIFY2(changes().value(change)(), qPrintable(error));
+    bool ok = false;
+    QVector<JournalEntry> entries = handler->journal({}, 100, &ok);
+    QVERIFY(ok);
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.objectId < b.objectId; });
+    QVector<int> ids;
+    QStringList got;
+    for (const JournalEntry& e : qAsConst(entries)) {
+        QTEST(e.action, "action");
+        QTEST(e.object, "object");
+        QCOMPARE(e.operation, entries.first().operation);
+        QCOMPARE(e.workstation, QSysInfo::machineHostName());
+        QVERIFY(e.dbUser.startsWith(QStringLiteral("orb@")));
+        QVERIFY(qAbs(e.at.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        ids << e.objectId;
+        got << QString::fromUtf8(
+            QJsonDocument::fromJson(e.details.toUtf8()).toJson(QJsonDocument::Compact));
+    }
+    QTEST(ids, "ids");
+    QFETCH(QStringList, details);
+    for (QString& expected : details)
+        expected =
+            QString::fromUtf8(QJsonDocument::fromJson(expected.toUtf8()).toJson(QJsonDocument::Compact));
+    QCOMPARE(got, details);
+}
+
+// While the journal is on, a row it cannot write fails the change and nothing of it stays.
+void TestJournal::refusedRowStoresNothing() {
+    QVERIFY(addRecords());
+    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_journal BEFORE INSERT ON orb_admin_journal "
+                                        "FOR EACH ROW SIGNAL SQLSTATE '45000'")));
+    const auto all = [] {
+        return TestDb::scalar(
+                   QStringLiteral(
+                       "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
+                       "(SELECT GROUP_CONCAT(id, user_login, password) FROM users), (SELECT "
+                       "GROUP_CONCAT(device_id, group_id) FROM device_groups), (SELECT "
+                       "GROUP_CONCAT(user_id, group_id) FROM user_groups))"))
+            .toString();
+    };
+    const QString stored = all();
+    const auto calls = changes();
+    for (auto it = calls.cbegin(); it != calls.cend(); ++it) {
+        QVERIFY2(!it.value()(), qPrintable(it.key()));
+        QCOMPARE(all(), stored);
+    }
     QCOMPARE(journalRows(), 0);
 }
 
