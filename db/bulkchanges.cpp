@@ -128,11 +128,13 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
                 named << DbJournal::idList(groups);
             }
         }
-        if (!journal.write("change", records, QStringLiteral("o.%1").arg(COL_ID),
-                           QStringLiteral("JSON_OBJECT(%1)").arg(changed.join(QStringLiteral(", "))),
-                           QStringLiteral("FROM %1 JOIN %2 o ON o.%3 = jo.id")
-                               .arg(DbJournal::idTable(QStringLiteral("jo")), records.table, COL_ID),
-                           named << DbJournal::idList(ids)))
+        if (!journal.write(
+                "change", records, QStringLiteral("o.%1").arg(COL_ID), QStringLiteral("once.d"),
+                QStringLiteral("FROM %1 JOIN %2 JOIN %3 o ON o.%4 = jo.id")
+                    .arg(DbJournal::once(
+                             QStringLiteral("JSON_OBJECT(%1)").arg(changed.join(QStringLiteral(", ")))),
+                         DbJournal::idTable(QStringLiteral("jo")), records.table, COL_ID),
+                named << DbJournal::idList(ids)))
             return false;
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
@@ -189,8 +191,7 @@ bool DbBulkChanges::setDevicesForAll(const QVector<int>& deviceIds, bool forAll)
         return true;
     return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE + (journal.isOn() ? 1 : 0), [&] {
         if (!journal.write("change", RecordTable::devices(), QStringLiteral("o.%1").arg(COL_ID),
-                           QStringLiteral("JSON_OBJECT('for_all', IF(?, JSON_EXTRACT('true', '$'), "
-                                          "JSON_EXTRACT('false', '$')))"),
+                           QStringLiteral("JSON_OBJECT('for_all', ? <> 0)"),
                            QStringLiteral("FROM %1 JOIN %2 o ON o.%3 = jo.id")
                                .arg(DbJournal::idTable(QStringLiteral("jo")), TABLE_DEVICES, COL_ID),
                            {forAll ? 1 : 0, DbJournal::idList(ids)}))

@@ -54,18 +54,18 @@ QString DbJournal::objectOf(const RecordTable& records) {
 }
 
 QString DbJournal::groupsJson(const RecordTable& records, const QString& alias) {
+    // in the order of the membership table's key, group ids: an ORDER BY would cost a sort per record
     return QStringLiteral(
-               "COALESCE((SELECT JSON_ARRAYAGG(g.%1 ORDER BY g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 "
-               "WHERE m.%6 = %7.%4), JSON_ARRAY())")
+               "COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 WHERE m.%6 = "
+               "%7.%4), JSON_ARRAY())")
         .arg(COL_GROUP_NAME, records.members, TABLE_GROUPS, COL_ID, records.groupColumn, records.ownerColumn,
              alias);
 }
 
 QString DbJournal::recordJson(const RecordTable& records, const QString& alias) {
     if (records.table == TABLE_DEVICES)
-        return QStringLiteral(
-                   "JSON_OBJECT('imei', LPAD(%1.%2, 15, '0'), 'name', %1.%3, 'for_all', "
-                   "IF(%1.%4, JSON_EXTRACT('true', '$'), JSON_EXTRACT('false', '$')), 'groups', %5)")
+        return QStringLiteral("JSON_OBJECT('imei', LPAD(%1.%2, 15, '0'), 'name', %1.%3, 'for_all', "
+                              "%1.%4 <> 0, 'groups', %5)")
             .arg(alias, COL_IMEI, COL_NAME, COL_FOR_ALL, groupsJson(records, alias));
     if (records.table == TABLE_USERS)
         return QStringLiteral("JSON_OBJECT('login', %1.%2, 'groups', %3)")
@@ -74,9 +74,13 @@ QString DbJournal::recordJson(const RecordTable& records, const QString& alias) 
 }
 
 QString DbJournal::groupNamesJson() {
-    return QStringLiteral("COALESCE((SELECT JSON_ARRAYAGG(g.%1 ORDER BY g.%1) FROM %2 JOIN %3 g ON g.%4 = "
-                          "jg.id), JSON_ARRAY())")
+    return QStringLiteral(
+               "COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 JOIN %3 g ON g.%4 = jg.id), JSON_ARRAY())")
         .arg(COL_GROUP_NAME, idTable(QStringLiteral("jg")), TABLE_GROUPS, COL_ID);
+}
+
+QString DbJournal::once(const QString& details) {
+    return QStringLiteral("(SELECT %1 AS d LIMIT 1) once").arg(details);
 }
 
 QString DbJournal::idList(const QVector<int>& ids) {

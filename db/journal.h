@@ -48,6 +48,9 @@ public:
     static QString groupsJson(const RecordTable& records, const QString& alias);
     // The names of the groups whose ids a bound JSON array holds, as a JSON array.
     static QString groupNamesJson();
+    // The same details for every row, as a table of one row whose `once.d` a FROM joins: LIMIT keeps
+    // the server from making them again for each row.
+    static QString once(const QString& details);
     // Bound ids as one JSON array, for JSON_TABLE: a list of any length in one value.
     static QString idList(const QVector<int>& ids);
     // "JSON_TABLE(?, …) alias": the rows of a bound idList with the one column `id`.
