@@ -190,7 +190,7 @@ void KalvoMessageParser::parseMessage(KalvoPacket_t packet) {
             endRequest();
             emit devListIncomplete(part);
         } else if (m_devices.size() + count > m_maxListSize) {
-            qDebug() << "device list dropped: more than" << m_maxListSize << "records";
+            qDebug() << "device list dropped: more than" << m_maxListSize.load() << "records";
             m_devices = QList<TDeviceToConfigInfo>();
             m_discarding = true;
             emit devListDropped();

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 // One device of the server's device list, exactly as it travels on the wire.
 #pragma pack(push, 1)
 struct TDeviceToConfigInfo {
@@ -65,6 +67,7 @@ public:
     bool isRequestPending() const { return m_requestPending; }
     // Bytes received since construction; lets the owner see whether a request makes progress.
     quint64 receivedBytes() const { return m_receivedBytes; }
+    // From any thread.
     void setMaxListSizeForTesting(int records) { m_maxListSize = records; }
     static constexpr int SilentPollsBeforeRetry = 3;
 
@@ -110,7 +113,7 @@ private:
     // Polls in a row that found a request outstanding with no byte received since the last one.
     int m_silentPolls = 0;
     quint64 m_bytesAtLastPoll = 0;
-    int m_maxListSize = MaxListSize;
+    std::atomic<int> m_maxListSize{MaxListSize};
 };
 
 Q_DECLARE_METATYPE(TDeviceToConfigInfo)

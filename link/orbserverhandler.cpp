@@ -39,7 +39,6 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
     m_client->moveToThread(m_thread);
     // The client and its socket are destroyed in their own thread when it ends.
     connect(m_thread, &QThread::finished, m_client, &QObject::deleteLater);
-    m_thread->start(QThread::InheritPriority);
 
     // Packets are decoded and the list is built on the link's thread: a list of millions of
     // devices never holds up the window.
@@ -68,6 +67,9 @@ OrbServerHandler::OrbServerHandler(QObject* parent)
     connect(m_parser, &KalvoMessageParser::devListReceived, m_parser, built(ListComplete));
     connect(m_parser, &KalvoMessageParser::devListIncomplete, m_parser, built(ListIncomplete));
     connect(m_parser, &KalvoMessageParser::devListDropped, this, &OrbServerHandler::devListDropped);
+    // Started only now: what the client and the codec were given here is theirs before their
+    // thread touches them.
+    m_thread->start(QThread::InheritPriority);
 
     m_reconnectTimer.setSingleShot(false);
     m_reconnectTimer.setInterval(ReconnectIntervalMs);
@@ -144,9 +146,7 @@ OrbServerHandler::ListState OrbServerHandler::listState() const {
 }
 
 void OrbServerHandler::setMaxListSizeForTesting(int records) {
-    QMetaObject::invokeMethod(
-        m_parser, [parser = m_parser, records] { parser->setMaxListSizeForTesting(records); },
-        Qt::QueuedConnection);
+    m_parser->setMaxListSizeForTesting(records);
 }
 
 void OrbServerHandler::setTimerIntervalsForTesting(int reconnectMs, int pollMs) {
