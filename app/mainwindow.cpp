@@ -6,6 +6,7 @@
 #include "app/devicestab.h"
 #include "app/devicetransfer.h"
 #include "app/groupstab.h"
+#include "app/journaltab.h"
 #include "app/tablehabits.h"
 #include "app/tablestate.h"
 #include "app/userstab.h"
@@ -93,6 +94,8 @@ MainWindow::MainWindow(QWidget* parent)
         shown.users = usersModel->storedRows();
         return shown;
     });
+    journalTab = new JournalTab(ui->tabWidget, [this] { return configHandler->connectionSettings(); });
+    ui->tabWidget->addTab(journalTab, QStringLiteral("Журнал"));
 
     auto* orbStateWidget = new ConnectionStateWidget(this);
     auto* sqlStateWidget = new ConnectionStateWidget(this);
@@ -131,6 +134,9 @@ MainWindow::MainWindow(QWidget* parent)
     connect(tables, &RefreshCoordinator::applied, keeper, &ConnectionKeeper::refreshed);
     tabs->setReadyCheck([this] { return keeper->ready(); });
     tabs->setReachCheck([this] { return keeper->reachable(); });
+    // what others changed, or another database, is read when the journal is next shown
+    connect(tables, &RefreshCoordinator::applied, journalTab, &JournalTab::markStale);
+    connect(keeper, &ConnectionKeeper::tablesDropped, journalTab, &JournalTab::markStale);
     connect(keeper, &ConnectionKeeper::tablesDropped, this, [this] {
         devicesModel->clear();
         groupsModel->clear();
@@ -159,7 +165,11 @@ MainWindow::MainWindow(QWidget* parent)
     auto* refreshAction = new QAction(QStringLiteral("Обновить"), this);
     refreshAction->setShortcut(QKeySequence::Refresh);
     connect(refreshAction, &QAction::triggered, this, [this] {
-        if (ui->centralwidget->isEnabled())
+        if (!ui->centralwidget->isEnabled())
+            return;
+        if (ui->tabWidget->currentWidget() == journalTab)
+            journalTab->refresh();
+        else
             keeper->refresh();
     });
     auto* filterAction = new QAction(QStringLiteral("Фильтр"), this);
@@ -177,6 +187,9 @@ MainWindow::MainWindow(QWidget* parent)
     // a change of several users or devices acts on all of them
     habits[0]->setDoubleClickKeepsSelection(true);
     habits[2]->setDoubleClickKeepsSelection(true);
+    addHistory(habits[0], ui->usersView, QStringLiteral("user"));
+    addHistory(habits[1], ui->groupsView, QStringLiteral("group"));
+    addHistory(habits[2], ui->tableView, QStringLiteral("device"));
     restoreWindowState();
 }
 
@@ -257,10 +270,21 @@ void MainWindow::focusFilter() {
 // A change is on screen: the buttons follow, and a full refresh brings in the rest.
 void MainWindow::afterShownChange() {
     checkAllButtons();
+    journalTab->markStale();
     // a row stored while the filter hides it moves no row of the view
     for (TableHabits* table : qAsConst(habits))
         table->updateCounts();
     tables->changeShown();
+}
+
+// "История": the journal of the selected records, in the journal tab.
+void MainWindow::addHistory(TableHabits* table, QTableView* view, const QString& object) {
+    auto* history = new QAction(QStringLiteral("История"), view);
+    connect(history, &QAction::triggered, this, [this, view, object] {
+        journalTab->showSelected(view, object);
+        ui->tabWidget->setCurrentWidget(journalTab);
+    });
+    table->addRecordAction(history);
 }
 
 void MainWindow::checkAllButtons() {

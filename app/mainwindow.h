@@ -14,6 +14,7 @@ class ConnectionKeeper;
 class DeviceTransfer;
 class DevicesTab;
 class GroupsTab;
+class JournalTab;
 class TabContext;
 class UsersTab;
 class RefreshCoordinator;
@@ -67,6 +68,7 @@ private:
     void focusFilter();
     void checkAllButtons();
     void afterShownChange();
+    void addHistory(TableHabits* table, QTableView* view, const QString& object);
 
     Ui::MainWindow* ui;
     ConfigHandler* configHandler;
@@ -82,6 +84,7 @@ private:
     DevicesTab* devicesTab = nullptr;
     UsersTab* usersTab = nullptr;
     GroupsTab* groupsTab = nullptr;
+    JournalTab* journalTab = nullptr;
     ConnectionKeeper* keeper = nullptr;
     DeviceTransfer* transfer = nullptr;
 };

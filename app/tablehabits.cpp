@@ -206,8 +206,13 @@ void TableHabits::showMenu(const QPoint& pos) {
         menu.addAction(tableActions.at(i));
     }
     menu.addSeparator();
-    tableActions.at(3)->setEnabled(view->selectionModel()->hasSelection());
+    const bool selected = view->selectionModel()->hasSelection();
+    tableActions.at(3)->setEnabled(selected);
     menu.addAction(tableActions.at(3));
+    for (QAction* action : qAsConst(recordActions)) {
+        action->setEnabled(selected);
+        menu.addAction(action);
+    }
     menu.addSeparator();
     menu.addActions(windowActions);
     menu.exec(view->viewport()->mapToGlobal(pos));

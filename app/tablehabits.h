@@ -36,6 +36,10 @@ public:
     // stored while a filter hides them change no row of the view.
     void updateCounts();
 
+    // An action on the selected records, offered in the context menu after copying; it is
+    // enabled while rows are selected.
+    void addRecordAction(QAction* action) { recordActions.append(action); }
+
     // For a table whose change acts on every selected row: a double click on one of several
     // selected rows keeps them all selected (its first click would narrow the selection).
     void setDoubleClickKeepsSelection(bool keep) { doubleClickKeepsSelection = keep; }
@@ -56,6 +60,7 @@ private:
     QLabel* const counts;
     const Buttons buttons;
     QList<QAction*> tableActions; // add, change, delete, copy
+    QList<QAction*> recordActions;
     const QList<QAction*> windowActions;
     bool countsPending = false;
     bool doubleClickKeepsSelection = false;

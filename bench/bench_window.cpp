@@ -69,6 +69,7 @@ const QString WINDOW_DB = QStringLiteral("orb_window");
 const QString STATS_CONNECTION = QStringLiteral("bench-window-stats");
 constexpr int USERS = 2000;
 constexpr int GROUPS = 200; // besides Admin
+constexpr int JOURNAL_ROWS = 1000000;
 
 // One clock for the whole section, so that times taken in different places compare.
 qint64 nowNs() {
@@ -846,10 +847,77 @@ public:
             clickOk(d);
         });
         add->click();
-        measure.finish([&] {
-            return answerer.idle() && table->model()->rowCount() == devices &&
-                   topTexts(table, 1).contains(added);
-        });
+        if (!measure.finish([&] {
+                return answerer.idle() && table->model()->rowCount() == devices &&
+                       topTexts(table, 1).contains(added);
+            }))
+            return;
+        journalSteps(stats, tabs);
+    }
+
+    // The journal tab over a million rows written by others: opened, scrolled to the end of the
+    // rows read (the next page comes in), filtered and the filter cleared.
+    void journalSteps(QSqlDatabase& stats, QTabWidget* tabs) {
+        QSqlQuery seedJournal(stats);
+        if (!bench::exec(
+                seedJournal,
+                QStringLiteral(
+                    "INSERT INTO orb_admin_journal (at, db_user, os_user, workstation, operation, action, "
+                    "object, object_id, details) SELECT NOW(3) - INTERVAL (%1 - seq) SECOND, "
+                    "'orbadmin@%', CONCAT('admin', seq MOD 3), 'ws-7', seq, 'change', 'device', "
+                    "1 + seq MOD %2, CONCAT('{\"before\":{\"imei\":\"', LPAD(seq, 15, '0'), "
+                    "'\",\"name\":\"Boat ', seq, '\",\"groups\":[\"Fleet 1\"]},\"after\":{\"imei\":\"', "
+                    "LPAD(seq, 15, '0'), '\",\"name\":\"Boat ', seq, ' (резерв)\",\"groups\":"
+                    "[\"Fleet 2\"]}}') FROM seq_1_to_%1")
+                    .arg(JOURNAL_ROWS)
+                    .arg(devices))) {
+            measure.fail(QStringLiteral("journal rows"), seedJournal.lastError().text());
+            return;
+        }
+        auto* journal = window->findChild<QTableView*>(QStringLiteral("journalView"));
+        auto* filter = window->findChild<QLineEdit*>(QStringLiteral("journalFilterEdit"));
+        QWidget* tab = journal ? journal->parentWidget() : nullptr;
+        while (tab && tabs->indexOf(tab) < 0)
+            tab = tab->parentWidget();
+        if (!tab || !filter) {
+            measure.fail(QStringLiteral("the journal"),
+                         QStringLiteral("journalView or journalFilterEdit missing"));
+            return;
+        }
+        const QAbstractItemModel* model = journal->model();
+        constexpr int page = 10000;
+        auto* bar = tabs->findChild<QTabBar*>();
+        int paints = 0;
+        PaintCounter counter(journal->viewport(), &paints);
+        measure.begin(QStringLiteral("\"Журнал\" tab opened, 1,000,000 rows"));
+        click(bar, bar->tabRect(tabs->indexOf(tab)).center());
+        if (!measure.finish([&] { return model->rowCount() == page && paints > 0; }))
+            return;
+        measure.begin(QStringLiteral("journal: scrolled to the end"));
+        journal->scrollToBottom();
+        if (!measure.finish([&] { return model->rowCount() == 2 * page; }))
+            return;
+        // the rows read so far that show a typed text
+        const QString typed = QStringLiteral("boat 99");
+        int expected = 0;
+        for (int r = 0; r < model->rowCount(); ++r) {
+            for (int c = 0; c < model->columnCount(); ++c) {
+                if (model->index(r, c).data().toString().contains(typed, Qt::CaseInsensitive)) {
+                    ++expected;
+                    break;
+                }
+            }
+        }
+        measure.begin(QStringLiteral("journal: filter \"boat 99\" pasted"));
+        filter->setFocus();
+        filter->setText(typed);
+        emit filter->textEdited(typed);
+        if (!measure.finish([&] { return model->rowCount() == expected; }))
+            return;
+        measure.begin(QStringLiteral("journal: filter cleared"));
+        sendKey(filter, Qt::Key_A, Qt::ControlModifier, QString());
+        sendKey(filter, Qt::Key_Backspace, Qt::NoModifier, QString());
+        measure.finish([&] { return model->rowCount() == 2 * page; });
     }
 
     void close() { window.reset(); }

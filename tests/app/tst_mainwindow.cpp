@@ -725,7 +725,7 @@ private slots:
             QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
             QApplication::sendEvent(view->viewport(), &event);
             QCOMPARE(items, QStringList({"Добавить Ins", "Изменить Enter", "Удалить Del", "Копировать Ctrl+C",
-                                         "Фильтр Ctrl+F", "Обновить F5"}));
+                                         "История ", "Фильтр Ctrl+F", "Обновить F5"}));
         } else {
             pressKeys(target, QKeySequence(keys));
         }
@@ -1336,6 +1336,50 @@ private slots:
         get("addGroupButton")->click();
         VERIFY_ANSWERED(b);
         QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
+    }
+
+    // ---- the journal
+    // Changes made in the window show in the journal tab; "История" narrows it to the selected
+    // record, and "Весь журнал" goes back.
+    void journal() {
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+        auto* devices = get<QTableView>("tableView");
+        const std::pair<QString, QString> renames[] = {{"Первое", "Переименовано"}, {"Второе", "Другое"}};
+        for (const auto& [from, to] : renames) {
+            selectRows(devices, {from});
+            ModalAnswerer a;
+            a.expect("DeviceEditDialog", fillAndOk({QStringLiteral("nameEdit=") + to}));
+            get("changeDeviceButton")->click();
+            VERIFY_ANSWERED(a);
+        }
+        auto* journal = get<QTableView>("journalView");
+        const auto column = [journal](int c) {
+            QStringList texts;
+            for (int r = 0; r < journal->model()->rowCount(); ++r)
+                texts << journal->model()->index(r, c).data().toString();
+            return texts;
+        };
+        showTabOf(journal);
+        QTRY_COMPARE(column(4), QStringList({"имя: «Второе» → «Другое»", "имя: «Первое» → «Переименовано»",
+                                             "пароль изменён"}));
+
+        showTabOf(devices);
+        selectRows(devices, {QStringLiteral("Переименовано")});
+        QAction* history = nullptr;
+        for (QAction* action : devices->findChildren<QAction*>()) {
+            if (action->text() == QStringLiteral("История"))
+                history = action;
+        }
+        QVERIFY(history);
+        history->trigger();
+        QVERIFY(get<QTabWidget>("tabWidget")->currentWidget()->isAncestorOf(journal));
+        QTRY_COMPARE(column(3), QStringList({simImei(1)}));
+        QVERIFY(get<QWidget>("journalScopeBar")->isVisible());
+        get("journalAllButton")->click();
+        QTRY_COMPARE(column(4).size(), 3);
+        QVERIFY(!get<QWidget>("journalScopeBar")->isVisible());
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "core/journaltext.h"
 #include "import/tablefilewriter.h"
+#include "models/journaltablemodel.h"
+#include "testdb.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,6 +12,7 @@ class TestJournalRows : public QObject {
 private slots:
     void sentence_data();
     void sentence();
+    void pagesFilterAndScope();
     void exportedText();
 };
 
@@ -88,6 +91,56 @@ void TestJournalRows::sentence() {
     QTEST(JournalText::action(entry.action, entry.object), "actionText");
     QTEST(JournalText::label(entry), "label");
     QTEST(JournalText::changes(entry), "changes");
+}
+
+// Rows written by others, read a page at a time, narrowed by the filter line and by the records.
+void TestJournalRows::pagesFilterAndScope() {
+    ORB_RESET_DB();
+    std::unique_ptr<ConfigHandler> handler = TestDb::handler();
+    QVERIFY(handler);
+    const int total = JournalTableModel::pageSize + 50;
+    QVERIFY(TestDb::exec(
+        QStringLiteral("INSERT INTO orb_admin_journal (at, db_user, os_user, workstation, operation, action, "
+                       "object, object_id, details) SELECT NOW(3), 'orb@%', 'ivan', 'pc', seq, 'change', "
+                       "IF(seq % 2, 'device', 'user'), seq % 10, CONCAT('{\"before\":{\"name\":\"n', seq, "
+                       "'\"},\"after\":{\"name\":\"m', seq, '\"}}') FROM seq_1_to_%1")
+            .arg(total)));
+
+    JournalTableModel model;
+    QSignalSpy done(&model, &JournalTableModel::readDone);
+    model.setConnectionSettings(TestDb::settings());
+    model.reload(JournalFilter());
+    QVERIFY(done.wait(15000));
+    QCOMPARE(model.rowCount(), JournalTableModel::pageSize);
+    QCOMPARE(model.text(0, JournalTableModel::Changes), QStringLiteral("имя: «n%1» → «m%1»").arg(total));
+    QVERIFY(model.canFetchMore(QModelIndex()));
+    model.fetchMore(QModelIndex());
+    QVERIFY(done.wait(15000));
+    QCOMPARE(model.rowCount(), total);
+    QVERIFY(!model.canFetchMore(QModelIndex()));
+    for (int row = 1; row < total; ++row)
+        QVERIFY(model.entry(row - 1).id > model.entry(row).id);
+
+    model.setFilterText(QStringLiteral("M1005"));
+    QCOMPARE(model.rowCount(), 2); // m1005 and m10050
+    model.setFilterText(QString());
+
+    JournalFilter one;
+    one.object = QStringLiteral("device");
+    one.objectIds = {3};
+    model.reload(one);
+    QVERIFY(done.wait(15000));
+    QCOMPARE(model.rowCount(), total / 10);
+    for (int row = 0; row < model.rowCount(); ++row)
+        QVERIFY(model.entry(row).objectId == 3 && model.entry(row).object == QLatin1String("device"));
+
+    SqlConnectionSettings gone = TestDb::settings();
+    gone.port = 1;
+    model.setConnectionSettings(gone);
+    QSignalSpy failed(&model, &JournalTableModel::readFailed);
+    model.reload();
+    QVERIFY(failed.wait(15000));
+    QCOMPARE(model.rowCount(), 0);
 }
 
 void TestJournalRows::exportedText() {
