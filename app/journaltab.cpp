@@ -45,7 +45,8 @@ JournalTab::JournalTab(QWidget* parent, std::function<SqlConnectionSettings()> s
                               qMax(header->sectionSizeHint(column), metrics.horizontalAdvance(sample) + 16));
     };
     fit(JournalTableModel::Time, QStringLiteral("00.00.0000 00:00:00"));
-    fit(JournalTableModel::Administrator, QStringLiteral("orbadmin@localhost (ivanov@workstation)"));
+    // the whole administrator is in the cell's tooltip; what changed needs the room
+    fit(JournalTableModel::Administrator, QStringLiteral("orb (ivanov@workstation)"));
     fit(JournalTableModel::Action, QStringLiteral("Изменение пользователя"));
     fit(JournalTableModel::Object, QStringLiteral("000000000000000"));
     connect(journal, &JournalTableModel::readFailed, this, [this](const QString& error) {

@@ -177,9 +177,14 @@ int JournalTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant JournalTableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return QVariant();
-    return text(index.row(), index.column());
+    if (role == Qt::DisplayRole)
+        return text(index.row(), index.column());
+    // the sentence is wider than a window beside the other columns: it shows over any cell of its row
+    if (role == Qt::ToolTipRole)
+        return text(index.row(), index.column() == Administrator ? Administrator : Changes);
+    return QVariant();
 }
 
 QVariant JournalTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
