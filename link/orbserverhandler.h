@@ -81,4 +81,5 @@ private:
     QDateTime m_devicesReceived;
     ListState m_listState = ListComplete;
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_threadDone{false};
 };
