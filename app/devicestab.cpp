@@ -52,13 +52,16 @@ void DevicesTab::edit(const DeviceInfo& device) {
                 break;
         }
         ask = true;
+        const int id = device.id;
         const EditStep step = storeEdit(
-            device.id, seen, changed,
-            [&](int& id, QString& error) {
-                return device.id == 0 ? db->addDevice(entered, error, id)
-                                      : db->updateDevice(seen, entered, error);
+            id, seen, changed,
+            [id, seen, entered](ConfigHandler& db) {
+                Stored stored;
+                stored.ok = id == 0 ? db.addDevice(entered, stored.error, stored.id)
+                                    : db.updateDevice(seen, entered, stored.error);
+                return stored;
             },
-            [db](int id) { return db->getDevicesByIds({id}); });
+            [id](ConfigHandler& db) { return db.getDevicesByIds({id}); });
         if (step == EditStep::Stored || step == EditStep::Quit)
             return;
         changed = true;
@@ -76,29 +79,42 @@ void DevicesTab::edit(const DeviceInfo& device) {
 bool DevicesTab::changeMany(const QVector<DeviceInfo>& devices) {
     changeInBulk<DevicesBulkEditDialog>(
         devices, [](const DevicesBulkEditDialog& dialog) { return dialog.forAll() != Qt::PartiallyChecked; },
-        [this](const DevicesBulkEditDialog& dialog, const QVector<int>& ids, const QVector<int>& add,
-               const QVector<int>& remove) {
+        [](const DevicesBulkEditDialog& dialog, const QVector<int>& ids, const QVector<int>& add,
+           const QVector<int>& remove) {
             const Qt::CheckState forAll = dialog.forAll();
-            ConfigHandler* db = context->db();
-            return db->asOneChange([&] {
-                return db->changeDevicesGroups(ids, add, remove) &&
-                       (forAll == Qt::PartiallyChecked || db->setDevicesForAll(ids, forAll == Qt::Checked));
-            });
+            return [=](ConfigHandler& db) {
+                return db.asOneChange([&] {
+                    return db.changeDevicesGroups(ids, add, remove) &&
+                           (forAll == Qt::PartiallyChecked ||
+                            db.setDevicesForAll(ids, forAll == Qt::Checked));
+                });
+            };
         });
     return true;
 }
 
-int DevicesTab::deleteIds(const QVector<int>& ids) {
-    return context->db()->deleteDevices(ids);
+std::function<int(ConfigHandler&)> DevicesTab::deleting(const QVector<int>& ids) const {
+    return [ids](ConfigHandler& db) {
+        return db.deleteDevices(ids);
+    };
 }
 
 // The rows of these devices read back and put in place (gone ones removed), the group counts
 // moved with them.
 void DevicesTab::show(const QVector<int>& ids, bool deleted) {
-    bool read = deleted;
-    const QVector<DeviceInfo> now =
-        deleted ? QVector<DeviceInfo>() : context->db()->getDevicesByIds(ids, &read);
-    const std::optional<ReadBack> change = putInPlace(ids, now, read);
+    DbError why;
+    std::optional<RowsRead<DeviceInfo>> now = RowsRead<DeviceInfo>{{}, true};
+    if (!deleted) {
+        now = context->aside(std::function<RowsRead<DeviceInfo>(ConfigHandler&)>([ids](ConfigHandler& db) {
+                                 RowsRead<DeviceInfo> rows;
+                                 rows.rows = db.getDevicesByIds(ids, &rows.read);
+                                 return rows;
+                             }),
+                             &why);
+    }
+    if (!now)
+        return;
+    const std::optional<ReadBack> change = putInPlace(ids, now->rows, now->read, why);
     if (!change)
         return;
     groups->tableModel()->addToCounts({}, change->counts, change->added);

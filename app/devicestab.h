@@ -19,7 +19,7 @@ protected:
     void edit(const DeviceInfo& device) override;
     bool changeMany(const QVector<DeviceInfo>& devices) override;
     bool* askAgain() override { return &askDeleting; }
-    int deleteIds(const QVector<int>& ids) override;
+    std::function<int(ConfigHandler&)> deleting(const QVector<int>& ids) const override;
     void readBack(const QVector<int>& ids, bool gone) override { show(ids, gone); }
 
 private:

@@ -41,7 +41,7 @@ bool DeviceTransfer::busy() const {
 }
 
 void DeviceTransfer::addFromServer() {
-    if (busy() || !parts.context->ready())
+    if (busy() || parts.context->busy() || !parts.context->ready())
         return;
     const QVector<DeviceInfo> devices = parts.orb->devices();
     lookUp(devices, [this, devices](const DevicesImport::StoredDevices& stored, bool ok) {
@@ -102,7 +102,7 @@ QString DeviceTransfer::fileFolder() const {
 }
 
 void DeviceTransfer::addFromFile() {
-    if (busy() || !parts.context->ready())
+    if (busy() || parts.context->busy() || !parts.context->ready())
         return;
     const QString fileName =
         QFileDialog::getOpenFileName(window(), QStringLiteral("Выбрать файл с устройствами"), fileFolder(),

@@ -22,7 +22,7 @@ GroupsTab::GroupsTab(TabContext* context, QTableView* view, GroupTableModel* mod
 // users ticked join it and those unticked leave it, others stay. A refused name opens the dialog
 // again with what was entered.
 void GroupsTab::edit(const GroupInfo& group) {
-    ConfigHandler* db = context->db();
+    ConfigHandler* db = context->db(); // the dialog's group names
     GroupInfo seen = group;
     GroupInfo entered = group;
     QVector<int> members;
@@ -38,34 +38,44 @@ void GroupsTab::edit(const GroupInfo& group) {
             return;
         entered = dialog.getGroupInfo();
         members = dialog.getSelectedUsers();
-        QString error;
-        const bool ok = group.id == 0 ? db->addGroup(entered, error) : db->updateGroup(seen, entered, error);
-        if (ok)
+        DbError why;
+        std::optional<Stored> tried = storing(seen, entered, &why);
+        if (!tried)
+            return;
+        if (tried->ok) {
+            entered.id = tried->id;
             break;
+        }
         if (group.id == 0) {
-            if (!context->refused(error))
+            if (!context->refused(tried->error, why))
                 return;
         } else {
-            const TabContext::EditRefusal next = context->editRefused(error);
+            const TabContext::EditRefusal next = context->editRefused(tried->error, why);
             if (next == TabContext::EditRefusal::Gone) {
                 show();
                 return;
             }
             if (next != TabContext::EditRefusal::Again) {
-                const QVector<GroupInfo> all = db->getGroups();
-                const auto stored = std::find_if(all.cbegin(), all.cend(),
+                const std::optional<QVector<GroupInfo>> all =
+                    context->aside(std::function<QVector<GroupInfo>(ConfigHandler&)>(
+                        [](ConfigHandler& db) { return db.getGroups(); }));
+                if (!all)
+                    return;
+                const auto stored = std::find_if(all->cbegin(), all->cend(),
                                                  [&](const GroupInfo& g) { return g.id == group.id; });
-                if (stored == all.cend()) {
+                if (stored == all->cend()) {
                     show();
                     return;
                 }
                 seen = *stored;
-                if (next == TabContext::EditRefusal::TakeStored)
+                if (next == TabContext::EditRefusal::TakeStored) {
                     entered.name = seen.name;
-                else if (!db->updateGroup(seen, entered, error) && !context->refused(error))
-                    return;
-                else
+                } else {
+                    tried = storing(seen, entered, &why);
+                    if (!tried || (!tried->ok && !context->refused(tried->error, why)))
+                        return;
                     break;
+                }
             }
         }
         entered.id = group.id;
@@ -81,12 +91,19 @@ void GroupsTab::edit(const GroupInfo& group) {
         if (!members.contains(id))
             leave << id;
     }
-    const bool ok = db->asOneChange([&] {
-        return (join.isEmpty() || db->changeUsersGroups(join, {entered.id}, {})) &&
-               (leave.isEmpty() || db->changeUsersGroups(leave, {}, {entered.id}));
-    });
-    if (!ok) {
-        if (context->connectionLost())
+    DbError why;
+    const std::optional<bool> ok =
+        context->aside(std::function<bool(ConfigHandler&)>([join, leave, id = entered.id](ConfigHandler& db) {
+                           return db.asOneChange([&] {
+                               return (join.isEmpty() || db.changeUsersGroups(join, {id}, {})) &&
+                                      (leave.isEmpty() || db.changeUsersGroups(leave, {}, {id}));
+                           });
+                       }),
+                       &why);
+    if (!ok)
+        return;
+    if (!*ok) {
+        if (context->connectionLost(why))
             return;
         // The group itself is stored; say so rather than show an empty box.
         context->showError(QStringLiteral("Группа сохранена, но не удалось изменить её пользователей!"));
@@ -109,11 +126,28 @@ void GroupsTab::readBack(const QVector<int>& ids, bool /*gone*/) {
     showUsers(affected);
 }
 
+// A group added (seen.id 0) or renamed against `seen`, on the lane.
+std::optional<GroupsTab::Stored> GroupsTab::storing(const GroupInfo& seen, const GroupInfo& entered,
+                                                    DbError* why) {
+    return context->aside(std::function<Stored(ConfigHandler&)>([seen, entered](ConfigHandler& db) {
+                              Stored stored;
+                              GroupInfo group = entered;
+                              stored.ok = seen.id == 0 ? db.addGroup(group, stored.error)
+                                                       : db.updateGroup(seen, group, stored.error);
+                              stored.id = group.id;
+                              return stored;
+                          }),
+                          why);
+}
+
 void GroupsTab::show() {
-    ConfigHandler* db = context->db();
+    const std::optional<QVector<GroupInfo>> read = context->aside(
+        std::function<QVector<GroupInfo>(ConfigHandler&)>([](ConfigHandler& db) { return db.getGroups(); }));
+    if (!read)
+        return;
+    const QVector<GroupInfo>& groups = *read;
     const TableState state = TableState::of(table);
-    const QVector<GroupInfo> groups = db->getGroups();
-    const int adminId = db->adminGroupId();
+    const int adminId = context->db()->adminGroupId();
     QHash<int, int> userCounts, deviceCounts;
     QSet<int> ids;
     for (const GroupInfo& group : groups) {

@@ -31,6 +31,8 @@ protected:
     void readBack(const QVector<int>& ids, bool gone) override;
 
 private:
+    std::optional<Stored> storing(const GroupInfo& seen, const GroupInfo& entered, DbError* why);
+
     DevicesTableModel* const devices;
     UserTableModel* usersModel = nullptr;
     std::function<void(const QVector<int>&)> showUsers;

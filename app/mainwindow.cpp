@@ -120,7 +120,9 @@ MainWindow::MainWindow(QWidget* parent)
             table->updateCounts();
         checkAllButtons();
         // a group deleted by another administrator is named by what the window showed
-        configHandler->knowGroups(tabs->shownRecords().groups);
+        const QVector<GroupInfo> groups = tabs->shownRecords().groups;
+        configHandler->knowGroups(groups);
+        tabs->knowGroups(groups);
     });
     keeper = new ConnectionKeeper({tabs, configHandler, orbServerHandler, refresher, tables,
                                    ui->centralwidget, ui->statusbar, sqlStateWidget, orbStateWidget},
@@ -133,7 +135,6 @@ MainWindow::MainWindow(QWidget* parent)
     connect(tables, &RefreshCoordinator::failed, keeper, &ConnectionKeeper::refreshFailed);
     connect(tables, &RefreshCoordinator::applied, keeper, &ConnectionKeeper::refreshed);
     tabs->setReadyCheck([this] { return keeper->ready(); });
-    tabs->setReachCheck([this] { return keeper->reachable(); });
     // what others changed, or another database, is read when the journal is next shown
     connect(tables, &RefreshCoordinator::applied, journalTab, &JournalTab::markStale);
     connect(keeper, &ConnectionKeeper::tablesDropped, journalTab, &JournalTab::markStale);
@@ -161,6 +162,19 @@ MainWindow::MainWindow(QWidget* parent)
     ui->statusbar->addPermanentWidget(sqlStateWidget);
     ui->statusbar->addPermanentWidget(orbStateWidget);
     connect(tables, &RefreshCoordinator::busyChanged, refreshIndicator, &QWidget::setVisible);
+    auto* changeIndicator = new QLabel(QStringLiteral("Сохранение изменений…"), this);
+    changeIndicator->setObjectName(QStringLiteral("changeIndicator"));
+    changeIndicator->hide();
+    ui->statusbar->insertPermanentWidget(0, changeIndicator);
+    // while a change runs aside, what would change records or the connection under it waits
+    connect(tabs, &TabContext::busyChanged, this, [this, changeIndicator, sqlStateWidget](bool busy) {
+        changeIndicator->setVisible(busy);
+        checkAllButtons();
+        for (QWidget* action :
+             {static_cast<QWidget*>(ui->serverDevices), static_cast<QWidget*>(ui->importFromFile),
+              static_cast<QWidget*>(sqlStateWidget->connectionButton())})
+            action->setEnabled(!busy);
+    });
 
     auto* refreshAction = new QAction(QStringLiteral("Обновить"), this);
     refreshAction->setShortcut(QKeySequence::Refresh);

@@ -1,13 +1,80 @@
 #include "app/recordtab.h"
 
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
+
+namespace {
+
+bool sameConnection(const SqlConnectionSettings& a, const SqlConnectionSettings& b) {
+    return a.ip == b.ip && a.port == b.port && a.user == b.user && a.password == b.password && a.db == b.db &&
+           a.tls == b.tls && a.tlsCaFile == b.tlsCaFile;
+}
+
+} // namespace
 
 TabContext::TabContext(QWidget* window, ConfigHandler* db)
     : QObject(window)
     , parentWindow(window)
-    , handler(db) {}
+    , handler(db)
+    , lane(new DbLane(QStringLiteral("changes"), this)) {
+    // a connection found gone by the window is found gone for the lane too
+    connect(this, &TabContext::offline, lane, &DbLane::reconnect);
+}
+
+void TabContext::followSettings() {
+    const SqlConnectionSettings settings = handler->connectionSettings();
+    if (laneAdminGroup != handler->adminGroupId() || !sameConnection(settings, laneSettings)) {
+        laneSettings = settings;
+        laneAdminGroup = handler->adminGroupId();
+        lane->setConnection(laneSettings, laneAdminGroup);
+    }
+}
+
+void TabContext::knowGroups(const QVector<GroupInfo>& groups) {
+    followSettings();
+    lane->knowGroups(groups);
+}
+
+bool TabContext::wait(DbLane::Work work) {
+    followSettings();
+    struct State {
+        bool done = false;
+        QEventLoop* loop = nullptr;
+    };
+    const auto state = std::make_shared<State>();
+    if (running++ == 0)
+        emit busyChanged(true);
+    lane->run(this, std::move(work), [state] {
+        state->done = true;
+        if (state->loop)
+            state->loop->quit();
+    });
+    if (!state->done) {
+        // the program closing ends this loop too, and the work is then left to its lane
+        QEventLoop loop;
+        state->loop = &loop;
+        loop.exec();
+        state->loop = nullptr;
+    }
+    if (--running == 0)
+        emit busyChanged(false);
+    return state->done;
+}
+
+bool TabContext::reachable() {
+    if (!ready())
+        return false;
+    const std::optional<bool> answered =
+        aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }));
+    if (!answered)
+        return false;
+    if (*answered)
+        return true;
+    emit offline();
+    return ready();
+}
 
 void TabContext::showError(const QString& text) const {
     QMessageBox::critical(parentWindow, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
@@ -17,6 +84,22 @@ bool TabContext::connectionLost() {
     // a refusal of the server's own is no proof that it is still there
     if (handler->lastError().kind != DbError::Kind::ConnectionLost && handler->reachable())
         return false;
+    return lost();
+}
+
+bool TabContext::connectionLost(const DbError& why) {
+    if (why.kind != DbError::Kind::ConnectionLost) {
+        const std::optional<bool> answered =
+            aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }));
+        if (!answered)
+            return true;
+        if (*answered)
+            return false;
+    }
+    return lost();
+}
+
+bool TabContext::lost() {
     emit offline();
     showError(QStringLiteral(
         "Нет связи с сервером БД, изменения не сохранены.\n"
@@ -24,21 +107,21 @@ bool TabContext::connectionLost() {
     return true;
 }
 
-bool TabContext::refused(const QString& error) {
-    if (connectionLost())
+bool TabContext::refused(const QString& error, const DbError& why) {
+    if (connectionLost(why))
         return false;
     showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
     return true;
 }
 
-TabContext::EditRefusal TabContext::editRefused(const QString& error) {
-    const DbError::Kind kind = handler->lastError().kind;
+TabContext::EditRefusal TabContext::editRefused(const QString& error, const DbError& why) {
+    const DbError::Kind kind = why.kind;
     if (kind == DbError::Kind::Deleted) {
         showError(error);
         return EditRefusal::Gone;
     }
     if (kind != DbError::Kind::Conflict)
-        return refused(error) ? EditRefusal::Again : EditRefusal::Gone;
+        return refused(error, why) ? EditRefusal::Again : EditRefusal::Gone;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Запись изменена"), error, QMessageBox::NoButton,
                     parentWindow);
     QPushButton* overwrite = box.addButton(QStringLiteral("Записать мои значения"), QMessageBox::AcceptRole);

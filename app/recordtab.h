@@ -3,6 +3,7 @@
 #include "app/tablestate.h"
 #include "db/confighandler.h"
 #include "dialogs/grouppickdialog.h"
+#include "models/dblane.h"
 #include "models/recordtablemodel.h"
 
 #include <QAbstractButton>
@@ -17,11 +18,16 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
 // What the three tabs share with the window: the database, the window their dialogs and boxes
 // belong to, and what the window does after a change.
+//
+// The tabs' changes and read-backs run one after another on a lane with a connection of its own
+// (the window's settings), while the GUI thread goes on: the tables, the filters, the other tabs
+// and F5 stay usable, and the tabs' own actions wait until the change has ended.
 class TabContext : public QObject {
     Q_OBJECT
 
@@ -29,28 +35,55 @@ public:
     TabContext(QWidget* window, ConfigHandler* db);
 
     QWidget* window() const { return parentWindow; }
+    // The window's own connection: its settings and what its integrity check found.
     ConfigHandler* db() const { return handler; }
+
+    // `work` with the lane's connection on its thread; its result, or a default one when the lane
+    // could not connect; `error` then tells why, as after a failure of `work`. Nothing when the
+    // program is closing meanwhile: the caller then stops.
+    template <typename R>
+    std::optional<R> aside(std::function<R(ConfigHandler&)> work, DbError* error = nullptr) {
+        struct Outcome {
+            R result{};
+            DbError error;
+        };
+        auto outcome = std::make_shared<Outcome>();
+        if (!wait([work = std::move(work), outcome](ConfigHandler* db, const DbError& why) {
+                if (db)
+                    outcome->result = work(*db);
+                outcome->error = db ? db->lastError() : why;
+            }))
+            return std::nullopt;
+        if (error)
+            *error = outcome->error;
+        return std::move(outcome->result);
+    }
+    // Whether a change runs aside.
+    bool busy() const { return running > 0; }
+    // Group names a refused change may need; the lane connects meanwhile, ahead of a change.
+    void knowGroups(const QVector<GroupInfo>& groups);
 
     void showError(const QString& text) const;
     // Before a change: whether the database can be reached; when it cannot, the person has been
     // told.
     bool ready() const { return !readyCheck || readyCheck(); }
     void setReadyCheck(std::function<bool()> check) { readyCheck = std::move(check); }
-    // Before a dialog opens: the same, and whether the server answers, connecting anew when the
-    // connection was closed meanwhile, as a read would.
-    bool reachable() const { return !reachCheck || reachCheck(); }
-    void setReachCheck(std::function<bool()> check) { reachCheck = std::move(check); }
+    // Before a dialog opens: the same, and whether the server answers the lane, connecting anew
+    // when the connection was closed meanwhile, as a read would.
+    bool reachable();
     // The groups and users the window shows, for the dialogs' lists.
     ShownRecords shownRecords() const { return records ? records() : ShownRecords(); }
     void setShownRecords(std::function<ShownRecords()> held) { records = std::move(held); }
-    // After a failed change: if the database server itself is gone, says so and returns true,
-    // so that the tables keep what they show instead of being reloaded empty.
+    // After a change aside that failed for `why`: if the database server itself is gone, says
+    // so and returns true, so that the tables keep what they show instead of being reloaded
+    // empty. Without `why`: after a failure on the window's own connection.
+    bool connectionLost(const DbError& why);
     bool connectionLost();
     // The database server went away in the middle of something that has told the person itself.
     void lostQuietly() { emit offline(); }
     // After a refused change: says why and returns true, so that the caller opens its dialog
     // again; when the database server is gone, says so and returns false.
-    bool refused(const QString& error);
+    bool refused(const QString& error, const DbError& why);
     // What to do after a refused edit of a stored record.
     enum class EditRefusal {
         Again,      // said why: the dialog opens again with what was entered
@@ -59,7 +92,7 @@ public:
         Gone,       // the record was deleted, or the server is gone: the dialog stays closed
     };
     // A conflict asks whether to write the entered values over the stored ones or to take them.
-    EditRefusal editRefused(const QString& error);
+    EditRefusal editRefused(const QString& error, const DbError& why);
     // askAgain: offers "больше не спрашивать", which clears it at once when ticked.
     bool confirmDeletion(const QString& title, const QString& text, bool* askAgain = nullptr) const;
     void inform(const QString& title, const QString& text) const;
@@ -74,12 +107,24 @@ signals:
     // A change is on screen; a complete refresh should bring in the rest.
     void changeShown();
     void membershipsChanged();
+    // A change started aside, or the last one ended.
+    void busyChanged(bool busy);
 
 private:
+    // Runs `work` on the lane and waits for it while the GUI thread goes on; false when the
+    // program is closing meanwhile.
+    bool wait(DbLane::Work work);
+    bool lost();
+    // The lane follows the window's settings and the database its check passed.
+    void followSettings();
+
     QWidget* const parentWindow;
     ConfigHandler* const handler;
+    DbLane* const lane;
+    SqlConnectionSettings laneSettings;
+    int laneAdminGroup = -1;
+    int running = 0;
     std::function<bool()> readyCheck;
-    std::function<bool()> reachCheck;
     std::function<ShownRecords()> records;
 };
 
@@ -112,6 +157,13 @@ protected:
     const TabButtons buttons;
 };
 
+// The rows of records read back, and whether they could be read.
+template <typename Record>
+struct RowsRead {
+    QVector<Record> rows;
+    bool read = false;
+};
+
 // What reading back the records of `ids` changes against what a model shows: the group counts,
 // the ids that are gone, and how many records there are more (fewer when negative).
 struct ReadBack {
@@ -133,6 +185,12 @@ public:
         QString keptNote; // when the protected record was among the selected ones
         bool (ConfigHandler::*deleteOne)(int id);
     };
+    // One try of an add or a change: whether it was stored, why not, and a new record's id.
+    struct Stored {
+        bool ok = false;
+        QString error;
+        int id = 0;
+    };
 
     RecordTab(TabContext* context, QTableView* view, Model* model, const TabButtons& buttons,
               const Deletion& deletion)
@@ -143,12 +201,12 @@ public:
     Model* tableModel() const { return model; }
 
     void add() override {
-        if (context->reachable())
+        if (!context->busy() && context->reachable())
             edit(Record());
     }
 
     void change() override {
-        if (!context->reachable())
+        if (context->busy() || !context->reachable())
             return;
         const QVector<Record> records = recordsOf(selectedRows());
         if (records.size() > 1 && changeMany(records))
@@ -161,27 +219,31 @@ public:
         const QModelIndexList rows = selectedRows();
         // the ids now: a refresh may replace the rows while the question is open
         const QVector<int> ids = deletable(idsOf(rows));
-        if (ids.isEmpty() || !context->ready())
+        if (ids.isEmpty() || context->busy() || !context->ready())
             return;
         bool* ask = askAgain();
         if ((!ask || *ask) &&
             !context->confirmDeletion(deletion.title, deletion.question.arg(ids.size()), ask))
             return;
-        const int deleted = deleteIds(ids);
-        if (deleted < ids.size() && context->connectionLost())
+        DbError why;
+        const std::optional<int> deleted = context->aside(deleting(ids), &why);
+        if (!deleted || (*deleted < ids.size() && context->connectionLost(why)))
             return;
-        readBack(ids, deleted == ids.size());
+        readBack(ids, *deleted == ids.size());
         if (ids.size() < rows.size())
             context->inform(deletion.title, deletion.keptNote);
     }
 
     void checkButtons() override {
         const QItemSelectionModel* selection = table->selectionModel();
-        const bool selected = selection->hasSelection();
+        // while a change runs aside, the next waits
+        const bool idle = !context->busy();
+        const bool selected = idle && selection->hasSelection();
+        buttons.add->setEnabled(idle);
         buttons.change->setEnabled(selected);
         // a selection of a million rows is not read through when nothing is protected
-        buttons.remove->setEnabled(protectedId() > 0 ? !deletable(idsOf(selectedRows())).isEmpty()
-                                                     : selected);
+        buttons.remove->setEnabled(selected &&
+                                   (protectedId() <= 0 || !deletable(idsOf(selectedRows())).isEmpty()));
     }
 
 protected:
@@ -193,12 +255,14 @@ protected:
     virtual int protectedId() const { return 0; }
     // Whether to ask before the next deletion, when the question offers not to ask again.
     virtual bool* askAgain() { return nullptr; }
-    // How many were deleted.
-    virtual int deleteIds(const QVector<int>& ids) {
-        int deleted = 0;
-        for (const int id : ids)
-            deleted += (context->db()->*deletion.deleteOne)(id) ? 1 : 0;
-        return deleted;
+    // Deletes them on the lane, giving how many were deleted.
+    virtual std::function<int(ConfigHandler&)> deleting(const QVector<int>& ids) const {
+        return [ids, deleteOne = deletion.deleteOne](ConfigHandler& db) {
+            int deleted = 0;
+            for (const int id : ids)
+                deleted += (db.*deleteOne)(id) ? 1 : 0;
+            return deleted;
+        };
     }
     // The records of these ids read back and put in place after a change; gone: every one was
     // deleted, nothing need be read.
@@ -241,11 +305,11 @@ protected:
 
     // Two or more records in a bulk dialog: what the administrator changed is applied to all of
     // them, or nothing is. more: whether the dialog changes anything besides the groups; store
-    // applies it all.
+    // gives the work that applies it all on the lane.
     template <typename Dialog, typename More, typename Store>
     void changeInBulk(const QVector<Record>& records, More more, Store store) {
-        ConfigHandler* db = context->db();
-        Dialog dialog(context->window(), records, context->shownRecords().groups, db->adminGroupId());
+        Dialog dialog(context->window(), records, context->shownRecords().groups,
+                      context->db()->adminGroupId());
         if (dialog.exec() != QDialog::Accepted)
             return;
         const QVector<int> add = dialog.addGroupIds();
@@ -253,10 +317,14 @@ protected:
         if (add.isEmpty() && remove.isEmpty() && !more(dialog))
             return;
         const QVector<int> ids = idsOf(records);
-        if (!store(dialog, ids, add, remove)) {
+        DbError why;
+        const std::optional<bool> stored =
+            context->aside(std::function<bool(ConfigHandler&)>(store(dialog, ids, add, remove)), &why);
+        if (!stored)
+            return;
+        if (!*stored) {
             // a group deleted meanwhile is named, and leaves the tables
-            const DbError why = db->lastError();
-            if (context->refused(errorText(RecordKind::Group, why)) &&
+            if (context->refused(errorText(RecordKind::Group, why), why) &&
                 why.kind == DbError::Kind::MissingGroup) {
                 readBack(ids, false);
                 context->groupsChanged();
@@ -270,40 +338,43 @@ protected:
     // What an edit's dialog loop does after one try to store what its dialog left.
     enum class EditStep { Stored, Quit, Close, Ask, TakeStored, Overwrite };
 
-    // One try: `store` adds (id 0; it sets the new id) or changes against `seen`. Stored, the
-    // record is read back; a refused change says why and, for TakeStored and Overwrite, puts the
-    // stored record into `seen`.
-    template <typename Store, typename Read>
-    EditStep storeEdit(int id, Record& seen, bool changed, Store store, Read read) {
-        QString error;
-        int storedId = id;
-        if (store(storedId, error)) {
+    // One try on the lane: `store` adds (id 0; it gives the new id) or changes against `seen`.
+    // Stored, the record is read back; a refused change says why and, for TakeStored and
+    // Overwrite, puts the stored record into `seen` (`read` reads it).
+    EditStep storeEdit(int id, Record& seen, bool changed, std::function<Stored(ConfigHandler&)> store,
+                       std::function<QVector<Record>(ConfigHandler&)> read) {
+        DbError why;
+        const std::optional<Stored> tried = context->aside(std::move(store), &why);
+        if (!tried)
+            return EditStep::Quit;
+        if (tried->ok) {
             if (changed)
                 context->groupsChanged();
-            readBack({storedId}, false);
+            readBack({id == 0 ? tried->id : id}, false);
             return EditStep::Stored;
         }
         if (id == 0)
-            return context->refused(error) ? EditStep::Ask : EditStep::Quit;
-        const TabContext::EditRefusal next = context->editRefused(error);
+            return context->refused(tried->error, why) ? EditStep::Ask : EditStep::Quit;
+        const TabContext::EditRefusal next = context->editRefused(tried->error, why);
         readBack({id}, false);
         if (next == TabContext::EditRefusal::Gone)
             return EditStep::Close;
         if (next == TabContext::EditRefusal::Again)
             return EditStep::Ask;
-        const QVector<Record> stored = read(id);
-        if (stored.isEmpty())
+        const std::optional<QVector<Record>> stored = context->aside(std::move(read));
+        if (!stored || stored->isEmpty())
             return EditStep::Close;
-        seen = stored.first();
+        seen = stored->first();
         return next == TabContext::EditRefusal::TakeStored ? EditStep::TakeStored : EditStep::Overwrite;
     }
 
     // After a change: the records of these ids read back and put in place (gone ones removed);
     // returns what that changed, or nothing when they could not be read.
-    std::optional<ReadBack> putInPlace(const QVector<int>& ids, const QVector<Record>& now, bool read) {
+    std::optional<ReadBack> putInPlace(const QVector<int>& ids, const QVector<Record>& now, bool read,
+                                       const DbError& why) {
         if (!read) {
             // an unread row is not a deleted one
-            context->connectionLost();
+            context->connectionLost(why);
             return std::nullopt;
         }
         const TableState state = TableState::of(table);

@@ -43,12 +43,16 @@ void UsersTab::edit(const UserInfo& user) {
         ask = true;
         // a new password entered stays new against the stored one
         const bool newPassword = entered.password != seen.password;
+        const int id = user.id;
         const EditStep step = storeEdit(
-            user.id, seen, changed,
-            [&](int& id, QString& error) {
-                return user.id == 0 ? db->addUser(entered, error, id) : db->updateUser(seen, entered, error);
+            id, seen, changed,
+            [id, seen, entered](ConfigHandler& db) {
+                Stored stored;
+                stored.ok = id == 0 ? db.addUser(entered, stored.error, stored.id)
+                                    : db.updateUser(seen, entered, stored.error);
+                return stored;
             },
-            [db](int id) { return db->getUsersByIds({id}); });
+            [id](ConfigHandler& db) { return db.getUsersByIds({id}); });
         if (step == EditStep::Stored || step == EditStep::Quit)
             return;
         changed = true;
@@ -73,28 +77,49 @@ void UsersTab::changeRootPassword(UserInfo root) {
     dialog.setHeader(QStringLiteral("Изменение пароля пользователя:"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    ConfigHandler* db = context->db();
-    root.password = db->hashPassword(dialog.getPassword());
-    QString error;
-    if (db->updateUser(root, error))
+    root.password = context->db()->hashPassword(dialog.getPassword());
+    DbError why;
+    const std::optional<Stored> stored =
+        context->aside(std::function<Stored(ConfigHandler&)>([root](ConfigHandler& db) {
+                           Stored tried;
+                           tried.ok = db.updateUser(root, tried.error);
+                           return tried;
+                       }),
+                       &why);
+    if (!stored)
+        return;
+    if (stored->ok)
         show({root.id});
-    else if (!context->connectionLost())
-        context->showError(error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!") : error);
+    else if (!context->connectionLost(why))
+        context->showError(stored->error.isEmpty() ? QStringLiteral("Не удалось сохранить изменения!")
+                                                   : stored->error);
 }
 
 bool UsersTab::changeMany(const QVector<UserInfo>& users) {
     changeInBulk<UsersBulkEditDialog>(
         users, [](const UsersBulkEditDialog&) { return false; },
-        [this](const UsersBulkEditDialog&, const QVector<int>& ids, const QVector<int>& add,
-               const QVector<int>& remove) { return context->db()->changeUsersGroups(ids, add, remove); });
+        [](const UsersBulkEditDialog&, const QVector<int>& ids, const QVector<int>& add,
+           const QVector<int>& remove) {
+            return [=](ConfigHandler& db) {
+                return db.changeUsersGroups(ids, add, remove);
+            };
+        });
     return true;
 }
 
 // The rows of these users read back and put in place, the group counts moved with them.
 void UsersTab::show(const QVector<int>& ids) {
-    bool read = false;
-    const QVector<UserInfo> now = context->db()->getUsersByIds(ids, &read);
-    const std::optional<ReadBack> change = putInPlace(ids, now, read);
+    DbError why;
+    const std::optional<RowsRead<UserInfo>> now =
+        context->aside(std::function<RowsRead<UserInfo>(ConfigHandler&)>([ids](ConfigHandler& db) {
+                           RowsRead<UserInfo> rows;
+                           rows.rows = db.getUsersByIds(ids, &rows.read);
+                           return rows;
+                       }),
+                       &why);
+    if (!now)
+        return;
+    const std::optional<ReadBack> change = putInPlace(ids, now->rows, now->read, why);
     if (!change)
         return;
     groups->tableModel()->addToCounts(change->counts, {}, 0);

@@ -289,6 +289,48 @@ private slots:
         QCOMPARE(scalar(query), QStringLiteral("d2"));
         VERIFY_ANSWERED(none);
     }
+    // A change waits on the database aside: meanwhile the window answers (its filter), the actions
+    // that would change records wait, and the change lands once the database lets it through.
+    void changeRunsAside() {
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+        QSqlQuery lock(TestDb::admin());
+        QVERIFY(lock.exec(QStringLiteral("START TRANSACTION")));
+        QVERIFY(lock.exec(QStringLiteral("SELECT id FROM devices WHERE imei=%1 FOR UPDATE").arg(simImei(1))));
+        auto* devices = get<QTableView>("tableView");
+        selectRows(devices, {QStringLiteral("Первое")});
+        ModalAnswerer a;
+        a.expect("DeviceEditDialog", fillAndOk({QStringLiteral("nameEdit=Третье")}));
+        QStringList meanwhile; // what was wrong while the change waited
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, this, [&] {
+            // the dialog has closed and its change waits for the row
+            if (!a.done() || QApplication::activeModalWidget() ||
+                !get<QWidget>("changeIndicator")->isVisible())
+                return;
+            probe.stop();
+            for (const char* name :
+                 {"addDeviceButton", "changeDeviceButton", "addUserButton", "serverDevices"}) {
+                if (get(name)->isEnabled())
+                    meanwhile << QString::fromLatin1(name);
+            }
+            typeText(get<QLineEdit>("filterEdit"), QStringLiteral("Втор"));
+            if (devices->model()->rowCount() != 1)
+                meanwhile << QStringLiteral("filter");
+            if (!lock.exec(QStringLiteral("ROLLBACK")))
+                meanwhile << QStringLiteral("rollback");
+        });
+        probe.start(10);
+        get("changeDeviceButton")->click();
+        VERIFY_ANSWERED(a);
+        QVERIFY(!probe.isActive());
+        QCOMPARE(meanwhile, QStringList());
+        QCOMPARE(scalar(QStringLiteral("SELECT name FROM devices WHERE imei=%1").arg(simImei(1))),
+                 QStringLiteral("Третье"));
+        QVERIFY(!get<QWidget>("changeIndicator")->isVisible());
+        QVERIFY(get("addDeviceButton")->isEnabled());
+    }
     // A group made inside a dialog that is then cancelled shows in the groups tab.
     void groupMadeInCancelledDialog() {
         makeWindow();

@@ -1,0 +1,88 @@
+#include "models/dblane.h"
+
+#include "core/aside.h"
+
+#include <QAtomicInt>
+
+// The lane's connection, opened, used and closed on its thread.
+struct DbLaneLink {
+    explicit DbLaneLink(const QString& connectionName)
+        : connectionName(connectionName) {}
+
+    ConfigHandler* open() {
+        if (connected)
+            return handler.get();
+        if (!handler) {
+            handler = std::make_unique<ConfigHandler>(nullptr, connectionName);
+            handler->knowGroups(groups);
+        }
+        handler->setConnectionSettings(settings);
+        connected = handler->connectToDatabase() == 0;
+        if (connected)
+            handler->useCheckedDatabase(adminGroupId);
+        return connected ? handler.get() : nullptr;
+    }
+
+    void close() {
+        // one that outlived the program's second leaves its connection to the system
+        if (Aside::ending())
+            static_cast<void>(handler.release());
+        handler.reset();
+    }
+
+    const QString connectionName;
+    std::unique_ptr<ConfigHandler> handler;
+    SqlConnectionSettings settings;
+    int adminGroupId = 0;
+    QVector<GroupInfo> groups;
+    bool connected = false;
+};
+
+DbLane::DbLane(const QString& name, QObject* parent)
+    : QObject(parent)
+    , lane(Aside::lane())
+    , link([&name] {
+        static QAtomicInt serial;
+        return std::make_shared<DbLaneLink>(
+            QStringLiteral("orb-%1-%2").arg(name).arg(serial.fetchAndAddRelaxed(1)));
+    }()) {}
+
+DbLane::~DbLane() {
+    lane->run([link = link] { link->close(); });
+    Aside::abandon(std::move(lane));
+}
+
+void DbLane::setConnection(const SqlConnectionSettings& settings, int adminGroupId) {
+    lane->run([link = link, settings, adminGroupId] {
+        link->settings = settings;
+        link->adminGroupId = adminGroupId;
+        link->connected = false;
+    });
+}
+
+void DbLane::reconnect() {
+    lane->run([link = link] { link->connected = false; });
+}
+
+void DbLane::knowGroups(const QVector<GroupInfo>& groups) {
+    lane->run([link = link, groups] {
+        link->groups = groups;
+        if (link->handler)
+            link->handler->knowGroups(groups);
+        if (link->settings.port != 0)
+            link->open();
+    });
+}
+
+void DbLane::run(QObject* context, Work work, std::function<void()> done) {
+    lane->run(
+        context,
+        [link = link, work = std::move(work)] {
+            ConfigHandler* db = link->open();
+            work(db, db ? DbError() : link->handler->lastError());
+            // a connection found gone is opened anew for the next job
+            if (db && db->lastError().kind == DbError::Kind::ConnectionLost)
+                link->connected = false;
+        },
+        std::move(done));
+}
