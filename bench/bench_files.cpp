@@ -3,6 +3,7 @@
 // handed over, and how long closing takes in the middle of a reading.
 
 #include "bench.h"
+#include "eventwait.h"
 #include "heartbeat.h"
 
 #include "import/devicesfileparser.h"
@@ -19,6 +20,8 @@
 
 namespace {
 
+using bench::waitFor;
+
 bool writeLargeFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -32,18 +35,6 @@ bool writeLargeFile(const QString& path) {
                 return false;
             block.clear();
         }
-    }
-    return true;
-}
-
-template <typename Done>
-bool waitFor(Done done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     return true;
 }
@@ -85,16 +76,12 @@ int runFilesBench(const QStringList& args) {
     {
         auto reader = std::make_unique<DevicesFileReader>();
         reader->start(path);
-        QElapsedTimer since;
-        since.start();
-        waitFor([&] { return since.elapsed() >= 500; }, 1000);
+        bench::runFor(500);
         heartbeat.reset();
-        QElapsedTimer closing;
-        closing.start();
-        reader.reset();
+        const qint64 closingMs = bench::msToDestroy(reader);
         out << QStringLiteral("  closed 0.5 s into a reading: %1 ms (goal < 1000 ms); the reading stops "
                               "after its piece of 1 MiB\n")
-                   .arg(closing.elapsed());
+                   .arg(closingMs);
     }
     return 0;
 }

@@ -5,6 +5,8 @@
 // is closed in the middle of one.
 
 #include "bench.h"
+#include "benchserver.h"
+#include "eventwait.h"
 #include "heartbeat.h"
 
 #include "link/kalvomessageparser.h"
@@ -26,9 +28,11 @@
 #include <algorithm>
 #include <ctime>
 #include <memory>
-#include <vector>
 
 namespace {
+
+using bench::median;
+using bench::waitFor;
 
 constexpr int DeviceCount = 100000;
 constexpr int Rounds = 5;
@@ -39,27 +43,9 @@ double threadCpuMs() {
     return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.at(v.size() / 2);
-}
-
 void quiet(QtMsgType type, const QMessageLogContext&, const QString& msg) {
     if (type >= QtWarningMsg)
         QTextStream(stderr) << msg << '\n';
-}
-
-// Runs the event loop until done() or the time-out; false on time-out.
-template <typename Done>
-bool waitFor(Done done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
 }
 
 QString simPath(const QStringList& args) {
@@ -70,36 +56,54 @@ QString simPath(const QStringList& args) {
         .filePath(QStringLiteral("../tools/sim/orb-server-sim"));
 }
 
-bool startSim(QProcess& server, const QString& sim, int devices, quint16* port) {
-    server.setStandardErrorFile(QProcess::nullDevice());
-    server.start(sim, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--devices"),
-                       QString::number(devices)});
-    server.closeWriteChannel();
-    if (!server.waitForStarted(10000) || !waitFor([&] { return server.canReadLine(); }, 120000))
-        return false;
-    *port = quint16(QString::fromUtf8(server.readLine()).trimmed().section(QLatin1Char(':'), -1).toUInt());
-    return true;
-}
+// The simulator with `devices` devices on a free port of 127.0.0.1, ended when it goes.
+class Simulator {
+public:
+    Simulator(const QString& path, int devices, int timeoutMs) {
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(path, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--devices"),
+                             QString::number(devices)});
+        process.closeWriteChannel();
+        if (process.waitForStarted(10000) && waitFor([&] { return process.canReadLine(); }, timeoutMs))
+            port = quint16(
+                QString::fromUtf8(process.readLine()).trimmed().section(QLatin1Char(':'), -1).toUInt());
+    }
+    ~Simulator() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // 0 when it did not start
+    quint16 port = 0;
+
+    OrbHostSettings settings() const {
+        OrbHostSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = port;
+        return s;
+    }
+
+private:
+    QProcess process;
+};
 
 // 2,000,000 devices, the ceiling: the GUI thread's longest stall from the request until the
 // lists are taken, then the handler closed 0.5 s into the next list.
 int benchLongList(QTextStream& out, const QString& sim) {
     constexpr int Count = KalvoMessageParser::MaxListSize;
-    QProcess server;
-    quint16 port = 0;
-    if (!startSim(server, sim, Count, &port)) {
+    Simulator server(sim, Count, 120000);
+    if (server.port == 0) {
         out << "server simulator did not start\n";
         return 1;
     }
     const QtMessageHandler previous = qInstallMessageHandler(quiet);
     int rc = 0;
-    OrbHostSettings settings;
-    settings.host = QStringLiteral("127.0.0.1");
-    settings.port = port;
     {
         auto handler = std::make_unique<OrbServerHandler>();
         handler->setTimerIntervalsForTesting(600000, 600000);
-        handler->setHostSettings(settings);
+        handler->setHostSettings(server.settings());
         bench::Heartbeat heartbeat;
         QElapsedTimer timer;
         timer.start();
@@ -115,43 +119,25 @@ int benchLongList(QTextStream& out, const QString& sim) {
         out.flush();
 
         handler->reconnect();
-        QElapsedTimer since;
-        since.start();
-        waitFor([&] { return since.elapsed() >= 500; }, 1000);
+        bench::runFor(500);
         heartbeat.reset();
-        QElapsedTimer closing;
-        closing.start();
-        handler.reset();
+        const qint64 closingMs = bench::msToDestroy(handler);
         out << QStringLiteral("  closed 0.5 s into the next list: %1 ms (goal < 1000 ms), longest GUI stall "
                               "meanwhile %2 ms\n")
-                   .arg(closing.elapsed())
+                   .arg(closingMs)
                    .arg(heartbeat.longestMs(), 0, 'f', 1);
     }
     qInstallMessageHandler(previous);
-    server.kill();
-    server.waitForFinished(5000);
     return rc;
 }
 
-int runLinkBench(const QStringList& args) {
-    QTextStream out(stdout);
-    const QString sim = simPath(args);
-    if (!QFileInfo(sim).isExecutable()) {
-        out << "server simulator not found at " << sim << " (build orb-server-sim or pass --sim PATH)\n";
-        return 1;
-    }
-    QProcess server;
-    server.setStandardErrorFile(QProcess::nullDevice());
-    server.start(sim, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--devices"),
-                       QString::number(DeviceCount)});
-    server.closeWriteChannel();
-    if (!server.waitForStarted(10000) || !waitFor([&] { return server.canReadLine(); }, 30000)) {
+// The 100,000-device list, through the whole link and through the codec alone.
+int linkBench(QTextStream& out, const QString& sim) {
+    Simulator server(sim, DeviceCount, 30000);
+    if (server.port == 0) {
         out << "server simulator did not start\n";
         return 1;
     }
-    const QString line = QString::fromUtf8(server.readLine()).trimmed();
-    const quint16 port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
-
     const QtMessageHandler previous = qInstallMessageHandler(quiet);
     int rc = 0;
 
@@ -159,18 +145,15 @@ int runLinkBench(const QStringList& args) {
     {
         OrbServerHandler handler;
         handler.setTimerIntervalsForTesting(600000, 600000);
-        OrbHostSettings settings;
-        settings.host = QStringLiteral("127.0.0.1");
-        settings.port = port;
-        handler.setHostSettings(settings);
+        handler.setHostSettings(server.settings());
         bool listDone = false;
         QDateTime received;
         QObject::connect(&handler, &OrbServerHandler::hostStateUpdated, [&] {
             if (handler.devicesReceived() != received)
                 listDone = true;
         });
-        std::vector<double> cpu;
-        std::vector<double> wall;
+        QVector<double> cpu;
+        QVector<double> wall;
         for (int round = 0; round < Rounds; ++round) {
             listDone = false;
             received = handler.devicesReceived();
@@ -203,7 +186,7 @@ int runLinkBench(const QStringList& args) {
     // 2. The codec alone on the simulator's real bytes, in 64 KiB chunks.
     if (rc == 0) {
         QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        socket.connectToHost(QStringLiteral("127.0.0.1"), server.port);
         QByteArray raw;
         KalvoMessageParser probe;
         bool complete = false;
@@ -223,7 +206,7 @@ int runLinkBench(const QStringList& args) {
             out << "raw capture failed\n";
             rc = 1;
         } else {
-            std::vector<double> ms;
+            QVector<double> ms;
             for (int round = 0; round < Rounds; ++round) {
                 KalvoMessageParser parser;
                 int records = 0;
@@ -246,8 +229,17 @@ int runLinkBench(const QStringList& args) {
     }
 
     qInstallMessageHandler(previous);
-    server.kill();
-    server.waitForFinished(5000);
+    return rc;
+}
+
+int runLinkBench(const QStringList& args) {
+    QTextStream out(stdout);
+    const QString sim = simPath(args);
+    if (!QFileInfo(sim).isExecutable()) {
+        out << "server simulator not found at " << sim << " (build orb-server-sim or pass --sim PATH)\n";
+        return 1;
+    }
+    const int rc = linkBench(out, sim);
     return rc | benchLongList(out, sim);
 }
 
