@@ -1,24 +1,14 @@
 #include "import/devicesfilewriter.h"
 
 #include "import/csvfield.h"
-
-#include <QSaveFile>
-
-namespace {
-
-// Bytes gathered before they go to the file.
-constexpr int flushSize = 1 << 20;
-
-} // namespace
+#include "import/csvsavefile.h"
 
 bool DevicesFileWriter::writeFile(const QString& fileName, const QVector<DeviceInfo>& devices,
                                   const QHash<int, QString>& groupNames, QString& error) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
+    CsvSaveFile file(fileName);
+    if (!file.open(error))
         return false;
-    }
-    QByteArray out("\xEF\xBB\xBF");
+    QByteArray& out = file.bytes();
     out += QStringLiteral("IMEI,Имя,Группы,Для всех\r\n").toUtf8();
     const QByteArray yes = QStringLiteral("да").toUtf8();
     const QByteArray no = QStringLiteral("нет").toUtf8();
@@ -38,22 +28,8 @@ bool DevicesFileWriter::writeFile(const QString& fileName, const QVector<DeviceI
         out += ',';
         out += device.forAll ? yes : no;
         out += "\r\n";
-        if (out.size() >= flushSize) {
-            if (file.write(out) != out.size())
-                break;
-            out.clear();
-        }
+        if (!file.flushIfFull())
+            break;
     }
-    if (!out.isEmpty())
-        file.write(out);
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return file.commit(error);
 }
