@@ -71,6 +71,8 @@ std::optional<ConnectAttempt::Outcome> ConnectionKeeper::attempt(const SqlConnec
     progress.setWindowTitle(QStringLiteral("Подключение"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
+    // Nothing in it grows; a window manager draws no resize handle under a window of fixed size.
+    progress.setFixedSize(progress.sizeHint());
     connect(&trial, &ConnectAttempt::finished, &progress, [&progress] { progress.done(QDialog::Accepted); });
     if (!trial.isDone() && progress.exec() != QDialog::Accepted)
         return std::nullopt;
