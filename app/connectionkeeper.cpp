@@ -160,9 +160,15 @@ void ConnectionKeeper::changeRootPassword() {
     root.id = ROOT_ID;
     root.login = ROOT_LOGIN;
     root.password = parts.db->hashPassword(dialog.getPassword());
-    QString error;
-    if (!parts.db->updateUser(root, error) && !error.isEmpty())
-        parts.context->showError(error);
+    // on the connection the changes go through, while the window answers
+    const std::optional<QPair<bool, QString>> stored =
+        parts.context->aside(std::function<QPair<bool, QString>(ConfigHandler&)>([root](ConfigHandler& db) {
+            QString error;
+            const bool ok = db.updateUser(root, error);
+            return qMakePair(ok, error);
+        }));
+    if (stored && !stored->first && !stored->second.isEmpty())
+        parts.context->showError(stored->second);
 }
 
 void ConnectionKeeper::checkConnectionStates() {

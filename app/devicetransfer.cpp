@@ -279,9 +279,10 @@ void DeviceTransfer::exportDevices() {
         return;
     CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
     const QVector<DeviceInfo> devices = choice.devices();
-    // every device is in the administrators' group: the table does not name it, nor does the file
+    // every device is in the administrators' group: the table does not name it, nor does the file;
+    // the other groups' names are those the window shows
     QHash<int, QString> groupNames;
-    for (const GroupInfo& group : db()->getGroups()) {
+    for (const GroupInfo& group : parts.context->shownRecords().groups) {
         if (group.id != db()->adminGroupId())
             groupNames.insert(group.id, group.name);
     }
