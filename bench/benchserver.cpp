@@ -1,5 +1,7 @@
 #include "benchserver.h"
 
+#include "db/mariadbdriver.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -94,18 +96,17 @@ void stopServer(bool tls) {
 }
 
 bool openConnection(const QString& name, int port, const QString& caFile) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(mariaDbDriverName(), name);
     db.setHostName(QStringLiteral("127.0.0.1"));
     db.setPort(port);
     db.setUserName(DB_USER);
     db.setPassword(DB_PASSWORD);
     if (!caFile.isEmpty())
-        db.setConnectOptions(QStringLiteral("SSL_CA=") + caFile);
+        db.setConnectOptions(QStringLiteral("TLS=1;TLS_CA=") + caFile);
     if (!db.open()) {
         out() << "cannot connect: " << db.lastError().text() << '\n';
         return false;
     }
-    QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4"));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/qtcompat.h"
 #include "core/schema.h"
+#include "db/mariadbdriver.h"
 #include "db/servertls.h"
 
 #include <QCryptographicHash>
@@ -16,9 +17,8 @@ const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
 
 DbConnection::DbConnection(const QString& connectionName)
     : db(QSqlDatabase::addDatabase(
-          QStringLiteral("QMYSQL"),
-          connectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection) : connectionName)) {
-}
+          mariaDbDriverName(), connectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection)
+                                                        : connectionName)) {}
 
 // Releases the connection so that a later one can register it again; a connection that
 // another has registered since is left alone.
@@ -47,7 +47,7 @@ bool DbConnection::open() {
     // Work on the database the settings name; only an empty name means the server's default one.
     db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
     // An unreachable host fails after a few seconds instead of the system's TCP timeout.
-    QString options = QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10");
+    QString options = QStringLiteral("CONNECT_TIMEOUT=10");
     if (settings.tls) {
         // The driver checks neither the host name nor that the server does TLS at all: without
         // it, it logs in unencrypted. Both are checked before the driver sends the credentials.
@@ -57,9 +57,9 @@ bool DbConnection::open() {
             last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
             return false;
         }
-        // Any SSL_ option turns TLS on; an empty cipher list keeps the library's own.
-        options += settings.tlsCaFile.isEmpty() ? QStringLiteral(";SSL_CIPHER=")
-                                                : QStringLiteral(";SSL_CA=") + settings.tlsCaFile;
+        options += QStringLiteral(";TLS=1");
+        if (!settings.tlsCaFile.isEmpty())
+            options += QStringLiteral(";TLS_CA=") + settings.tlsCaFile;
     }
     db.setConnectOptions(options);
     if (!db.open()) {
@@ -89,9 +89,6 @@ bool DbConnection::open() {
         }
         tlsSessionText = version + QStringLiteral(", ") + cipher;
     }
-    // The driver opens in utf8mb3, which cannot hold 4-byte characters such as emoji.
-    if (!q.exec(QStringLiteral("SET NAMES utf8mb4")))
-        qDebug() << q.lastError();
     return true;
 }
 

@@ -23,7 +23,7 @@ struct SqlConnectionSettings {
 };
 
 // One connection to the tracking server's database, and what every statement on it goes
-// through: opening (TLS checked first), the integrity check, statements kept prepared, nested
+// through: opening (TLS checked first), the integrity check, statements kept, nested
 // transactions and the latest failure as a value.
 class DbConnection {
 public:
@@ -44,19 +44,17 @@ public:
     // What checkDatabase found on another connection to the same database.
     void setAdminGroupId(int id) { adminGroup = id; }
 
-    // Prepares `sql`, binds `values` to its ? placeholders in order and executes it.
+    // Binds `values` to the ? placeholders of `sql` in order and executes it: one round trip, the
+    // values escaped by the client library.
     bool run(QSqlQuery& q, const QString& sql, const QVariantList& values);
-    // Statements without values go as plain text: one round trip, where a prepared one takes
-    // three (prepare, reset, execute).
     bool run(QSqlQuery& q, const QString& sql);
-    // A statement kept prepared on this connection: running it again skips the prepare round trip.
+    // A statement kept on this connection, forward-only, for running again.
     bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
     // Reads that depend on nothing of the session, as run() and runKept(): one that finds the
     // connection gone connects again with the same settings and runs once more.
     bool read(QSqlQuery& q, const QString& sql);
     bool readKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
-    // A whole table, read prepared all the same: binary rows convert about a fifth faster than
-    // text ones and are a tenth smaller, which outweighs two round trips.
+    // A whole table, forward-only: its rows are converted as they come, never held whole.
     bool readWhole(QSqlQuery& q, const QString& sql);
     // Runs `change` as one transaction; inside another one it is part of that one.
     bool inTransaction(const std::function<bool()>& change);

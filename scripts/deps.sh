@@ -3,10 +3,10 @@
 # and the demo need.
 # Does nothing when they are all present.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-mysql
+packages=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libmariadb-dev
     mariadb-server mariadb-client qttranslations5-l10n clang libclang-rt-14-dev xvfb xauth
     fontconfig fonts-dejavu-core openssl zlib1g-dev
-    qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql qt6-translations-l10n
+    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
     dpkg-dev xdotool x11-utils openbox python3)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,7 @@
 #include "testdb.h"
 
+#include "db/mariadbdriver.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
@@ -89,7 +91,7 @@ QSqlDatabase admin(const QString& dbName) {
     const SqlConnectionSettings s = settings(dbName);
     QSqlDatabase db = QSqlDatabase::contains(adminConnectionName)
                           ? QSqlDatabase::database(adminConnectionName, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminConnectionName);
+                          : QSqlDatabase::addDatabase(mariaDbDriverName(), adminConnectionName);
     if (db.isOpen() && db.port() == s.port)
         return db;
     db.close();
@@ -98,9 +100,8 @@ QSqlDatabase admin(const QString& dbName) {
     db.setUserName(s.user);
     db.setPassword(s.password);
     db.setDatabaseName(QString());
-    db.setConnectOptions(s.tls ? QStringLiteral("SSL_CA=") + s.tlsCaFile : QString());
-    if (db.open())
-        QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4"));
+    db.setConnectOptions(s.tls ? QStringLiteral("TLS=1;TLS_CA=") + s.tlsCaFile : QString());
+    db.open();
     return db;
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/qttranslations.h"
 #include "db/confighandler.h"
+#include "db/mariadbdriver.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -185,7 +186,7 @@ int main(int argc, char* argv[]) {
 
     int rc = 0;
     {
-        QSqlDatabase setup = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), setupConnection);
+        QSqlDatabase setup = QSqlDatabase::addDatabase(mariaDbDriverName(), setupConnection);
         setup.setHostName(settings.ip);
         setup.setPort(settings.port);
         setup.setUserName(settings.user);

@@ -1,0 +1,398 @@
+#include "db/mariadbdriver.h"
+
+#include "db/mariadbtext.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlDriverCreator>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QSqlResult>
+#include <QStringList>
+#include <QVector>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class MariaDbResult;
+
+// What the driver and its results share: the connection, and which result is still reading
+// rows from it.
+struct Link {
+    MYSQL* mysql = nullptr;
+    MariaDbResult* streaming = nullptr;
+};
+
+QSqlError errorOf(MYSQL* mysql, const QString& what, QSqlError::ErrorType type) {
+    if (!mysql)
+        return QSqlError(what, QStringLiteral("no connection"), type);
+    return QSqlError(what, QString::fromUtf8(mysql_error(mysql)), type, QString::number(mysql_errno(mysql)));
+}
+
+class MariaDbResult : public QSqlResult {
+public:
+    MariaDbResult(const QSqlDriver* driver, std::shared_ptr<Link> link)
+        : QSqlResult(driver)
+        , link(std::move(link)) {}
+    ~MariaDbResult() override { clear(); }
+
+    // Another statement needs the connection: the rows not read yet are taken in first.
+    void takeInRest() {
+        if (row) {
+            current.assign(columns.size(), QByteArray());
+            for (size_t i = 0; i < columns.size(); ++i)
+                current[i] = row[i] ? QByteArray(row[i], int(lengths[i])) : QByteArray();
+            row = nullptr;
+            fromCopy = true;
+        }
+        while (MYSQL_ROW r = mysql_fetch_row(res)) {
+            const unsigned long* l = mysql_fetch_lengths(res);
+            std::vector<QByteArray> copy(columns.size());
+            for (size_t i = 0; i < columns.size(); ++i)
+                copy[i] = r[i] ? QByteArray(r[i], int(l[i])) : QByteArray();
+            rest.push_back(std::move(copy));
+        }
+        if (mysql_errno(link->mysql))
+            restError =
+                errorOf(link->mysql, QStringLiteral("Unable to fetch row"), QSqlError::ConnectionError);
+        finishStream();
+    }
+
+protected:
+    QVariant data(int i) override {
+        if (i < 0 || size_t(i) >= columns.size())
+            return QVariant();
+        const auto precision = numericalPrecisionPolicy();
+        if (fromCopy) {
+            const QByteArray& v = current[size_t(i)];
+            return columnValue(columns[size_t(i)], v.isNull() ? nullptr : v.constData(), ulong(v.size()),
+                               precision);
+        }
+        if (!row)
+            return QVariant();
+        return columnValue(columns[size_t(i)], row[i], lengths[i], precision);
+    }
+
+    bool isNull(int i) override {
+        if (i < 0 || size_t(i) >= columns.size())
+            return true;
+        if (fromCopy)
+            return current[size_t(i)].isNull();
+        return !row || !row[i];
+    }
+
+    bool reset(const QString& query) override {
+        clear();
+        QByteArray statement = query.toUtf8();
+        return run(statement);
+    }
+
+    bool prepare(const QString& query) override {
+        clear();
+        prepared = query;
+        return true;
+    }
+
+    bool exec() override {
+        clear();
+        if (!link->mysql) {
+            setLastError(
+                errorOf(nullptr, QStringLiteral("Unable to execute query"), QSqlError::ConnectionError));
+            return false;
+        }
+        QVariantList values;
+        values.reserve(boundValueCount());
+        for (int i = 0; i < boundValueCount(); ++i)
+            values.append(boundValue(i));
+        QByteArray statement;
+        if (!bindValues(link->mysql, prepared, values, &statement)) {
+            setLastError(QSqlError(QStringLiteral("Unable to bind values"),
+                                   QStringLiteral("the statement's placeholders and values differ in number"),
+                                   QSqlError::StatementError));
+            return false;
+        }
+        return run(statement);
+    }
+
+    bool fetch(int i) override {
+        if (streamed)
+            return i == at() + 1 ? fetchNext() : false;
+        if (!res || i < 0 || quint64(i) >= mysql_num_rows(res))
+            return false;
+        if (i != at() + 1)
+            mysql_data_seek(res, quint64(i));
+        return take(i);
+    }
+
+    bool fetchNext() override {
+        if (!streamed)
+            return fetch(at() + 1);
+        if (fromCopy || !res) {
+            if (rest.empty()) {
+                if (restError.isValid())
+                    setLastError(restError);
+                fromCopy = false;
+                setAt(QSql::AfterLastRow);
+                return false;
+            }
+            current = std::move(rest.front());
+            rest.pop_front();
+            fromCopy = true;
+            setAt(at() + 1);
+            return true;
+        }
+        return take(at() + 1);
+    }
+
+    bool fetchFirst() override {
+        if (streamed)
+            return at() == QSql::BeforeFirstRow && fetchNext();
+        return fetch(0);
+    }
+
+    bool fetchLast() override {
+        if (streamed || !res || mysql_num_rows(res) == 0)
+            return false;
+        return fetch(int(mysql_num_rows(res)) - 1);
+    }
+
+    int size() override { return res && !streamed ? int(mysql_num_rows(res)) : -1; }
+    int numRowsAffected() override { return int(affected); }
+    QVariant lastInsertId() const override { return insertId ? QVariant(insertId) : QVariant(); }
+
+    QSqlRecord record() const override {
+        QSqlRecord r;
+        for (const MariaDbColumn& c : columns) {
+            const int type = columnMetaType(c, numericalPrecisionPolicy());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+            r.append(QSqlField(c.name, QMetaType(type)));
+#else
+            r.append(QSqlField(c.name, QVariant::Type(type)));
+#endif
+        }
+        return r;
+    }
+
+    void detachFromResultSet() override {
+        if (link->streaming == this)
+            finishStream();
+    }
+
+private:
+    bool run(const QByteArray& statement) {
+        if (link->streaming)
+            link->streaming->takeInRest();
+        MYSQL* mysql = link->mysql;
+        if (!mysql || mysql_real_query(mysql, statement.constData(), ulong(statement.size())) != 0) {
+            setLastError(
+                errorOf(mysql, QStringLiteral("Unable to execute query"), QSqlError::StatementError));
+            return false;
+        }
+        if (mysql_field_count(mysql) == 0) {
+            affected = qint64(mysql_affected_rows(mysql));
+            insertId = quint64(mysql_insert_id(mysql));
+            setSelect(false);
+            setActive(true);
+            return true;
+        }
+        streamed = isForwardOnly();
+        res = streamed ? mysql_use_result(mysql) : mysql_store_result(mysql);
+        if (!res) {
+            setLastError(
+                errorOf(mysql, QStringLiteral("Unable to read the result"), QSqlError::StatementError));
+            return false;
+        }
+        if (streamed)
+            link->streaming = this;
+        const unsigned n = mysql_num_fields(res);
+        const MYSQL_FIELD* fields = mysql_fetch_fields(res);
+        columns.reserve(n);
+        for (unsigned i = 0; i < n; ++i)
+            columns.push_back(describeColumn(fields[i]));
+        affected = streamed ? -1 : qint64(mysql_num_rows(res));
+        setSelect(true);
+        setActive(true);
+        return true;
+    }
+
+    bool take(int i) {
+        row = mysql_fetch_row(res);
+        if (!row) {
+            if (streamed) {
+                if (mysql_errno(link->mysql))
+                    setLastError(errorOf(link->mysql, QStringLiteral("Unable to fetch row"),
+                                         QSqlError::ConnectionError));
+                finishStream();
+            }
+            setAt(QSql::AfterLastRow);
+            return false;
+        }
+        lengths = mysql_fetch_lengths(res);
+        setAt(i);
+        return true;
+    }
+
+    // The connection is free again; freeing a result still streaming reads its rest.
+    void finishStream() {
+        if (res)
+            mysql_free_result(res);
+        res = nullptr;
+        row = nullptr;
+        if (link->streaming == this)
+            link->streaming = nullptr;
+    }
+
+    void clear() {
+        if (link->streaming == this || !link->mysql)
+            finishStream();
+        else if (res) {
+            mysql_free_result(res);
+            res = nullptr;
+        }
+        row = nullptr;
+        lengths = nullptr;
+        streamed = false;
+        fromCopy = false;
+        current.clear();
+        rest.clear();
+        restError = QSqlError();
+        columns.clear();
+        affected = -1;
+        insertId = 0;
+        setAt(QSql::BeforeFirstRow);
+        setActive(false);
+        setSelect(false);
+        setLastError(QSqlError());
+    }
+
+    std::shared_ptr<Link> link;
+    QString prepared;
+    MYSQL_RES* res = nullptr;
+    bool streamed = false;
+    MYSQL_ROW row = nullptr;
+    const unsigned long* lengths = nullptr;
+    std::vector<MariaDbColumn> columns;
+    // The current row and those after it, copied when the connection was needed meanwhile.
+    bool fromCopy = false;
+    std::vector<QByteArray> current;
+    std::deque<std::vector<QByteArray>> rest;
+    QSqlError restError;
+    qint64 affected = -1;
+    quint64 insertId = 0;
+};
+
+class MariaDbDriver : public QSqlDriver {
+public:
+    explicit MariaDbDriver(QObject* parent = nullptr)
+        : QSqlDriver(parent) {}
+    ~MariaDbDriver() override { MariaDbDriver::close(); }
+
+    bool hasFeature(DriverFeature feature) const override {
+        switch (feature) {
+        case Transactions:
+        case QuerySize:
+        case BLOB:
+        case Unicode:
+        case PreparedQueries:
+        case PositionalPlaceholders:
+        case LastInsertId:
+        case LowPrecisionNumbers:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool open(const QString& db, const QString& user, const QString& password, const QString& host, int port,
+              const QString& options) override {
+        close();
+        MYSQL* mysql = mysql_init(nullptr);
+        mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        QByteArray ca;
+        for (const QString& option : options.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString key = option.section(QLatin1Char('='), 0, 0).trimmed();
+            const QString value = option.section(QLatin1Char('='), 1).trimmed();
+            if (key == QLatin1String("CONNECT_TIMEOUT")) {
+                const unsigned seconds = value.toUInt();
+                mysql_optionsv(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &seconds);
+            } else if (key == QLatin1String("TLS") && value == QLatin1String("1")) {
+                const my_bool on = 1;
+                mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on);
+            } else if (key == QLatin1String("TLS_CA")) {
+                ca = value.toLocal8Bit();
+                mysql_optionsv(mysql, MYSQL_OPT_SSL_CA, ca.constData());
+            }
+        }
+        const QByteArray h = host.toUtf8();
+        const QByteArray u = user.toUtf8();
+        const QByteArray p = password.toUtf8();
+        const QByteArray d = db.toUtf8();
+        if (!mysql_real_connect(mysql, h.isEmpty() ? nullptr : h.constData(), u.constData(), p.constData(),
+                                d.isEmpty() ? nullptr : d.constData(), port > 0 ? unsigned(port) : 0, nullptr,
+                                0)) {
+            setLastError(errorOf(mysql, QStringLiteral("Unable to connect"), QSqlError::ConnectionError));
+            mysql_close(mysql);
+            setOpenError(true);
+            return false;
+        }
+        link->mysql = mysql;
+        setOpen(true);
+        setOpenError(false);
+        return true;
+    }
+
+    void close() override {
+        if (!link->mysql)
+            return;
+        if (link->streaming)
+            link->streaming->takeInRest();
+        mysql_close(link->mysql);
+        link->mysql = nullptr;
+        setOpen(false);
+        setOpenError(false);
+    }
+
+    QSqlResult* createResult() const override { return new MariaDbResult(this, link); }
+
+    bool beginTransaction() override { return simple("START TRANSACTION", "Unable to begin transaction"); }
+    bool commitTransaction() override { return simple("COMMIT", "Unable to commit transaction"); }
+    bool rollbackTransaction() override { return simple("ROLLBACK", "Unable to roll back transaction"); }
+
+    QString escapeIdentifier(const QString& identifier, IdentifierType) const override {
+        if (identifier.startsWith(QLatin1Char('`')) && identifier.endsWith(QLatin1Char('`')))
+            return identifier;
+        QString out = identifier;
+        out.replace(QLatin1Char('`'), QLatin1String("``"));
+        return QLatin1Char('`') + out + QLatin1Char('`');
+    }
+
+    QVariant handle() const override { return QVariant::fromValue(static_cast<void*>(link->mysql)); }
+
+private:
+    bool simple(const char* sql, const char* what) {
+        if (link->streaming)
+            link->streaming->takeInRest();
+        if (link->mysql && mysql_real_query(link->mysql, sql, ulong(qstrlen(sql))) == 0)
+            return true;
+        setLastError(errorOf(link->mysql, QString::fromLatin1(what), QSqlError::TransactionError));
+        return false;
+    }
+
+    std::shared_ptr<Link> link = std::make_shared<Link>();
+};
+
+} // namespace
+
+QString mariaDbDriverName() {
+    static const QString name = [] {
+        mysql_library_init(0, nullptr, nullptr);
+        const QString n = QStringLiteral("ORBMARIADB");
+        QSqlDatabase::registerSqlDriver(n, new QSqlDriverCreator<MariaDbDriver>());
+        return n;
+    }();
+    return name;
+}
