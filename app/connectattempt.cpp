@@ -23,6 +23,8 @@ ConnectAttempt::ConnectAttempt(const SqlConnectionSettings& settings, bool check
                 try {
                     outcome->rootDefault = handler->checkDatabase();
                     outcome->adminGroupId = handler->adminGroupId();
+                    handler->prepareJournal();
+                    outcome->journal = handler->journalState();
                 } catch (const QString& error) {
                     outcome->checkError = error;
                 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/connection.h"
+#include "db/journal.h"
 
 #include <QObject>
 #include <QString>
@@ -10,9 +11,9 @@
 class Aside;
 
 // One try of connection settings on a thread and connection of its own: connecting, and when
-// asked the integrity check and whether root still has the default password. A host that never
-// answers holds only that thread; an attempt given up (destroyed) ends there by itself and its
-// outcome is dropped.
+// asked the integrity check, whether root still has the default password and the change journal. A host that
+// never answers holds only that thread; an attempt given up (destroyed) ends there by itself and its outcome
+// is dropped.
 class ConnectAttempt : public QObject {
     Q_OBJECT
 
@@ -23,6 +24,7 @@ public:
         QString checkError; // why the database failed its check; empty when it passed
         int adminGroupId = 0;
         bool rootDefault = false;
+        JournalState journal; // found once the check passed, for every connection of these settings
     };
 
     // Starts at once.

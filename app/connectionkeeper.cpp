@@ -88,6 +88,7 @@ bool ConnectionKeeper::open(const ConnectAttempt::Outcome& tried) {
                            tried.connected ? parts.db->lastError().serverText : tried.serverText);
         return false;
     }
+    parts.db->useJournal(tried.journal);
     databaseOpened(tried);
     return true;
 }
@@ -185,7 +186,7 @@ void ConnectionKeeper::checkConnectionStates() {
                     : QStringLiteral("Сертификат сервера и имя хоста проверены по %1.").arg(sql.tlsCaFile));
     }
     parts.sqlState->setEncryption(lock);
-    const bool journalOff = db.isOpen() && !parts.db->journalOn();
+    const bool journalOff = db.isOpen() && parts.db->journalState().known && !parts.db->journalOn();
     parts.sqlState->setExtText(journalOff ? JOURNAL_OFF : QString(),
                                journalOff ? journalOffText(parts.db->journalOffReason()) : QString());
 
@@ -292,7 +293,7 @@ void ConnectionKeeper::reconnectToDb() {
     std::optional<ConnectAttempt::Outcome> tried;
     for (;;) {
         ConnectionSettingsDialog dialog(window(), entered, OrbHostSettings(), true, false);
-        if (parts.db->database().isOpen() && !parts.db->journalOn())
+        if (parts.db->database().isOpen() && parts.db->journalState().known && !parts.db->journalOn())
             dialog.setJournalState(journalOffText(parts.db->journalOffReason()));
         if (dialog.exec() != QDialog::Accepted)
             return;

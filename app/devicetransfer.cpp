@@ -224,7 +224,8 @@ void DeviceTransfer::addDevicesInBulk(const AddDevicesDialog& dialog) {
             [this, asked, cancelled, outcome = import.outcome()] { tellImport(asked, outcome, cancelled); },
             Qt::QueuedConnection);
     });
-    import.start(db()->connectionSettings(), devices, storedIds, dialog.selectedGroups());
+    import.start(db()->connectionSettings(), db()->journalState(), devices, storedIds,
+                 dialog.selectedGroups());
 }
 
 void DeviceTransfer::tellImport(const ImportAsked& asked, const DevicesImport::Outcome& outcome,

@@ -141,6 +141,7 @@ bool reportTlsCost(int devices, int users, int groups, int runs) {
             }
             try {
                 handlers[tls]->checkDatabase();
+                handlers[tls]->prepareJournal();
             } catch (const QString& e) {
                 out() << "checkDatabase: " << e << '\n';
                 return false;
@@ -208,6 +209,7 @@ int runDbBench(const QStringList& args) {
     }
     try {
         handler.checkDatabase();
+        handler.prepareJournal();
     } catch (const QString& e) {
         out() << "checkDatabase: " << e << '\n';
         return 1;

@@ -44,8 +44,13 @@ public:
     QSqlDatabase database() const;
     bool checkDatabase();     // true = root still has the default password; throws QString
     int adminGroupId() const; // 0 until checkDatabase finds the group in the current database
-    // The change journal is kept once connecting made or found its table usable; when it is not,
-    // changes are stored without it and journalOffReason() says why.
+    // The change journal is kept once its table was made or found usable; when it is not, changes
+    // are stored without it and journalOffReason() says why. Connecting does not look: the connect
+    // attempt does (prepareJournal()) and hands what it found to the other connections
+    // (useJournal()); a connection told nothing looks before its first change.
+    bool prepareJournal();
+    JournalState journalState() const;
+    void useJournal(const JournalState& state);
     bool journalOn() const;
     QString journalOffReason() const;
     // The database passed checkDatabase on another connection, which found this group.
@@ -115,7 +120,7 @@ public:
 
 private:
     DbConnection conn;
-    DbJournal journalState;
+    DbJournal journaling;
     DbWrites writes;
     DbBulkChanges bulk;
     DeviceImporter importer;

@@ -30,8 +30,11 @@ DbJournal::DbJournal(DbConnection& conn)
 
 DbJournal::Operation::Operation(DbJournal& journal)
     : journal(journal) {
-    if (journal.scopes++ == 0)
+    if (journal.scopes++ == 0) {
         journal.current = 0;
+        if (!journal.kept.known)
+            static_cast<void>(journal.prepare());
+    }
 }
 
 DbJournal::Operation::~Operation() {
@@ -55,9 +58,8 @@ QString DbJournal::objectOf(const RecordTable& records) {
 
 QString DbJournal::groupsJson(const RecordTable& records, const QString& alias) {
     // in the order of the membership table's key, group ids: an ORDER BY would cost a sort per record
-    return QStringLiteral(
-               "COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 WHERE m.%6 = "
-               "%7.%4), JSON_ARRAY())")
+    return QStringLiteral("COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 WHERE "
+                          "m.%6 = %7.%4), JSON_ARRAY())")
         .arg(COL_GROUP_NAME, records.members, TABLE_GROUPS, COL_ID, records.groupColumn, records.ownerColumn,
              alias);
 }
@@ -102,7 +104,12 @@ QString DbJournal::idTable(const QString& alias) {
 
 bool DbJournal::write(const char* action, const RecordTable& records, const QString& id,
                       const QString& details, const QString& from, const QVariantList& values, int atLeast) {
-    if (!on)
+    if (!kept.known) {
+        // not prepared: the connection was lost before the change began
+        conn.refuse(DbError::Kind::ConnectionLost);
+        return false;
+    }
+    if (!kept.on)
         return true;
     QSqlQuery q(conn.database());
     const QVariantList head{osUser, workstation, static_cast<qulonglong>(operation()),
@@ -144,8 +151,7 @@ QString DbJournal::createStatement() {
 }
 
 bool DbJournal::prepare() {
-    on = false;
-    reason.clear();
+    kept = JournalState();
     QSqlQuery q(conn.database());
     // A least-privileged account may not create it even when it is there: then the check decides.
     const bool made = conn.run(q, createStatement());
@@ -157,17 +163,18 @@ bool DbJournal::prepare() {
     const QString written = DbJournal::columns().mid(4);
     if (conn.run(q, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1 WHERE id = 0 AND FALSE")
                         .arg(TABLE_JOURNAL, written))) {
-        on = true;
+        kept = {true, true, QString()};
         conn.refuse(DbError());
         return true;
     }
     const DbError unusable = conn.lastError();
     if (unusable.kind == DbError::Kind::ConnectionLost)
         return false;
-    reason = QStringLiteral("нет доступа к таблице %1: %2").arg(TABLE_JOURNAL, unusable.serverText);
+    QString reason = QStringLiteral("нет доступа к таблице %1: %2").arg(TABLE_JOURNAL, unusable.serverText);
     if (!made)
         reason += QStringLiteral("; создать её не удалось: %1").arg(notMade.serverText);
     qDebug() << "change journal off:" << reason;
+    kept = {true, false, reason};
     // what failed here is the journal's, not the connection's
     conn.refuse(DbError());
     return true;

@@ -7,6 +7,14 @@
 class DbConnection;
 struct RecordTable;
 
+// Whether the journal is kept on a database for an account: found once, after connecting, and handed
+// to the other connections to the same database so that they need not ask again.
+struct JournalState {
+    bool known = false;
+    bool on = false;
+    QString offReason; // empty while it is on
+};
+
 // The change journal on one connection: its table made when missing, whether it is kept, and its
 // rows, written by INSERT … SELECT in the change's own transaction with details built by the server
 // from what is stored.
@@ -15,14 +23,18 @@ public:
     explicit DbJournal(DbConnection& conn);
 
     // After connecting: makes the table unless it is there, then checks that this account can read
-    // and write it. False only when the connection was lost meanwhile.
+    // and write it. False only when the connection was lost meanwhile. Unless it was done or handed
+    // over (use()), the first change on the connection does it.
     bool prepare();
-    bool isOn() const { return on; }
+    const JournalState& state() const { return kept; }
+    void use(const JournalState& state) { kept = state; }
+    bool isOn() const { return kept.on; }
     // Why it is off; empty while it is on.
-    QString offReason() const { return reason; }
+    QString offReason() const { return kept.offReason; }
 
     // The rows of one change share an operation number: one drawn for the outermost scope, joined by
     // the scopes inside it. A random 63-bit number, so that no round trip is needed to make it unique.
+    // The outermost scope prepares the journal while its state is not known, before any transaction.
     class Operation {
     public:
         explicit Operation(DbJournal& journal);
@@ -65,8 +77,7 @@ private:
     quint64 operation();
 
     DbConnection& conn;
-    bool on = false;
-    QString reason;
+    JournalState kept;
     QString osUser;
     QString workstation;
     int scopes = 0;

@@ -33,10 +33,12 @@ namespace {
 
 // The import's connection, opened and closed on its lane's thread.
 void importOn(const QString& connectionName, const SqlConnectionSettings& settings,
-              const QVector<DeviceInfo>& devices, const QVector<int>& storedIds, const QVector<int>& groups,
-              DevicesImport::Outcome& outcome, const std::function<bool(int, int)>& going) {
+              const JournalState& journal, const QVector<DeviceInfo>& devices, const QVector<int>& storedIds,
+              const QVector<int>& groups, DevicesImport::Outcome& outcome,
+              const std::function<bool(int, int)>& going) {
     auto handler = std::make_unique<ConfigHandler>(nullptr, connectionName);
     handler->setConnectionSettings(settings);
+    handler->useJournal(journal);
     if (handler->connectToDatabase() != 0) {
         outcome.result.stoppedBy = handler->lastError();
     } else {
@@ -61,8 +63,9 @@ void importOn(const QString& connectionName, const SqlConnectionSettings& settin
 
 } // namespace
 
-bool DevicesImport::start(const SqlConnectionSettings& settings, const QVector<DeviceInfo>& devices,
-                          const QVector<int>& storedIds, const QVector<int>& groups) {
+bool DevicesImport::start(const SqlConnectionSettings& settings, const JournalState& journal,
+                          const QVector<DeviceInfo>& devices, const QVector<int>& storedIds,
+                          const QVector<int>& groups) {
     if (running)
         return false;
     static QAtomicInt serial;
@@ -74,8 +77,8 @@ bool DevicesImport::start(const SqlConnectionSettings& settings, const QVector<D
     std::unique_ptr<Aside> lane = Aside::lane();
     lane->run(
         this,
-        [run, connectionName, settings, devices, storedIds, groups] {
-            importOn(connectionName, settings, devices, storedIds, groups, run->outcome,
+        [run, connectionName, settings, journal, devices, storedIds, groups] {
+            importOn(connectionName, settings, journal, devices, storedIds, groups, run->outcome,
                      [run](int done, int) {
                          run->outcome.handled = done;
                          run->done = done;

@@ -3,6 +3,7 @@
 #include "core/records.h"
 #include "db/connection.h"
 #include "db/deviceimporter.h"
+#include "db/journal.h"
 
 #include <QHash>
 #include <QObject>
@@ -31,9 +32,11 @@ public:
     // outcome is dropped and nothing waits for it.
     ~DevicesImport() override;
 
-    // False while another import runs.
-    bool start(const SqlConnectionSettings& settings, const QVector<DeviceInfo>& devices,
-               const QVector<int>& storedIds = {}, const QVector<int>& groups = {});
+    // False while another import runs. `journal`: what connecting found of the change journal; not
+    // known, the import's connection looks itself.
+    bool start(const SqlConnectionSettings& settings, const JournalState& journal,
+               const QVector<DeviceInfo>& devices, const QVector<int>& storedIds = {},
+               const QVector<int>& groups = {});
     // Stops before the next batch; finished() follows.
     void cancel();
     bool isRunning() const { return running != nullptr; }

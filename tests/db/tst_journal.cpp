@@ -47,6 +47,7 @@ private slots:
 
     void readsOnAConnectionOfItsOwn();
     void offWithoutTheTable();
+    void preparedOncePerConnect();
     void everyChangeJournaled_data();
     void everyChangeJournaled();
     void refusedRowStoresNothing();
@@ -130,7 +131,7 @@ void TestJournal::offWithoutTheTable() {
     const auto connect = [&] {
         handler = std::make_unique<ConfigHandler>();
         handler->setConnectionSettings(limited);
-        return handler->connectToDatabase() == 0;
+        return handler->connectToDatabase() == 0 && handler->prepareJournal();
     };
     QVERIFY(connect());
     QVERIFY(!handler->journalOn());
@@ -150,6 +151,39 @@ void TestJournal::offWithoutTheTable() {
     QVERIFY(handler->journalOn());
     QVERIFY(handler->journalOffReason().isEmpty());
     QCOMPARE(journalRows(), 0);
+}
+
+// Connecting asks nothing of the journal: the connect attempt looks once and hands what it found to
+// the other connections, and one told nothing looks before its first change.
+void TestJournal::preparedOncePerConnect() {
+    const auto fresh = [](const QString& name) {
+        auto h = std::make_unique<ConfigHandler>(nullptr, name);
+        h->setConnectionSettings(TestDb::settings());
+        return h->connectToDatabase() == 0 ? std::move(h) : nullptr;
+    };
+    const auto questions = [](ConfigHandler& h, quint64 imei) {
+        const qint64 before = TestDb::sessionQuestions(h.database());
+        QString error;
+        return h.addDevice(DeviceInfo{0, imei, {}, {}, false}, error)
+                   ? TestDb::sessionQuestions(h.database()) - before
+                   : -1;
+    };
+    auto told = fresh(QStringLiteral("told"));
+    QVERIFY(told);
+    told->useJournal(handler->journalState());
+    QCOMPARE(questions(*told, 11), questions(*handler, 12));
+
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TABLE orb_admin_journal")));
+    auto untold = fresh(QStringLiteral("untold"));
+    QVERIFY(untold);
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE "
+                                           "TABLE_SCHEMA = '%1' AND TABLE_NAME = 'orb_admin_journal'")
+                                .arg(TestDb::defaultName()))
+                 .toInt(),
+             0);
+    QVERIFY(questions(*untold, 13) > 0);
+    QVERIFY(untold->journalOn());
+    QCOMPARE(journalRows(), 1);
 }
 
 bool TestJournal::addRecords() {
@@ -283,8 +317,7 @@ void TestJournal::everyChangeJournaled() {
         QVERIFY(e.dbUser.startsWith(QStringLiteral("orb@")));
         QVERIFY(qAbs(e.at.secsTo(QDateTime::currentDateTimeUtc())) < 60);
         ids << e.objectId;
-        got << QString::fromUtf8(
-            QJsonDocument::fromJson(e.details.toUtf8()).toJson(QJsonDocument::Compact));
+        got << QString::fromUtf8(QJsonDocument::fromJson(e.details.toUtf8()).toJson(QJsonDocument::Compact));
     }
     QTEST(ids, "ids");
     QFETCH(QStringList, details);

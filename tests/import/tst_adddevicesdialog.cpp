@@ -243,8 +243,8 @@ void TestAddDevicesDialog::importStops() {
         picked << DeviceInfo{0, 200000000000000ULL + quint64(i), QStringLiteral("d%1").arg(i), {}, false};
     DevicesImport import;
     QSignalSpy finished(&import, &DevicesImport::finished);
-    QVERIFY(import.start(TestDb::settings(), picked));
-    QVERIFY(!import.start(TestDb::settings(), picked));
+    QVERIFY(import.start(TestDb::settings(), {}, picked));
+    QVERIFY(!import.start(TestDb::settings(), {}, picked));
     import.cancel();
     QVERIFY(finished.wait(30000));
     const DevicesImport::Outcome& outcome = import.outcome();

@@ -159,6 +159,8 @@ std::unique_ptr<ConfigHandler> handler(bool check) {
         qWarning() << "cannot connect:" << h->lastErrorText();
         return nullptr;
     }
+    // as the connect attempt finds it for the window's connection
+    h->prepareJournal();
     try {
         if (check)
             h->checkDatabase();
