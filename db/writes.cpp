@@ -11,6 +11,15 @@
 
 #include <algorithm>
 
+namespace {
+
+// The members of a group that leave it or join it, for the journal: the group's name as the change.
+QString memberChange(const char* key) {
+    return QStringLiteral("JSON_OBJECT('%1', JSON_ARRAY(g.%2))").arg(QLatin1String(key), COL_GROUP_NAME);
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- one shape for every record
 
 // The row and its memberships in one transaction: a group gone meanwhile leaves no row behind.
@@ -85,7 +94,7 @@ bool DbWrites::removeJournaled(const RecordTable& records, int id, const std::fu
                              QStringLiteral("JSON_OBJECT('before', %1)")
                                  .arg(DbJournal::recordJson(records, QStringLiteral("r"))),
                              QStringLiteral("FROM %1 r WHERE r.id=? FOR UPDATE").arg(records.table), {id}) &&
-               editor.deleteWhere(records.table, COL_ID, id) && also();
+               also() && editor.deleteWhere(records.table, COL_ID, id);
     });
 }
 
@@ -199,20 +208,20 @@ bool DbWrites::deleteGroup(int id) {
         conn.refuse(DbError::Kind::Protected);
         return false;
     }
+    // every member leaves the group: a row each, before the memberships go
+    const auto membersLeave = [&](const RecordTable& records) {
+        return journal.write("change", records, QStringLiteral("m.%1").arg(records.ownerColumn),
+                             memberChange("groups_removed"),
+                             QStringLiteral("FROM %1 m JOIN %2 g ON g.%3 = m.%4 WHERE m.%4=?")
+                                 .arg(records.members, TABLE_GROUPS, COL_ID, records.groupColumn),
+                             {id});
+    };
     return removeJournaled(RecordTable::groups(), id, [&] {
-        return editor.deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
+        return membersLeave(RecordTable::devices()) && membersLeave(RecordTable::users()) &&
+               editor.deleteWhere(TABLE_DEVICE_GROUPS, COL_DG_GROUP_ID, id) &&
                editor.deleteWhere(TABLE_USER_GROUPS, COL_UG_GROUP_ID, id);
     });
 }
-
-namespace {
-
-// The users of a group's list that leave it or join it, for the journal: the group's name as the change.
-QString memberChange(const char* key) {
-    return QStringLiteral("JSON_OBJECT('%1', JSON_ARRAY(g.%2))").arg(QLatin1String(key), COL_GROUP_NAME);
-}
-
-} // namespace
 
 bool DbWrites::setGroupUsers(int groupId, const QVector<int>& userIds) {
     return conn.inTransaction([&] {

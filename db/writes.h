@@ -52,7 +52,7 @@ private:
     bool renamesRoot(const UserInfo& user);
     bool renamesAdminGroup(const GroupInfo& group);
     int insertUnlessTaken(const RecordTable& records, const QVariantList& values);
-    // Journals row `id` of `records` as deleted, locking it, then deletes it and what `also` deletes.
+    // Journals row `id` of `records` as deleted, locking it, then deletes what `also` deletes and it.
     bool removeJournaled(const RecordTable& records, int id, const std::function<bool()>& also);
     bool dropGroupUsers(int groupId);
 

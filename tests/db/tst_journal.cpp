@@ -51,6 +51,7 @@ private slots:
     void everyChangeJournaled_data();
     void everyChangeJournaled();
     void refusedRowStoresNothing();
+    void deletedGroupsMembersJournaled();
 
 private:
     // Groups 2 "Склад", 3 "Логистика"; device 1 (IMEI 5, "Truck 1", Admin and Склад); user 2 "u" in Склад.
@@ -348,6 +349,30 @@ void TestJournal::refusedRowStoresNothing() {
         QCOMPARE(all(), stored);
     }
     QCOMPARE(journalRows(), 0);
+}
+
+// Every device and user of a deleted group is journaled as leaving it, in the group's operation.
+void TestJournal::deletedGroupsMembersJournaled() {
+    QVERIFY(addRecords());
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO user_groups VALUES (1, 2)")));
+    QVERIFY(handler->deleteGroup(2));
+    bool ok = false;
+    const QVector<JournalEntry> entries = handler->journal({}, 100, &ok);
+    QVERIFY(ok);
+    QStringList rows;
+    for (const JournalEntry& e : entries) {
+        QCOMPARE(e.operation, entries.first().operation);
+        rows << QStringLiteral("%1 %2 %3 %4")
+                    .arg(e.action, e.object)
+                    .arg(e.objectId)
+                    .arg(QString::fromUtf8(
+                        QJsonDocument::fromJson(e.details.toUtf8()).toJson(QJsonDocument::Compact)));
+    }
+    rows.sort();
+    QCOMPARE(rows, QStringList({QString::fromUtf8(R"(change device 1 {"groups_removed":["Склад"]})"),
+                                QString::fromUtf8(R"(change user 1 {"groups_removed":["Склад"]})"),
+                                QString::fromUtf8(R"(change user 2 {"groups_removed":["Склад"]})"),
+                                QString::fromUtf8(R"(delete group 2 {"before":{"name":"Склад"}})")}));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
