@@ -28,7 +28,15 @@ QString yesNo(const QJsonValue& value) {
     return flag(value) ? QStringLiteral("да") : QStringLiteral("нет");
 }
 
+// A list too long for the journal holds only its length.
+bool shortened(const QJsonValue& value) {
+    return value.isObject();
+}
+
 QStringList names(const QJsonValue& value) {
+    if (shortened(value))
+        return {QStringLiteral("%1 (список не записан)")
+                    .arg(value.toObject().value(QLatin1String("count")).toInt())};
     QStringList list;
     for (const QJsonValue& item : value.toArray())
         list << plainText(item);
@@ -92,7 +100,14 @@ QStringList differences(const QJsonObject& before, const QJsonObject& after) {
         parts << QStringLiteral("для всех: %1 → %2")
                      .arg(yesNo(before.value(QLatin1String("for_all"))),
                           yesNo(after.value(QLatin1String("for_all"))));
-    if (after.contains(QLatin1String("groups"))) {
+    const QJsonValue wasGroups = before.value(QLatin1String("groups"));
+    const QJsonValue isGroups = after.value(QLatin1String("groups"));
+    if (shortened(wasGroups) || shortened(isGroups)) {
+        if (wasGroups != isGroups)
+            parts << QStringLiteral("группы: %1 → %2")
+                         .arg(names(wasGroups).join(QStringLiteral(", ")),
+                              names(isGroups).join(QStringLiteral(", ")));
+    } else if (after.contains(QLatin1String("groups"))) {
         const QStringList was = names(before.value(QLatin1String("groups")));
         const QStringList is = names(after.value(QLatin1String("groups")));
         QStringList added, removed;

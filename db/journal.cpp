@@ -11,6 +11,18 @@
 
 namespace {
 
+// Bytes of one list of group names in details at most: two of them and the other fields stay within
+// the TEXT column's 65,535 bytes. A longer list is written as its length.
+constexpr int NAMES_BYTES = 30000;
+
+// The names of the rows aggregated, g being the groups' table.
+QString namesAggregate() {
+    return QStringLiteral("IF(SUM(LENGTH(JSON_QUOTE(g.%1)) + 1) > %2, JSON_OBJECT('count', COUNT(*), "
+                          "'shortened', TRUE), JSON_ARRAYAGG(g.%1))")
+        .arg(COL_GROUP_NAME)
+        .arg(NAMES_BYTES);
+}
+
 QString firstSet(std::initializer_list<const char*> names) {
     for (const char* name : names) {
         const QString value = qEnvironmentVariable(name);
@@ -58,10 +70,10 @@ QString DbJournal::objectOf(const RecordTable& records) {
 
 QString DbJournal::groupsJson(const RecordTable& records, const QString& alias) {
     // in the order of the membership table's key, group ids: an ORDER BY would cost a sort per record
-    return QStringLiteral("COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 m JOIN %3 g ON g.%4 = m.%5 WHERE "
-                          "m.%6 = %7.%4), JSON_ARRAY())")
-        .arg(COL_GROUP_NAME, records.members, TABLE_GROUPS, COL_ID, records.groupColumn, records.ownerColumn,
-             alias);
+    return QStringLiteral(
+               "COALESCE((SELECT %1 FROM %2 m JOIN %3 g ON g.%4 = m.%5 WHERE m.%6 = %7.%4), JSON_ARRAY())")
+        .arg(namesAggregate(), records.members, TABLE_GROUPS, COL_ID, records.groupColumn,
+             records.ownerColumn, alias);
 }
 
 QString DbJournal::recordJson(const RecordTable& records, const QString& alias) {
@@ -76,9 +88,8 @@ QString DbJournal::recordJson(const RecordTable& records, const QString& alias) 
 }
 
 QString DbJournal::groupNamesJson() {
-    return QStringLiteral(
-               "COALESCE((SELECT JSON_ARRAYAGG(g.%1) FROM %2 JOIN %3 g ON g.%4 = jg.id), JSON_ARRAY())")
-        .arg(COL_GROUP_NAME, idTable(QStringLiteral("jg")), TABLE_GROUPS, COL_ID);
+    return QStringLiteral("COALESCE((SELECT %1 FROM %2 JOIN %3 g ON g.%4 = jg.id), JSON_ARRAY())")
+        .arg(namesAggregate(), idTable(QStringLiteral("jg")), TABLE_GROUPS, COL_ID);
 }
 
 QString DbJournal::once(const QString& details) {

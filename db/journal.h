@@ -54,7 +54,8 @@ public:
                const QString& from, const QVariantList& values, int atLeast = 0);
 
     // Expressions the server makes details of. The record in row `alias` of its table as JSON:
-    // imei, name, for_all, login, groups (names) as they apply.
+    // imei, name, for_all, login, groups (names) as they apply. A list of names too long for the
+    // column is {"count": n, "shortened": true} instead.
     static QString recordJson(const RecordTable& records, const QString& alias);
     // The names of the groups of that record, as a JSON array.
     static QString groupsJson(const RecordTable& records, const QString& alias);

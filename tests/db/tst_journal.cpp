@@ -238,8 +238,17 @@ QHash<QString, std::function<bool()>> TestJournal::changes() {
                  wanted.password = QByteArray(64, 'p');
                  return handler->updateUser(u, wanted, error);
              }},
-            {"members", [=] {
+            {"members",
+             [=] {
                  return handler->changeUsersGroups({u.id}, {3}, {});
+             }},
+            {"thousands of groups", [=] {
+                 UserInfo wanted = u;
+                 for (int g = 10; g < 3011; ++g)
+                     wanted.groups << g;
+                 return TestDb::exec(QStringLiteral("INSERT INTO groups_list (id, group_name) SELECT seq, "
+                                                    "CONCAT('Группа номер ', seq) FROM seq_10_to_3010")) &&
+                        handler->updateUser(u, wanted, error);
              }}};
 }
 
@@ -296,6 +305,12 @@ void TestJournal::everyChangeJournaled_data() {
                                     << "change"
                                     << "user" << QVector<int>{2}
                                     << QStringList{json(R"({"groups_added": ["Логистика"]})")};
+    QTest::newRow("details longer than the column")
+        << "thousands of groups"
+        << "change"
+        << "user" << QVector<int>{2}
+        << QStringList{json(R"({"before": {"login": "u", "groups": ["Склад"]}, "after": {"login": "u", )"
+                            R"("groups": {"count": 3002, "shortened": true}}})")};
 }
 
 // Each kind of change writes a row per record it changed, with what the record was and became.

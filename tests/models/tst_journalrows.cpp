@@ -71,6 +71,13 @@ void TestJournalRows::sentence_data() {
                           << "Изменение устройства"
                           << "№ 7"
                           << "группы: +A, +B, −C; для всех: нет";
+    QTest::newRow("list too long for the journal")
+        << "user"
+        << "change"
+        << R"j({"before":{"login":"u","groups":["A"]},"after":{"login":"u","groups":{"count":3001,"shortened":true}}})j"
+        << "Изменение пользователя"
+        << "u"
+        << "группы: A → 3001 (список не записан)";
     QTest::newRow("not JSON") << "device"
                               << "change"
                               << "{broken"
