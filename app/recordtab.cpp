@@ -25,10 +25,13 @@ TabContext::TabContext(QWidget* window, ConfigHandler* db)
 
 void TabContext::followSettings() {
     const SqlConnectionSettings settings = handler->connectionSettings();
-    if (laneAdminGroup != handler->adminGroupId() || !sameConnection(settings, laneSettings)) {
+    const JournalState journal = handler->journalState();
+    if (laneAdminGroup != handler->adminGroupId() || !sameConnection(settings, laneSettings) ||
+        journal.known != laneJournal.known || journal.on != laneJournal.on) {
         laneSettings = settings;
         laneAdminGroup = handler->adminGroupId();
-        lane->setConnection(laneSettings, laneAdminGroup);
+        laneJournal = journal;
+        lane->setConnection(laneSettings, laneAdminGroup, laneJournal);
     }
 }
 

@@ -123,6 +123,7 @@ private:
     DbLane* const lane;
     SqlConnectionSettings laneSettings;
     int laneAdminGroup = -1;
+    JournalState laneJournal;
     int running = 0;
     std::function<bool()> readyCheck;
     std::function<ShownRecords()> records;

@@ -17,6 +17,7 @@ struct DbLaneLink {
             handler->knowGroups(groups);
         }
         handler->setConnectionSettings(settings);
+        handler->useJournal(journal);
         connected = handler->connectToDatabase() == 0;
         if (connected)
             handler->useCheckedDatabase(adminGroupId);
@@ -34,6 +35,7 @@ struct DbLaneLink {
     std::unique_ptr<ConfigHandler> handler;
     SqlConnectionSettings settings;
     int adminGroupId = 0;
+    JournalState journal;
     QVector<GroupInfo> groups;
     bool connected = false;
 };
@@ -52,10 +54,12 @@ DbLane::~DbLane() {
     Aside::abandon(std::move(lane));
 }
 
-void DbLane::setConnection(const SqlConnectionSettings& settings, int adminGroupId) {
-    lane->run([link = link, settings, adminGroupId] {
+void DbLane::setConnection(const SqlConnectionSettings& settings, int adminGroupId,
+                           const JournalState& journal) {
+    lane->run([link = link, settings, adminGroupId, journal] {
         link->settings = settings;
         link->adminGroupId = adminGroupId;
+        link->journal = journal;
         link->connected = false;
     });
 }

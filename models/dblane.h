@@ -23,8 +23,8 @@ public:
     ~DbLane() override;
 
     // Used from the next job on, which connects anew; adminGroupId is what the integrity check
-    // of these settings found.
-    void setConnection(const SqlConnectionSettings& settings, int adminGroupId);
+    // of these settings found, journal what connecting found of the change journal.
+    void setConnection(const SqlConnectionSettings& settings, int adminGroupId, const JournalState& journal);
     // The next job connects anew (the connection may have been closed meanwhile).
     void reconnect();
     // Group names that a refused change may need to name a group deleted meanwhile; connects
