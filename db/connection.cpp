@@ -3,15 +3,23 @@
 #include "core/qtcompat.h"
 #include "core/schema.h"
 #include "db/mariadbdriver.h"
-#include "db/servertls.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSqlError>
 
 namespace {
 
 const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
+constexpr qint64 maxCaFileSize = 1 << 20;
+
+// The client library's reason for refusing the server's TLS, for the person.
+QString tlsRefusal(const QString& reason) {
+    if (reason.contains(QLatin1String("not support"), Qt::CaseInsensitive))
+        return QStringLiteral("Сервер БД не поддерживает шифрованное соединение (TLS).");
+    return QStringLiteral("Сертификат сервера БД не прошёл проверку: %1").arg(reason);
+}
 
 } // namespace
 
@@ -36,7 +44,6 @@ DbConnection::~DbConnection() {
 bool DbConnection::open() {
     kept.clear();
     refusal.clear();
-    tlsSessionText.clear();
     last = DbError();
     if (db.isOpen())
         db.close();
@@ -49,11 +56,11 @@ bool DbConnection::open() {
     // An unreachable host fails after a few seconds instead of the system's TCP timeout.
     QString options = QStringLiteral("CONNECT_TIMEOUT=10");
     if (settings.tls) {
-        // The driver checks neither the host name nor that the server does TLS at all: without
-        // it, it logs in unencrypted. Both are checked before the driver sends the credentials.
-        refusal = checkServerTls(settings.ip, settings.port, settings.tlsCaFile, 10000);
-        if (!refusal.isEmpty()) {
-            qDebug() << "TLS check refused" << settings.ip << settings.port << refusal;
+        // A device or a pipe named as the CA file would be read without end.
+        const QFileInfo ca(settings.tlsCaFile);
+        if (!settings.tlsCaFile.isEmpty() && ca.exists() && (!ca.isFile() || ca.size() > maxCaFileSize)) {
+            refusal = QStringLiteral("Файл %1 не похож на сертификат CA: нужен обычный файл не больше 1 МиБ.")
+                          .arg(settings.tlsCaFile);
             last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
             return false;
         }
@@ -65,29 +72,11 @@ bool DbConnection::open() {
     if (!db.open()) {
         qDebug() << db.lastError();
         last = DbError::of(db.lastError());
-        return false;
-    }
-    QSqlQuery q(db);
-    if (settings.tls) {
-        QString version;
-        QString cipher;
-        if (q.exec(QStringLiteral("SHOW STATUS LIKE 'Ssl_%'"))) {
-            while (q.next()) {
-                const QString name = q.value(0).toString();
-                if (name == QLatin1String("Ssl_version"))
-                    version = q.value(1).toString();
-                else if (name == QLatin1String("Ssl_cipher"))
-                    cipher = q.value(1).toString();
-            }
-        }
-        if (cipher.isEmpty()) {
-            refusal = QStringLiteral("Сервер БД принял соединение без шифрования.");
-            qDebug() << refusal << q.lastError();
+        if (settings.tls && db.lastError().nativeErrorCode() == QLatin1String("2026")) {
+            refusal = tlsRefusal(db.lastError().databaseText());
             last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
-            db.close();
-            return false;
         }
-        tlsSessionText = version + QStringLiteral(", ") + cipher;
+        return false;
     }
     return true;
 }
@@ -97,7 +86,7 @@ QString DbConnection::lastErrorText() const {
 }
 
 QString DbConnection::tlsSession() const {
-    return db.isOpen() ? tlsSessionText : QString();
+    return mariaDbTlsSession(db);
 }
 
 bool DbConnection::checkDatabase() {

@@ -23,7 +23,7 @@ struct SqlConnectionSettings {
 };
 
 // One connection to the tracking server's database, and what every statement on it goes
-// through: opening (TLS checked first), the integrity check, statements kept, nested
+// through: opening (TLS checked before the login), the integrity check, statements kept, nested
 // transactions and the latest failure as a value.
 class DbConnection {
 public:
@@ -82,7 +82,6 @@ private:
     int adminGroup = 0;
     SqlConnectionSettings settings;
     QString refusal; // why the last open refused the server before or after opening
-    QString tlsSessionText;
     DbError last;
     int transactionDepth = 0;
     QHash<int, QString> groupNames;

@@ -2,6 +2,7 @@
 
 #include "db/mariadbtext.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlDriverCreator>
@@ -322,9 +323,12 @@ public:
             } else if (key == QLatin1String("TLS") && value == QLatin1String("1")) {
                 const my_bool on = 1;
                 mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on);
+                mysql_optionsv(mysql, MARIADB_OPT_TLS_VERSION, "TLSv1.2,TLSv1.3");
             } else if (key == QLatin1String("TLS_CA")) {
-                ca = value.toLocal8Bit();
+                ca = QFile::encodeName(value);
+                const my_bool verify = 1;
                 mysql_optionsv(mysql, MYSQL_OPT_SSL_CA, ca.constData());
+                mysql_optionsv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
             }
         }
         const QByteArray h = host.toUtf8();
@@ -372,6 +376,16 @@ public:
 
     QVariant handle() const override { return QVariant::fromValue(static_cast<void*>(link->mysql)); }
 
+    QString tlsSession() const {
+        const char* cipher = link->mysql ? mysql_get_ssl_cipher(link->mysql) : nullptr;
+        if (!cipher)
+            return QString();
+        const char* version = nullptr;
+        mariadb_get_infov(link->mysql, MARIADB_CONNECTION_TLS_VERSION, &version);
+        return QString::fromLatin1(version ? version : "TLS") + QStringLiteral(", ") +
+               QString::fromLatin1(cipher);
+    }
+
 private:
     bool simple(const char* sql, const char* what) {
         if (link->streaming)
@@ -395,4 +409,9 @@ QString mariaDbDriverName() {
         return n;
     }();
     return name;
+}
+
+QString mariaDbTlsSession(const QSqlDatabase& db) {
+    const auto* driver = dynamic_cast<const MariaDbDriver*>(db.driver());
+    return driver && db.isOpen() ? driver->tlsSession() : QString();
 }

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 
 // The name of our MariaDB driver (over MariaDB Connector/C) for QSqlDatabase::addDatabase;
 // registers it on first use. Connect options, "KEY=VALUE" separated by ';':
 //   CONNECT_TIMEOUT=seconds
-//   TLS=1            TLS required: a server that offers none is refused before the login
-//   TLS_CA=file      the server's certificate checked against this CA alone
+//   TLS=1            TLS 1.2 or later required: a server that offers none is refused before
+//                    the login
+//   TLS_CA=file      the server's certificate, its host name included, checked against this
+//                    CA alone
 // Statements go as text in one round trip each; values bound to ? are escaped by the library.
 // A forward-only query reads its rows from the connection as they come, so a large result is
 // never held whole; another statement on the connection first takes in the rest.
 QString mariaDbDriverName();
+
+// "TLSv1.3, TLS_AES_256_GCM_SHA384" for an encrypted open connection, else empty.
+QString mariaDbTlsSession(const QSqlDatabase& db);
