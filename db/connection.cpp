@@ -64,6 +64,12 @@ bool DbConnection::open() {
             last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
             return false;
         }
+        if (!settings.tlsCaFile.isEmpty() && !(ca.isFile() && ca.isReadable())) {
+            refusal =
+                QStringLiteral("Не удалось прочитать сертификат CA из файла %1.").arg(settings.tlsCaFile);
+            last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
+            return false;
+        }
         options += QStringLiteral(";TLS=1");
         if (!settings.tlsCaFile.isEmpty())
             options += QStringLiteral(";TLS_CA=") + settings.tlsCaFile;
