@@ -85,7 +85,7 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
     const auto write = [&]() -> bool {
         // IMEIs of this batch already stored, and the stored groups, which stay until the commit.
         QSet<quint64> stored;
-        QSet<int> groups;
+        QHash<int, QString> groups; // quoted names
         QVariantList values;
         QStringList parts;
         for (const quint64 imei : qAsConst(inBatch)) {
@@ -93,11 +93,11 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
                 values << bound(imei);
         }
         if (!values.isEmpty())
-            parts << QStringLiteral("(SELECT 0, %1 FROM %2 WHERE %1 IN (%3))")
+            parts << QStringLiteral("(SELECT 0, %1, NULL FROM %2 WHERE %1 IN (%3))")
                          .arg(COL_IMEI, TABLE_DEVICES, placeholders(values.size(), 0));
         if (!groupIds.isEmpty()) {
-            parts << QStringLiteral("(SELECT 1, %1 FROM %2 WHERE %1 IN (%3) LOCK IN SHARE MODE)")
-                         .arg(COL_ID, TABLE_GROUPS, placeholders(groupIds.size(), 0));
+            parts << QStringLiteral("(SELECT 1, %1, %4 FROM %2 WHERE %1 IN (%3) LOCK IN SHARE MODE)")
+                         .arg(COL_ID, TABLE_GROUPS, placeholders(groupIds.size(), 0), COL_GROUP_NAME);
             for (const int g : qAsConst(groupIds))
                 values << g;
         }
@@ -110,7 +110,7 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
                 if (q.value(0).toInt() == 0)
                     stored.insert(q.value(1).toULongLong());
                 else
-                    groups.insert(q.value(1).toInt());
+                    groups.insert(q.value(1).toInt(), DbJournal::quoted(q.value(2).toString()));
             }
         }
 
@@ -190,16 +190,7 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
         }
         if (!flush())
             return false;
-        QVector<int> ids;
-        ids.reserve(idOf.size());
-        for (const int id : qAsConst(idOf))
-            ids << id;
-        if (!journal.write("add", RecordTable::devices(), QStringLiteral("r.%1").arg(COL_ID),
-                           QStringLiteral("JSON_OBJECT('after', %1)")
-                               .arg(DbJournal::recordJson(RecordTable::devices(), QStringLiteral("r"))),
-                           QStringLiteral("FROM %1 JOIN %2 r ON r.%3 = jr.id")
-                               .arg(DbJournal::idTable(QStringLiteral("jr")), TABLE_DEVICES, COL_ID),
-                           {DbJournal::idList(ids)}, ids.size()))
+        if (journal.isOn() && !journalAdded(batch, toInsert, idOf, groups))
             return false;
         added = toInsert.size();
         return true;
@@ -212,6 +203,36 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
         reportRefused(result, it.value(), devices.at(from + it.key()), earlier.at(it.key()));
     seen.unite(inBatch);
     return Batch::Stored;
+}
+
+// What each new device became, made here from the values bound and the groups joined, named as
+// read under the batch's share lock: the same details the server makes from the stored rows, without
+// its subquery per record.
+bool DeviceImporter::journalAdded(const QVector<DeviceInfo>& batch, const QVector<int>& added,
+                                  const QHash<quint64, int>& idOf, const QHash<int, QString>& groupNames) {
+    QString rows;
+    rows.reserve(added.size() * 160);
+    rows += QLatin1Char('[');
+    for (const int i : added) {
+        const DeviceInfo& d = batch.at(i);
+        QStringList names;
+        for (const int g : distinctIds(d.groups))
+            names << groupNames.value(g);
+        if (rows.size() > 1)
+            rows += QLatin1Char(',');
+        rows += QStringLiteral(
+                    "[%1, {\"after\": {\"imei\": \"%2\", \"name\": %3, \"for_all\": %4, \"groups\": %5}}]")
+                    .arg(QString::number(idOf.value(d.imei)),
+                         QString::number(d.imei).rightJustified(15, QLatin1Char('0'), true),
+                         DbJournal::quoted(bound(d.name).toString()),
+                         d.forAll ? QStringLiteral("true") : QStringLiteral("false"),
+                         DbJournal::namesJson(names));
+    }
+    rows += QLatin1Char(']');
+    return journal.write("add", RecordTable::devices(), QStringLiteral("jr.id"), QStringLiteral("jr.d"),
+                         QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH "
+                                        "'$[1]')) jr"),
+                         {rows}, added.size());
 }
 
 int DeviceImporter::add(const QVector<DeviceInfo>& devices, const Progress& progress,

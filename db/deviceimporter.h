@@ -3,6 +3,7 @@
 #include "core/records.h"
 #include "db/dberror.h"
 
+#include <QHash>
 #include <QSet>
 #include <QVector>
 
@@ -47,6 +48,9 @@ private:
     bool addOneByOne(const QVector<DeviceInfo>& devices, int from, int to, QSet<quint64>& seen,
                      AddDevicesResult& result);
     DeviceInfo withAdminGroup(const DeviceInfo& device) const;
+    // The journal's rows of a batch's new devices; `groupNames` quoted as JSON strings.
+    bool journalAdded(const QVector<DeviceInfo>& batch, const QVector<int>& added,
+                      const QHash<quint64, int>& idOf, const QHash<int, QString>& groupNames);
 
     DbConnection& conn;
     DbWrites& writes;

@@ -92,6 +92,47 @@ QString DbJournal::groupNamesJson() {
         .arg(namesAggregate(), idTable(QStringLiteral("jg")), TABLE_GROUPS, COL_ID);
 }
 
+QString DbJournal::quoted(const QString& text) {
+    QString out;
+    out.reserve(text.size() + 2);
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '"':
+            out += QLatin1String("\\\"");
+            break;
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        default:
+            if (c.unicode() < 0x20)
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+QString DbJournal::namesJson(const QStringList& quotedNames) {
+    int bytes = 0;
+    for (const QString& name : quotedNames)
+        bytes += name.toUtf8().size() + 1;
+    if (bytes > NAMES_BYTES)
+        return QStringLiteral("{\"count\": %1, \"shortened\": true}").arg(quotedNames.size());
+    return QLatin1Char('[') + quotedNames.join(QLatin1Char(',')) + QLatin1Char(']');
+}
+
 QString DbJournal::once(const QString& details) {
     return QStringLiteral("(SELECT %1 AS d LIMIT 1) once").arg(details);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 
@@ -61,6 +62,10 @@ public:
     static QString groupsJson(const RecordTable& records, const QString& alias);
     // The names of the groups whose ids a bound JSON array holds, as a JSON array.
     static QString groupNamesJson();
+    // The same made here, as the server makes them, from what a change bound and read: a text as a
+    // JSON string, and names as an array (or, too long, as their number).
+    static QString quoted(const QString& text);
+    static QString namesJson(const QStringList& quotedNames);
     // The same details for every row, as a table of one row whose `once.d` a FROM joins: LIMIT keeps
     // the server from making them again for each row.
     static QString once(const QString& details);
