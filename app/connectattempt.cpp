@@ -2,14 +2,12 @@
 
 #include "core/aside.h"
 #include "db/confighandler.h"
-
-#include <QAtomicInt>
+#include "db/lanehandler.h"
 
 ConnectAttempt::ConnectAttempt(const SqlConnectionSettings& settings, bool check, QObject* parent)
     : QObject(parent)
     , lane(Aside::lane()) {
-    static QAtomicInt serial;
-    const QString name = QStringLiteral("orb-attempt-%1").arg(serial.fetchAndAddRelaxed(1));
+    const QString name = LaneHandler::uniqueConnectionName(QStringLiteral("attempt"));
     auto outcome = std::make_shared<Outcome>();
     lane->run(
         this,

@@ -1,29 +1,20 @@
 #include "db/tablerefresher.h"
 
 #include "core/aside.h"
-
-#include <QAtomicInt>
+#include "db/lanehandler.h"
 
 #include <utility>
 
 // The refresher's connection, opened, used and closed on its lane's thread.
-struct RefreshLink {
+struct RefreshLink : LaneHandler {
     struct Result {
         bool ok = false;
         TablesSnapshot snapshot;
         QString error;
     };
 
-    explicit RefreshLink(const QString& connectionName)
-        : connectionName(connectionName) {}
-
-    bool open(const SqlConnectionSettings& settings) {
-        if (!handler)
-            handler = std::make_unique<ConfigHandler>(nullptr, connectionName);
-        handler->setConnectionSettings(settings);
-        connected = handler->connectToDatabase() == 0;
-        return connected;
-    }
+    RefreshLink()
+        : LaneHandler(QStringLiteral("refresh")) {}
 
     void load(const SqlConnectionSettings& settings, bool settingsChanged, const DeviceNames& shown,
               Result& result) {
@@ -40,27 +31,12 @@ struct RefreshLink {
         else if (!result.ok)
             connected = false;
     }
-
-    void close() {
-        // a refresh that outlived the program's second leaves its connection to the system
-        if (Aside::ending())
-            static_cast<void>(handler.release());
-        handler.reset();
-    }
-
-    const QString connectionName;
-    std::unique_ptr<ConfigHandler> handler;
-    bool connected = false;
 };
 
 TableRefresher::TableRefresher(QObject* parent)
     : QObject(parent)
     , lane(Aside::lane())
-    , link([] {
-        static QAtomicInt serial;
-        return std::make_shared<RefreshLink>(
-            QStringLiteral("orb-refresh-%1").arg(serial.fetchAndAddRelaxed(1)));
-    }()) {
+    , link(std::make_shared<RefreshLink>()) {
     qRegisterMetaType<TablesSnapshot>("TablesSnapshot");
 }
 

@@ -2,8 +2,7 @@
 
 #include "core/aside.h"
 #include "db/confighandler.h"
-
-#include <QAtomicInt>
+#include "db/lanehandler.h"
 
 #include <atomic>
 #include <utility>
@@ -68,8 +67,7 @@ bool DevicesImport::start(const SqlConnectionSettings& settings, const JournalSt
                           const QVector<int>& groups) {
     if (running)
         return false;
-    static QAtomicInt serial;
-    const QString connectionName = QStringLiteral("orb-import-%1").arg(serial.fetchAndAddRelaxed(1));
+    const QString connectionName = LaneHandler::uniqueConnectionName(QStringLiteral("import"));
     const auto run = std::make_shared<Run>();
     run->total = devices.size();
     running = run;
@@ -100,8 +98,7 @@ bool DevicesImport::start(const SqlConnectionSettings& settings, const JournalSt
 void DevicesImport::lookUpStored(QObject* context, const SqlConnectionSettings& settings,
                                  const QVector<quint64>& imeis,
                                  const std::function<void(const StoredDevices&, bool)>& done) {
-    static QAtomicInt serial;
-    const QString connectionName = QStringLiteral("orb-lookup-%1").arg(serial.fetchAndAddRelaxed(1));
+    const QString connectionName = LaneHandler::uniqueConnectionName(QStringLiteral("lookup"));
     struct Found {
         StoredDevices stored;
         bool ok = false;

@@ -1,13 +1,12 @@
 #include "models/dblane.h"
 
 #include "core/aside.h"
-
-#include <QAtomicInt>
+#include "db/lanehandler.h"
 
 // The lane's connection, opened, used and closed on its thread.
-struct DbLaneLink {
-    explicit DbLaneLink(const QString& connectionName)
-        : connectionName(connectionName) {}
+struct DbLaneLink : LaneHandler {
+    explicit DbLaneLink(const QString& kind)
+        : LaneHandler(kind) {}
 
     ConfigHandler* open() {
         if (connected)
@@ -24,30 +23,16 @@ struct DbLaneLink {
         return connected ? handler.get() : nullptr;
     }
 
-    void close() {
-        // one that outlived the program's second leaves its connection to the system
-        if (Aside::ending())
-            static_cast<void>(handler.release());
-        handler.reset();
-    }
-
-    const QString connectionName;
-    std::unique_ptr<ConfigHandler> handler;
     SqlConnectionSettings settings;
     int adminGroupId = 0;
     JournalState journal;
     QVector<GroupInfo> groups;
-    bool connected = false;
 };
 
 DbLane::DbLane(const QString& name, QObject* parent)
     : QObject(parent)
     , lane(Aside::lane())
-    , link([&name] {
-        static QAtomicInt serial;
-        return std::make_shared<DbLaneLink>(
-            QStringLiteral("orb-%1-%2").arg(name).arg(serial.fetchAndAddRelaxed(1)));
-    }()) {}
+    , link(std::make_shared<DbLaneLink>(name)) {}
 
 DbLane::~DbLane() {
     lane->run([link = link] { link->close(); });

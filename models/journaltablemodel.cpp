@@ -2,14 +2,12 @@
 
 #include "core/aside.h"
 #include "core/journaltext.h"
-#include "db/confighandler.h"
-
-#include <QAtomicInt>
+#include "db/lanehandler.h"
 
 #include <utility>
 
 // The model's connection, opened, used and closed on its lane's thread.
-struct JournalLink {
+struct JournalLink : LaneHandler {
     struct Result {
         bool ok = false;
         QVector<JournalTableModel::Row> rows;
@@ -17,16 +15,8 @@ struct JournalLink {
         QString error;
     };
 
-    explicit JournalLink(const QString& connectionName)
-        : connectionName(connectionName) {}
-
-    bool open(const SqlConnectionSettings& settings) {
-        if (!handler)
-            handler = std::make_unique<ConfigHandler>(nullptr, connectionName);
-        handler->setConnectionSettings(settings);
-        connected = handler->connectToDatabase() == 0;
-        return connected;
-    }
+    JournalLink()
+        : LaneHandler(QStringLiteral("journal")) {}
 
     void load(const SqlConnectionSettings& settings, bool settingsChanged, const JournalFilter& filter,
               Result& result) {
@@ -58,26 +48,12 @@ struct JournalLink {
             result.rows.append(std::move(row));
         }
     }
-
-    void close() {
-        if (Aside::ending())
-            static_cast<void>(handler.release());
-        handler.reset();
-    }
-
-    const QString connectionName;
-    std::unique_ptr<ConfigHandler> handler;
-    bool connected = false;
 };
 
 JournalTableModel::JournalTableModel(QObject* parent)
     : QAbstractTableModel(parent)
     , lane(Aside::lane())
-    , link([] {
-        static QAtomicInt serial;
-        return std::make_shared<JournalLink>(
-            QStringLiteral("orb-journal-%1").arg(serial.fetchAndAddRelaxed(1)));
-    }()) {}
+    , link(std::make_shared<JournalLink>()) {}
 
 JournalTableModel::~JournalTableModel() {
     lane->run([link = link] { link->close(); });
