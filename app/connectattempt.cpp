@@ -15,9 +15,11 @@ ConnectAttempt::ConnectAttempt(const SqlConnectionSettings& settings, bool check
             auto handler = std::make_unique<ConfigHandler>(nullptr, name);
             handler->setConnectionSettings(settings);
             outcome->connected = handler->connectToDatabase() == 0;
-            if (!outcome->connected) {
+            if (!outcome->connected)
                 outcome->serverText = handler->lastError().serverText;
-            } else if (check) {
+            else
+                outcome->tlsSession = handler->tlsSession();
+            if (outcome->connected && check) {
                 try {
                     outcome->rootDefault = handler->checkDatabase();
                     outcome->adminGroupId = handler->adminGroupId();

@@ -21,6 +21,7 @@ public:
     struct Outcome {
         bool connected = false;
         QString serverText; // why it did not connect
+        QString tlsSession; // the protocol and cipher when it connected with TLS
         QString checkError; // why the database failed its check; empty when it passed
         int adminGroupId = 0;
         bool rootDefault = false;

@@ -79,22 +79,24 @@ std::optional<ConnectAttempt::Outcome> ConnectionKeeper::attempt(const SqlConnec
     return trial.outcome();
 }
 
-// Settings that answered aside go to the window's own connection.
+// Settings that answered aside are the window's from now on.
 bool ConnectionKeeper::open(const ConnectAttempt::Outcome& tried) {
-    if (!tried.connected || parts.db->connectToDatabase() != 0) {
+    if (!tried.connected) {
+        databaseOpen = false;
         dropTables();
         checkConnectionStates();
-        showConnectFailure(parts.db->connectionSettings(),
-                           tried.connected ? parts.db->lastError().serverText : tried.serverText);
+        showConnectFailure(parts.db->connectionSettings(), tried.serverText);
         return false;
     }
     parts.db->useJournal(tried.journal);
+    tlsSession = tried.tlsSession;
     databaseOpened(tried);
     return true;
 }
 
 // A new connection is open: back online, then what the integrity check found, and the tables.
 void ConnectionKeeper::databaseOpened(const ConnectAttempt::Outcome& checked) {
+    databaseOpen = true;
     databaseLost = false;
     parts.refresher->setConnectionSettings(parts.db->connectionSettings());
     parts.tables->setActive(true);
@@ -173,20 +175,18 @@ void ConnectionKeeper::changeRootPassword() {
 }
 
 void ConnectionKeeper::checkConnectionStates() {
-    const QSqlDatabase db = parts.db->database();
     const SqlConnectionSettings sql = parts.db->connectionSettings();
-    parts.sqlState->setConnected(db.isOpen() && !databaseLost);
+    parts.sqlState->setConnected(databaseOpen && !databaseLost);
     parts.sqlState->setEndpoint(QStringLiteral("SQL"), sql.ip, sql.port);
-    const QString tls = parts.db->tlsSession();
     QString lock;
-    if (!tls.isEmpty() && !databaseLost) {
-        lock = QStringLiteral("Шифрованное соединение: %1\n").arg(tls) +
+    if (databaseOpen && !tlsSession.isEmpty() && !databaseLost) {
+        lock = QStringLiteral("Шифрованное соединение: %1\n").arg(tlsSession) +
                (sql.tlsCaFile.isEmpty()
                     ? QStringLiteral("Сертификат сервера не проверен: файл CA не указан.")
                     : QStringLiteral("Сертификат сервера и имя хоста проверены по %1.").arg(sql.tlsCaFile));
     }
     parts.sqlState->setEncryption(lock);
-    const bool journalOff = db.isOpen() && parts.db->journalState().known && !parts.db->journalOn();
+    const bool journalOff = databaseOpen && parts.db->journalState().known && !parts.db->journalOn();
     parts.sqlState->setExtText(journalOff ? JOURNAL_OFF : QString(),
                                journalOff ? journalOffText(parts.db->journalOffReason()) : QString());
 
@@ -216,15 +216,16 @@ void ConnectionKeeper::showOffline(const QString& text, const QString& details) 
                                          "подключат к нему заново."));
 }
 
-void ConnectionKeeper::lost() {
+void ConnectionKeeper::lost(const QString& why) {
     databaseLost = true;
+    lostWhy = why;
     parts.sqlState->setConnected(false);
-    showOffline(QStringLiteral("Нет связи с сервером БД"), parts.db->lastError().serverText);
+    showOffline(QStringLiteral("Нет связи с сервером БД"), why);
 }
 
 void ConnectionKeeper::refreshFailed(const QString& error) {
     // the rows stay as they are; the state says the database is out of reach
-    lost();
+    lost(error);
     showOffline(QStringLiteral("Не удалось обновить таблицы"), error);
 }
 
@@ -247,17 +248,8 @@ bool ConnectionKeeper::ready() {
     parts.context->showError(
         QStringLiteral("Нет связи с сервером БД %1:%2, изменения сейчас невозможны.\n\n%3\n\nКогда сервер "
                        "снова будет доступен, F5 или следующее изменение подключат к нему заново.")
-            .arg(sql.ip, QString::number(sql.port), parts.db->lastError().serverText));
+            .arg(sql.ip, QString::number(sql.port), lostWhy));
     return false;
-}
-
-bool ConnectionKeeper::reachable() {
-    if (!databaseLost) {
-        if (parts.db->reachable())
-            return true;
-        lost();
-    }
-    return ready();
 }
 
 // The database answers again: the settings in use, without the dialog. firstAside: whether it
@@ -268,13 +260,11 @@ bool ConnectionKeeper::comeBack(bool firstAside) {
         if (!tried)
             return false;
         if (!tried->connected) {
+            lostWhy = tried->serverText;
             showOffline(QStringLiteral("Нет связи с сервером БД"), tried->serverText);
             return false;
         }
-    }
-    if (parts.db->connectToDatabase() != 0) {
-        showOffline(QStringLiteral("Нет связи с сервером БД"), parts.db->lastError().serverText);
-        return false;
+        tlsSession = tried->tlsSession;
     }
     databaseLost = false;
     checkConnectionStates();
@@ -293,7 +283,7 @@ void ConnectionKeeper::reconnectToDb() {
     std::optional<ConnectAttempt::Outcome> tried;
     for (;;) {
         ConnectionSettingsDialog dialog(window(), entered, OrbHostSettings(), true, false);
-        if (parts.db->database().isOpen() && parts.db->journalState().known && !parts.db->journalOn())
+        if (databaseOpen && parts.db->journalState().known && !parts.db->journalOn())
             dialog.setJournalState(journalOffText(parts.db->journalOffReason()));
         if (dialog.exec() != QDialog::Accepted)
             return;

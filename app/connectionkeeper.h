@@ -15,9 +15,9 @@ class RefreshCoordinator;
 class TabContext;
 class TableRefresher;
 
-// The window's connections: the database connection from the settings dialog through the
-// integrity check and root's password to the tables, its state in the status bar, and the link
-// to the tracking server.
+// The window's connections: the database from the settings dialog through the integrity check
+// and root's password to the tables, its state in the status bar, and the link to the tracking
+// server. Settings are tried by a connect attempt aside; the window itself keeps no connection.
 class ConnectionKeeper : public QObject {
     Q_OBJECT
 
@@ -41,19 +41,16 @@ public:
     void loadDatabase();
     // A complete refresh; while the database is out of reach, a new connection first.
     void refresh();
-    // Before a change: whether the database can be reached, connecting anew when it was lost
-    // with the settings in use; when it cannot, the person has been told.
+    // Before a change: whether the database can be reached, trying the settings in use anew
+    // when it was lost; when it cannot, the person has been told.
     bool ready();
-    // Before a dialog opens: the same, after one round trip that finds a connection closed
-    // meanwhile (and connects again), so that the dialog's change meets an open one.
-    bool reachable();
 
 public slots:
     void checkConnectionStates();
     void reconnectToDb();
     void reconnectToOrb();
-    // A statement failed because the database server went away.
-    void lost();
+    // A statement failed because the database server went away, `why` as the server said.
+    void lost(const QString& why);
     void refreshFailed(const QString& error);
     // New rows are in the tables: the database answers.
     void refreshed();
@@ -78,6 +75,10 @@ private:
     QWidget* window() const;
 
     const Parts parts;
+    // Settings in use that passed their check.
+    bool databaseOpen = false;
     // Set when a statement failed because the database server went away; cleared by a new connection.
     bool databaseLost = false;
+    QString lostWhy;
+    QString tlsSession; // of the attempt that connected last
 };

@@ -3,6 +3,7 @@
 #include "app/csettings.h"
 #include "app/groupstab.h"
 #include "app/recordtab.h"
+#include "core/aside.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfilewriter.h"
 #include "import/exportdevicesdialog.h"
@@ -44,19 +45,24 @@ void DeviceTransfer::addFromServer() {
     if (busy() || parts.context->busy() || !parts.context->ready())
         return;
     const QVector<DeviceInfo> devices = parts.orb->devices();
-    lookUp(devices, [this, devices](const DevicesImport::StoredDevices& stored, bool ok) {
-        AddDevicesDialog dialog(window(), db());
-        dialog.setStoredLookup(stored, ok);
-        dialog.setDevices(devices);
-        dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
-        dialog.setListState(parts.orb->listState());
-        runAddDevices(dialog);
-    });
+    lookUp(
+        devices,
+        [devices](const DevicesImport::StoredDevices& stored) {
+            return DevicesToAddTableModel::makeRows(devices, stored);
+        },
+        [this](DevicesToAddRows rows) {
+            AddDevicesDialog dialog(window(), db(), parts.context->shownRecords());
+            dialog.setRows(std::move(rows));
+            dialog.setListAge(parts.orb->devicesReceived(), !parts.orb->tcpClient()->isConnected());
+            dialog.setListState(parts.orb->listState());
+            runAddDevices(dialog);
+        });
 }
 
-// Which of the listed devices are stored is looked up aside behind a progress dialog (it shows
-// up only when the look-up takes a while) whose Cancel drops it; `open` follows with the result.
-void DeviceTransfer::lookUp(const QVector<DeviceInfo>& devices, const Opening& open) {
+// Which of the listed devices are stored is looked up aside, and the dialog's rows made aside,
+// behind a progress dialog (it shows up only when that takes a while) whose Cancel drops them;
+// `open` follows with the rows.
+void DeviceTransfer::lookUp(const QVector<DeviceInfo>& devices, Making make, Opening open) {
     QVector<quint64> imeis;
     imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices)
@@ -84,14 +90,25 @@ void DeviceTransfer::lookUp(const QVector<DeviceInfo>& devices, const Opening& o
     lookingUp = true;
     DevicesImport::lookUpStored(
         this, db()->connectionSettings(), imeis,
-        [this, dropped, close, open](const DevicesImport::StoredDevices& stored, bool ok) {
-            lookingUp = false;
-            close();
-            if (*dropped)
-                return;
-            // what follows opens dialogs: not from inside the look-up's end
-            QMetaObject::invokeMethod(
-                this, [open, stored, ok] { open(stored, ok); }, Qt::QueuedConnection);
+        [this, dropped, close, make, open](const DevicesImport::StoredDevices& stored, bool ok) {
+            const auto rows = std::make_shared<DevicesToAddRows>();
+            Aside::shared().run(
+                this,
+                [make, stored, ok, rows, dropped] {
+                    if (*dropped)
+                        return;
+                    *rows = make(stored);
+                    rows->storedKnown = ok;
+                },
+                [this, dropped, close, open, rows] {
+                    lookingUp = false;
+                    close();
+                    if (*dropped)
+                        return;
+                    // what follows opens dialogs: not from inside the look-up's end
+                    QMetaObject::invokeMethod(
+                        this, [open, rows] { open(std::move(*rows)); }, Qt::QueuedConnection);
+                });
         });
 }
 
@@ -168,13 +185,18 @@ void DeviceTransfer::offerFile(const QString& fileName, bool opened) {
         parts.context->showError(text);
         return;
     }
-    lookUp(devicesFileParser.devices(),
-           [this, fileName](const DevicesImport::StoredDevices& stored, bool ok) {
-               AddDevicesDialog dialog(window(), db());
-               dialog.setStoredLookup(stored, ok);
-               dialog.setFile(fileName, devicesFileParser);
-               runAddDevices(dialog);
-           });
+    const QVector<DeviceInfo> devices = devicesFileParser.devices();
+    lookUp(
+        devices,
+        [devices, wrong = devicesFileParser.wrongLengthImeis(), cut = devicesFileParser.cutNameRows(),
+         lines = devicesFileParser.lineNumbers()](const DevicesImport::StoredDevices& stored) {
+            return DevicesToAddTableModel::makeRows(devices, stored, wrong, cut, lines);
+        },
+        [this, fileName](DevicesToAddRows rows) {
+            AddDevicesDialog dialog(window(), db(), parts.context->shownRecords());
+            dialog.setFile(fileName, devicesFileParser, std::move(rows));
+            runAddDevices(dialog);
+        });
 }
 
 void DeviceTransfer::runAddDevices(AddDevicesDialog& dialog) {
@@ -235,8 +257,8 @@ void DeviceTransfer::tellImport(const ImportAsked& asked, const DevicesImport::O
     // Cut off midway: what was stored stays stored and is told, then shown by the refresh.
     const bool cut = result.stoppedBy.failed();
     if (cut)
-        parts.context->lostQuietly();
-    else if (result.failed > 0 && parts.context->connectionLost())
+        parts.context->lostQuietly(result.stoppedBy);
+    else if (result.failed > 0 && parts.context->connectionLost(DbError()))
         return;
     QStringList lines;
     if (cut) {

@@ -3,6 +3,7 @@
 #include "import/devicesfileparser.h"
 #include "import/devicesfilereader.h"
 #include "import/devicesimport.h"
+#include "import/devicestoaddtablemodel.h"
 
 #include <QObject>
 #include <QString>
@@ -46,8 +47,10 @@ private:
     ConfigHandler* db() const;
     QString fileFolder() const;
     bool busy() const;
-    using Opening = std::function<void(const DevicesImport::StoredDevices& stored, bool ok)>;
-    void lookUp(const QVector<DeviceInfo>& devices, const Opening& open);
+    // Rows made aside from the stored devices found, and the dialog opened with them.
+    using Making = std::function<DevicesToAddRows(const DevicesImport::StoredDevices& stored)>;
+    using Opening = std::function<void(DevicesToAddRows rows)>;
+    void lookUp(const QVector<DeviceInfo>& devices, Making make, Opening open);
     void readFile(const QString& fileName);
     void offerFile(const QString& fileName, bool opened);
     void runAddDevices(AddDevicesDialog& dialog);

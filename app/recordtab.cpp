@@ -69,41 +69,71 @@ bool TabContext::wait(DbLane::Work work) {
 bool TabContext::reachable() {
     if (!ready())
         return false;
+    DbError why;
     const std::optional<bool> answered =
-        aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }));
+        aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }), &why);
     if (!answered)
         return false;
     if (*answered)
         return true;
-    emit offline();
+    emit offline(why.serverText);
     return ready();
+}
+
+ShownRecords TabContext::shownRecords() {
+    ShownRecords shown = records ? records() : ShownRecords();
+    shown.addGroup = [this](GroupInfo& group, QString& error) {
+        return addGroup(group, error);
+    };
+    return shown;
+}
+
+bool TabContext::addGroup(GroupInfo& group, QString& error) {
+    struct Added {
+        bool ok = false;
+        GroupInfo group;
+        QString error;
+    };
+    DbError why;
+    const std::optional<Added> added = aside(std::function<Added(ConfigHandler&)>([group](ConfigHandler& db) {
+                                                 Added tried{false, group, QString()};
+                                                 tried.ok = db.addGroup(tried.group, tried.error);
+                                                 return tried;
+                                             }),
+                                             &why);
+    if (!added)
+        return false;
+    if (!added->ok) {
+        error = added->error.isEmpty() ? errorText(RecordKind::Group, why) : added->error;
+        if (why.kind == DbError::Kind::ConnectionLost)
+            emit offline(why.serverText);
+        return false;
+    }
+    group = added->group;
+    return true;
 }
 
 void TabContext::showError(const QString& text) const {
     QMessageBox::critical(parentWindow, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
 }
 
-bool TabContext::connectionLost() {
-    // a refusal of the server's own is no proof that it is still there
-    if (handler->lastError().kind != DbError::Kind::ConnectionLost && handler->reachable())
-        return false;
-    return lost();
-}
-
 bool TabContext::connectionLost(const DbError& why) {
+    // a refusal of the server's own is no proof that it is still there
     if (why.kind != DbError::Kind::ConnectionLost) {
-        const std::optional<bool> answered =
-            aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }));
+        DbError now;
+        const std::optional<bool> answered = aside(
+            std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }), &now);
         if (!answered)
             return true;
         if (*answered)
             return false;
+        return lost(now);
     }
-    return lost();
+    return lost(why);
 }
 
-bool TabContext::lost() {
-    emit offline();
+bool TabContext::lost(const DbError& why) {
+    emit offline(why.serverText);
     showError(QStringLiteral(
         "Нет связи с сервером БД, изменения не сохранены.\n"
         "Когда сервер снова будет доступен, F5 или следующее изменение подключат к нему заново."));

@@ -35,7 +35,8 @@ public:
     TabContext(QWidget* window, ConfigHandler* db);
 
     QWidget* window() const { return parentWindow; }
-    // The window's own connection: its settings and what its integrity check found.
+    // The window's database: its settings and what its integrity check found. Never connected:
+    // everything asked of the database goes to the lane.
     ConfigHandler* db() const { return handler; }
 
     // `work` with the lane's connection on its thread; its result, or a default one when the lane
@@ -71,16 +72,16 @@ public:
     // Before a dialog opens: the same, and whether the server answers the lane, connecting anew
     // when the connection was closed meanwhile, as a read would.
     bool reachable();
-    // The groups and users the window shows, for the dialogs' lists.
-    ShownRecords shownRecords() const { return records ? records() : ShownRecords(); }
+    // The groups and users the window shows, for the dialogs' lists, and a group made in a
+    // dialog stored on the lane.
+    ShownRecords shownRecords();
     void setShownRecords(std::function<ShownRecords()> held) { records = std::move(held); }
     // After a change aside that failed for `why`: if the database server itself is gone, says
     // so and returns true, so that the tables keep what they show instead of being reloaded
-    // empty. Without `why`: after a failure on the window's own connection.
+    // empty.
     bool connectionLost(const DbError& why);
-    bool connectionLost();
     // The database server went away in the middle of something that has told the person itself.
-    void lostQuietly() { emit offline(); }
+    void lostQuietly(const DbError& why) { emit offline(why.serverText); }
     // After a refused change: says why and returns true, so that the caller opens its dialog
     // again; when the database server is gone, says so and returns false.
     bool refused(const QString& error, const DbError& why);
@@ -102,8 +103,8 @@ public:
     void groupsChanged() { emit membershipsChanged(); }
 
 signals:
-    // A statement failed because the database server went away.
-    void offline();
+    // A statement failed because the database server went away; why, as the server said it.
+    void offline(const QString& why);
     // A change is on screen; a complete refresh should bring in the rest.
     void changeShown();
     void membershipsChanged();
@@ -114,7 +115,8 @@ private:
     // Runs `work` on the lane and waits for it while the GUI thread goes on; false when the
     // program is closing meanwhile.
     bool wait(DbLane::Work work);
-    bool lost();
+    bool lost(const DbError& why);
+    bool addGroup(GroupInfo& group, QString& error);
     // The lane follows the window's settings and the database its check passed.
     void followSettings();
 

@@ -6,10 +6,10 @@
 #include "benchserver.h"
 
 #include "db/confighandler.h"
-#include "models/devicestablemodel.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfileparser.h"
 #include "import/devicesfilewriter.h"
+#include "models/devicestablemodel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -170,7 +170,7 @@ int benchDialog(QTextStream& out, ConfigHandler& handler) {
         out.flush();
     }
 
-    AddDevicesDialog dialog(nullptr, &handler);
+    AddDevicesDialog dialog(nullptr, &handler, {handler.getGroups(), handler.getUsers()});
     dialog.show();
     QApplication::processEvents();
     auto* filter = dialog.findChild<QLineEdit*>(QStringLiteral("deviceFilter"));

@@ -89,18 +89,14 @@ void GroupEditDialog::onAccept() {
     accept();
 }
 
-bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors) {
-    return addNewGroup(parent, handler, handler->getUsers(), errors);
-}
-
-bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, const QVector<UserInfo>& users,
+bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, const ShownRecords& shown,
                                   EditDialog* errors, GroupInfo* added) {
-    GroupEditDialog dialog(parent, handler, GroupInfo(), users);
+    GroupEditDialog dialog(parent, handler, GroupInfo(), shown.users);
     // A refused group opens the dialog again as it was left.
     while (dialog.exec() == QDialog::Accepted) {
         GroupInfo group = dialog.getGroupInfo();
         QString error;
-        if (handler->addGroup(group, error)) {
+        if (shown.addGroup ? shown.addGroup(group, error) : handler->addGroup(group, error)) {
             if (added)
                 *added = group;
             return true;

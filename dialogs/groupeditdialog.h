@@ -2,6 +2,7 @@
 
 #include "core/records.h"
 #include "dialogs/editdialog.h"
+#include "dialogs/shownrecords.h"
 
 #include <QDialog>
 #include <QVector>
@@ -34,13 +35,12 @@ public:
 
     void onAccept() override;
 
-    // "Добавить новую группу" of the dialogs with a group list: asks for a group and stores it.
-    // True when a group was added (the caller refills its list); a refused group is reported
-    // through `errors` and the dialog opens again as it was left. `added` gets the stored group.
-    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, const QVector<UserInfo>& users,
+    // "Добавить новую группу" of the dialogs with a group list: asks for a group and stores it
+    // as `shown` says. True when a group was added (the caller refills its list); a refused
+    // group is reported through `errors` and the dialog opens again as it was left. `added`
+    // gets the stored group.
+    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, const ShownRecords& shown,
                             EditDialog* errors, GroupInfo* added = nullptr);
-    // The same with the users read from the database.
-    static bool addNewGroup(QWidget* parent, ConfigHandler* handler, EditDialog* errors);
 
 private slots:
     void on_checkAll_clicked();

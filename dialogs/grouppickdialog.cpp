@@ -36,7 +36,7 @@ void GroupPickDialog::on_uncheckAll_clicked() {
 
 void GroupPickDialog::on_addNewGroup_clicked() {
     GroupInfo group;
-    if (GroupEditDialog::addNewGroup(this, handler, shown.users, this, &group)) {
+    if (GroupEditDialog::addNewGroup(this, handler, shown, this, &group)) {
         added = true;
         shown.groups.append(group);
         updateGroupsList();

@@ -2,6 +2,7 @@
 
 #include "core/records.h"
 #include "dialogs/editdialog.h"
+#include "dialogs/shownrecords.h"
 
 #include <QDialog>
 #include <QVector>
@@ -9,13 +10,6 @@
 class CheckableIdList;
 class ConfigHandler;
 class QListView;
-
-// What the window holds of the groups and users: the dialogs' lists come from here, not from
-// the database.
-struct ShownRecords {
-    QVector<GroupInfo> groups;
-    QVector<UserInfo> users;
-};
 
 // The dialogs that give one record its groups (a device, a user): the checkable group list
 // with "Выбрать все", "Убрать все" and "Добавить новую группу". The form's buttons reach the

@@ -27,11 +27,12 @@ QString count(int n) {
 
 } // namespace
 
-AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler)
+AddDevicesDialog::AddDevicesDialog(QWidget* parent, ConfigHandler* handler, const ShownRecords& shown)
     : QDialog(parent)
     , EditDialog(this)
     , ui(new Ui::AddDevicesDialog)
     , handler(handler)
+    , shown(shown)
     , devicesModel(nullptr)
     , groupsModel(nullptr)
     , proxy(nullptr) {
@@ -77,15 +78,7 @@ AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
-void AddDevicesDialog::setStoredLookup(const StoredDevices& stored, bool ok) {
-    given = stored;
-    lookupFailed = !ok;
-    lookedUp = true;
-}
-
 QHash<quint64, QPair<int, QString>> AddDevicesDialog::storedAmong(const QVector<DeviceInfo>& devices) {
-    if (std::exchange(lookedUp, false))
-        return std::exchange(given, StoredDevices());
     QVector<quint64> imeis;
     imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices)
@@ -96,15 +89,26 @@ QHash<quint64, QPair<int, QString>> AddDevicesDialog::storedAmong(const QVector<
     return stored;
 }
 
+void AddDevicesDialog::setRows(DevicesToAddRows rows) {
+    lookupFailed = !rows.storedKnown;
+    devicesModel->setRows(std::move(rows));
+}
+
 void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
     devicesModel->setDevices(devices, storedAmong(devices));
 }
 
 void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser) {
-    const QVector<DeviceInfo> devices = parser.devices();
-    devicesModel->setDevices(devices, storedAmong(devices), parser.wrongLengthImeis(), parser.cutNameRows(),
-                             parser.lineNumbers());
+    const StoredDevices stored = storedAmong(parser.devices());
+    DevicesToAddRows rows = DevicesToAddTableModel::makeRows(
+        parser.devices(), stored, parser.wrongLengthImeis(), parser.cutNameRows(), parser.lineNumbers());
+    rows.storedKnown = !lookupFailed;
+    setFile(fileName, parser, std::move(rows));
+}
 
+void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser,
+                               DevicesToAddRows rows) {
+    setRows(std::move(rows));
     ui->label->setText(QStringLiteral("Устройства: %1").arg(QFileInfo(fileName).fileName()));
     ui->label->setToolTip(QDir::toNativeSeparators(fileName));
     QStringList notes;
@@ -139,7 +143,7 @@ int AddDevicesDialog::skippedLines() const {
 void AddDevicesDialog::matchFileGroups() {
     groupIds.clear();
     const int adminId = handler->adminGroupId();
-    for (const GroupInfo& group : handler->getGroups())
+    for (const GroupInfo& group : qAsConst(shown.groups))
         groupIds.insert(group.name, group.id);
     for (const QString& name : {ADMIN_GROUP_NAME, ADMIN_GROUP_TITLE, ADMIN_MEMBER_TITLE})
         groupIds.insert(name, adminId);
@@ -178,10 +182,11 @@ void AddDevicesDialog::on_createGroupsButton_clicked() {
     for (const QString& name : qAsConst(missingGroups)) {
         GroupInfo group{0, name};
         QString error;
-        if (!handler->addGroup(group, error)) {
+        if (!(shown.addGroup ? shown.addGroup(group, error) : handler->addGroup(group, error))) {
             showError(QStringLiteral("Группа «%1» не создана: %2").arg(name, error));
             break;
         }
+        shown.groups.append(group);
         added = true;
     }
     updateGroupsList();
@@ -268,12 +273,14 @@ bool AddDevicesDialog::groupAdded() const {
 void AddDevicesDialog::onAccept() {}
 
 void AddDevicesDialog::updateGroupsList() {
-    groupsModel->fillGroups(handler->getGroups(), handler->adminGroupId(), true);
+    groupsModel->fillGroups(shown.groups, handler->adminGroupId(), true);
 }
 
 void AddDevicesDialog::on_addNewGroup_clicked() {
-    if (GroupEditDialog::addNewGroup(this, handler, this)) {
+    GroupInfo group;
+    if (GroupEditDialog::addNewGroup(this, handler, shown, this, &group)) {
         added = true;
+        shown.groups.append(group);
         updateGroupsList();
     }
 }

@@ -2,6 +2,8 @@
 
 #include "core/records.h"
 #include "dialogs/editdialog.h"
+#include "dialogs/shownrecords.h"
+#include "import/devicestoaddtablemodel.h"
 #include "link/orbserverhandler.h"
 
 #include <QDateTime>
@@ -29,19 +31,21 @@ class AddDevicesDialog : public QDialog, public EditDialog {
     Q_OBJECT
 
 public:
-    AddDevicesDialog(QWidget* parent, ConfigHandler* handler);
+    // `shown`: the groups and users the window holds, and how a group made here is stored.
+    AddDevicesDialog(QWidget* parent, ConfigHandler* handler, const ShownRecords& shown);
     ~AddDevicesDialog() override;
 
     using StoredDevices = QHash<quint64, QPair<int, QString>>;
-    // The stored devices among those set next (IMEI -> id and name), looked up beforehand, and
-    // whether the look-up worked; without it the devices are looked up when they are set.
-    void setStoredLookup(const StoredDevices& stored, bool ok);
+    // Rows made beforehand (see DevicesToAddTableModel::makeRows), shown.
+    void setRows(DevicesToAddRows rows);
     // Looks the devices up in the database.
     void setDevices(const QVector<DeviceInfo>& devices);
     // The devices of a file the parser has read, with what it noticed: the encoding, the lines
     // skipped, IMEIs not written with 15 digits, names cut, and the groups and for-all flags
-    // the file gives ("Группы из файла").
+    // the file gives ("Группы из файла"). `rows`: made beforehand from the parser's devices, or
+    // looked up here.
     void setFile(const QString& fileName, const DevicesFileParser& parser);
+    void setFile(const QString& fileName, const DevicesFileParser& parser, DevicesToAddRows rows);
     // Lines of the file that gave no device.
     int skippedLines() const;
     // The server's list: when it was received, and whether the link to the server is down.
@@ -72,7 +76,7 @@ private slots:
 
 private:
     // The stored devices among these (IMEI -> id and name); remembers whether the look-up failed.
-    QHash<quint64, QPair<int, QString>> storedAmong(const QVector<DeviceInfo>& devices);
+    StoredDevices storedAmong(const QVector<DeviceInfo>& devices);
     void updateGroupsList();
     // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
     void checkShownDevices(bool checked);
@@ -85,6 +89,7 @@ private:
 
     Ui::AddDevicesDialog* ui;
     ConfigHandler* handler;
+    ShownRecords shown;
     DevicesToAddTableModel* devicesModel;
     CheckableIdList* groupsModel;
     DevicesToAddProxy* proxy;
@@ -97,6 +102,4 @@ private:
     QString stateNote;
     bool added = false;
     bool lookupFailed = false;
-    bool lookedUp = false; // the next devices' look-up was given
-    StoredDevices given;
 };

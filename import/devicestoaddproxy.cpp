@@ -94,6 +94,11 @@ void DevicesToAddProxy::sort(int column, Qt::SortOrder order) {
 }
 
 void DevicesToAddProxy::sortRows() {
+    // the rows of a long list come sorted by their state, as the dialog first shows them
+    if (const QVector<int>* given = rows->sortedRows(sortColumn, sortOrder)) {
+        sorted = *given;
+        return;
+    }
     sorted.resize(rows->rowCount());
     std::iota(sorted.begin(), sorted.end(), 0);
     if (sortColumn < 0)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <numeric>
 #include <tuple>
 
 namespace {
@@ -45,6 +46,22 @@ QColor stateBackground(DeviceToAddRow::State state) {
         return QColor(0xff, 0xf1, 0xc7);
     default:
         return QColor(0xfb, 0xdd, 0xdd);
+    }
+}
+bool rowLess(const QVector<DeviceToAddRow>& rows, int column, int a, int b) {
+    const DeviceToAddRow& x = rows.at(a);
+    const DeviceToAddRow& y = rows.at(b);
+    switch (column) {
+    case CheckColumn:
+        return x.checked > y.checked;
+    case DevicesToAddTableModel::StateColumn:
+        // new rows first, the ones to check among them after the plain ones
+        return std::make_tuple(x.state, x.imeiSuspect || x.nameCut) <
+               std::make_tuple(y.state, y.imeiSuspect || y.nameCut);
+    case ImeiColumn:
+        return x.device.imei < y.device.imei;
+    default:
+        return QString::compare(x.device.name, y.device.name, Qt::CaseInsensitive) < 0;
     }
 }
 } // namespace
@@ -167,12 +184,18 @@ void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
                                         const QHash<quint64, QPair<int, QString>>& stored,
                                         const QVector<NumberedText>& wrongLength,
                                         const QVector<int>& cutNames, const QVector<int>& lineNumbers) {
-    beginResetModel();
-    lines = lineNumbers;
-    rows.clear();
+    setRows(makeRows(devices, stored, wrongLength, cutNames, lineNumbers));
+}
+
+DevicesToAddRows DevicesToAddTableModel::makeRows(const QVector<DeviceInfo>& devices,
+                                                  const QHash<quint64, QPair<int, QString>>& stored,
+                                                  const QVector<NumberedText>& wrongLength,
+                                                  const QVector<int>& cutNames,
+                                                  const QVector<int>& lineNumbers) {
+    DevicesToAddRows made;
+    made.lines = lineNumbers;
+    QVector<DeviceToAddRow>& rows = made.rows;
     rows.reserve(devices.size());
-    std::fill(std::begin(counts), std::end(counts), 0);
-    checked = 0;
     QSet<quint64> seen;
     seen.reserve(devices.size());
     auto wrong = wrongLength.cbegin();
@@ -200,27 +223,33 @@ void DevicesToAddTableModel::setDevices(const QVector<DeviceInfo>& devices,
             row.imeiSuspect = !imeiCheckDigitOk(imei);
         }
         seen.insert(imei);
-        ++counts[row.state];
+        ++made.counts[row.state];
         rows.append(row);
     }
+    made.byState.resize(rows.size());
+    std::iota(made.byState.begin(), made.byState.end(), 0);
+    std::stable_sort(made.byState.begin(), made.byState.end(),
+                     [&rows](int a, int b) { return rowLess(rows, StateColumn, a, b); });
+    return made;
+}
+
+void DevicesToAddTableModel::setRows(DevicesToAddRows made) {
+    beginResetModel();
+    rows = std::move(made.rows);
+    lines = std::move(made.lines);
+    byState = std::move(made.byState);
+    std::copy(std::begin(made.counts), std::end(made.counts), std::begin(counts));
+    checked = 0;
     endResetModel();
 }
 
+const QVector<int>* DevicesToAddTableModel::sortedRows(int column, Qt::SortOrder order) const {
+    return column == StateColumn && order == Qt::AscendingOrder && byState.size() == rows.size() ? &byState
+                                                                                                 : nullptr;
+}
+
 bool DevicesToAddTableModel::lessThan(int column, int a, int b) const {
-    const DeviceToAddRow& x = rows.at(a);
-    const DeviceToAddRow& y = rows.at(b);
-    switch (column) {
-    case CheckColumn:
-        return x.checked > y.checked;
-    case StateColumn:
-        // new rows first, the ones to check among them after the plain ones
-        return std::make_tuple(x.state, x.imeiSuspect || x.nameCut) <
-               std::make_tuple(y.state, y.imeiSuspect || y.nameCut);
-    case ImeiColumn:
-        return x.device.imei < y.device.imei;
-    default:
-        return QString::compare(x.device.name, y.device.name, Qt::CaseInsensitive) < 0;
-    }
+    return rowLess(rows, column, a, b);
 }
 
 void DevicesToAddTableModel::setStoredTickable(bool tickable) {

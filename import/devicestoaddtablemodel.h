@@ -22,6 +22,15 @@ struct DeviceToAddRow {
     bool nameCut = false;
 };
 
+// The rows for a list of devices, made anywhere: for millions of devices that takes a while.
+struct DevicesToAddRows {
+    QVector<DeviceToAddRow> rows;
+    QVector<int> lines;
+    int counts[DeviceToAddRow::StateCount] = {};
+    QVector<int> byState;    // every row, ordered by the state column ascending
+    bool storedKnown = true; // whether the database's devices were looked up
+};
+
 // The devices offered for adding: a check box, the row's state ("новое", "уже в базе", "повтор
 // в списке", "неверный IMEI"; a new one "проверьте IMEI" when its check digit fails, and
 // "имя обрезано" when its name was cut), the IMEI (15 digits, or as the file wrote it) and the
@@ -48,6 +57,14 @@ public:
                     const QHash<quint64, QPair<int, QString>>& stored = {},
                     const QVector<NumberedText>& wrongLength = {}, const QVector<int>& cutNames = {},
                     const QVector<int>& lineNumbers = {});
+    // What setDevices shows, made on any thread, and shown.
+    static DevicesToAddRows makeRows(const QVector<DeviceInfo>& devices,
+                                     const QHash<quint64, QPair<int, QString>>& stored = {},
+                                     const QVector<NumberedText>& wrongLength = {},
+                                     const QVector<int>& cutNames = {}, const QVector<int>& lineNumbers = {});
+    void setRows(DevicesToAddRows made);
+    // Every row in the order of column ascending when that was made with the rows, or null.
+    const QVector<int>* sortedRows(int column, Qt::SortOrder order) const;
     // Whether the row's state, IMEI or name as shown contains the text.
     bool rowContains(int row, const QString& text) const;
     // Row a before row b by column, for sorting; rows of equal values keep their order.
@@ -72,6 +89,7 @@ private:
 
     QVector<DeviceToAddRow> rows;
     QVector<int> lines;
+    QVector<int> byState;
     int counts[DeviceToAddRow::StateCount] = {};
     int checked = 0;
     bool storedTickable = false;

@@ -167,9 +167,9 @@ void TestDeviceEditDialog::addNewGroup() {
     QFETCH(bool, addDevices);
     QFETCH(QStringList, typedNames);
     QFETCH(QStringList, messages);
-    std::unique_ptr<QDialog> d(addDevices
-                                   ? static_cast<QDialog*>(new AddDevicesDialog(nullptr, handler.get()))
-                                   : new DeviceEditDialog(nullptr, handler.get(), DeviceInfo(), stored()));
+    std::unique_ptr<QDialog> d(
+        addDevices ? static_cast<QDialog*>(new AddDevicesDialog(nullptr, handler.get(), stored()))
+                   : new DeviceEditDialog(nullptr, handler.get(), DeviceInfo(), stored()));
     QVERIFY(showDialog(d.get()));
     auto* list = d->findChild<QListView*>();
     list->model()->setData(list->model()->index(1, 0), Qt::Checked, Qt::CheckStateRole);

@@ -12,6 +12,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 static const QVector<DeviceInfo> devices{
     DeviceInfo{0, 100000000000001, QStringLiteral("Car 1"), {}, false},
     DeviceInfo{9, 100000000000123, QStringLiteral("Фура"), {77}, true}, // check digit fails
@@ -36,7 +38,7 @@ private slots:
         stored1 = insertRow(sql, {devices[storedRow1].imei, QStringLiteral("Car 1 (old)")});
         stored2 = insertRow(sql, {devices[storedRow2].imei, devices[storedRow2].name});
         insertRow(sql, {quint64(100000000000999), QStringLiteral("not listed")});
-        dialog.reset(new AddDevicesDialog(nullptr, handler.get()));
+        dialog.reset(new AddDevicesDialog(nullptr, handler.get(), stored()));
         dialog->setDevices(devices);
         QVERIFY(showDialog(dialog.get()));
         table = child<QTableView>(dialog.get(), "deviceList");
@@ -104,6 +106,16 @@ void TestAddDevicesDialog::states() {
     table->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
     QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("1000000000000000"));
     QCOMPARE(model->index(7, 2).data().toString(), QStringLiteral("000000000000000"));
+    // the order by state made with the rows, and the one sorted here, agree
+    for (const Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+        table->horizontalHeader()->setSortIndicator(1, order);
+        QStringList again;
+        for (int r = 0; r < model->rowCount(); ++r)
+            again << model->index(r, 1).data().toString();
+        if (order == Qt::DescendingOrder)
+            std::reverse(again.begin(), again.end());
+        QCOMPARE(again, states);
+    }
 }
 
 void TestAddDevicesDialog::filterAndChecks_data() {
@@ -198,7 +210,7 @@ void TestAddDevicesDialog::fromFile() {
     file.close();
     DevicesFileParser parser;
     QVERIFY(parser.parseFile(path));
-    dialog.reset(new AddDevicesDialog(nullptr, handler.get()));
+    dialog.reset(new AddDevicesDialog(nullptr, handler.get(), stored()));
     dialog->setFile(path, parser);
     QVERIFY(showDialog(dialog.get()));
     table = child<QTableView>(dialog.get(), "deviceList");

@@ -141,7 +141,7 @@ bool addDevicesDialog(ScreenshotContext& c) {
     devices[6].imei = 0;
     devices[8].imei = 86000000012345ULL;
     bool ok = true;
-    AddDevicesDialog d(nullptr, c.handler());
+    AddDevicesDialog d(nullptr, c.handler(), stored(c.handler()));
     d.setDevices(devices);
     d.setListAge(QDateTime(QDate(2026, 12, 6), QTime(14, 5)), false);
     auto* table = part<QAbstractItemView>(&d, "deviceList");
@@ -182,7 +182,7 @@ bool addDevicesFromFile(ScreenshotContext& c) {
     DevicesFileParser parser;
     if (!parser.parseFile(path))
         return false;
-    AddDevicesDialog d(nullptr, c.handler());
+    AddDevicesDialog d(nullptr, c.handler(), stored(c.handler()));
     d.setFile(path, parser);
     return c.save(&d, QStringLiteral("add-devices-file"));
 }

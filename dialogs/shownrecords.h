@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/records.h"
+
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+// What the window holds of the groups and users: the dialogs' lists come from here, not from
+// the database.
+struct ShownRecords {
+    QVector<GroupInfo> groups;
+    QVector<UserInfo> users;
+    // Stores a group made inside a dialog while the window goes on; false, and why in `error`,
+    // when it was not stored. Without it, on the dialog's handler.
+    std::function<bool(GroupInfo& group, QString& error)> addGroup = nullptr;
+};
