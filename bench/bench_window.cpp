@@ -6,10 +6,13 @@
 //
 //   orb-bench --only window [--window-devices 100000] [--db-latency-ms D] [--window-timeout-s 600]
 //                           [--window-keep-server] [--window-close-during-refresh]
+//                           [--window-close-during-change]
 //
 // --window-close-during-refresh: after start-up, F5 and the window closed while the refresh reads;
 // it prints when on the steady clock (CLOCK_MONOTONIC) and ends at once, leaving the server
 // running, so that whoever started it sees how long the process takes to end.
+// --window-close-during-change: the same with a change that waits for a row lock held by another
+// connection.
 
 #include "bench.h"
 #include "benchserver.h"
@@ -204,14 +207,21 @@ int runWindowBench(const QStringList& args) {
 
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
         {
-            const bool closeInRefresh = args.contains(QStringLiteral("--window-close-during-refresh"));
-            WindowRun run(devices, relay.get(), timeoutMs, closeInRefresh);
+            const WindowRun::Closing closing =
+                args.contains(QStringLiteral("--window-close-during-refresh")) ? WindowRun::Closing::InRefresh
+                : args.contains(QStringLiteral("--window-close-during-change")) ? WindowRun::Closing::InChange
+                                                                                : WindowRun::Closing::Never;
+            WindowRun run(devices, relay.get(), timeoutMs, closing);
             run.run(stats);
-            if (closeInRefresh) {
+            if (closing != WindowRun::Closing::Never) {
                 printRows(run.rows(), relay != nullptr);
-                out() << "window closed " << (run.closedWhileRefreshing ? "while" : "NOT while")
-                      << " the refresh ran, at steady clock " << run.closedAtNs
-                      << " ns; closed and destroyed in " << QString::number(run.closingMs, 'f', 1) << " ms\n";
+                out() << "window closed " << (run.closedWhileBusy ? "while" : "NOT while") << " the "
+                      << (closing == WindowRun::Closing::InRefresh ? "refresh ran" : "change waited")
+                      << ", at steady clock " << run.closedAtNs << " ns; ";
+                if (run.sessionEndMs >= 0)
+                    out() << "the session's event loop ended in " << QString::number(run.sessionEndMs, 'f', 1)
+                          << " ms, ";
+                out() << "closed and destroyed in " << QString::number(run.closingMs, 'f', 1) << " ms\n";
                 out().flush();
                 return run.closedAtNs < 0 ? 1 : 0;
             }

@@ -3,13 +3,16 @@
 #include "benchserver.h"
 
 #include "app/mainwindow.h"
+#include "core/records.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QSpinBox>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTcpServer>
@@ -17,9 +20,9 @@
 
 namespace windowbench {
 
-WindowRun::WindowRun(int devices, const DelayRelay* relay, int timeoutMs, bool closeInRefresh)
+WindowRun::WindowRun(int devices, const DelayRelay* relay, int timeoutMs, Closing closing)
     : devices(devices)
-    , closeInRefresh(closeInRefresh)
+    , closing(closing)
     , measure(answerer, counters, relay, timeoutMs) {}
 
 WindowRun::~WindowRun() = default;
@@ -28,8 +31,12 @@ void WindowRun::run(QSqlDatabase& stats) {
     const QString addImei = freeImei(stats);
     if (!startUp())
         return;
-    if (closeInRefresh) {
+    if (closing == Closing::InRefresh) {
         closeDuringRefresh();
+        return;
+    }
+    if (closing == Closing::InChange) {
+        closeDuringChange(stats);
         return;
     }
     if (tableSteps(stats) && changeSteps(addImei))
@@ -69,7 +76,7 @@ bool WindowRun::startUp() {
     // with "Отмена": the result is how long Cancel took until the settings dialog was back.
     QTcpServer silent;
     int dbPort = 0;
-    if (!closeInRefresh && silent.listen(QHostAddress::LocalHost)) {
+    if (closing == Closing::Never && silent.listen(QHostAddress::LocalHost)) {
         answerer.expect("ConnectionSettingsDialog", [this, &silent, &dbPort](QWidget* d) {
             auto* port = d->findChild<QSpinBox*>(QStringLiteral("portEdit"));
             dbPort = port->value();
@@ -116,9 +123,55 @@ void WindowRun::closeDuringRefresh() {
     spin(10000, [this] { return counters.read().busy > 0; });
     spin(500, [] { return false; });
     auto* refreshing = window->findChild<QWidget*>(QStringLiteral("refreshIndicator"));
-    closedWhileRefreshing = refreshing && refreshing->isVisible();
+    closedWhileBusy = refreshing && refreshing->isVisible();
     closedAtNs = steadyNs();
     window->close();
+    window.reset();
+    closingMs = double(steadyNs() - closedAtNs) / 1e6;
+}
+
+// A device renamed while another connection holds its row locked, so that the change waits on
+// the server, and the window closed half a second into that wait, inside the application's own
+// event loop as the person's session runs: closing the last window ends it.
+void WindowRun::closeDuringChange(QSqlDatabase& stats) {
+    const QModelIndex top = table->model()->index(table->rowAt(0), 0);
+    click(table->viewport(), table->visualRect(top).center());
+    QCoreApplication::processEvents();
+    const int id = top.data(RecordRole).value<DeviceInfo>().id;
+    QSqlQuery lock(stats);
+    if (id <= 0 || !lock.exec(QStringLiteral("START TRANSACTION")) ||
+        !lock.exec(
+            QStringLiteral("SELECT id FROM %1.devices WHERE id = %2 FOR UPDATE").arg(WINDOW_DB).arg(id))) {
+        measure.fail(QStringLiteral("close during a change"), QStringLiteral("the row could not be locked"));
+        return;
+    }
+    answerer.expect("DeviceEditDialog", [](QWidget* d) {
+        d->findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("Boat locked"));
+        clickOk(d);
+    });
+    auto* change = window->findChild<QAbstractButton*>(QStringLiteral("changeDeviceButton"));
+    auto* saving = window->findChild<QWidget*>(QStringLiteral("changeIndicator"));
+    qint64 waitingSince = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (waitingSince == 0) {
+            if (saving && saving->isVisible() && counters.read().busy > 0)
+                waitingSince = nowNs();
+            return;
+        }
+        if (nowNs() - waitingSince < 500000000LL)
+            return;
+        poll.stop();
+        closedWhileBusy = saving->isVisible();
+        closedAtNs = steadyNs();
+        window->close();
+    });
+    QTimer::singleShot(0, change, &QAbstractButton::click);
+    poll.start();
+    QApplication::setQuitOnLastWindowClosed(true);
+    QApplication::exec();
+    sessionEndMs = double(steadyNs() - closedAtNs) / 1e6;
     window.reset();
     closingMs = double(steadyNs() - closedAtNs) / 1e6;
 }

@@ -18,7 +18,9 @@ namespace windowbench {
 
 class WindowRun {
 public:
-    WindowRun(int devices, const DelayRelay* relay, int timeoutMs, bool closeInRefresh);
+    // Closing: after start-up, the window closed in the middle of a refresh or of a change.
+    enum class Closing { Never, InRefresh, InChange };
+    WindowRun(int devices, const DelayRelay* relay, int timeoutMs, Closing closing);
     ~WindowRun();
 
     void run(QSqlDatabase& stats);
@@ -26,9 +28,10 @@ public:
 
     const QVector<Row>& rows() const { return measure.rows; }
     qint64 startupRssKiB = -1;
-    qint64 closedAtNs = -1; // steady clock
-    double closingMs = -1;  // the window's close and destruction
-    bool closedWhileRefreshing = false;
+    qint64 closedAtNs = -1;   // steady clock
+    double closingMs = -1;    // the window's close and destruction
+    double sessionEndMs = -1; // from the close until the session's event loop ended
+    bool closedWhileBusy = false;
 
 private:
     // Each returns false when a step failed and the run ends there.
@@ -37,9 +40,10 @@ private:
     bool changeSteps(const QString& addImei);
     void journalSteps(QSqlDatabase& stats);
     void closeDuringRefresh();
+    void closeDuringChange(QSqlDatabase& stats);
 
     const int devices;
-    const bool closeInRefresh;
+    const Closing closing;
     Answerer answerer;
     ServerCounters counters;
     Measure measure;
