@@ -6,13 +6,15 @@
 //
 //   orb-bench --only window [--window-devices 100000] [--db-latency-ms D] [--window-timeout-s 600]
 //                           [--window-keep-server] [--window-close-during-refresh]
-//                           [--window-close-during-change]
+//                           [--window-close-during-change] [--window-server-devices N]
 //
 // --window-close-during-refresh: after start-up, F5 and the window closed while the refresh reads;
 // it prints when on the steady clock (CLOCK_MONOTONIC) and ends at once, leaving the server
 // running, so that whoever started it sees how long the process takes to end.
 // --window-close-during-change: the same with a change that waits for a row lock held by another
 // connection.
+// --window-server-devices N: the server simulator (next to the benchmark, tools/sim) lists N
+// devices, and "Добавить с сервера" opens its dialog before the other steps.
 
 #include "bench.h"
 #include "benchserver.h"
@@ -24,6 +26,9 @@
 #include "db/confighandler.h"
 #include "link/orbserverhandler.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -198,11 +203,34 @@ int runWindowBench(const QStringList& args) {
         sql.user = bench::DB_USER;
         sql.password = bench::DB_PASSWORD;
         CSettings::setSql(sql);
-        // nobody listens there: the tracking server link stays down and costs nothing
+        // without a simulator nobody listens there: the tracking server link stays down and costs nothing
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
-        const quint16 orbPort = probe.serverPort();
+        quint16 orbPort = probe.serverPort();
         probe.close();
+        const int serverDevices = bench::option(args, QStringLiteral("--window-server-devices"), 0);
+        QProcess simulator;
+        struct Ending {
+            QProcess& process;
+            ~Ending() {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        } ending{simulator};
+        if (serverDevices > 0) {
+            simulator.setStandardErrorFile(QProcess::nullDevice());
+            simulator.start(QDir(QCoreApplication::applicationDirPath())
+                                .filePath(QStringLiteral("../tools/sim/orb-server-sim")),
+                            {QStringLiteral("--port"), QString::number(orbPort), QStringLiteral("--devices"),
+                             QString::number(serverDevices)});
+            simulator.closeWriteChannel();
+            if (!simulator.waitForStarted(10000) || !simulator.waitForReadyRead(120000)) {
+                out() << "server simulator did not start\n";
+                return 1;
+            }
+            out() << "server simulator on 127.0.0.1:" << orbPort << " lists " << serverDevices
+                  << " devices\n";
+        }
         CSettings::setOrb({QStringLiteral("127.0.0.1"), orbPort});
 
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
@@ -212,6 +240,7 @@ int runWindowBench(const QStringList& args) {
                 : args.contains(QStringLiteral("--window-close-during-change")) ? WindowRun::Closing::InChange
                                                                                 : WindowRun::Closing::Never;
             WindowRun run(devices, relay.get(), timeoutMs, closing);
+            run.serverDevices = serverDevices;
             run.run(stats);
             if (closing != WindowRun::Closing::Never) {
                 printRows(run.rows(), relay != nullptr);

@@ -7,10 +7,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QSqlQuery>
 #include <QTabWidget>
@@ -39,8 +42,43 @@ void WindowRun::run(QSqlDatabase& stats) {
         closeDuringChange(stats);
         return;
     }
+    if (serverDevices > 0 && !serverListStep())
+        return;
     if (tableSteps(stats) && changeSteps(addImei))
         journalSteps(stats);
+}
+
+// "Добавить с сервера" once the server's whole list is in: the look-up, the dialog's rows and the
+// dialog on screen, then closed.
+bool WindowRun::serverListStep() {
+    const auto listed = [this] {
+        const QList<QLabel*> labels = window->findChildren<QLabel*>(QStringLiteral("extTextLabel"));
+        for (const QLabel* label : labels) {
+            if (label->text().contains(QStringLiteral("видимых устройств"))) {
+                QString digits = label->text();
+                digits.remove(QRegularExpression(QStringLiteral("[^0-9]")));
+                return digits.toInt();
+            }
+        }
+        return 0;
+    };
+    const qint64 end = nowNs() + 600 * 1000000000LL;
+    while (listed() < serverDevices && nowNs() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    auto* fromServer = window->findChild<QAbstractButton*>(QStringLiteral("serverDevices"));
+    if (listed() < serverDevices || !fromServer) {
+        measure.fail(QStringLiteral("the server's list"), QStringLiteral("not received"));
+        return false;
+    }
+    int rows = 0;
+    measure.begin(QStringLiteral("\"Добавить с сервера\", %1 listed").arg(serverDevices));
+    answerer.expect("AddDevicesDialog", [this, &rows](QWidget* d) {
+        measure.commit();
+        rows = d->findChild<QTableView*>(QStringLiteral("deviceList"))->model()->rowCount();
+        static_cast<QDialog*>(d)->reject();
+    });
+    fromServer->click();
+    return measure.finish([&] { return answerer.idle() && rows == serverDevices; });
 }
 
 void WindowRun::close() {

@@ -32,6 +32,7 @@ public:
     double closingMs = -1;    // the window's close and destruction
     double sessionEndMs = -1; // from the close until the session's event loop ended
     bool closedWhileBusy = false;
+    int serverDevices = 0; // the tracking server's list; 0: no server
 
 private:
     // Each returns false when a step failed and the run ends there.
@@ -41,6 +42,7 @@ private:
     void journalSteps(QSqlDatabase& stats);
     void closeDuringRefresh();
     void closeDuringChange(QSqlDatabase& stats);
+    bool serverListStep();
 
     const int devices;
     const Closing closing;
