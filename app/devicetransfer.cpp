@@ -290,7 +290,7 @@ void DeviceTransfer::tellImport(const ImportAsked& asked, const DevicesImport::O
 
 // Writes all devices, the shown or the selected rows to a CSV file.
 void DeviceTransfer::exportDevices() {
-    if (!parts.context->ready())
+    if (exporting || !parts.context->ready())
         return;
     ExportDevicesDialog choice(window(), parts.devicesModel, parts.devicesView->selectionModel());
     if (choice.exec() != QDialog::Accepted)
@@ -309,14 +309,38 @@ void DeviceTransfer::exportDevices() {
         if (group.id != db()->adminGroupId())
             groupNames.insert(group.id, group.name);
     }
-    QString error;
-    if (!DevicesFileWriter().writeFile(fileName, devices, groupNames, error)) {
+    // written aside; the window goes on meanwhile, and the next export waits for it
+    exporting = true;
+    struct Written {
+        bool ok = false;
+        QString error;
+    };
+    const auto written = std::make_shared<Written>();
+    Aside::shared().run(
+        this,
+        [fileName, devices, groupNames, written] {
+            written->ok = DevicesFileWriter().writeFile(fileName, devices, groupNames, written->error);
+        },
+        [this, fileName, count = devices.size(), written] {
+            exporting = false;
+            // what follows opens dialogs: not from inside the writing's end
+            QMetaObject::invokeMethod(
+                this,
+                [this, fileName, count, written] {
+                    tellExport(fileName, count, written->ok, written->error);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void DeviceTransfer::tellExport(const QString& fileName, int count, bool ok, const QString& error) {
+    if (!ok) {
         parts.context->showError(QStringLiteral("Не удалось записать файл %1:\n%2")
                                      .arg(QDir::toNativeSeparators(fileName), error));
         return;
     }
     QMessageBox::information(window(), QStringLiteral("Экспорт устройств"),
                              QStringLiteral("Записано устройств: %1\nв файл %2")
-                                 .arg(devices.size())
+                                 .arg(count)
                                  .arg(QDir::toNativeSeparators(fileName)));
 }

@@ -62,6 +62,7 @@ private:
         int listedStored = 0;
         int skippedLines = 0;
     };
+    void tellExport(const QString& fileName, int count, bool ok, const QString& error);
     void tellImport(const ImportAsked& asked, const DevicesImport::Outcome& outcome, bool cancelled);
 
     const Parts parts;
@@ -69,4 +70,5 @@ private:
     DevicesFileReader fileReader;
     DevicesImport import;
     bool lookingUp = false;
+    bool exporting = false;
 };

@@ -520,6 +520,28 @@ private slots:
         QCOMPARE(scalar("SELECT COUNT(*) FROM devices"), QStringLiteral("0"));
         QTRY_COMPARE(stateIcon(), QStringLiteral("Подключено"));
     }
+    // The devices written to a file aside; the window says so when it is done.
+    void exportDevices() {
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        makeWindow();
+        loadConnected();
+        const QString path = dir.filePath(QStringLiteral("export.csv"));
+        ModalAnswerer a;
+        a.expect("ExportDevicesDialog", clickOk)
+            .expect("QFileDialog",
+                    [&](QWidget* dialog) {
+                        setText(dialog, "fileNameEdit", path);
+                        static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+                    })
+            .expectBox(QStringLiteral("Записано устройств: 2"));
+        get("exportButton")->click();
+        VERIFY_ANSWERED(a);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY(text.contains(simImei(1) + QStringLiteral(",Первое")) &&
+                text.contains(simImei(2) + QStringLiteral(",Второе")));
+    }
     // New settings that fail, then Cancel: the connection in use stays, and so do its tables.
 };
 
