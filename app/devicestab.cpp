@@ -1,21 +1,32 @@
 #include "app/devicestab.h"
 
 #include "app/groupstab.h"
+#include "core/aside.h"
 #include "dialogs/deviceeditdialog.h"
 #include "dialogs/devicesbulkeditdialog.h"
 #include "link/orbserverhandler.h"
 
+#include <algorithm>
+#include <memory>
+#include <utility>
+
 namespace {
 
-// The server's IMEIs as the device dialog offers them: 15 digits, leading zeros kept.
+// The server's IMEIs as the device dialog offers them: 15 digits, leading zeros kept, ascending.
 QStringList imeiCompletions(const QVector<DeviceInfo>& devices) {
     constexpr quint64 largestImei = 999999999999999ULL;
-    QStringList texts;
-    texts.reserve(devices.size());
+    QVector<quint64> imeis;
+    imeis.reserve(devices.size());
     for (const DeviceInfo& device : devices) {
         if (device.imei > 0 && device.imei <= largestImei)
-            texts << imeiText(device.imei);
+            imeis << device.imei;
     }
+    // with leading zeros the texts sort as the numbers do
+    std::sort(imeis.begin(), imeis.end());
+    QStringList texts;
+    texts.reserve(imeis.size());
+    for (const quint64 imei : qAsConst(imeis))
+        texts << imeiText(imei);
     return texts;
 }
 
@@ -28,7 +39,25 @@ DevicesTab::DevicesTab(TabContext* context, QTableView* view, DevicesTableModel*
                  QStringLiteral("Вы действительно хотить удалить из базы выбранные устройства (%1 шт.)?"),
                  QString(), nullptr})
     , groups(groups)
-    , server(server) {}
+    , server(server) {
+    connect(server, &OrbServerHandler::hostStateUpdated, this, &DevicesTab::followServerList);
+}
+
+void DevicesTab::followServerList() {
+    const QDateTime received = server->devicesReceived();
+    if (received == completionsOf)
+        return;
+    completionsOf = received;
+    const auto made = std::make_shared<QStringList>();
+    Aside::shared().run(
+        this, [devices = server->devices(), made] { *made = imeiCompletions(devices); },
+        [this, made, received] {
+            if (received != completionsOf)
+                return;
+            // millions of texts are freed aside too
+            Aside::shared().run([old = std::exchange(completions, std::move(*made))] {});
+        });
+}
 
 // A refused change opens the dialog again with what was entered. A stored device is changed
 // against the record the dialog showed (`seen`), so that what others changed meanwhile stays.
@@ -38,11 +67,10 @@ void DevicesTab::edit(const DeviceInfo& device) {
     DeviceInfo entered = device;
     bool changed = false;
     bool ask = true;
-    const QStringList completions = imeiCompletions(server->devices());
     for (;;) {
         if (ask) {
             DeviceEditDialog dialog(context->window(), db, entered, context->shownRecords());
-            dialog.setCompleterList(completions);
+            dialog.setCompleterImeis(completions);
             const bool accepted = dialog.exec() == QDialog::Accepted;
             changed |= dialog.groupAdded();
             if (!accepted)

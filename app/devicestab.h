@@ -3,6 +3,9 @@
 #include "app/recordtab.h"
 #include "models/devicestablemodel.h"
 
+#include <QDateTime>
+#include <QStringList>
+
 class GroupsTab;
 class OrbServerHandler;
 
@@ -23,8 +26,13 @@ protected:
     void readBack(const QVector<int>& ids, bool gone) override { show(ids, gone); }
 
 private:
+    // The server's IMEIs for the device dialog, made aside once per list received.
+    void followServerList();
+
     GroupsTab* const groups;
     OrbServerHandler* const server;
+    QStringList completions; // ascending
+    QDateTime completionsOf;
     // cleared by "больше не спрашивать"; never stored
     bool askDeleting = true;
 };

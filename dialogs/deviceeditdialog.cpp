@@ -10,6 +10,8 @@
 #include <QRegularExpressionValidator>
 #include <QStringListModel>
 
+#include <algorithm>
+
 DeviceEditDialog::DeviceEditDialog(QWidget* parent, ConfigHandler* handler, const DeviceInfo& device,
                                    const ShownRecords& shown)
     : GroupPickDialog(parent, handler, true, shown)
@@ -46,7 +48,14 @@ const QRegularExpression imeiPattern(QStringLiteral("^[0-9]{15}$"));
 } // namespace
 
 void DeviceEditDialog::setCompleterList(const QStringList& list) {
-    const QStringList imeis = list.filter(imeiPattern);
+    QStringList imeis = list.filter(imeiPattern);
+    std::sort(imeis.begin(), imeis.end());
+    setCompleterImeis(imeis);
+}
+
+void DeviceEditDialog::setCompleterImeis(const QStringList& imeis) {
+    // sorted: a keystroke finds its completions without going through millions of them
+    completer->setModelSorting(QCompleter::CaseSensitivelySortedModel);
     if (!completerModel) {
         completerModel = new QStringListModel(imeis, completer);
         completer->setModel(completerModel);
@@ -73,7 +82,8 @@ void DeviceEditDialog::onAccept() {
         return;
     }
     // An IMEI the server reports is real, whatever its check digit.
-    const bool known = completerModel && completerModel->stringList().contains(imei);
+    const QStringList offered = completerModel ? completerModel->stringList() : QStringList();
+    const bool known = std::binary_search(offered.cbegin(), offered.cend(), imei);
     if (value != device.imei && !imeiCheckDigitOk(value) && value != warnedImei && !known) {
         warnedImei = value;
         QMessageBox::warning(

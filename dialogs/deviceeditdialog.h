@@ -26,6 +26,8 @@ public:
 
     // IMEI texts the IMEI field offers while typing; only those of exactly 15 digits are kept.
     void setCompleterList(const QStringList& list);
+    // The same for IMEIs known to be of 15 digits, in ascending order: nothing is read through.
+    void setCompleterImeis(const QStringList& imeis);
     DeviceInfo getDeviceInfo() const;
 
     void onAccept() override;

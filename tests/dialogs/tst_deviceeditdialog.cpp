@@ -91,12 +91,17 @@ void TestDeviceEditDialog::addMode() {
     forAll->click();
     QVERIFY(view->isEnabled());
 
-    // The completer offers the given IMEIs of 15 digits.
-    dialog->setCompleterList({QStringLiteral("100000000000009"), QStringLiteral("200000000000003"),
-                              QStringLiteral("1000000000000091"), QStringLiteral("10000000000009X")});
+    // The completer offers the given IMEIs of 15 digits; one of them is taken whatever its check
+    // digit.
+    dialog->setCompleterList({QStringLiteral("354000000000017"), QStringLiteral("200000000000003"),
+                              QStringLiteral("100000000000009"), QStringLiteral("1000000000000091"),
+                              QStringLiteral("10000000000009X")});
     imei->clear();
     typeText(imei, QStringLiteral("10"));
     QCOMPARE(imei->completer()->completionCount(), 1);
+    imei->setText(QStringLiteral("354000000000017"));
+    pressOk(dialog.get(), QString());
+    QCOMPARE(dialog->getDeviceInfo().imei, 354000000000017ULL);
 
     QVERIFY(open(entered));
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Добавление устройства"));
