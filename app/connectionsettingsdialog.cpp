@@ -9,7 +9,8 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(QWidget* parent, const SqlCon
                                                    const OrbHostSettings& orbSettings, bool showDb,
                                                    bool showOrb)
     : QDialog(parent)
-    , ui(new Ui::ConnectionSettingsDialog) {
+    , ui(new Ui::ConnectionSettingsDialog)
+    , given(dbSettings) {
     ui->setupUi(this);
     ui->ipEdit->setText(dbSettings.ip);
     ui->portEdit->setValue(dbSettings.port);
@@ -38,7 +39,7 @@ ConnectionSettingsDialog::~ConnectionSettingsDialog() {
 }
 
 SqlConnectionSettings ConnectionSettingsDialog::getDbSettings() const {
-    SqlConnectionSettings s;
+    SqlConnectionSettings s = given;
     s.ip = ui->ipEdit->text();
     s.port = ui->portEdit->value();
     s.db = ui->dbEdit->text();

@@ -32,4 +32,6 @@ private:
     void showTlsState();
 
     Ui::ConnectionSettingsDialog* ui;
+    // What the form does not show (the timeouts) stays as given.
+    const SqlConnectionSettings given;
 };

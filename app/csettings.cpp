@@ -19,6 +19,9 @@ const QString sqlPassword = QStringLiteral("sql/password");
 const QString sqlTls = QStringLiteral("sql/tls");
 const QString sqlTlsCa = QStringLiteral("sql/tls_ca");
 const QString sqlRememberPassword = QStringLiteral("sql/remember_password");
+const QString sqlConnectTimeout = QStringLiteral("sql/connect_timeout");
+const QString sqlReadTimeout = QStringLiteral("sql/read_timeout");
+const QString sqlWriteTimeout = QStringLiteral("sql/write_timeout");
 const QString orbIp = QStringLiteral("orb/ip");
 const QString orbPort = QStringLiteral("orb/port");
 const QString windowGeometry = QStringLiteral("window/geometry");
@@ -89,6 +92,13 @@ void CSettings::write(std::initializer_list<std::pair<QString, QVariant>> values
     settings.restrictToOwner();
 }
 
+// A number of seconds, or `fallback` for what is none.
+int CSettings::seconds(const QString& key, int fallback) {
+    bool ok = false;
+    const int value = read(key, fallback).toInt(&ok);
+    return ok && value >= 0 ? value : fallback;
+}
+
 SqlConnectionSettings CSettings::sql() {
     SqlConnectionSettings sql;
     sql.ip = read(sqlIp, localHost).toString();
@@ -99,6 +109,9 @@ SqlConnectionSettings CSettings::sql() {
     sql.tls = read(sqlTls, false).toBool();
     sql.tlsCaFile = read(sqlTlsCa, QString()).toString();
     sql.rememberPassword = read(sqlRememberPassword, true).toBool();
+    sql.connectTimeout = seconds(sqlConnectTimeout, sql.connectTimeout);
+    sql.readTimeout = seconds(sqlReadTimeout, sql.readTimeout);
+    sql.writeTimeout = seconds(sqlWriteTimeout, sql.writeTimeout);
     return sql;
 }
 
@@ -110,7 +123,10 @@ void CSettings::setSql(const SqlConnectionSettings& sql) {
            {sqlPassword, sql.rememberPassword ? sql.password : QString()},
            {sqlTls, sql.tls},
            {sqlTlsCa, sql.tlsCaFile},
-           {sqlRememberPassword, sql.rememberPassword}});
+           {sqlRememberPassword, sql.rememberPassword},
+           {sqlConnectTimeout, sql.connectTimeout},
+           {sqlReadTimeout, sql.readTimeout},
+           {sqlWriteTimeout, sql.writeTimeout}});
 }
 
 void CSettings::forgetPassword() {

@@ -48,6 +48,7 @@ private:
     // The instance; one bound to no file when none was opened.
     static CSettings& any();
     static QVariant read(const QString& key, const QVariant& defaultValue = QVariant());
+    static int seconds(const QString& key, int fallback);
     // Sets the values, then writes the file once.
     static void write(std::initializer_list<std::pair<QString, QVariant>> values);
     void restrictToOwner();

@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QSqlError>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
@@ -43,6 +46,8 @@ DbConnection::~DbConnection() {
 
 bool DbConnection::open() {
     kept.clear();
+    waiting.clear();
+    waitingValues.clear();
     refusal.clear();
     last = DbError();
     if (db.isOpen())
@@ -53,8 +58,12 @@ bool DbConnection::open() {
     db.setPassword(settings.password);
     // Work on the database the settings name; only an empty name means the server's default one.
     db.setDatabaseName(settings.db.isEmpty() ? DB_NAME : settings.db);
-    // An unreachable host fails after a few seconds instead of the system's TCP timeout.
-    QString options = QStringLiteral("CONNECT_TIMEOUT=10");
+    // An unreachable host or a server gone silent fails after these instead of the system's
+    // TCP timeouts; the read timeout leaves room for lock waits and long statements.
+    QString options = QStringLiteral("CONNECT_TIMEOUT=%1;READ_TIMEOUT=%2;WRITE_TIMEOUT=%3")
+                          .arg(std::max(0, settings.connectTimeout))
+                          .arg(std::max(0, settings.readTimeout))
+                          .arg(std::max(0, settings.writeTimeout));
     if (settings.tls) {
         // A device or a pipe named as the CA file would be read without end.
         const QFileInfo ca(settings.tlsCaFile);
@@ -98,25 +107,24 @@ QString DbConnection::tlsSession() const {
 bool DbConnection::checkDatabase() {
     // another database's id would protect or hide the wrong group
     adminGroup = 0;
-    // Statements of constants only, as plain text: a round trip each.
+    // Two statements of constants only, as plain text, in one message.
     const QString adminGroupWhere = QStringLiteral("%1='%2'").arg(COL_GROUP_NAME, ADMIN_GROUP_NAME);
+    const QString rootColumn = QStringLiteral("(SELECT %1 FROM %2 WHERE %3=%4)");
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(COL_ID, TABLE_GROUPS, adminGroupWhere)) ||
+    if (!run(q,
+             QStringLiteral("SELECT %1 FROM %2 WHERE %3;\n").arg(COL_ID, TABLE_GROUPS, adminGroupWhere) +
+                 QStringLiteral("SELECT (SELECT COUNT(*) FROM %1 m JOIN %2 g ON g.%3=m.%4 WHERE m.%5=%6 AND "
+                                "g.%7), %8, %9")
+                     .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID)
+                     .arg(ROOT_ID)
+                     .arg(adminGroupWhere, rootColumn.arg(COL_USER_LOGIN, TABLE_USERS, COL_ID).arg(ROOT_ID),
+                          rootColumn.arg(COL_USER_PASSWORD, TABLE_USERS, COL_ID).arg(ROOT_ID))) ||
         !q.next()) {
         qDebug() << ADMIN_GROUP_NAME << "role not found";
         throw QStringLiteral("admin role not found");
     }
     adminGroup = q.value(0).toInt();
-
-    const QString rootColumn = QStringLiteral("(SELECT %1 FROM %2 WHERE %3=%4)");
-    if (!run(q, QStringLiteral(
-                    "SELECT (SELECT COUNT(*) FROM %1 m JOIN %2 g ON g.%3=m.%4 WHERE m.%5=%6 AND g.%7), "
-                    "%8, %9")
-                    .arg(TABLE_USER_GROUPS, TABLE_GROUPS, COL_ID, COL_UG_GROUP_ID, COL_UG_USER_ID)
-                    .arg(ROOT_ID)
-                    .arg(adminGroupWhere, rootColumn.arg(COL_USER_LOGIN, TABLE_USERS, COL_ID).arg(ROOT_ID),
-                         rootColumn.arg(COL_USER_PASSWORD, TABLE_USERS, COL_ID).arg(ROOT_ID))) ||
-        !q.next())
+    if (!q.nextResult() || !q.next())
         throw QStringLiteral("users with admin role not found");
     if (q.value(0).toInt() == 0 || q.value(1).toString() != ROOT_LOGIN) {
         qDebug() << "root not found";
@@ -131,16 +139,48 @@ bool DbConnection::failed(const QSqlQuery& q) {
     return false;
 }
 
-bool DbConnection::run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+bool DbConnection::takeWaiting(QString& sql, QVariantList& values) {
+    if (waiting.isEmpty())
+        return false;
+    sql.prepend(std::exchange(waiting, QString()) + QStringLiteral(";\n"));
+    values = std::exchange(waitingValues, QVariantList()) + values;
+    return true;
+}
+
+bool DbConnection::skipWaiting(QSqlQuery& q, bool waited) {
+    return !waited || q.nextResult();
+}
+
+bool DbConnection::run(QSqlQuery& q, const QString& statement, const QVariantList& statementValues) {
+    QString sql = statement;
+    QVariantList values = statementValues;
+    const bool waited = takeWaiting(sql, values);
     if (!q.prepare(sql))
         return failed(q);
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
-    return q.exec() || failed(q);
+    return (q.exec() && skipWaiting(q, waited)) || failed(q);
 }
 
 bool DbConnection::run(QSqlQuery& q, const QString& sql) {
+    if (!waiting.isEmpty())
+        return run(q, sql, {});
     return q.exec(sql) || failed(q);
+}
+
+bool DbConnection::runWithNext(const QString& sql, const QVariantList& values) {
+    if (transactionDepth == 0) {
+        QSqlQuery q(db);
+        return run(q, sql, values);
+    }
+    if (!waiting.isEmpty()) {
+        QSqlQuery q(db);
+        if (!run(q, QStringLiteral("DO 0")))
+            return false;
+    }
+    waiting = sql;
+    waitingValues = values;
+    return true;
 }
 
 bool DbConnection::read(QSqlQuery& q, const QString& sql) {
@@ -173,7 +213,10 @@ bool DbConnection::reconnectedToRead(QSqlQuery& q) {
 }
 
 // One that fails is dropped, so that the next call prepares it anew.
-bool DbConnection::runKept(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+bool DbConnection::runKept(QSqlQuery& q, const QString& statement, const QVariantList& statementValues) {
+    QString sql = statement;
+    QVariantList values = statementValues;
+    const bool waited = takeWaiting(sql, values);
     const auto it = kept.constFind(sql);
     if (it != kept.constEnd()) {
         QtCompat::shareQuery(q, it.value());
@@ -186,7 +229,7 @@ bool DbConnection::runKept(QSqlQuery& q, const QString& sql, const QVariantList&
     }
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
-    if (q.exec())
+    if (q.exec() && skipWaiting(q, waited))
         return true;
     kept.remove(sql);
     return failed(q);
@@ -203,7 +246,13 @@ bool DbConnection::inTransaction(const std::function<bool()>& change) {
         return false;
     }
     ++transactionDepth;
-    const bool changed = change();
+    bool changed = change();
+    if (changed && !waiting.isEmpty()) {
+        QSqlQuery q(db);
+        changed = run(q, QStringLiteral("DO 0"));
+    }
+    waiting.clear();
+    waitingValues.clear();
     --transactionDepth;
     if (changed && db.commit())
         return true;

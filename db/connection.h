@@ -18,6 +18,10 @@ struct SqlConnectionSettings {
     QString db;
     bool tls = false;
     QString tlsCaFile{}; // empty: encrypted, the server's certificate not verified
+    // Seconds until an unanswered connect, a read and a write fail; 0: the system's own.
+    int connectTimeout = 10;
+    int readTimeout = 600;
+    int writeTimeout = 60;
     // Not a connection parameter: whether the settings file keeps the password.
     bool rememberPassword = true;
 };
@@ -50,6 +54,10 @@ public:
     bool run(QSqlQuery& q, const QString& sql);
     // A statement kept on this connection, forward-only, for running again.
     bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
+    // Inside a transaction, a statement whose only answer is success: it goes to the server in
+    // one message with the next statement, or alone before the commit, and a failure of it is
+    // that statement's. Outside one it runs at once.
+    bool runWithNext(const QString& sql, const QVariantList& values);
     // Reads that depend on nothing of the session, as run() and runKept(): one that finds the
     // connection gone connects again with the same settings and runs once more.
     bool read(QSqlQuery& q, const QString& sql);
@@ -74,6 +82,10 @@ public:
 
 private:
     bool failed(const QSqlQuery& q);
+    // `sql` and `values` with the statement waiting for the next one before them.
+    bool takeWaiting(QString& sql, QVariantList& values);
+    // The answer of `sql` after that of the waiting statement sent with it.
+    bool skipWaiting(QSqlQuery& q, bool waited);
     bool reconnectedToRead(QSqlQuery& q);
 
     QSqlDatabase db;
@@ -84,6 +96,8 @@ private:
     QString refusal; // why the last open refused the server before or after opening
     DbError last;
     int transactionDepth = 0;
+    QString waiting;
+    QVariantList waitingValues;
     QHash<int, QString> groupNames;
 };
 

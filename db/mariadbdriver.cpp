@@ -15,6 +15,7 @@
 
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,7 +27,13 @@ class MariaDbResult;
 struct Link {
     MYSQL* mysql = nullptr;
     MariaDbResult* streaming = nullptr;
+    // The result whose message has answers of later statements still to be read.
+    MariaDbResult* unfinished = nullptr;
+    // A transaction begun but not sent yet: it goes with the next statement.
+    bool beginPending = false;
 };
+
+void freeConnection(Link& link);
 
 QSqlError errorOf(MYSQL* mysql, const QString& what, QSqlError::ErrorType type) {
     if (!mysql)
@@ -61,6 +68,19 @@ public:
             restError =
                 errorOf(link->mysql, QStringLiteral("Unable to fetch row"), QSqlError::ConnectionError);
         finishStream();
+    }
+
+    // Another statement needs the connection: the answers of the later statements of this
+    // result's message are read and dropped.
+    void dropLaterResults() {
+        if (link->unfinished != this)
+            return;
+        link->unfinished = nullptr;
+        MYSQL* mysql = link->mysql;
+        while (mysql && mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+            if (MYSQL_RES* r = mysql_use_result(mysql))
+                mysql_free_result(r);
+        }
     }
 
 protected:
@@ -181,21 +201,59 @@ protected:
     void detachFromResultSet() override {
         if (link->streaming == this)
             finishStream();
+        dropLaterResults();
+    }
+
+    // The answer of the message's next statement; false after the last one or at the failed one,
+    // after which the server ran none of the rest.
+    bool nextResult() override {
+        if (link->streaming == this)
+            finishStream();
+        else if (res)
+            mysql_free_result(res);
+        res = nullptr;
+        if (link->unfinished != this || !link->mysql)
+            return false;
+        link->unfinished = nullptr;
+        forget();
+        const int status = mysql_next_result(link->mysql);
+        if (status != 0) {
+            if (status > 0)
+                setLastError(errorOf(link->mysql, QStringLiteral("Unable to execute query"),
+                                     QSqlError::StatementError));
+            setActive(false);
+            return false;
+        }
+        return takeAnswer();
     }
 
 private:
-    bool run(const QByteArray& statement) {
-        if (link->streaming)
-            link->streaming->takeInRest();
+    bool run(QByteArray statement) {
+        freeConnection(*link);
         MYSQL* mysql = link->mysql;
-        if (!mysql || mysql_real_query(mysql, statement.constData(), ulong(statement.size())) != 0) {
+        const bool begin = mysql && std::exchange(link->beginPending, false);
+        if (begin)
+            statement.prepend("START TRANSACTION;\n");
+        if (!mysql || mysql_real_query(mysql, statement.constData(), ulong(statement.size())) != 0 ||
+            (begin && mysql_next_result(mysql) != 0)) {
             setLastError(
                 errorOf(mysql, QStringLiteral("Unable to execute query"), QSqlError::StatementError));
+            if (mysql && mysql_more_results(mysql)) {
+                link->unfinished = this;
+                dropLaterResults();
+            }
             return false;
         }
+        return takeAnswer();
+    }
+
+    bool takeAnswer() {
+        MYSQL* mysql = link->mysql;
         if (mysql_field_count(mysql) == 0) {
             affected = qint64(mysql_affected_rows(mysql));
             insertId = quint64(mysql_insert_id(mysql));
+            if (mysql_more_results(mysql))
+                link->unfinished = this;
             setSelect(false);
             setActive(true);
             return true;
@@ -209,6 +267,8 @@ private:
         }
         if (streamed)
             link->streaming = this;
+        else if (mysql_more_results(mysql))
+            link->unfinished = this;
         const unsigned n = mysql_num_fields(res);
         const MYSQL_FIELD* fields = mysql_fetch_fields(res);
         columns.reserve(n);
@@ -243,8 +303,11 @@ private:
             mysql_free_result(res);
         res = nullptr;
         row = nullptr;
-        if (link->streaming == this)
+        if (link->streaming == this) {
             link->streaming = nullptr;
+            if (link->mysql && mysql_more_results(link->mysql))
+                link->unfinished = this;
+        }
     }
 
     void clear() {
@@ -254,6 +317,13 @@ private:
             mysql_free_result(res);
             res = nullptr;
         }
+        dropLaterResults();
+        forget();
+        setLastError(QSqlError());
+    }
+
+    // What the last answer was; the connection is not touched.
+    void forget() {
         row = nullptr;
         lengths = nullptr;
         streamed = false;
@@ -267,7 +337,6 @@ private:
         setAt(QSql::BeforeFirstRow);
         setActive(false);
         setSelect(false);
-        setLastError(QSqlError());
     }
 
     std::shared_ptr<Link> link;
@@ -286,6 +355,15 @@ private:
     quint64 insertId = 0;
 };
 
+// Before another statement: the rows of a streaming result are taken in, the later answers of
+// the last message dropped.
+void freeConnection(Link& link) {
+    if (link.streaming)
+        link.streaming->takeInRest();
+    if (link.unfinished)
+        link.unfinished->dropLaterResults();
+}
+
 class MariaDbDriver : public QSqlDriver {
 public:
     explicit MariaDbDriver(QObject* parent = nullptr)
@@ -302,6 +380,7 @@ public:
         case PositionalPlaceholders:
         case LastInsertId:
         case LowPrecisionNumbers:
+        case MultipleResultSets:
             return true;
         default:
             return false;
@@ -317,9 +396,13 @@ public:
         for (const QString& option : options.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const QString key = option.section(QLatin1Char('='), 0, 0).trimmed();
             const QString value = option.section(QLatin1Char('='), 1).trimmed();
+            const unsigned seconds = value.toUInt();
             if (key == QLatin1String("CONNECT_TIMEOUT")) {
-                const unsigned seconds = value.toUInt();
                 mysql_optionsv(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &seconds);
+            } else if (key == QLatin1String("READ_TIMEOUT")) {
+                mysql_optionsv(mysql, MYSQL_OPT_READ_TIMEOUT, &seconds);
+            } else if (key == QLatin1String("WRITE_TIMEOUT")) {
+                mysql_optionsv(mysql, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
             } else if (key == QLatin1String("TLS") && value == QLatin1String("1")) {
                 const my_bool on = 1;
                 mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on);
@@ -337,7 +420,7 @@ public:
         const QByteArray d = db.toUtf8();
         if (!mysql_real_connect(mysql, h.isEmpty() ? nullptr : h.constData(), u.constData(), p.constData(),
                                 d.isEmpty() ? nullptr : d.constData(), port > 0 ? unsigned(port) : 0, nullptr,
-                                0)) {
+                                CLIENT_MULTI_STATEMENTS)) {
             setLastError(errorOf(mysql, QStringLiteral("Unable to connect"), QSqlError::ConnectionError));
             mysql_close(mysql);
             setOpenError(true);
@@ -350,10 +433,10 @@ public:
     }
 
     void close() override {
+        link->beginPending = false;
         if (!link->mysql)
             return;
-        if (link->streaming)
-            link->streaming->takeInRest();
+        freeConnection(*link);
         mysql_close(link->mysql);
         link->mysql = nullptr;
         setOpen(false);
@@ -362,9 +445,24 @@ public:
 
     QSqlResult* createResult() const override { return new MariaDbResult(this, link); }
 
-    bool beginTransaction() override { return simple("START TRANSACTION", "Unable to begin transaction"); }
-    bool commitTransaction() override { return simple("COMMIT", "Unable to commit transaction"); }
-    bool rollbackTransaction() override { return simple("ROLLBACK", "Unable to roll back transaction"); }
+    // START TRANSACTION goes with the transaction's first statement, saving a round trip; one
+    // without statements sends nothing.
+    bool beginTransaction() override {
+        if (!link->mysql) {
+            setLastError(
+                errorOf(nullptr, QStringLiteral("Unable to begin transaction"), QSqlError::TransactionError));
+            return false;
+        }
+        link->beginPending = true;
+        return true;
+    }
+    bool commitTransaction() override {
+        return std::exchange(link->beginPending, false) || simple("COMMIT", "Unable to commit transaction");
+    }
+    bool rollbackTransaction() override {
+        return std::exchange(link->beginPending, false) ||
+               simple("ROLLBACK", "Unable to roll back transaction");
+    }
 
     QString escapeIdentifier(const QString& identifier, IdentifierType) const override {
         if (identifier.startsWith(QLatin1Char('`')) && identifier.endsWith(QLatin1Char('`')))
@@ -388,8 +486,7 @@ public:
 
 private:
     bool simple(const char* sql, const char* what) {
-        if (link->streaming)
-            link->streaming->takeInRest();
+        freeConnection(*link);
         if (link->mysql && mysql_real_query(link->mysql, sql, ulong(qstrlen(sql))) == 0)
             return true;
         setLastError(errorOf(link->mysql, QString::fromLatin1(what), QSqlError::TransactionError));

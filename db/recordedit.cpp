@@ -168,10 +168,11 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
             set << records.columns.at(i) + QStringLiteral("=?");
             written << wanted.values.at(i);
         }
-        if (!conn.runKept(q,
-                          QStringLiteral("UPDATE %1 SET %2 WHERE %3=?")
-                              .arg(records.table, set.join(QStringLiteral(", ")), COL_ID),
-                          written << id))
+        // with the journal's row when the memberships stay, as both fail at the same step
+        const QString update = QStringLiteral("UPDATE %1 SET %2 WHERE %3=?")
+                                   .arg(records.table, set.join(QStringLiteral(", ")), COL_ID);
+        if (!(remove.isEmpty() && add.isEmpty() ? conn.runWithNext(update, written << id)
+                                                : conn.runKept(q, update, written << id)))
             return conn.failure(DbError::Step::Other);
     }
     if (!remove.isEmpty()) {

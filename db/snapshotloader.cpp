@@ -65,8 +65,8 @@ void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& coun
 
 } // namespace
 
-// Text statements but for the two large tables, which are read through kept statements:
-// 12 round trips the first time on a connection, 10 after.
+// The transaction and the small tables in one message, the two large tables through kept
+// statements in slices: 4 round trips at 100,000 devices.
 bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const DeviceNames& known) {
     QSqlQuery q(conn.database());
     bool open = false;
@@ -77,16 +77,25 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
         return false;
     };
     // Repeatable read makes the snapshot hold for every statement of the transaction.
-    if (!conn.run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")))
+    const QString smallTables =
+        QStringLiteral(";\nSELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS) +
+        QStringLiteral(";\nSELECT %1, %2, %3 FROM %4 ORDER BY %1")
+            .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS) +
+        QStringLiteral(";\nSELECT %1, %2 FROM %3 ORDER BY %1, %2")
+            .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS);
+    if (!conn.run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ;\n"
+                                    "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY") +
+                         smallTables))
         return failed(q);
-    if (!conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY")) &&
-        !conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT")))
-        return failed(q);
+    if (!q.nextResult()) {
+        // a server without read-only transactions
+        if (!conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT") + smallTables))
+            return failed(q);
+    }
     open = true;
 
     TablesSnapshot s;
-    if (!conn.run(
-            q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS)))
+    if (!q.nextResult())
         return failed(q);
     s.groups.reserve(std::max(0, q.size()));
     while (q.next()) {
@@ -96,16 +105,14 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
             s.adminGroupId = s.groups.constLast().id;
     }
 
-    if (!conn.run(q, QStringLiteral("SELECT %1, %2, %3 FROM %4 ORDER BY %1")
-                         .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS)))
+    if (!q.nextResult())
         return failed(q);
     s.users.reserve(std::max(0, q.size()));
     while (q.next()) {
         s.users.append(UserInfo());
         fillUser(s.users.last(), q);
     }
-    if (!conn.run(q, QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1, %2")
-                         .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS)))
+    if (!q.nextResult())
         return failed(q);
     attachOrdered(s.users, q, s.groupUsers);
 

@@ -37,6 +37,18 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains(QStringLiteral("password=\"p'a\\\"ss; пароль\"").toUtf8()));
+        file.close();
+
+        // timeouts: written beside the other keys; what is no number of seconds reads as the default
+        QCOMPARE(disk.value(QStringLiteral("sql/connect_timeout")).toInt(), 10);
+        disk.setValue(QStringLiteral("sql/connect_timeout"), 3);
+        disk.setValue(QStringLiteral("sql/read_timeout"), QStringLiteral("soon"));
+        disk.setValue(QStringLiteral("sql/write_timeout"), -5);
+        disk.sync();
+        sql = CSettings::sql();
+        QCOMPARE(sql.connectTimeout, 3);
+        QCOMPARE(sql.readTimeout, SqlConnectionSettings().readTimeout);
+        QCOMPARE(sql.writeTimeout, SqlConnectionSettings().writeTimeout);
     }
 };
 

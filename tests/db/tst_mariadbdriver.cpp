@@ -30,6 +30,8 @@ private slots:
     void errors();
     void transactions();
     void streamedRowsSurviveAnotherStatement();
+    void severalStatementsInOneMessage_data();
+    void severalStatementsInOneMessage();
 };
 
 void TestMariaDbDriver::roundTrip_data() {
@@ -137,6 +139,56 @@ void TestMariaDbDriver::streamedRowsSurviveAnotherStatement() {
     }
     QCOMPARE(count, 5000);
     QCOMPARE(sum, 5000LL * 5001 / 2);
+}
+
+void TestMariaDbDriver::severalStatementsInOneMessage_data() {
+    QTest::addColumn<bool>("forwardOnly");
+    QTest::newRow("buffered") << false;
+    QTest::newRow("forward-only") << true;
+}
+
+// Each statement's answer in turn; one that fails ends the message, nothing after it runs, and
+// the transaction begun with the first statement rolls back whole. Answers not read are dropped
+// by the next statement.
+void TestMariaDbDriver::severalStatementsInOneMessage() {
+    QFETCH(bool, forwardOnly);
+    QSqlDatabase db = TestDb::admin();
+    const QString t = table(QStringLiteral("multi"));
+    QSqlQuery q(db);
+    q.setForwardOnly(forwardOnly);
+    QVERIFY(q.exec(QStringLiteral("CREATE OR REPLACE TABLE %1 (id INT PRIMARY KEY) ENGINE=InnoDB").arg(t)));
+
+    QVERIFY(q.prepare(
+        QStringLiteral("SELECT seq FROM seq_1_to_300 WHERE seq > ?; INSERT INTO %1 VALUES (?), (?); SELECT ?")
+            .arg(t)));
+    for (const QVariant& v : {QVariant(298), QVariant(1), QVariant(2), QVariant(QStringLiteral("a;b'"))})
+        q.addBindValue(v);
+    QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), 299);
+    QVERIFY(q.nextResult());
+    QVERIFY(!q.isSelect());
+    QCOMPARE(q.numRowsAffected(), 2);
+    QVERIFY(q.nextResult());
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("a;b'"));
+    QVERIFY(!q.nextResult());
+    QVERIFY(!q.lastError().isValid());
+
+    QVERIFY(db.transaction());
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO %1 VALUES (3); INSERT INTO %1 VALUES (1); INSERT INTO %1 "
+                                  "VALUES (4)")
+                       .arg(t)));
+    QVERIFY(!q.nextResult());
+    QCOMPARE(q.lastError().nativeErrorCode(), QStringLiteral("1062"));
+    QVERIFY(db.rollback());
+
+    QVERIFY(q.exec(QStringLiteral("SELECT 5; SELECT 6")));
+    QSqlQuery other(db);
+    QVERIFY(other.exec(QStringLiteral("SELECT GROUP_CONCAT(id ORDER BY id) FROM %1").arg(t)) && other.next());
+    QCOMPARE(other.value(0).toString(), QStringLiteral("1,2"));
+    QVERIFY(!q.nextResult());
+    QVERIFY(db.transaction() && db.commit());
 }
 
 QTEST_GUILESS_MAIN(TestMariaDbDriver)
