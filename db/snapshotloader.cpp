@@ -65,10 +65,11 @@ void attachOrdered(QVector<Record>& records, QSqlQuery& q, QHash<int, int>& coun
 
 } // namespace
 
-// The transaction and the small tables in one message, the two large tables through kept
-// statements in slices: 4 round trips at 100,000 devices.
+// The transaction, the small tables and the first slices of the two large ones in one message,
+// the further slices through kept statements: 2 round trips up to `slice` devices.
 bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const DeviceNames& known) {
     QSqlQuery q(conn.database());
+    q.setForwardOnly(true);
     bool open = false;
     auto failed = [&](const QSqlQuery& query) {
         error = query.lastError().text();
@@ -76,20 +77,32 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
             QSqlQuery(conn.database()).exec(QStringLiteral("ROLLBACK"));
         return false;
     };
-    // Repeatable read makes the snapshot hold for every statement of the transaction.
-    const QString smallTables =
+    const QString devicesSlice =
+        QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
+            .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)
+            .arg(slice);
+    const QString membershipsSlice =
+        QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1>? OR (%1=? AND %2>?) ORDER BY %1, %2 LIMIT %4")
+            .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)
+            .arg(slice * 3);
+    const QString reads =
         QStringLiteral(";\nSELECT %1, %2 FROM %3 ORDER BY %1").arg(COL_ID, COL_GROUP_NAME, TABLE_GROUPS) +
         QStringLiteral(";\nSELECT %1, %2, %3 FROM %4 ORDER BY %1")
             .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, TABLE_USERS) +
         QStringLiteral(";\nSELECT %1, %2 FROM %3 ORDER BY %1, %2")
-            .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS);
-    if (!conn.run(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ;\n"
-                                    "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY") +
-                         smallTables))
+            .arg(COL_UG_USER_ID, COL_UG_GROUP_ID, TABLE_USER_GROUPS) +
+        QStringLiteral(";\n") + devicesSlice + QStringLiteral(";\n") + membershipsSlice;
+    const QVariantList firstSlices{0, 0, 0, 0};
+    // Repeatable read makes the snapshot hold for every statement of the transaction.
+    if (!conn.run(q,
+                  QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ;\n"
+                                 "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY") +
+                      reads,
+                  firstSlices))
         return failed(q);
     if (!q.nextResult()) {
         // a server without read-only transactions
-        if (!conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT") + smallTables))
+        if (!conn.run(q, QStringLiteral("START TRANSACTION WITH CONSISTENT SNAPSHOT") + reads, firstSlices))
             return failed(q);
     }
     open = true;
@@ -97,7 +110,6 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
     TablesSnapshot s;
     if (!q.nextResult())
         return failed(q);
-    s.groups.reserve(std::max(0, q.size()));
     while (q.next()) {
         s.groups.append(GroupInfo{q.value(0).toInt(), q.value(1).toString()});
         // the name compares bytewise (utf8mb4_nopad_bin), as checkDatabase's lookup does
@@ -107,7 +119,6 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
 
     if (!q.nextResult())
         return failed(q);
-    s.users.reserve(std::max(0, q.size()));
     while (q.next()) {
         s.users.append(UserInfo());
         fillUser(s.users.last(), q);
@@ -117,55 +128,57 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
     attachOrdered(s.users, q, s.groupUsers);
 
     // Devices and their memberships in slices, so that the client library never holds a million
-    // rows at once; one slice at 100,000 devices.
+    // rows at once. The first slice of each comes in the message; when the devices need a second
+    // one, the kept statement that reads it drops the memberships' answer, read again after.
     QSqlQuery rows(conn.database());
+    bool inMessage = true;
+    auto next = [&](const QString& sql, const QVariantList& values) -> QSqlQuery* {
+        if (inMessage)
+            return q.nextResult() ? &q : nullptr;
+        return conn.runKept(rows, sql, values) ? &rows : nullptr;
+    };
     int lender = 0;
     for (int after = 0;;) {
-        if (!conn.runKept(rows,
-                          QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1>? ORDER BY %1 LIMIT %6")
-                              .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES)
-                              .arg(slice),
-                          {after}))
-            return failed(rows);
-        if (s.devices.isEmpty())
-            s.devices.reserve(std::max(0, rows.size()));
+        QSqlQuery* r = next(devicesSlice, {after});
+        if (!r)
+            return failed(inMessage ? q : rows);
         int read = 0;
-        while (rows.next()) {
+        while (r->next()) {
             s.devices.append(DeviceInfo());
             DeviceInfo& d = s.devices.last();
-            fillDevice(d, rows);
+            fillDevice(d, *r);
             while (lender < known.ids.size() && known.ids.at(lender) < d.id)
                 ++lender;
             if (lender < known.ids.size() && known.ids.at(lender) == d.id && known.names.at(lender) == d.name)
                 d.name = known.names.at(lender);
             ++read;
         }
-        rows.finish();
         if (read < slice)
             break;
+        inMessage = false;
+        rows.finish();
         after = s.devices.constLast().id;
     }
     MembershipAttacher<DeviceInfo> attacher(s.devices, s.groupDevices);
     for (int owner = 0, group = 0;;) {
-        if (!conn.runKept(
-                rows,
-                QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1>? OR (%1=? AND %2>?) ORDER BY %1, %2 LIMIT %4")
-                    .arg(COL_DG_DEVICE_ID, COL_DG_GROUP_ID, TABLE_DEVICE_GROUPS)
-                    .arg(slice * 3),
-                {owner, owner, group}))
-            return failed(rows);
+        QSqlQuery* r = next(membershipsSlice, {owner, owner, group});
+        if (!r)
+            return failed(inMessage ? q : rows);
         int read = 0;
-        while (rows.next()) {
-            owner = rows.value(0).toInt();
-            group = rows.value(1).toInt();
+        while (r->next()) {
+            owner = r->value(0).toInt();
+            group = r->value(1).toInt();
             attacher.add(owner, group);
             ++read;
         }
-        rows.finish();
         if (read < slice * 3)
             break;
+        inMessage = false;
+        rows.finish();
     }
     attacher.finish();
+    q.finish();
+    rows.finish();
 
     if (!conn.run(q, QStringLiteral("COMMIT")))
         return failed(q);
