@@ -18,10 +18,10 @@ const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
 constexpr qint64 maxCaFileSize = 1 << 20;
 
 // The client library's reason for refusing the server's TLS, for the person.
-QString tlsRefusal(const QString& reason) {
-    if (reason.contains(QLatin1String("not support"), Qt::CaseInsensitive))
+QString tlsRefusal(const QSqlError& error) {
+    if (mariaDbNoTlsOffered(error))
         return QStringLiteral("Сервер БД не поддерживает шифрованное соединение (TLS).");
-    return QStringLiteral("Сертификат сервера БД не прошёл проверку: %1").arg(reason);
+    return QStringLiteral("Сертификат сервера БД не прошёл проверку: %1").arg(error.databaseText());
 }
 
 } // namespace
@@ -88,7 +88,7 @@ bool DbConnection::open() {
         qDebug() << db.lastError();
         last = DbError::of(db.lastError());
         if (settings.tls && db.lastError().nativeErrorCode() == QLatin1String("2026")) {
-            refusal = tlsRefusal(db.lastError().databaseText());
+            refusal = tlsRefusal(db.lastError());
             last = DbError{DbError::Kind::Refused, DbError::Step::Other, refusal};
         }
         return false;

@@ -2,6 +2,8 @@
 
 #include "db/mariadbtext.h"
 
+#include <errmsg.h>
+
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -364,6 +366,17 @@ void freeConnection(Link& link) {
         link.unfinished->dropLaterResults();
 }
 
+const char* const NO_TLS = "Unable to connect: the server offers no TLS";
+
+// A connect with TLS required that failed on a server whose greeting offered none.
+bool noTlsOffered(MYSQL* mysql) {
+    if (mysql_errno(mysql) != CR_SSL_CONNECTION_ERROR)
+        return false;
+    unsigned long capabilities = 0;
+    return mariadb_get_infov(mysql, MARIADB_CONNECTION_SERVER_CAPABILITIES, &capabilities) == 0 &&
+           capabilities != 0 && (capabilities & CLIENT_SSL) == 0;
+}
+
 class MariaDbDriver : public QSqlDriver {
 public:
     explicit MariaDbDriver(QObject* parent = nullptr)
@@ -421,7 +434,9 @@ public:
         if (!mysql_real_connect(mysql, h.isEmpty() ? nullptr : h.constData(), u.constData(), p.constData(),
                                 d.isEmpty() ? nullptr : d.constData(), port > 0 ? unsigned(port) : 0, nullptr,
                                 CLIENT_MULTI_STATEMENTS)) {
-            setLastError(errorOf(mysql, QStringLiteral("Unable to connect"), QSqlError::ConnectionError));
+            setLastError(errorOf(mysql,
+                                 QString::fromLatin1(noTlsOffered(mysql) ? NO_TLS : "Unable to connect"),
+                                 QSqlError::ConnectionError));
             mysql_close(mysql);
             setOpenError(true);
             return false;
@@ -506,6 +521,10 @@ QString mariaDbDriverName() {
         return n;
     }();
     return name;
+}
+
+bool mariaDbNoTlsOffered(const QSqlError& error) {
+    return error.driverText() == QLatin1String(NO_TLS);
 }
 
 QString mariaDbTlsSession(const QSqlDatabase& db) {

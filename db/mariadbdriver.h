@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 // The name of our MariaDB driver (over MariaDB Connector/C) for QSqlDatabase::addDatabase;
@@ -18,6 +19,9 @@
 // connection drops the answers not read). A transaction's START TRANSACTION goes with its first
 // statement.
 QString mariaDbDriverName();
+
+// Whether a failed open had TLS required of a server that offers none.
+bool mariaDbNoTlsOffered(const QSqlError& error);
 
 // "TLSv1.3, TLS_AES_256_GCM_SHA384" for an encrypted open connection, else empty.
 QString mariaDbTlsSession(const QSqlDatabase& db);
