@@ -138,7 +138,16 @@ void TestJournal::offWithoutTheTable() {
     QVERIFY(!handler->journalOn());
     QVERIFY(!handler->journalOffReason().isEmpty());
     QString error;
-    QVERIFY2(handler->addDevice(DeviceInfo{0, 5, QStringLiteral("d"), {}, false}, error), qPrintable(error));
+    int id = 0;
+    const DeviceInfo added{0, 5, QStringLiteral("d"), {}, false};
+    QVERIFY2(handler->addDevice(added, error, id), qPrintable(error));
+    // a rename's UPDATE, which would go with the journal's row, is sent without one
+    DeviceInfo seen = added;
+    seen.id = id;
+    DeviceInfo renamed = seen;
+    renamed.name = QStringLiteral("e");
+    QVERIFY2(handler->updateDevice(seen, renamed, error), qPrintable(error));
+    QCOMPARE(handler->getDevicesByIds({id}).value(0).name, renamed.name);
     bool ok = true;
     QVERIFY(handler->journal({}, 10, &ok).isEmpty());
     QVERIFY(!ok);
