@@ -269,8 +269,13 @@ int runDriverBench(const QStringList& args) {
             bench::exec(q, QStringLiteral("ALTER TABLE drv_read ADD PRIMARY KEY (id)"))) {
             measure(QStringLiteral("loopback"), db, nullptr, inserts, rows);
             windowbench::DelayRelay relay(quint16(port), latencyMs);
+            const qint64 beforeConnect = relay.turns();
             if (bench::openConnection(far, relay.port())) {
                 QSqlDatabase farDb = QSqlDatabase::database(far, false);
+                // the first statement's turn tells that the login's last answer came
+                QSqlQuery(farDb).exec(QStringLiteral("DO 0"));
+                out() << "connect through the relay: " << relay.turns() - beforeConnect - 1
+                      << " round trips\n";
                 QSqlQuery(farDb).exec(QStringLiteral("USE ") + DRIVER_DB);
                 measure(QStringLiteral("through the relay, %1 ms each way").arg(latencyMs), farDb, &relay,
                         relayed, rows);
