@@ -149,6 +149,27 @@ qint64 readText(const QSqlDatabase& db) {
     return sum;
 }
 
+// The same rows through the text protocol without the driver: what the protocol costs alone.
+qint64 readTextRaw(const QSqlDatabase& db) {
+    MYSQL* mysql = handleOf(db);
+    const QByteArray sql = QByteArray(READ_SQL).replace('?', '0');
+    if (mysql_real_query(mysql, sql.constData(), sql.size()))
+        return -1;
+    MYSQL_RES* res = mysql_use_result(mysql);
+    qint64 sum = 0;
+    while (MYSQL_ROW row = mysql_fetch_row(res)) {
+        const unsigned long* length = mysql_fetch_lengths(res);
+        int id = 0;
+        qulonglong imei = 0;
+        std::from_chars(row[0], row[0] + length[0], id);
+        std::from_chars(row[1], row[1] + length[1], imei);
+        const QVariant v[3] = {id, imei, QString::fromUtf8(row[2], int(length[2]))};
+        sum += v[0].toInt() + qint64(v[1].toULongLong() % 7) + v[2].toString().size();
+    }
+    mysql_free_result(res);
+    return sum;
+}
+
 qint64 readDirect(const QSqlDatabase& db) {
     MYSQL_STMT* stmt = mysql_stmt_init(handleOf(db));
     unsigned int params = 1;
@@ -196,6 +217,7 @@ void measure(const QString& where, const QSqlDatabase& db, const windowbench::De
         {"text, escaped by the library", insertText, readText},
         {"mariadb_stmt_execute_direct", insertDirect, readDirect},
         {"prepared once, executed again", insertPrepared, nullptr},
+        {"text without the driver", nullptr, readTextRaw},
     };
     out() << where << ": " << inserts << " single-row INSERTs, then " << rows << " rows read\n"
           << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
@@ -213,7 +235,7 @@ void measure(const QString& where, const QSqlDatabase& db, const windowbench::De
         const qint64 turns = relay ? relay->turns() : 0;
         QElapsedTimer t;
         t.start();
-        const bool ok = w.insert(db, next, inserts);
+        const bool ok = !w.insert || w.insert(db, next, inserts);
         const double insertMs = double(t.nsecsElapsed()) / 1e6;
         const qint64 insertTurns = relay ? relay->turns() - turns - 1 : -1;
         next += inserts;
@@ -229,13 +251,18 @@ void measure(const QString& where, const QSqlDatabase& db, const windowbench::De
             readTurns = relay ? relay->turns() - turnsBefore : -1;
         }
         const double n = std::max(1, inserts);
+        const auto perStatement = [&](double value, int width) {
+            return (w.insert ? QString::number(value / n, 'f', 2) : QStringLiteral("-"))
+                .rightJustified(width);
+        };
         out() << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(QString::fromLatin1(w.name), -30)
-                     .arg(insertMs, 10, 'f', 1)
-                     .arg(double(after.questions - before.questions - 1) / n, 10, 'f', 2)
-                     .arg(double(after.prepares - before.prepares) / n, 9, 'f', 2)
-                     .arg(double(after.executes - before.executes) / n, 9, 'f', 2)
-                     .arg(relay ? QString::number(double(insertTurns) / n, 'f', 2) : QStringLiteral("-"), 6)
+                     .arg(w.insert ? QString::number(insertMs, 'f', 1) : QStringLiteral("-"), 10)
+                     .arg(perStatement(double(after.questions - before.questions - 1), 10))
+                     .arg(perStatement(double(after.prepares - before.prepares), 9))
+                     .arg(perStatement(double(after.executes - before.executes), 9))
+                     .arg(relay ? perStatement(double(insertTurns), 6)
+                                : QStringLiteral("-").rightJustified(6))
                      .arg(readMs < 0 ? QStringLiteral("-") : QString::number(readMs, 'f', 1), 9)
                      .arg(readTurns < 0 ? QStringLiteral("-") : QString::number(readTurns), 6)
               << (ok ? "" : "  FAILED") << '\n';
