@@ -45,14 +45,16 @@ void TstConnectionWidgets::groupsShown() {
     QVERIFY(dialog.height() < both.height()); // sized to fit what it shows
 }
 
-// Values come back untouched; a port out of range is clamped. TLS without a CA file is
-// said to leave the server unverified.
+// Values come back untouched, those the form does not show too; a port out of range is clamped. TLS without a
+// CA file is said to leave the server unverified.
 void TstConnectionWidgets::valuesRoundTrip() {
     SqlConnectionSettings sql{QStringLiteral(" db.local "), 70000, QStringLiteral("admin"),
                               QStringLiteral("p'w;\""), QStringLiteral("orb_server")};
     sql.tls = true;
     sql.tlsCaFile = QStringLiteral("/etc/ssl/ca пример.pem");
     sql.rememberPassword = false;
+    sql.connectTimeout = 3;
+    sql.readTimeout = 0;
     ConnectionSettingsDialog dialog(nullptr, sql, OrbHostSettings{QStringLiteral("orb.local"), -5}, true,
                                     true);
     dialog.show();
@@ -60,6 +62,9 @@ void TstConnectionWidgets::valuesRoundTrip() {
     QCOMPARE(QStringList({back.ip, back.user, back.password, back.db, back.tlsCaFile}),
              QStringList({sql.ip, sql.user, sql.password, sql.db, sql.tlsCaFile}));
     QCOMPARE(QVector<bool>({back.tls, back.rememberPassword}), QVector<bool>({true, false}));
+    // the timeouts, which the form does not show, stay
+    QCOMPARE(QVector<int>({back.connectTimeout, back.readTimeout, back.writeTimeout}),
+             QVector<int>({3, 0, sql.writeTimeout}));
     auto* note = dialog.findChild<QLabel*>(QStringLiteral("tlsNoteLabel"));
     QVERIFY(!note->isVisible());
     dialog.findChild<QLineEdit*>(QStringLiteral("tlsCaEdit"))->clear();

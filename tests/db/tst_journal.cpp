@@ -372,6 +372,13 @@ void TestJournal::refusedRowStoresNothing() {
         QVERIFY2(!it.value()(), qPrintable(it.key()));
         QCOMPARE(all(), stored);
     }
+    // the record's UPDATE refused, which goes to the server with the journal's row
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_journal")));
+    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_rename BEFORE UPDATE ON devices FOR EACH ROW "
+                                        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no rename'")));
+    QVERIFY(!calls.value(QStringLiteral("rename"))());
+    QCOMPARE(handler->lastError().serverText, QStringLiteral("no rename"));
+    QCOMPARE(all(), stored);
     QCOMPARE(journalRows(), 0);
 }
 

@@ -1,6 +1,7 @@
 // The database driver against the fixture's server: the types we store, NULL, errors with the
 // server's number, transactions and rows read as they come.
 
+#include "db/connection.h"
 #include "db/dberror.h"
 #include "testdb.h"
 
@@ -32,6 +33,7 @@ private slots:
     void streamedRowsSurviveAnotherStatement();
     void severalStatementsInOneMessage_data();
     void severalStatementsInOneMessage();
+    void silentServerTimesOut();
 };
 
 void TestMariaDbDriver::roundTrip_data() {
@@ -189,6 +191,19 @@ void TestMariaDbDriver::severalStatementsInOneMessage() {
     QCOMPARE(other.value(0).toString(), QStringLiteral("1,2"));
     QVERIFY(!q.nextResult());
     QVERIFY(db.transaction() && db.commit());
+}
+
+// The read timeout of the settings reaches the connection: a statement whose answer does not come
+// fails as a lost connection instead of waiting for ever.
+void TestMariaDbDriver::silentServerTimesOut() {
+    SqlConnectionSettings settings = TestDb::settings();
+    settings.readTimeout = 1;
+    DbConnection conn(QStringLiteral("silent"));
+    conn.setSettings(settings);
+    QVERIFY(conn.open());
+    QSqlQuery q(conn.database());
+    QVERIFY(!conn.run(q, QStringLiteral("SELECT SLEEP(30)")));
+    QCOMPARE(int(conn.lastError().kind), int(DbError::Kind::ConnectionLost));
 }
 
 QTEST_GUILESS_MAIN(TestMariaDbDriver)
