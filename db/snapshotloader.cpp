@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -128,53 +129,65 @@ bool SnapshotLoader::load(TablesSnapshot& snapshot, QString& error, const Device
     attachOrdered(s.users, q, s.groupUsers);
 
     // Devices and their memberships in slices, so that the client library never holds a million
-    // rows at once. The first slice of each comes in the message; when the devices need a second
-    // one, the kept statement that reads it drops the memberships' answer, read again after.
+    // rows at once. The first slice of each comes in the message; when the devices need more, the
+    // first memberships are kept aside until every device is read.
     QSqlQuery rows(conn.database());
-    bool inMessage = true;
-    auto next = [&](const QString& sql, const QVariantList& values) -> QSqlQuery* {
-        if (inMessage)
-            return q.nextResult() ? &q : nullptr;
-        return conn.runKept(rows, sql, values) ? &rows : nullptr;
-    };
     int lender = 0;
-    for (int after = 0;;) {
-        QSqlQuery* r = next(devicesSlice, {after});
-        if (!r)
-            return failed(inMessage ? q : rows);
+    const auto addDevices = [&](QSqlQuery& r) {
         int read = 0;
-        while (r->next()) {
+        while (r.next()) {
             s.devices.append(DeviceInfo());
             DeviceInfo& d = s.devices.last();
-            fillDevice(d, *r);
+            fillDevice(d, r);
             while (lender < known.ids.size() && known.ids.at(lender) < d.id)
                 ++lender;
             if (lender < known.ids.size() && known.ids.at(lender) == d.id && known.names.at(lender) == d.name)
                 d.name = known.names.at(lender);
             ++read;
         }
-        if (read < slice)
-            break;
-        inMessage = false;
-        rows.finish();
-        after = s.devices.constLast().id;
+        return read;
+    };
+    if (!q.nextResult())
+        return failed(q);
+    int read = addDevices(q);
+    if (!q.nextResult())
+        return failed(q);
+    const bool devicesWhole = read < slice;
+    std::vector<std::pair<int, int>> aside;
+    if (!devicesWhole) {
+        while (q.next())
+            aside.emplace_back(q.value(0).toInt(), q.value(1).toInt());
+        while (read == slice) {
+            rows.finish();
+            if (!conn.runKept(rows, devicesSlice, {s.devices.constLast().id}))
+                return failed(rows);
+            read = addDevices(rows);
+        }
     }
     MembershipAttacher<DeviceInfo> attacher(s.devices, s.groupDevices);
-    for (int owner = 0, group = 0;;) {
-        QSqlQuery* r = next(membershipsSlice, {owner, owner, group});
-        if (!r)
-            return failed(inMessage ? q : rows);
-        int read = 0;
-        while (r->next()) {
-            owner = r->value(0).toInt();
-            group = r->value(1).toInt();
-            attacher.add(owner, group);
-            ++read;
-        }
-        if (read < slice * 3)
-            break;
-        inMessage = false;
+    int owner = 0;
+    int group = 0;
+    int taken = 0; // of the latest slice
+    const auto attach = [&](int o, int g) {
+        owner = o;
+        group = g;
+        attacher.add(o, g);
+        ++taken;
+    };
+    if (devicesWhole) {
+        while (q.next())
+            attach(q.value(0).toInt(), q.value(1).toInt());
+    }
+    for (const auto& [o, g] : aside)
+        attach(o, g);
+    aside = {};
+    while (taken == slice * 3) {
+        taken = 0;
         rows.finish();
+        if (!conn.runKept(rows, membershipsSlice, {owner, owner, group}))
+            return failed(rows);
+        while (rows.next())
+            attach(rows.value(0).toInt(), rows.value(1).toInt());
     }
     attacher.finish();
     q.finish();
