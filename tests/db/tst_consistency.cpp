@@ -57,6 +57,8 @@ private slots:
     void deletesAllOrNothing();
     void addDevicesCutOff_data();
     void addDevicesCutOff();
+    void deleteCutOff_data();
+    void deleteCutOff();
 
 private:
     int addUser(const UserInfo& u) {
@@ -377,9 +379,9 @@ void TestConsistency::deletesAllOrNothing() {
     QCOMPARE(rows(QStringLiteral("device_groups")), 1);
 }
 
-// Kills connection `id` from a thread of its own once it is writing memberships.
-std::thread killWhenWritingMemberships(qint64 id) {
-    return std::thread([id] {
+// Kills connection `id` from a thread of its own once it runs a statement like `running`.
+std::thread killWhenRunning(qint64 id, const QString& running) {
+    return std::thread([id, running] {
         ConfigHandler killer(nullptr, QStringLiteral("killer"));
         killer.setConnectionSettings(TestDb::settings());
         if (killer.connectToDatabase() != 0)
@@ -388,13 +390,19 @@ std::thread killWhenWritingMemberships(qint64 id) {
         for (int i = 0; i < 100000; ++i) {
             // INNODB_TRX, read this often, would never be refreshed
             if (q.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = %1 "
-                                      "AND INFO LIKE 'INSERT%device_groups%'")
-                           .arg(id)) &&
+                                      "AND INFO LIKE '%2'")
+                           .arg(id)
+                           .arg(running)) &&
                 q.next() && q.value(0).toInt() > 0)
                 break;
         }
         q.exec(QStringLiteral("KILL CONNECTION %1").arg(id));
     });
+}
+
+qint64 connectionId(ConfigHandler& handler) {
+    QSqlQuery q(handler.database());
+    return q.exec(QStringLiteral("SELECT CONNECTION_ID()")) && q.next() ? q.value(0).toLongLong() : -1;
 }
 
 void TestConsistency::addDevicesCutOff_data() {
@@ -414,10 +422,8 @@ void TestConsistency::addDevicesCutOff() {
     QVector<DeviceInfo> list;
     for (int i = 0; i < 7000; ++i)
         list << device(800000000000000ULL + quint64(i), QString(), {2});
-    QSqlQuery q(handler->database());
-    QVERIFY(q.exec(QStringLiteral("SELECT CONNECTION_ID()")) && q.next());
-    const qint64 id = q.value(0).toLongLong();
-    q.finish();
+    const qint64 id = connectionId(*handler);
+    QVERIFY(id > 0);
     QSqlQuery locker(TestDb::admin());
     std::thread killer;
     LogCapture log;
@@ -433,7 +439,7 @@ void TestConsistency::addDevicesCutOff() {
             if (locker.exec(QStringLiteral("START TRANSACTION")) &&
                 locker.exec(QStringLiteral("SELECT * FROM %1.device_groups WHERE device_id >= 0 FOR UPDATE")
                                 .arg(TestDb::defaultName())))
-                killer = killWhenWritingMemberships(id);
+                killer = killWhenRunning(id, QStringLiteral("INSERT%device_groups%"));
             return true;
         },
         &result);
@@ -451,6 +457,49 @@ void TestConsistency::addDevicesCutOff() {
     // one journal row for each stored device, none for the others
     QCOMPARE(rows(QStringLiteral("orb_admin_journal")), after);
     QCOMPARE(rows(QStringLiteral("devices WHERE id NOT IN (SELECT object_id FROM orb_admin_journal)")), 0);
+}
+
+void TestConsistency::deleteCutOff_data() {
+    QTest::addColumn<QString>("record");
+    QTest::addColumn<int>("rowsWhenWhole"); // journal rows of the delete made whole
+    QTest::newRow("group, its device and user leaving it") << "group" << 3;
+    QTest::newRow("user") << "user" << 1;
+}
+
+// A delete cut off after some of its journal rows were written leaves neither the rows nor any of
+// the change; made again, the change and all its rows are stored.
+void TestConsistency::deleteCutOff() {
+    QFETCH(QString, record);
+    QFETCH(int, rowsWhenWhole);
+    QVERIFY(addGroups());
+    const int u = addUser(user(QStringLiteral("a"), {2, 3}));
+    QVERIFY(u > 0);
+    QVERIFY(handler->addDevice(device(5, QString(), {2}), error));
+    QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM orb_admin_journal")));
+    const QString before = allTables();
+    const qint64 id = connectionId(*handler);
+    QVERIFY(id > 0);
+    // the memberships share-locked: the journal reads them, their DELETE waits
+    QSqlQuery locker(TestDb::admin());
+    QVERIFY(locker.exec(QStringLiteral("START TRANSACTION")));
+    QVERIFY(locker.exec(QStringLiteral("SELECT * FROM %1.user_groups WHERE user_id >= 0 LOCK IN SHARE MODE")
+                            .arg(TestDb::defaultName())));
+    std::thread killer = killWhenRunning(id, QStringLiteral("DELETE%user_groups%"));
+    const auto remove = [&] {
+        return record == QLatin1String("group") ? handler->deleteGroup(2) : handler->deleteUser(u);
+    };
+    QVERIFY(!remove());
+    killer.join();
+    QVERIFY(locker.exec(QStringLiteral("ROLLBACK")));
+    QCOMPARE(allTables(), before);
+    QCOMPARE(rows(QStringLiteral("orb_admin_journal")), 0);
+
+    handler.reset();
+    handler = TestDb::handler();
+    QVERIFY(handler);
+    QVERIFY(remove());
+    QVERIFY(allTables() != before);
+    QCOMPARE(rows(QStringLiteral("orb_admin_journal")), rowsWhenWhole);
 }
 
 QTEST_GUILESS_MAIN(TestConsistency)
