@@ -69,15 +69,25 @@ bool TabContext::wait(DbLane::Work work) {
 bool TabContext::reachable() {
     if (!ready())
         return false;
-    DbError why;
-    const std::optional<bool> answered =
-        aside(std::function<bool(ConfigHandler&)>([](ConfigHandler& db) { return db.reachable(); }), &why);
-    if (!answered)
-        return false;
-    if (*answered)
-        return true;
-    emit offline(why.serverText);
-    return ready();
+    // while the dialog is open, not before it: a connection closed meanwhile is opened anew
+    // ahead of the dialog's change, and a server gone is told at once
+    followSettings();
+    struct Answer {
+        bool answered = true;
+        QString why;
+    };
+    const auto answer = std::make_shared<Answer>();
+    lane->run(
+        this,
+        [answer](ConfigHandler* db, const DbError& error) {
+            answer->answered = db && db->reachable();
+            answer->why = db ? db->lastError().serverText : error.serverText;
+        },
+        [this, answer] {
+            if (!answer->answered)
+                emit offline(answer->why);
+        });
+    return true;
 }
 
 ShownRecords TabContext::shownRecords() {

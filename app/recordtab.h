@@ -69,8 +69,9 @@ public:
     // told.
     bool ready() const { return !readyCheck || readyCheck(); }
     void setReadyCheck(std::function<bool()> check) { readyCheck = std::move(check); }
-    // Before a dialog opens: the same, and whether the server answers the lane, connecting anew
-    // when the connection was closed meanwhile, as a read would.
+    // Before a dialog opens: the same; the lane then finds out, while the dialog is open,
+    // whether the server answers it, connecting anew when the connection was closed meanwhile, as
+    // a read would.
     bool reachable();
     // The groups and users the window shows, for the dialogs' lists, and a group made in a
     // dialog stored on the lane.
