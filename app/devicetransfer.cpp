@@ -87,29 +87,30 @@ void DeviceTransfer::lookUp(const QVector<DeviceInfo>& devices, Making make, Ope
         *dropped = true;
         close();
     });
+    // the list goes with the job that makes the rows: one replaced meanwhile is not freed here
+    auto found = [this, dropped, close, make = std::move(make),
+                  open](const DevicesImport::StoredDevices& stored, bool ok) mutable {
+        const auto rows = std::make_shared<DevicesToAddRows>();
+        Aside::shared().run(
+            this,
+            [make = std::move(make), stored, ok, rows, dropped] {
+                if (*dropped)
+                    return;
+                *rows = make(stored);
+                rows->storedKnown = ok;
+            },
+            [this, dropped, close, open, rows] {
+                lookingUp = false;
+                close();
+                if (*dropped)
+                    return;
+                // what follows opens dialogs: not from inside the look-up's end
+                QMetaObject::invokeMethod(
+                    this, [open, rows] { open(std::move(*rows)); }, Qt::QueuedConnection);
+            });
+    };
     lookingUp = true;
-    DevicesImport::lookUpStored(
-        this, db()->connectionSettings(), imeis,
-        [this, dropped, close, make, open](const DevicesImport::StoredDevices& stored, bool ok) {
-            const auto rows = std::make_shared<DevicesToAddRows>();
-            Aside::shared().run(
-                this,
-                [make, stored, ok, rows, dropped] {
-                    if (*dropped)
-                        return;
-                    *rows = make(stored);
-                    rows->storedKnown = ok;
-                },
-                [this, dropped, close, open, rows] {
-                    lookingUp = false;
-                    close();
-                    if (*dropped)
-                        return;
-                    // what follows opens dialogs: not from inside the look-up's end
-                    QMetaObject::invokeMethod(
-                        this, [open, rows] { open(std::move(*rows)); }, Qt::QueuedConnection);
-                });
-        });
+    DevicesImport::lookUpStored(this, db()->connectionSettings(), imeis, std::move(found));
 }
 
 // Where the file dialogs open: the folder last used, at first the working directory's parent.

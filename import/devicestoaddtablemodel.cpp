@@ -4,12 +4,14 @@
 #include <QColor>
 #include <QSet>
 
+#include "core/aside.h"
 #include "core/schema.h"
 
 #include <algorithm>
 #include <iterator>
 #include <numeric>
 #include <tuple>
+#include <utility>
 
 namespace {
 enum Column { CheckColumn = 0, ImeiColumn = 2, NameColumn = 3, ColumnCount = 4 };
@@ -68,6 +70,11 @@ bool rowLess(const QVector<DeviceToAddRow>& rows, int column, int a, int b) {
 
 DevicesToAddTableModel::DevicesToAddTableModel(QObject* parent)
     : QAbstractTableModel(parent) {}
+
+DevicesToAddTableModel::~DevicesToAddTableModel() {
+    // millions of rows are freed aside
+    Aside::shared().run([old = std::move(rows)] {});
+}
 
 int DevicesToAddTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : rows.size();
@@ -235,7 +242,7 @@ DevicesToAddRows DevicesToAddTableModel::makeRows(const QVector<DeviceInfo>& dev
 
 void DevicesToAddTableModel::setRows(DevicesToAddRows made) {
     beginResetModel();
-    rows = std::move(made.rows);
+    Aside::shared().run([old = std::exchange(rows, std::move(made.rows))] {});
     lines = std::move(made.lines);
     byState = std::move(made.byState);
     std::copy(std::begin(made.counts), std::end(made.counts), std::begin(counts));

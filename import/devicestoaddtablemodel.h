@@ -40,6 +40,7 @@ class DevicesToAddTableModel : public QAbstractTableModel {
 
 public:
     explicit DevicesToAddTableModel(QObject* parent = nullptr);
+    ~DevicesToAddTableModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
