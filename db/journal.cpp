@@ -243,20 +243,23 @@ QString DbJournal::createStatement() {
 bool DbJournal::prepare() {
     kept = JournalState();
     QSqlQuery q(conn.database());
+    // Every column, read and written, without a row: a privilege or a column missing fails it.
+    const QString written = DbJournal::columns().mid(4);
+    const QString probe = QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1 WHERE id = 0 AND FALSE")
+                              .arg(TABLE_JOURNAL, written);
+    // The table is usually there already: one round trip then.
+    if (conn.run(q, probe))
+        return usable();
+    if (conn.lastError().kind == DbError::Kind::ConnectionLost)
+        return false;
     // A least-privileged account may not create it even when it is there: then the check decides.
     const bool made = conn.run(q, createStatement());
     const DbError notMade = conn.lastError();
     if (!made && notMade.kind == DbError::Kind::ConnectionLost)
         return false;
     conn.refuse(DbError());
-    // Every column, read and written, without a row: a privilege or a column missing fails it.
-    const QString written = DbJournal::columns().mid(4);
-    if (conn.run(q, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1 WHERE id = 0 AND FALSE")
-                        .arg(TABLE_JOURNAL, written))) {
-        kept = {true, true, QString()};
-        conn.refuse(DbError());
-        return true;
-    }
+    if (conn.run(q, probe))
+        return usable();
     const DbError unusable = conn.lastError();
     if (unusable.kind == DbError::Kind::ConnectionLost)
         return false;
@@ -266,6 +269,12 @@ bool DbJournal::prepare() {
     qDebug() << "change journal off:" << reason;
     kept = {true, false, reason};
     // what failed here is the journal's, not the connection's
+    conn.refuse(DbError());
+    return true;
+}
+
+bool DbJournal::usable() {
+    kept = {true, true, QString()};
     conn.refuse(DbError());
     return true;
 }

@@ -24,8 +24,8 @@ class DbJournal {
 public:
     explicit DbJournal(DbConnection& conn);
 
-    // After connecting: makes the table unless it is there, then checks that this account can read
-    // and write it. False only when the connection was lost meanwhile. Unless it was done or handed
+    // After connecting: checks that this account can read and write the table, and makes it first
+    // when that fails. False only when the connection was lost meanwhile. Unless it was done or handed
     // over (use()), the first change on the connection does it.
     bool prepare();
     const JournalState& state() const { return kept; }
@@ -86,6 +86,7 @@ public:
 
 private:
     quint64 operation();
+    bool usable();
 
     DbConnection& conn;
     JournalState kept;
