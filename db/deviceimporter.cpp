@@ -210,22 +210,29 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
 // its subquery per record.
 bool DeviceImporter::journalAdded(const QVector<DeviceInfo>& batch, const QVector<int>& added,
                                   const QHash<quint64, int>& idOf, const QHash<int, QString>& groupNames) {
-    QVector<QPair<int, QString>> made;
-    made.reserve(added.size());
+    QString rows;
+    rows.reserve(added.size() * 160);
+    rows += QLatin1Char('[');
     for (const int i : added) {
         const DeviceInfo& d = batch.at(i);
         QStringList names;
         for (const int g : distinctIds(d.groups))
             names << groupNames.value(g);
-        made.append({idOf.value(d.imei),
-                     QStringLiteral("{\"after\": {\"imei\": \"%1\", \"name\": %2, \"for_all\": %3, "
-                                    "\"groups\": %4}}")
-                         .arg(QString::number(d.imei).rightJustified(15, QLatin1Char('0'), true),
-                              DbJournal::quoted(bound(d.name).toString()),
-                              d.forAll ? QStringLiteral("true") : QStringLiteral("false"),
-                              DbJournal::namesJson(names))});
+        if (rows.size() > 1)
+            rows += QLatin1Char(',');
+        rows += QStringLiteral(
+                    "[%1, {\"after\": {\"imei\": \"%2\", \"name\": %3, \"for_all\": %4, \"groups\": %5}}]")
+                    .arg(QString::number(idOf.value(d.imei)),
+                         QString::number(d.imei).rightJustified(15, QLatin1Char('0'), true),
+                         DbJournal::quoted(bound(d.name).toString()),
+                         d.forAll ? QStringLiteral("true") : QStringLiteral("false"),
+                         DbJournal::namesJson(names));
     }
-    return journal.writeMade("add", RecordTable::devices(), made);
+    rows += QLatin1Char(']');
+    return journal.write("add", RecordTable::devices(), QStringLiteral("jr.id"), QStringLiteral("jr.d"),
+                         QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH "
+                                        "'$[1]')) jr"),
+                         {rows}, added.size());
 }
 
 int DeviceImporter::add(const QVector<DeviceInfo>& devices, const Progress& progress,

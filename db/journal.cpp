@@ -9,8 +9,6 @@
 #include <QSqlQuery>
 #include <QSysInfo>
 
-#include <algorithm>
-
 namespace {
 
 // Bytes of one list of group names in details at most: two of them and the other fields stay within
@@ -179,42 +177,6 @@ bool DbJournal::write(const char* action, const RecordTable& records, const QStr
         return true;
     conn.refuse(DbError::Kind::Refused);
     return false;
-}
-
-bool DbJournal::writeMade(const char* action, const RecordTable& records,
-                          const QVector<QPair<int, QString>>& made) {
-    if (!kept.known) {
-        conn.refuse(DbError::Kind::ConnectionLost);
-        return false;
-    }
-    if (!kept.on || made.isEmpty())
-        return true;
-    // 7 values a row: a statement stays within the server's 65,535 placeholders
-    constexpr int ROWS = 8000;
-    const QVariantList head{osUser, workstation, static_cast<qulonglong>(operation()),
-                            QString::fromLatin1(action), objectOf(records)};
-    for (int from = 0; from < made.size(); from += ROWS) {
-        const int to = std::min<int>(made.size(), from + ROWS);
-        QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(TABLE_JOURNAL, columns().mid(4));
-        sql.reserve(sql.size() + (to - from) * 48);
-        QVariantList values;
-        values.reserve((to - from) * 7);
-        for (int i = from; i < to; ++i) {
-            if (i > from)
-                sql += QLatin1Char(',');
-            sql += QLatin1String("(UTC_TIMESTAMP(3),CURRENT_USER(),?,?,?,?,?,?,?)");
-            values += head;
-            values << made.at(i).first << made.at(i).second;
-        }
-        QSqlQuery q(conn.database());
-        if (!conn.run(q, sql, values))
-            return false;
-        if (q.numRowsAffected() < to - from) {
-            conn.refuse(DbError::Kind::Refused);
-            return false;
-        }
-    }
-    return true;
 }
 
 QString DbJournal::columns() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -54,10 +53,6 @@ public:
     // than `atLeast` rows.
     bool write(const char* action, const RecordTable& records, const QString& id, const QString& details,
                const QString& from, const QVariantList& values, int atLeast = 0);
-
-    // One row per (id, details) made by the caller as the server makes them, by INSERT … VALUES:
-    // cheaper for the server than taking the rows out of one bound JSON text. Same outcome as write().
-    bool writeMade(const char* action, const RecordTable& records, const QVector<QPair<int, QString>>& made);
 
     // Expressions the server makes details of. The record in row `alias` of its table as JSON:
     // imei, name, for_all, login, groups (names) as they apply. A list of names too long for the
