@@ -1,5 +1,6 @@
 #include "app/csettings.h"
 #include "app/mainwindow.h"
+#include "core/aside.h"
 #include "core/qtcompat.h"
 #include "core/qttranslations.h"
 
@@ -66,8 +67,12 @@ int main(int argc, char* argv[]) {
     a.installTranslator(&translator);
     CSettings::getInstance(CSettings::defaultFileName());
 
-    MainWindow w;
-    w.show();
-    w.loadDatabase();
-    return a.exec();
+    int code = 0;
+    {
+        MainWindow w;
+        w.show();
+        w.loadDatabase();
+        code = a.exec();
+    }
+    return Aside::finish(code);
 }

@@ -236,12 +236,12 @@ int runWindowBench(const QStringList& args) {
         }
         CSettings::setOrb({QStringLiteral("127.0.0.1"), orbPort});
 
+        const WindowRun::Closing closing =
+            args.contains(QStringLiteral("--window-close-during-refresh"))  ? WindowRun::Closing::InRefresh
+            : args.contains(QStringLiteral("--window-close-during-change")) ? WindowRun::Closing::InChange
+                                                                            : WindowRun::Closing::Never;
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
         {
-            const WindowRun::Closing closing =
-                args.contains(QStringLiteral("--window-close-during-refresh")) ? WindowRun::Closing::InRefresh
-                : args.contains(QStringLiteral("--window-close-during-change")) ? WindowRun::Closing::InChange
-                                                                                : WindowRun::Closing::Never;
             WindowRun run(devices, relay.get(), timeoutMs, closing);
             run.serverDevices = serverDevices;
             run.run(stats);
@@ -255,21 +255,22 @@ int runWindowBench(const QStringList& args) {
                           << " ms, ";
                 out() << "closed and destroyed in " << QString::number(run.closingMs, 'f', 1) << " ms\n";
                 out().flush();
-                return run.closedAtNs < 0 ? 1 : 0;
+                rc = run.closedAtNs < 0 ? 1 : 0;
+            } else {
+                out() << "result: from the keystroke, click or OK until the result is on screen. Until the "
+                         "server has been quiet for 0.5 s after that: stall, the longest gap of a 5 ms "
+                         "GUI-thread timer; the server's statement counters; the round trips\n";
+                printRows(run.rows(), relay != nullptr);
+                for (const Row& r : run.rows())
+                    rc |= r.failure.isEmpty() ? 0 : 1;
+                run.close();
+                out() << "peak RSS: " << run.startupRssKiB / 1024 << " MiB after start-up, "
+                      << bench::peakRssKiB() / 1024 << " MiB at the end\n";
             }
-            out()
-                << "result: from the keystroke, click or OK until the result is on screen. Until the server "
-                   "has been quiet for 0.5 s after that: stall, the longest gap of a 5 ms GUI-thread timer; "
-                   "the server's statement counters; the round trips\n";
-            printRows(run.rows(), relay != nullptr);
-            for (const Row& r : run.rows())
-                rc |= r.failure.isEmpty() ? 0 : 1;
-            run.close();
-            out() << "peak RSS: " << run.startupRssKiB / 1024 << " MiB after start-up, "
-                  << bench::peakRssKiB() / 1024 << " MiB at the end\n";
         }
         qInstallMessageHandler(previous);
-        printFloor(port, relay.get());
+        if (closing == WindowRun::Closing::Never)
+            printFloor(port, relay.get());
         stats.close();
     }
     QSqlDatabase::removeDatabase(STATS_CONNECTION);

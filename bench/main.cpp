@@ -1,5 +1,7 @@
 #include "bench.h"
 
+#include "core/aside.h"
+
 #include <QApplication>
 #include <QTextStream>
 
@@ -44,5 +46,6 @@ int main(int argc, char* argv[]) {
         out.flush();
         rc |= s.second(args);
     }
-    return rc;
+    out.flush();
+    return Aside::finish(rc);
 }

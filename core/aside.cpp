@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #if defined(__SANITIZE_THREAD__)
@@ -153,15 +156,17 @@ void Aside::abandon(std::unique_ptr<Aside> lane) {
         std::lock_guard<std::mutex> lock(abandonedMutex);
         abandoned.push_back(given);
     }
-    // the lane's last job hands it to the main thread, which deletes it once it is idle
+    // The lane's last job hands it to the main thread, which deletes it once it is idle, unless
+    // the end of the program has taken it meanwhile: whoever takes it out of the list deletes it.
     given->run(
         Courier::instance(), [] {},
         [given] {
             {
                 std::lock_guard<std::mutex> lock(abandonedMutex);
                 const auto it = std::find(abandoned.begin(), abandoned.end(), given);
-                if (it != abandoned.end())
-                    abandoned.erase(it);
+                if (it == abandoned.end())
+                    return;
+                abandoned.erase(it);
             }
             delete given;
         });
@@ -173,6 +178,13 @@ bool Aside::ending() {
 
 // From QCoreApplication's destructor, before anything static is destroyed.
 void Aside::endOfProgram() {
+    static_cast<void>(waitForAbandoned());
+}
+
+// Whether every lane given up ended in time.
+bool Aside::waitForAbandoned() {
+    static QDeadlineTimer deadline;
+    static bool started = false;
     std::vector<Aside*> lanes;
     {
         std::lock_guard<std::mutex> lock(abandonedMutex);
@@ -180,12 +192,25 @@ void Aside::endOfProgram() {
     }
     // Half a second: with the window's own teardown the program still ends within a second of
     // its close.
-    QDeadlineTimer deadline(500);
+    if (!std::exchange(started, true))
+        deadline = QDeadlineTimer(500);
+    bool ended = true;
     for (Aside* lane : lanes) {
         if (lane->pool->waitForDone(int(deadline.remainingTime())))
             delete lane;
+        else
+            ended = false;
     }
     programEnding = true;
+    return ended;
+}
+
+int Aside::finish(int code) {
+    if (!waitForAbandoned()) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }
 
 void Aside::run(std::function<void()> work) {

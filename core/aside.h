@@ -25,6 +25,10 @@ public:
     // Past that second: what a job leaves behind is left to the system, since Qt's own
     // registries may be gone already.
     static bool ending();
+    // For main() after its event loop, with the windows gone: gives busy lanes what is left of
+    // the second, then ends the process with `code` at once if one is still busy, so that a job
+    // answered late never runs into the statics torn down on the way out. Else returns `code`.
+    static int finish(int code);
 
     // Waits for the jobs given.
     ~Aside();
@@ -40,6 +44,7 @@ public:
 private:
     explicit Aside(int threads);
     static void endOfProgram();
+    static bool waitForAbandoned();
 
     QThreadPool* const pool;
 };
