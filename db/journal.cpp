@@ -9,6 +9,11 @@
 #include <QSqlQuery>
 #include <QSysInfo>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Bytes of one list of group names in details at most: two of them and the other fields stay within
@@ -23,12 +28,18 @@ QString namesAggregate() {
         .arg(NAMES_BYTES);
 }
 
-QString firstSet(std::initializer_list<const char*> names) {
-    for (const char* name : names) {
+// The administrator's account on this machine: the session's variables, else the account the
+// program runs as (a service or sudo may leave them unset).
+QString osAccount() {
+    for (const char* name : {"USER", "USERNAME", "LOGNAME"}) {
         const QString value = qEnvironmentVariable(name);
         if (!value.isEmpty())
             return value;
     }
+#ifdef Q_OS_UNIX
+    if (const passwd* account = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(account->pw_name);
+#endif
     // bound as a text, never as NULL
     return QStringLiteral("");
 }
@@ -37,7 +48,7 @@ QString firstSet(std::initializer_list<const char*> names) {
 
 DbJournal::DbJournal(DbConnection& conn)
     : conn(conn)
-    , osUser(firstSet({"USER", "USERNAME", "LOGNAME"}).left(128))
+    , osUser(osAccount().left(128))
     , workstation(QSysInfo::machineHostName().left(255) + QStringLiteral("")) {}
 
 DbJournal::Operation::Operation(DbJournal& journal)

@@ -7,6 +7,9 @@
 #include <QSysInfo>
 #include <QtTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -52,6 +55,7 @@ private slots:
     void everyChangeJournaled();
     void refusedRowStoresNothing();
     void deletedGroupsMembersJournaled();
+    void accountWithoutSessionVariables();
 
 private:
     // Groups 2 "Склад", 3 "Логистика"; device 1 (IMEI 5, "Truck 1", Admin and Склад); user 2 "u" in Склад.
@@ -404,6 +408,27 @@ void TestJournal::deletedGroupsMembersJournaled() {
                                 QString::fromUtf8(R"(change user 1 {"groups_removed":["Склад"]})"),
                                 QString::fromUtf8(R"(change user 2 {"groups_removed":["Склад"]})"),
                                 QString::fromUtf8(R"(delete group 2 {"before":{"name":"Склад"}})")}));
+}
+
+// A service or sudo may leave the session's variables unset: the account the program runs as is named.
+void TestJournal::accountWithoutSessionVariables() {
+    const char* const names[] = {"USER", "USERNAME", "LOGNAME"};
+    QByteArray kept[3];
+    for (int i = 0; i < 3; ++i) {
+        kept[i] = qgetenv(names[i]);
+        qunsetenv(names[i]);
+    }
+    handler = TestDb::handler();
+    for (int i = 0; i < 3; ++i) {
+        if (!kept[i].isEmpty())
+            qputenv(names[i], kept[i]);
+    }
+    QVERIFY(handler);
+    QVERIFY2(handler->addDevice({0, 7, QStringLiteral("T"), {1}, false}, error), qPrintable(error));
+    const passwd* account = getpwuid(geteuid());
+    QVERIFY(account);
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT os_user FROM orb_admin_journal")).toString(),
+             QString::fromLocal8Bit(account->pw_name));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
