@@ -378,18 +378,9 @@ private slots:
         makeWindow();
         loadConnected();
         // the window's connections: the refresh's and the one its changes go through
-        QVector<qint64> ids;
-        QSqlQuery q(TestDb::admin());
-        QTRY_VERIFY([&] {
-            ids.clear();
-            q.exec(QStringLiteral("SELECT id FROM information_schema.processlist WHERE db=DATABASE() AND "
-                                  "id<>CONNECTION_ID()"));
-            while (q.next())
-                ids << q.value(0).toLongLong();
-            return ids.size() >= 2;
-        }());
-        for (const qint64 id : qAsConst(ids))
-            QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(id)));
+        killWindowConnections(2);
+        if (QTest::currentTestFailed())
+            return;
         auto* groups = get<QTableView>("groupsView");
         selectRows(groups, {QStringLiteral("Склад")});
         const QString question = QStringLiteral("удалить из базы выбранные группы");
@@ -423,18 +414,9 @@ private slots:
         makeWindow();
         loadConnected();
         // the refresh's, and the changes' once it has connected ahead
-        QVector<qint64> ids;
-        QSqlQuery q(TestDb::admin());
-        QTRY_VERIFY([&] {
-            ids.clear();
-            q.exec(QStringLiteral("SELECT id FROM information_schema.processlist WHERE db=DATABASE() AND "
-                                  "id<>CONNECTION_ID()"));
-            while (q.next())
-                ids << q.value(0).toLongLong();
-            return ids.size() >= 2;
-        }());
-        for (const qint64 id : ids)
-            QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(id)));
+        killWindowConnections(2);
+        if (QTest::currentTestFailed())
+            return;
 
         auto* devices = get<QTableView>("tableView");
         if (refresh) {
@@ -495,6 +477,23 @@ private slots:
         get("addGroupButton")->click();
         VERIFY_ANSWERED(b);
         QVERIFY(rowShowing(get<QTableView>("groupsView"), QStringLiteral("Склад")) >= 0);
+    }
+
+private:
+    // Closes the window's connections from the server's side, once at least `count` are open.
+    void killWindowConnections(int count) {
+        QVector<qint64> ids;
+        QSqlQuery q(TestDb::admin());
+        QTRY_VERIFY([&] {
+            ids.clear();
+            q.exec(QStringLiteral("SELECT id FROM information_schema.processlist WHERE db=DATABASE() AND "
+                                  "id<>CONNECTION_ID()"));
+            while (q.next())
+                ids << q.value(0).toLongLong();
+            return ids.size() >= count;
+        }());
+        for (const qint64 id : qAsConst(ids))
+            QVERIFY(TestDb::exec(QStringLiteral("KILL CONNECTION %1").arg(id)));
     }
 };
 
