@@ -203,10 +203,12 @@ RecordTabBase::RecordTabBase(TabContext* context, QTableView* view, const TabBut
     connect(view->model(), &QAbstractItemModel::modelReset, this, &RecordTabBase::checkButtons);
     connect(view->model(), &QAbstractItemModel::rowsRemoved, this, &RecordTabBase::checkButtons);
     connect(view, &QAbstractItemView::doubleClicked, this, &RecordTabBase::change);
+    // what is picked when the rows of a new filter come, not when its text was typed
+    const auto* model = static_cast<RecordTableModel*>(view->model());
+    connect(model, &RecordTableModel::filterChanging, this, [this] { filtered = TableState::of(table); });
+    connect(model, &RecordTableModel::filterChanged, this, [this] { filtered.restore(table); });
 }
 
 void RecordTabBase::setFilter(const QString& text) {
-    const TableState state = TableState::of(table);
-    static_cast<RecordTableModel*>(table->model())->setFilterText(text);
-    state.restore(table);
+    static_cast<RecordTableModel*>(table->model())->filterAside(text);
 }

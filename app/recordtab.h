@@ -152,13 +152,17 @@ public slots:
     virtual void remove() = 0;
     // "Изменить" and "Удалить" follow the selection of the shown rows.
     virtual void checkButtons() = 0;
-    // A new filter resets the table once; the selected rows that stay shown stay selected.
+    // A new filter resets the table once, a large one when its rows are found aside; the
+    // selected rows that stay shown stay selected.
     void setFilter(const QString& text);
 
 protected:
     TabContext* const context;
     QTableView* const table;
     const TabButtons buttons;
+
+private:
+    TableState filtered;
 };
 
 // The rows of records read back, and whether they could be read.

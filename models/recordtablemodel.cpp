@@ -5,6 +5,7 @@
 
 #include <QThread>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,6 +19,30 @@ inline ushort folded(QChar c) {
     if (u < 0x80)
         return u >= 'A' && u <= 'Z' ? ushort(u + ('a' - 'A')) : u;
     return c.toCaseFolded().unicode();
+}
+
+// The candidates that match, in their order; a million rows are looked at on every core. Stops
+// early, with a result nobody wants, once `stale` says so.
+QVector<int> scan(const QVector<int>& candidates, const std::function<bool(int)>& matches,
+                  const std::function<bool()>& stale = {}) {
+    const int n = candidates.size();
+    const int parts = n < RecordTableModel::asideFrom ? 1 : int(qBound(1, QThread::idealThreadCount(), 8));
+    std::vector<QVector<int>> found(parts);
+    const auto part = [&](int part) {
+        QVector<int>& out = found[part];
+        const int to = int(qint64(n) * (part + 1) / parts);
+        for (int i = int(qint64(n) * part / parts); i < to; ++i) {
+            if ((i & 0xfff) == 0 && stale && stale())
+                return;
+            if (matches(candidates.at(i)))
+                out.append(candidates.at(i));
+        }
+    };
+    Aside::shared().forEach(parts, part);
+    QVector<int> result = std::move(found[0]);
+    for (int i = 1; i < parts; ++i)
+        result += found[i];
+    return result;
 }
 
 } // namespace
@@ -66,13 +91,14 @@ RecordTableModel::RecordTableModel(QObject* parent, const QStringList& titles)
     , titles(titles) {}
 
 void RecordTableModel::clear() {
+    ++rowsVersion;
     beginResetModel();
     clearRecords();
     shown.clear();
     endResetModel();
 }
 
-void RecordTableModel::rebuildShown() {
+QVector<int> RecordTableModel::unfiltered() const {
     const int n = storedSize();
     QVector<int> candidates;
     // an empty table has no column orders yet, but may be given its sort already
@@ -88,29 +114,18 @@ void RecordTableModel::rebuildShown() {
         for (auto it = order.crbegin(); it != order.crend(); ++it)
             candidates.append(*it);
     }
-    shown = matching(candidates);
+    return candidates;
+}
+
+void RecordTableModel::rebuildShown() {
+    shown = matching(unfiltered());
 }
 
 QVector<int> RecordTableModel::matching(const QVector<int>& candidates) const {
     if (foldedFilter.isEmpty())
         return candidates;
     prepareMatching(foldedFilter);
-    const int n = candidates.size();
-    // a million rows are looked at on every core
-    const int parts = n < 20000 ? 1 : int(qBound(1, QThread::idealThreadCount(), 8));
-    std::vector<QVector<int>> found(parts);
-    const auto scan = [&](int part) {
-        QVector<int>& out = found[part];
-        for (int i = int(qint64(n) * part / parts), to = int(qint64(n) * (part + 1) / parts); i < to; ++i) {
-            if (matches(candidates.at(i), foldedFilter))
-                out.append(candidates.at(i));
-        }
-    };
-    Aside::shared().forEach(parts, scan);
-    QVector<int> result = std::move(found[0]);
-    for (int part = 1; part < parts; ++part)
-        result += found[part];
-    return result;
+    return scan(candidates, [this](int index) { return matches(index, foldedFilter); });
 }
 
 int RecordTableModel::shownPosition(int index) const {
@@ -125,22 +140,67 @@ int RecordTableModel::shownPosition(int index) const {
 
 void RecordTableModel::setFilterText(const QString& text) {
     const QString needle = text.toCaseFolded();
+    ++*filterSerial;
     if (needle == foldedFilter)
         return;
-    beginResetModel();
+    // a longer text can only drop rows: look at the shown ones only
     const bool narrower = !foldedFilter.isEmpty() && needle.contains(foldedFilter);
+    const QVector<int> candidates = narrower ? shown : unfiltered();
+    if (needle.isEmpty()) {
+        showFiltered(text, needle, candidates);
+        return;
+    }
+    prepareMatching(needle);
+    showFiltered(text, needle, scan(candidates, [&](int index) { return matches(index, needle); }));
+}
+
+void RecordTableModel::filterAside(const QString& text) {
+    const QString needle = text.toCaseFolded();
+    // showing every row is no scan
+    if (storedSize() < asideFrom || needle.isEmpty()) {
+        setFilterText(text);
+        return;
+    }
+    ++*filterSerial;
+    if (needle != foldedFilter)
+        filterLater(text, needle);
+}
+
+void RecordTableModel::filterLater(const QString& text, const QString& needle) {
+    const int serial = *filterSerial;
+    const int version = rowsVersion;
+    const bool narrower = !foldedFilter.isEmpty() && needle.contains(foldedFilter);
+    QVector<int> candidates = narrower ? shown : unfiltered();
+    Matcher matches = matcherFor(needle);
+    const auto found = std::make_shared<QVector<int>>();
+    Aside::shared().run(
+        this,
+        [found, candidates = std::move(candidates), matches = std::move(matches), latest = filterSerial,
+         serial] { *found = scan(candidates, matches, [&latest, serial] { return *latest != serial; }); },
+        [this, found, serial, version, text, needle] {
+            if (serial != *filterSerial)
+                return;
+            if (version != rowsVersion)
+                filterLater(text, needle);
+            else
+                showFiltered(text, needle, std::move(*found));
+        });
+}
+
+void RecordTableModel::showFiltered(const QString& text, const QString& needle, QVector<int> rows) {
+    emit filterChanging();
+    beginResetModel();
     filter = text;
     foldedFilter = needle;
-    if (narrower)
-        shown = matching(shown); // a longer text can only drop rows: look at the shown ones only
-    else
-        rebuildShown();
+    shown = std::move(rows);
     endResetModel();
+    emit filterChanged();
 }
 
 void RecordTableModel::sort(int column, Qt::SortOrder order) {
     if (column == sortedColumn && order == sortedOrder)
         return;
+    ++rowsVersion;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     QVector<int> stored;

@@ -9,7 +9,9 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include <algorithm>
 #include <utility>
@@ -38,6 +40,12 @@ public:
 
     // Shows only the rows whose shown texts contain text, case-insensitively; empty shows all.
     void setFilterText(const QString& text);
+    // The same as the filter field asks it: past asideFrom stored rows, they are matched on other
+    // threads from copies of them and shown when that is done, unless a newer text came
+    // meanwhile; rows changed meanwhile are matched again.
+    void filterAside(const QString& text);
+    static constexpr int asideFrom = 20000;
+    // The text the shown rows match.
     QString filterText() const { return filter; }
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     int sortColumn() const { return sortedColumn; }
@@ -60,6 +68,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+signals:
+    // Around the reset that shows the rows of a new filter text.
+    void filterChanging();
+    void filterChanged();
+
 protected:
     RecordTableModel(QObject* parent, const QStringList& titles);
 
@@ -75,6 +88,10 @@ protected:
     // matches may run on several threads at once.
     virtual void prepareMatching(const QString& needle) const = 0;
     virtual bool matches(int index, const QString& needle) const = 0;
+    // Whether a stored row matches the case-folded needle, from copies of the rows as they are
+    // now, on any thread.
+    using Matcher = std::function<bool(int index)>;
+    virtual Matcher matcherFor(const QString& needle) const = 0;
     // The candidates (stored rows) that match the filter, in their order.
     QVector<int> matching(const QVector<int>& candidates) const;
     // Stored rows in ascending order of column.
@@ -93,9 +110,19 @@ protected:
     QString foldedFilter;
     int sortedColumn = -1;
     Qt::SortOrder sortedOrder = Qt::AscendingOrder;
+    // Counts changes of the stored rows, their orders and the sort: a filter matched aside
+    // from older ones is matched again.
+    int rowsVersion = 0;
 
 private:
+    // The stored rows unfiltered, in the order shown.
+    QVector<int> unfiltered() const;
+    void filterLater(const QString& text, const QString& needle);
+    void showFiltered(const QString& text, const QString& needle, QVector<int> rows);
+
     const QStringList titles;
+    // The newest filter text asked for; a scan aside for an older one stops.
+    const std::shared_ptr<std::atomic<int>> filterSerial = std::make_shared<std::atomic<int>>(0);
 };
 
 // What a table's row traits say unless they say otherwise: the row is the record, with its id;
@@ -176,6 +203,7 @@ public:
     // Replaces every row in one reset; the filter and the sort stay. Returns the rows replaced,
     // for the caller to free where it suits.
     Prepared setPrepared(Prepared prepared) {
+        ++rowsVersion;
         beginResetModel();
         std::swap(rows, prepared.rows);
         std::swap(context, prepared.context);
@@ -188,12 +216,14 @@ public:
 
     // Puts new or changed rows in place by id, keeping the filter, the sort and the other rows.
     void upsert(const QVector<Row>& changed) {
+        ++rowsVersion;
         for (const Row& row : changed)
             upsertOne(row);
     }
 
     // Removes the rows of these ids. Many at once go in one pass and one reset.
     void removeIds(const QVector<int>& ids) {
+        ++rowsVersion;
         if (ids.size() > 8) {
             removeMany(ids);
             return;
@@ -206,7 +236,9 @@ public:
             if (at >= 0)
                 beginRemoveRows(QModelIndex(), at, at);
             detach(index);
-            rows.remove(index);
+            // QVector copies each row behind a removed one; moving them costs no reference counts
+            std::move(rows.begin() + index + 1, rows.end(), rows.begin() + index);
+            rows.removeLast();
             renumber(index, -1);
             if (at >= 0) {
                 shown.remove(at);
@@ -227,6 +259,7 @@ public:
     void setContext(Context newContext) {
         context = std::move(newContext);
         needleReady = false;
+        ++rowsVersion;
         if (!shown.isEmpty())
             emit dataChanged(index(0, 0), index(shown.size() - 1, Traits::columns() - 1), {Qt::DisplayRole});
     }
@@ -256,6 +289,11 @@ protected:
     }
     bool matches(int index, const QString& /*text*/) const override {
         return Traits::matches(rows.at(index), needle, context);
+    }
+    Matcher matcherFor(const QString& text) const override {
+        return [rows = rows, context = context, needle = Traits::needle(text, context)](int index) {
+            return Traits::matches(rows.at(index), needle, context);
+        };
     }
     const QVector<int>& ascending(int column) const override { return orders.at(column); }
     void clearRecords() override {
@@ -329,15 +367,12 @@ private:
     void removeMany(const QVector<int>& ids) {
         const QSet<int> gone(ids.cbegin(), ids.cend());
         QVector<int> newIndex(rows.size(), -1);
-        QVector<Row> kept;
-        kept.reserve(rows.size());
+        int kept = 0;
         for (int i = 0; i < rows.size(); ++i) {
-            if (!gone.contains(Traits::id(rows.at(i)))) {
-                newIndex[i] = kept.size();
-                kept.append(rows.at(i));
-            }
+            if (!gone.contains(Traits::id(rows.at(i))))
+                newIndex[i] = kept++;
         }
-        if (kept.size() == rows.size())
+        if (kept == rows.size())
             return;
         const auto remap = [&newIndex](QVector<int>& order) {
             int out = 0;
@@ -348,7 +383,12 @@ private:
             order.resize(out);
         };
         beginResetModel();
-        rows = std::move(kept);
+        // the kept rows moved forward in place, without copies
+        for (int i = 0; i < newIndex.size(); ++i) {
+            if (newIndex.at(i) >= 0 && newIndex.at(i) != i)
+                rows[newIndex.at(i)] = std::move(rows[i]);
+        }
+        rows.resize(kept);
         for (QVector<int>& order : orders)
             remap(order);
         remap(shown);

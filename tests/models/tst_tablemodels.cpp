@@ -21,6 +21,7 @@ private slots:
     void cells();
     void modelTester();
     void inPlaceChangesMatchFreshLoad();
+    void filterAsideShowsNewest();
     void statementsPerReloadConstant();
 
 private:
@@ -165,6 +166,41 @@ void TestTableModels::inPlaceChangesMatchFreshLoad() {
     fresh.sort(1, Qt::DescendingOrder);
     fresh.setFilterText(QStringLiteral("boat 129"));
     QCOMPARE(contents(shown), contents(fresh));
+}
+
+// Past 20,000 rows the filter field's text is matched aside: only the newest text's rows are
+// shown, once, and rows changed meanwhile are matched too.
+void TestTableModels::filterAsideShowsNewest() {
+    QVector<DeviceInfo> rows;
+    for (int id = 1; id <= 30000; ++id)
+        rows << DeviceInfo{
+            id, 356938000000000ULL + quint64(id), QStringLiteral("Boat %1").arg(id), {}, false};
+    const auto contents = [](const RecordTableModel& m) {
+        QStringList texts;
+        for (int r = 0; r < m.rowCount(); ++r)
+            texts << m.index(r, 1).data().toString();
+        return texts;
+    };
+    DevicesTableModel shown(nullptr, handler.get());
+    QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    shown.setPrepared(DevicesTableModel::prepare(rows, GroupNames()));
+    QSignalSpy applied(&shown, &RecordTableModel::filterChanged);
+    shown.filterAside(QStringLiteral("boat 12"));
+    shown.filterAside(QStringLiteral("BOAT 129"));
+    QCOMPARE(shown.rowCount(), 30000);
+    rows[99].name = QStringLiteral("boat 129000");
+    shown.upsert({rows[99]});
+    shown.removeIds({129});
+    rows.removeAt(128);
+    QTRY_COMPARE(applied.count(), 1);
+    QCOMPARE(shown.filterText(), QStringLiteral("BOAT 129"));
+
+    DevicesTableModel fresh(nullptr, handler.get());
+    fresh.setPrepared(DevicesTableModel::prepare(rows, GroupNames()));
+    fresh.setFilterText(QStringLiteral("boat 129"));
+    QCOMPARE(fresh.rowCount(), 111);
+    QCOMPARE(contents(shown), contents(fresh));
+    QCOMPARE(applied.count(), 1);
 }
 
 // A full reload of the three models costs the same few statements whatever the table sizes: each
