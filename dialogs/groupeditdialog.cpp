@@ -96,7 +96,7 @@ bool GroupEditDialog::addNewGroup(QWidget* parent, ConfigHandler* handler, const
     while (dialog.exec() == QDialog::Accepted) {
         GroupInfo group = dialog.getGroupInfo();
         QString error;
-        if (shown.addGroup ? shown.addGroup(group, error) : handler->addGroup(group, error)) {
+        if (shown.addGroup && shown.addGroup(group, error)) {
             if (added)
                 *added = group;
             return true;

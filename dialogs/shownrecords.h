@@ -13,6 +13,6 @@ struct ShownRecords {
     QVector<GroupInfo> groups;
     QVector<UserInfo> users;
     // Stores a group made inside a dialog while the window goes on; false, and why in `error`,
-    // when it was not stored. Without it, on the dialog's handler.
+    // when it was not stored. Without it, no group is made.
     std::function<bool(GroupInfo& group, QString& error)> addGroup = nullptr;
 };

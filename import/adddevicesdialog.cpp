@@ -182,7 +182,7 @@ void AddDevicesDialog::on_createGroupsButton_clicked() {
     for (const QString& name : qAsConst(missingGroups)) {
         GroupInfo group{0, name};
         QString error;
-        if (!(shown.addGroup ? shown.addGroup(group, error) : handler->addGroup(group, error))) {
+        if (!(shown.addGroup && shown.addGroup(group, error))) {
             showError(QStringLiteral("Группа «%1» не создана: %2").arg(name, error));
             break;
         }

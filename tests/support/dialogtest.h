@@ -5,8 +5,10 @@
 #include "db/confighandler.h"
 #include "dialogs/grouppickdialog.h"
 #include "modalanswerer.h"
+#include "models/dblane.h"
 #include "testdb.h"
 
+#include <QEventLoop>
 #include <QSqlQuery>
 
 #include <memory>
@@ -73,6 +75,7 @@ inline int insertRow(const QString& sql, const QVariantList& values) {
 // A fresh database with the groups "Drivers" and "Грузовики" besides the administrators'.
 struct GroupsFixture {
     std::unique_ptr<ConfigHandler> handler;
+    std::unique_ptr<DbLane> lane;
     int admin = 0, drivers = 0, trucks = 0;
 
     bool resetDatabase() {
@@ -85,12 +88,35 @@ struct GroupsFixture {
         trucks = insertRow(sql, {QStringLiteral("Грузовики")});
         handler = TestDb::handler();
         admin = handler ? handler->adminGroupId() : 0;
+        if (admin > 0) {
+            lane = std::make_unique<DbLane>(QStringLiteral("dialogs"));
+            lane->setConnection(TestDb::settings(), admin, handler->journalState());
+        }
         return admin > 0;
     }
-    // What a window would hold of the stored groups and users.
-    ShownRecords stored() const { return {handler->getGroups(), handler->getUsers()}; }
+    // What a window would hold of the stored groups and users; a group made in a dialog is
+    // stored on a lane while the dialog waits, as the window stores it.
+    ShownRecords stored() const {
+        ShownRecords shown{handler->getGroups(), handler->getUsers()};
+        shown.addGroup = [lane = lane.get()](GroupInfo& group, QString& error) {
+            bool added = false;
+            QEventLoop loop;
+            lane->run(
+                &loop,
+                [&](ConfigHandler* db, const DbError& why) {
+                    added = db && db->addGroup(group, error);
+                    if (!db)
+                        error = why.serverText;
+                },
+                [&] { loop.quit(); });
+            loop.exec();
+            return added;
+        };
+        return shown;
+    }
     // Also what waits for deleteLater (a clear button's fade), so nothing outlives the test.
     void releaseDatabase() {
+        lane.reset();
         handler.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
