@@ -22,6 +22,7 @@
 #include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -224,6 +225,9 @@ void MainWindow::setupView(QTableView* table) {
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // A title wider than its column is cut at its end rather than at both.
     table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The header asks whether its columns are selected whole, of every row: with a million rows
+    // selected, each paint of it would stall. Rows are selected whole, so it is not told.
+    table->horizontalHeader()->setSelectionModel(new QItemSelectionModel(table->model(), table));
     // Sorting starts on the first header click; until then the rows keep the database's order.
     table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table->setSortingEnabled(true);
