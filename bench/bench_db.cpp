@@ -13,12 +13,16 @@
 #include "models/preparedtables.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
 
 #include <algorithm>
 #include <memory>
+
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +33,44 @@ using bench::out;
 using bench::peakRssKiB;
 
 const QString BENCH_DB = QStringLiteral("orb_bench");
+
+// CPU seconds this process and the server spent: on a machine shared with other work they vary less
+// than the time on the clock, which the waits for the processor lengthen.
+struct CpuSeconds {
+    double client = 0;
+    double server = 0;
+
+    static CpuSeconds now() {
+        CpuSeconds c;
+        timespec t{};
+        if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) == 0)
+            c.client = t.tv_sec + t.tv_nsec / 1e9;
+        QFile pid(bench::serverDir() + QStringLiteral("/mysqld.pid"));
+        if (pid.open(QIODevice::ReadOnly)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid.readAll().trimmed())));
+            if (stat.open(QIODevice::ReadOnly)) {
+                // utime and stime, the 14th and 15th fields, after the name in parentheses
+                const QByteArray line = stat.readAll();
+                const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+                if (fields.size() > 12)
+                    c.server = (fields.at(11).toDouble() + fields.at(12).toDouble()) / sysconf(_SC_CLK_TCK);
+            }
+        }
+        return c;
+    }
+    CpuSeconds since(const CpuSeconds& start) const { return {client - start.client, server - start.server}; }
+};
+
+QString cpuText(const QVector<CpuSeconds>& spent) {
+    QVector<double> client;
+    QVector<double> server;
+    for (const CpuSeconds& c : spent) {
+        client << c.client;
+        server << c.server;
+    }
+    return QStringLiteral("cpu: program %1 s, server %2 s")
+        .arg(QString::number(median(client), 'f', 3), QString::number(median(server), 'f', 3));
+}
 
 // The three models filled from one read, as the window's refresh fills them.
 void reloadAll(ConfigHandler& handler, DevicesTableModel& devices, UserTableModel& users,
@@ -236,6 +278,7 @@ int runDbBench(const QStringList& args) {
     const qint64 reloadRssKiB = peakRssKiB();
 
     QVector<double> adds;
+    QVector<CpuSeconds> addCpu;
     QVector<int> addedCounts;
     if (add > 0) {
         for (int i = 0; i < runs; ++i) {
@@ -250,14 +293,17 @@ int runDbBench(const QStringList& args) {
                     d.groups = {2, 3};
                 list << d;
             }
+            const CpuSeconds cpu = CpuSeconds::now();
             QElapsedTimer t;
             t.start();
             addedCounts << handler.addDevices(list);
             adds << t.nsecsElapsed() / 1e9;
+            addCpu << CpuSeconds::now().since(cpu);
         }
     }
     // all added devices go again in one call
     double deleteSeconds = -1;
+    QVector<CpuSeconds> deleteCpu;
     int deleted = 0;
     if (add > 0) {
         QVector<int> ids;
@@ -265,15 +311,18 @@ int runDbBench(const QStringList& args) {
         q.exec(QStringLiteral("SELECT id FROM devices WHERE imei >= 860000000000000"));
         while (q.next())
             ids << q.value(0).toInt();
+        const CpuSeconds cpu = CpuSeconds::now();
         QElapsedTimer t;
         t.start();
         deleted = handler.deleteDevices(ids);
         deleteSeconds = t.nsecsElapsed() / 1e9;
+        deleteCpu << CpuSeconds::now().since(cpu);
     }
 
     // bulk: the first devices move from group 2 to group 3; the mariadb client moves them back with
     // the same work in ranges (floor); all in group 2 before
     QVector<double> bulks;
+    QVector<CpuSeconds> bulkCpu;
     QVector<double> bulkFloors;
     qint64 bulkStatements = -1;
     QVector<int> bulkIds;
@@ -287,11 +336,13 @@ int runDbBench(const QStringList& args) {
                 .arg(bulkIds.size());
         for (int i = 0; i < runs; ++i) {
             const qint64 before = sessionQuestions(handler.database());
+            const CpuSeconds cpu = CpuSeconds::now();
             QElapsedTimer t;
             t.start();
             if (!handler.changeDevicesGroups(bulkIds, {3}, {2}))
                 break;
             bulks << t.nsecsElapsed() / 1e9;
+            bulkCpu << CpuSeconds::now().since(cpu);
             bulkStatements = sessionQuestions(handler.database()) - before - 1;
             bulkFloors << bench::clientSeconds(port, BENCH_DB, back);
         }
@@ -311,14 +362,15 @@ int runDbBench(const QStringList& args) {
     out() << "statements per reload: " << statements << " (goal: constant, <= 10)\n";
     if (add > 0) {
         out() << "addDevices of " << add << " new devices: " << seconds(median(adds)) << " (added "
-              << addedCounts.value(0) << "; goal < 0.5 s)\n";
-        out() << "deleteDevices of " << deleted << " devices: " << seconds(deleteSeconds) << '\n';
+              << addedCounts.value(0) << "; goal < 0.5 s; " << cpuText(addCpu) << ")\n";
+        out() << "deleteDevices of " << deleted << " devices: " << seconds(deleteSeconds) << " ("
+              << cpuText(deleteCpu) << ")\n";
     }
     if (!bulks.isEmpty())
         out() << "changeDevicesGroups of " << bulkIds.size() << " devices, added to one group and removed "
               << "from another: " << seconds(median(bulks)) << ", " << bulkStatements
-              << " statements (goal < 1 s); mariadb client, the same in ranges (floor): "
-              << seconds(median(bulkFloors)) << '\n';
+              << " statements (goal < 1 s; " << cpuText(bulkCpu)
+              << "); mariadb client, the same in ranges (floor): " << seconds(median(bulkFloors)) << '\n';
     out() << "peak RSS: " << reloadRssKiB / 1024 << " MiB after the reloads, " << peakRssKiB() / 1024
           << " MiB at the end\n";
     out().flush();

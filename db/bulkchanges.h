@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+#include <QVariant>
 #include <QVector>
 
 #include <functional>
@@ -26,6 +28,7 @@ public:
                            const QVector<int>& removeGroupIds);
 
 private:
+    bool journalDeleted(const QVariantList& values, const QString& in);
     bool asOne(int statements, const std::function<bool()>& change);
     int protectedGroupId();
     bool allGroupsStored(const QVector<int>& groupIds);

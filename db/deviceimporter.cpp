@@ -9,6 +9,7 @@
 
 #include <QDebug>
 #include <QMap>
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -29,6 +30,15 @@ void reportRefused(AddDevicesResult& result, const DbError& error, const DeviceI
         ++result.invalid;
     else
         ++result.failed;
+}
+
+// False, with the failure as the connection's, when the rows of `q` ended by a failure, such as a lock
+// not granted, rather than by their end: a deadlock has rolled the transaction back by then.
+bool readThrough(DbConnection& conn, const QSqlQuery& q) {
+    if (!q.lastError().isValid())
+        return true;
+    conn.refuse(DbError::of(q.lastError()));
+    return false;
 }
 
 } // namespace
@@ -112,6 +122,8 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
                 else
                     groups.insert(q.value(1).toInt(), DbJournal::quoted(q.value(2).toString()));
             }
+            if (!readThrough(conn, q))
+                return false;
         }
 
         QSet<quint64> taken;
@@ -162,6 +174,8 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
             return false;
         while (q.next())
             idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
+        if (!readThrough(conn, q))
+            return false;
         if (idOf.size() < toInsert.size())
             return false;
 
@@ -220,19 +234,12 @@ bool DeviceImporter::journalAdded(const QVector<DeviceInfo>& batch, const QVecto
             names << groupNames.value(g);
         if (rows.size() > 1)
             rows += QLatin1Char(',');
-        rows += QStringLiteral(
-                    "[%1, {\"after\": {\"imei\": \"%2\", \"name\": %3, \"for_all\": %4, \"groups\": %5}}]")
+        rows += QStringLiteral("[%1, {\"after\": %2}]")
                     .arg(QString::number(idOf.value(d.imei)),
-                         QString::number(d.imei).rightJustified(15, QLatin1Char('0'), true),
-                         DbJournal::quoted(bound(d.name).toString()),
-                         d.forAll ? QStringLiteral("true") : QStringLiteral("false"),
-                         DbJournal::namesJson(names));
+                         DbJournal::deviceJson(d.imei, bound(d.name).toString(), d.forAll, names));
     }
     rows += QLatin1Char(']');
-    return journal.write("add", RecordTable::devices(), QStringLiteral("jr.id"), QStringLiteral("jr.d"),
-                         QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH "
-                                        "'$[1]')) jr"),
-                         {rows}, added.size());
+    return journal.writeMade("add", RecordTable::devices(), rows, added.size());
 }
 
 int DeviceImporter::add(const QVector<DeviceInfo>& devices, const Progress& progress,

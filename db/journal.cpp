@@ -144,6 +144,13 @@ QString DbJournal::namesJson(const QStringList& quotedNames) {
     return QLatin1Char('[') + quotedNames.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
+QString DbJournal::deviceJson(quint64 imei, const QString& name, bool forAll,
+                              const QStringList& quotedGroups) {
+    return QStringLiteral("{\"imei\": \"%1\", \"name\": %2, \"for_all\": %3, \"groups\": %4}")
+        .arg(QString::number(imei).rightJustified(15, QLatin1Char('0'), true), quoted(name),
+             forAll ? QStringLiteral("true") : QStringLiteral("false"), namesJson(quotedGroups));
+}
+
 QString DbJournal::once(const QString& details) {
     return QStringLiteral("(SELECT %1 AS d LIMIT 1) once").arg(details);
 }
@@ -175,19 +182,35 @@ bool DbJournal::write(const char* action, const RecordTable& records, const QStr
     if (!kept.on)
         return true;
     QSqlQuery q(conn.database());
-    const QVariantList head{osUser, workstation, static_cast<qulonglong>(operation()),
-                            QString::fromLatin1(action), objectOf(records)};
-    if (!conn.runKept(
-            q,
-            QStringLiteral("INSERT INTO %1 (%2) SELECT UTC_TIMESTAMP(3), CURRENT_USER(), ?, ?, ?, ?, ?, "
-                           "%3, %4 %5")
-                .arg(TABLE_JOURNAL, columns().mid(4), id, details, from),
-            head + values))
+    if (!conn.runKept(q, insert(id, details, from), head(action, records) + values))
         return false;
     if (q.numRowsAffected() >= atLeast)
         return true;
     conn.refuse(DbError::Kind::Refused);
     return false;
+}
+
+QVariantList DbJournal::head(const char* action, const RecordTable& records) {
+    return {osUser, workstation, static_cast<qulonglong>(operation()), QString::fromLatin1(action),
+            objectOf(records)};
+}
+
+QString DbJournal::insert(const QString& id, const QString& details, const QString& from) {
+    return QStringLiteral(
+               "INSERT INTO %1 (%2) SELECT UTC_TIMESTAMP(3), CURRENT_USER(), ?, ?, ?, ?, ?, %3, %4 %5")
+        .arg(TABLE_JOURNAL, columns().mid(4), id, details, from);
+}
+
+bool DbJournal::writeMade(const char* action, const RecordTable& records, const QString& rows, int count,
+                          bool withNext) {
+    const QString id = QStringLiteral("jr.id");
+    const QString details = QStringLiteral("jr.d");
+    const QString from =
+        QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH '$[1]')) jr");
+    // every element of the text is a row: nothing to count
+    if (withNext && kept.known && kept.on)
+        return conn.runWithNext(insert(id, details, from), head(action, records) << rows);
+    return write(action, records, id, details, from, {rows}, count);
 }
 
 QString DbJournal::columns() {

@@ -53,6 +53,10 @@ public:
     // than `atLeast` rows.
     bool write(const char* action, const RecordTable& records, const QString& id, const QString& details,
                const QString& from, const QVariantList& values, int atLeast = 0);
+    // Writes rows whose details were made here: `rows` a JSON array of `count` [id, details] pairs.
+    // `withNext`: in one message with the transaction's next statement (DbConnection::runWithNext).
+    bool writeMade(const char* action, const RecordTable& records, const QString& rows, int count,
+                   bool withNext = false);
 
     // Expressions the server makes details of. The record in row `alias` of its table as JSON:
     // imei, name, for_all, login, groups (names) as they apply. A list of names too long for the
@@ -66,6 +70,9 @@ public:
     // JSON string, and names as an array (or, too long, as their number).
     static QString quoted(const QString& text);
     static QString namesJson(const QStringList& quotedNames);
+    // A device as recordJson() makes it, from its values and its groups' quoted names in key order.
+    static QString deviceJson(quint64 imei, const QString& name, bool forAll,
+                              const QStringList& quotedGroups);
     // The same details for every row, as a table of one row whose `once.d` a FROM joins: LIMIT keeps
     // the server from making them again for each row.
     static QString once(const QString& details);
@@ -81,6 +88,9 @@ public:
 
 private:
     quint64 operation();
+    // The values of a row's first columns, bound ahead of the statement's own.
+    QVariantList head(const char* action, const RecordTable& records);
+    QString insert(const QString& id, const QString& details, const QString& from);
     bool usable();
 
     DbConnection& conn;

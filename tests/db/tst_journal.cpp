@@ -38,6 +38,21 @@ bool addRows(const QVector<QPair<QString, int>>& rows) {
     return true;
 }
 
+// Until `count` transactions on this test's database wait for a row lock. INNODB_TRX is made anew
+// only after 0.1 s without a read.
+bool lockWaits(int count) {
+    for (int i = 0; i < 100; ++i) {
+        QTest::qWait(150);
+        if (TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM information_schema.INNODB_TRX t JOIN "
+                                          "information_schema.PROCESSLIST p ON p.ID = t.trx_mysql_thread_id "
+                                          "WHERE t.trx_state = 'LOCK WAIT' AND p.DB = '%1'")
+                               .arg(TestDb::defaultName()))
+                .toInt() == count)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // The change journal: its table, its state and its rows.
@@ -55,6 +70,8 @@ private slots:
     void everyChangeJournaled();
     void refusedRowStoresNothing();
     void deletedGroupsMembersJournaled();
+    void deleteBesideBulkChange();
+    void deadlockedDeleteStoresNothing();
     void accountWithoutSessionVariables();
 
 private:
@@ -235,6 +252,10 @@ QHash<QString, std::function<bool()>> TestJournal::changes() {
              [=] {
                  return handler->deleteDevice(d.id);
              }},
+            {"deletes",
+             [=] {
+                 return handler->deleteDevices({77, d.id}) == 1;
+             }},
             {"bulk",
              [=] {
                  return handler->changeDevicesGroups({d.id, 77}, {3}, {2});
@@ -296,6 +317,10 @@ void TestJournal::everyChangeJournaled_data() {
     QTest::newRow("delete") << "delete"
                             << "delete"
                             << "device" << QVector<int>{1} << QStringList{QStringLiteral("{%1}").arg(before)};
+    QTest::newRow("bulk delete") << "deletes"
+                                 << "delete"
+                                 << "device" << QVector<int>{1}
+                                 << QStringList{QStringLiteral("{%1}").arg(before)};
     QTest::newRow("bulk") << "bulk"
                           << "change"
                           << "device" << QVector<int>{1}
@@ -408,6 +433,87 @@ void TestJournal::deletedGroupsMembersJournaled() {
                                 QString::fromUtf8(R"(change user 1 {"groups_removed":["Склад"]})"),
                                 QString::fromUtf8(R"(change user 2 {"groups_removed":["Склад"]})"),
                                 QString::fromUtf8(R"(delete group 2 {"before":{"name":"Склад"}})")}));
+}
+
+// A delete and a bulk change of the same devices on connections of their own, both held up by a
+// third: the delete locks the devices before their memberships as the bulk change does, so neither
+// waits for the other in a circle and is rolled back, and the delete journals what the change left.
+void TestJournal::deleteBesideBulkChange() {
+    QVERIFY(TestDb::exec(
+        QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Склад'), (3, 'Логистика')")));
+    QVERIFY(TestDb::exec(
+        QStringLiteral("INSERT INTO devices (id, imei, name) SELECT seq, seq, 'T' FROM seq_1_to_200")));
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO device_groups SELECT seq, 2 FROM seq_1_to_200")));
+    QVector<int> all;
+    QVector<int> odd;
+    for (int id = 1; id <= 200; ++id)
+        (id % 2 ? odd : all) << id;
+    all += odd;
+    const auto onItsOwn = [](const QString& name, const std::function<bool(ConfigHandler&)>& change,
+                             bool& done) {
+        return std::thread([name, change, &done] {
+            ConfigHandler mine(nullptr, name);
+            mine.setConnectionSettings(TestDb::settings());
+            done = mine.connectToDatabase() == 0 && mine.prepareJournal() && change(mine);
+        });
+    };
+    QVERIFY(TestDb::exec(QStringLiteral("START TRANSACTION")));
+    QVERIFY(TestDb::exec(QStringLiteral("SELECT id FROM devices WHERE id = 200 FOR UPDATE")));
+    bool bulked = false;
+    bool deleted = false;
+    std::thread bulk = onItsOwn(
+        QStringLiteral("bulk"), [&](ConfigHandler& h) { return h.changeDevicesGroups(all, {3}, {2}); },
+        bulked);
+    const bool bulkWaits = lockWaits(1);
+    std::thread remove = onItsOwn(
+        QStringLiteral("delete"), [&](ConfigHandler& h) { return h.deleteDevices(odd) == odd.size(); },
+        deleted);
+    const bool bothWait = bulkWaits && lockWaits(2);
+    QVERIFY(TestDb::exec(QStringLiteral("ROLLBACK")));
+    bulk.join();
+    remove.join();
+    QVERIFY(bothWait);
+    QVERIFY(bulked);
+    QVERIFY(deleted);
+    QCOMPARE(
+        TestDb::scalar(QStringLiteral("SELECT GROUP_CONCAT(action, ' ', details ORDER BY id) FROM "
+                                      "orb_admin_journal WHERE object_id = 1"))
+            .toString(),
+        QString::fromUtf8(R"(change {"groups_added": ["Логистика"], "groups_removed": ["Склад"]},)"
+                          R"(delete {"before": {"imei": "000000000000001", "name": "T", "for_all": false, )"
+                          R"("groups": ["Логистика"]}})"));
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM orb_admin_journal")).toInt(), 300);
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT GROUP_CONCAT(DISTINCT group_id) FROM device_groups"))
+                 .toString(),
+             QStringLiteral("3"));
+}
+
+// A delete whose read of the devices a deadlock cuts short fails whole: the server has rolled its
+// transaction back by then, and nothing after the read may go on without one.
+void TestJournal::deadlockedDeleteStoresNothing() {
+    QVERIFY(addRecords());
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (id, imei, name) VALUES (2, 9, 'Truck 2')")));
+    QVERIFY(TestDb::exec(QStringLiteral("START TRANSACTION")));
+    // rows written make this transaction weigh more: the server rolls back the delete, not it
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO device_groups SELECT seq, 3 FROM seq_100_to_200")));
+    QVERIFY(TestDb::exec(QStringLiteral("SELECT id FROM devices WHERE id = 2 FOR UPDATE")));
+    int deleted = -1;
+    std::thread remove([&deleted] {
+        ConfigHandler mine(nullptr, QStringLiteral("delete"));
+        mine.setConnectionSettings(TestDb::settings());
+        if (mine.connectToDatabase() == 0 && mine.prepareJournal())
+            deleted = mine.deleteDevices({1, 2});
+    });
+    const bool waits = lockWaits(1);
+    // the device the delete holds, while it waits for the other: a circle
+    const bool circle = TestDb::exec(QStringLiteral("SELECT id FROM devices WHERE id = 1 FOR UPDATE"));
+    QVERIFY(TestDb::exec(QStringLiteral("ROLLBACK")));
+    remove.join();
+    QVERIFY(waits);
+    QVERIFY(circle);
+    QCOMPARE(deleted, 0);
+    QCOMPARE(journalRows(), 0);
+    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM devices")).toInt(), 2);
 }
 
 // A service or sudo may leave the session's variables unset: the account the program runs as is named.
