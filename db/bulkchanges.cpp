@@ -70,14 +70,15 @@ bool DbBulkChanges::journalDeleted(const QVariantList& values, const QString& in
     if (!journal.isOn())
         return journal.writeMade("delete", RecordTable::devices(), QString(), 0);
     QSqlQuery q(conn.database());
-    if (!conn.runKept(q,
-                      QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1 IN (%6) FOR UPDATE;\n"
-                                     "SELECT m.%7, g.%8 FROM %9 m STRAIGHT_JOIN %10 g ON g.%1 = m.%11 WHERE "
-                                     "m.%7 IN (%6) ORDER BY m.%7, m.%11 LOCK IN SHARE MODE")
-                          .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES, in, COL_DG_DEVICE_ID,
-                               COL_GROUP_NAME, TABLE_DEVICE_GROUPS)
-                          .arg(TABLE_GROUPS, COL_DG_GROUP_ID),
-                      values + values))
+    if (!conn.runKept(
+            q,
+            QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1 IN (%6) FOR UPDATE;\n"
+                           "SELECT m.%7, m.%11, g.%8 FROM %9 m STRAIGHT_JOIN %10 g ON g.%1 = m.%11 WHERE "
+                           "m.%7 IN (%6) ORDER BY m.%7, m.%11 LOCK IN SHARE MODE")
+                .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES, in, COL_DG_DEVICE_ID,
+                     COL_GROUP_NAME, TABLE_DEVICE_GROUPS)
+                .arg(TABLE_GROUPS, COL_DG_GROUP_ID),
+            values + values))
         return false;
     QVector<DeviceInfo> stored;
     while (q.next()) {
@@ -92,8 +93,14 @@ bool DbBulkChanges::journalDeleted(const QVariantList& values, const QString& in
         return false;
     }
     QHash<int, QStringList> groups; // quoted names in the key's order
-    while (q.next())
-        groups[q.value(0).toInt()] << DbJournal::quoted(q.value(1).toString());
+    QHash<int, QString> names;      // each group's quoted once
+    while (q.next()) {
+        const int group = q.value(1).toInt();
+        auto name = names.find(group);
+        if (name == names.end())
+            name = names.insert(group, DbJournal::quoted(q.value(2).toString()));
+        groups[q.value(0).toInt()] << name.value();
+    }
     if (!readThrough(conn, q))
         return false;
     if (stored.isEmpty())

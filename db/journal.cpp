@@ -136,11 +136,17 @@ QString DbJournal::quoted(const QString& text) {
 }
 
 QString DbJournal::namesJson(const QStringList& quotedNames) {
-    int bytes = 0;
+    int units = 0;
     for (const QString& name : quotedNames)
-        bytes += name.toUtf8().size() + 1;
-    if (bytes > NAMES_BYTES)
-        return QStringLiteral("{\"count\": %1, \"shortened\": true}").arg(quotedNames.size());
+        units += name.size() + 1;
+    // a UTF-16 unit is at most three bytes of UTF-8: most lists need no exact count
+    if (units * 3 > NAMES_BYTES) {
+        int bytes = 0;
+        for (const QString& name : quotedNames)
+            bytes += name.toUtf8().size() + 1;
+        if (bytes > NAMES_BYTES)
+            return QStringLiteral("{\"count\": %1, \"shortened\": true}").arg(quotedNames.size());
+    }
     return QLatin1Char('[') + quotedNames.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
