@@ -22,6 +22,13 @@ struct DeviceRowTraits : RowTraitsDefaults<DeviceInfo, GroupNames> {
     static bool numeric(int column) { return column == 0; }
     static bool repetitive(int column) { return column == 2; }
     static quint64 number(const Row& row, int /*column*/, const Context& /*names*/) { return row.imei; }
+    // devices of the same groups share one list of them
+    static const void* textToken(const Row& row, int column) {
+        static const char forAll = 0;
+        if (column != 2)
+            return nullptr;
+        return row.forAll ? static_cast<const void*>(&forAll) : row.groups.constData();
+    }
     static QString text(const Row& row, int column, const Context& names);
     static QVariant display(const Row& row, int column, const Context& names);
     using Needle = DeviceNeedle;

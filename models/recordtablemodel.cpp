@@ -5,6 +5,9 @@
 
 #include <QThread>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -14,11 +17,62 @@ inline bool isDigit(QChar c) {
     return c.unicode() >= '0' && c.unicode() <= '9';
 }
 
-inline ushort folded(QChar c) {
-    const ushort u = c.unicode();
-    if (u < 0x80)
-        return u >= 'A' && u <= 'Z' ? ushort(u + ('a' - 'A')) : u;
-    return c.toCaseFolded().unicode();
+// QChar::toCaseFolded of every UTF-16 unit, looked up rather than computed in each comparison
+struct FoldTable {
+    FoldTable() {
+        for (int u = 0; u < 0x10000; ++u)
+            units[size_t(u)] = QChar(ushort(u)).toCaseFolded().unicode();
+    }
+    std::array<ushort, 0x10000> units;
+};
+
+const FoldTable& foldTable() {
+    static const FoldTable table;
+    return table;
+}
+
+inline ushort folded(QChar c, const FoldTable& table) {
+    return table.units[c.unicode()];
+}
+
+// The first four units of a text's natural key from `from` on, as one number: a unit's case
+// fold, and for a run of digits '0' (which orders against the other units as every digit does),
+// its length without leading zeros and its digits four to a unit. Where two heads differ, their
+// order is the texts' natural order; where they are equal, the whole texts decide.
+quint64 naturalHead(const QString& text, qsizetype from, const FoldTable& table) {
+    ushort units[4] = {};
+    int n = 0;
+    const QChar* p = text.constData() + from;
+    const QChar* const pe = text.constData() + text.size();
+    while (p < pe && n < 4) {
+        if (!isDigit(*p)) {
+            units[n++] = folded(*p++, table);
+            continue;
+        }
+        while (p < pe && *p == QLatin1Char('0'))
+            ++p;
+        const QChar* const digits = p;
+        while (p < pe && isDigit(*p))
+            ++p;
+        const qsizetype length = p - digits;
+        units[n++] = '0';
+        if (length < 0x8000) {
+            if (n < 4)
+                units[n++] = ushort(length);
+        } else {
+            if (n < 4)
+                units[n++] = ushort(0x8000 | (length >> 16));
+            if (n < 4)
+                units[n++] = ushort(length & 0xFFFF);
+        }
+        for (const QChar* d = digits; d < p && n < 4; d += 4) {
+            ushort packed = 0;
+            for (int k = 0; k < 4; ++k)
+                packed = ushort(packed << 4 | (d + k < p ? d[k].unicode() - '0' : 0));
+            units[n++] = packed;
+        }
+    }
+    return quint64(units[0]) << 48 | quint64(units[1]) << 32 | quint64(units[2]) << 16 | units[3];
 }
 
 // The candidates that match, in their order; a million rows are looked at on every core. Stops
@@ -47,13 +101,79 @@ QVector<int> scan(const QVector<int>& candidates, const std::function<bool(int)>
 
 } // namespace
 
+QVector<int> naturalOrder(const QVector<QString>& texts) {
+    const FoldTable& table = foldTable();
+    // the start all texts share, up to its last digit run, orders none of them
+    qsizetype shared = texts.isEmpty() ? 0 : texts.first().size();
+    for (const QString& t : texts) {
+        const QChar* const first = texts.first().constData();
+        qsizetype i = 0;
+        while (i < shared && i < t.size() && t.at(i) == first[i])
+            ++i;
+        shared = i;
+        if (shared == 0)
+            break;
+    }
+    while (shared > 0 && isDigit(texts.first().at(shared - 1)))
+        --shared;
+
+    struct Head {
+        quint64 head;
+        int index;
+    };
+    std::vector<Head> heads(size_t(texts.size()));
+    for (int i = 0; i < texts.size(); ++i)
+        heads[size_t(i)] = {naturalHead(texts.at(i), shared, table), i};
+    std::sort(heads.begin(), heads.end(), [](const Head& a, const Head& b) {
+        return a.head != b.head ? a.head < b.head : a.index < b.index;
+    });
+    for (auto run = heads.begin(); run != heads.end();) {
+        const auto end = std::find_if(run, heads.end(), [&](const Head& h) { return h.head != run->head; });
+        if (end - run > 1)
+            std::stable_sort(run, end, [&](const Head& a, const Head& b) {
+                return naturalCompare(texts.at(a.index), texts.at(b.index)) < 0;
+            });
+        run = end;
+    }
+    QVector<int> order(texts.size());
+    for (int i = 0; i < texts.size(); ++i)
+        order[i] = heads[size_t(i)].index;
+    return order;
+}
+
 int naturalCompare(const QString& a, const QString& b) {
+    const FoldTable& table = foldTable();
     const QChar* p = a.constData();
     const QChar* const pe = p + a.size();
     const QChar* q = b.constData();
     const QChar* const qe = q + b.size();
+    // the equal start is skipped four units at a time, back to where its last digit run began
+    const qsizetype n = std::min(a.size(), b.size());
+    qsizetype i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 x, y;
+        std::memcpy(&x, p + i, sizeof x);
+        std::memcpy(&y, q + i, sizeof y);
+        if (x != y)
+            break;
+    }
+    while (i < n && p[i] == q[i])
+        ++i;
+    if (i == n && a.size() == b.size())
+        return 0;
+    while (i > 0 && isDigit(p[i - 1]))
+        --i;
+    p += i;
+    q += i;
     while (p < pe && q < qe) {
-        if (isDigit(*p) && isDigit(*q)) {
+        const bool digitP = isDigit(*p);
+        // equal letters need no folding
+        if (*p == *q && !digitP) {
+            ++p;
+            ++q;
+            continue;
+        }
+        if (digitP && isDigit(*q)) {
             while (p < pe && *p == QLatin1Char('0'))
                 ++p;
             while (q < qe && *q == QLatin1Char('0'))
@@ -73,8 +193,8 @@ int naturalCompare(const QString& a, const QString& b) {
             }
             continue;
         }
-        const ushort x = folded(*p);
-        const ushort y = folded(*q);
+        const ushort x = folded(*p, table);
+        const ushort y = folded(*q, table);
         if (x != y)
             return x < y ? -1 : 1;
         ++p;

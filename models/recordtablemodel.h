@@ -22,6 +22,8 @@ class ConfigHandler;
 // Compares texts as people read them: case-insensitively, and runs of digits by their
 // value ("Boat 49" before "Boat 388"). Ties fall back to the plain text.
 int naturalCompare(const QString& a, const QString& b);
+// Positions of texts in that order, equal texts by position.
+QVector<int> naturalOrder(const QVector<QString>& texts);
 
 // What the three read-only record tables share: fixed column titles, rows numbered from 1,
 // nothing editable, the whole record of a row under RecordRole, and a filter and a sort of
@@ -135,6 +137,8 @@ struct RowTraitsDefaults {
     static QVariant record(const Row& row) { return QVariant::fromValue(row); }
     static bool numeric(int /*column*/) { return false; }
     static bool repetitive(int /*column*/) { return false; }
+    // In a repetitive column, rows with the same token (not null) show the same text.
+    static const void* textToken(const Row& /*row*/, int /*column*/) { return nullptr; }
     static quint64 number(const Row& /*row*/, int /*column*/, const Context& /*context*/) { return 0; }
     using Needle = QString;
     static Needle needle(const QString& text, const Context& /*context*/) { return text; }
@@ -147,7 +151,8 @@ struct RowTraitsDefaults {
 //   static QVariant record(const Row&);  // what RecordRole gives
 //   static QVariant display(const Row&, int column, const Context&);
 //   static bool numeric(int column);  // compare by number() instead of text()
-//   static bool repetitive(int column); // few distinct texts: they are shared while sorting
+//   static bool repetitive(int column); // few distinct texts: each is compared once
+//   static const void* textToken(const Row&, int column); // equal tokens, equal texts
 //   static quint64 number(const Row&, int column, const Context&);
 //   static QString text(const Row&, int column, const Context&);
 //   using Needle;  // a filter text made ready for matching many rows
@@ -327,34 +332,64 @@ private:
     }
 
     static QVector<int> sortedBy(const QVector<Row>& rows, int column, const Context& context) {
-        QVector<int> order(rows.size());
-        for (int i = 0; i < order.size(); ++i)
-            order[i] = i;
-        if (Traits::numeric(column)) {
-            QVector<quint64> keys(rows.size());
+        if (Traits::repetitive(column) && !Traits::numeric(column))
+            return sortedByFewTexts(rows, column, context);
+        if (!Traits::numeric(column)) {
+            QVector<QString> texts(rows.size());
             for (int i = 0; i < rows.size(); ++i)
-                keys[i] = Traits::number(rows.at(i), column, context);
-            // rows are in id order, so a stable sort breaks ties by id
+                texts[i] = Traits::text(rows.at(i), column, context);
+            return naturalOrder(texts);
+        }
+        QVector<int> order(rows.size());
+        QVector<quint64> keys(rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            order[i] = i;
+            keys[i] = Traits::number(rows.at(i), column, context);
+        }
+        // rows are in id order, so a stable sort breaks ties by id
+        if (!std::is_sorted(keys.cbegin(), keys.cend()))
             std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] < keys[b]; });
-        } else {
-            QVector<QString> keys(rows.size());
-            // equal texts of a column that repeats them share one string
-            QHash<QString, QString> seen;
-            for (int i = 0; i < rows.size(); ++i) {
-                QString text = Traits::text(rows.at(i), column, context);
-                if (Traits::repetitive(column)) {
-                    auto it = seen.constFind(text);
-                    if (it == seen.constEnd())
-                        it = seen.insert(text, text);
-                    keys[i] = it.value();
-                } else {
-                    keys[i] = std::move(text);
+        return order;
+    }
+
+    // Each distinct text is made and compared once; the rows follow their text's rank, in id order.
+    static QVector<int> sortedByFewTexts(const QVector<Row>& rows, int column, const Context& context) {
+        QVector<QString> texts;
+        QVector<int> textOf(rows.size());
+        QHash<QString, int> textIndex;
+        QHash<const void*, int> tokenIndex;
+        for (int i = 0; i < rows.size(); ++i) {
+            const void* const token = Traits::textToken(rows.at(i), column);
+            if (token) {
+                const auto known = tokenIndex.constFind(token);
+                if (known != tokenIndex.constEnd()) {
+                    textOf[i] = known.value();
+                    continue;
                 }
             }
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return keys[a].constData() != keys[b].constData() && naturalCompare(keys[a], keys[b]) < 0;
-            });
+            const QString text = Traits::text(rows.at(i), column, context);
+            auto it = textIndex.constFind(text);
+            if (it == textIndex.constEnd()) {
+                it = textIndex.insert(text, texts.size());
+                texts.append(text);
+            }
+            textOf[i] = it.value();
+            if (token)
+                tokenIndex.insert(token, it.value());
         }
+        QVector<int> count(texts.size(), 0);
+        for (const int t : qAsConst(textOf))
+            ++count[t];
+        // where each text's rows begin in the order
+        QVector<int> at(texts.size());
+        int next = 0;
+        for (const int t : naturalOrder(texts)) {
+            at[t] = next;
+            next += count.at(t);
+        }
+        QVector<int> order(rows.size());
+        for (int i = 0; i < rows.size(); ++i)
+            order[at[textOf.at(i)]++] = i;
         return order;
     }
 

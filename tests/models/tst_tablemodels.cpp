@@ -19,6 +19,8 @@ private slots:
 
     void cells_data();
     void cells();
+    void naturalOrder_data();
+    void naturalOrder();
     void modelTester();
     void inPlaceChangesMatchFreshLoad();
     void filterAsideShowsNewest();
@@ -104,6 +106,49 @@ void TestTableModels::cells() {
     QCOMPARE(m->data(m->index(row, column)).toString(), expected);
     // the database keeps the stored name of the admin group
     QCOMPARE(handler->getGroupId(QStringLiteral("Admin")), 1);
+}
+
+void TestTableModels::naturalOrder_data() {
+    QTest::addColumn<QStringList>("ascending");
+    QTest::newRow("digits by value, case folded, ties by the plain text")
+        << QStringList{"Truck 2", "Truck 10", "truck 10", "TRUCK 10a", "Truck 100"};
+    QTest::newRow("leading zeros, a digit against other units")
+        << QStringList{"x", "x 1", "x0", "x00", "x01", "x1", "x001a", "xa"};
+    const QString nines = QString(5, QLatin1Char('9'));
+    const QString ones = QString(40000, QLatin1Char('1'));
+    QTest::newRow("long runs") << QStringList{"n" + nines,
+                                              "n100000",
+                                              "n123456789",
+                                              "n123456799",
+                                              "n" + ones,
+                                              "n" + ones + "2",
+                                              "n" + QString(70000, '5'),
+                                              "n" + ones + "1" + ones};
+    QTest::newRow("a shared start ending in digits")
+        << QStringList{"Boat 12", "Boat 120", "Boat 123", "Boat 1200"};
+    QTest::newRow("non-Latin letters, emoji, NUL")
+        << QStringList{QStringLiteral("a"),    QStringLiteral("a") + QChar(0),
+                       QStringLiteral("Σ1"),   QStringLiteral("ς1"),
+                       QStringLiteral("σ1"),   QStringLiteral("я"),
+                       QStringLiteral("ёж 2"), QStringLiteral("Ёж 10"),
+                       QStringLiteral("🚚 2"),  QStringLiteral("🚚 10"),
+                       QStringLiteral("Ａ")};
+}
+
+// The order a sort computes at once for a whole column is that of row by row comparisons.
+void TestTableModels::naturalOrder() {
+    QFETCH(QStringList, ascending);
+    for (int i = 1; i < ascending.size(); ++i) {
+        QVERIFY2(naturalCompare(ascending.at(i - 1), ascending.at(i)) < 0,
+                 qPrintable(ascending.at(i).left(20)));
+        QVERIFY(naturalCompare(ascending.at(i), ascending.at(i - 1)) > 0);
+    }
+    QVector<QString> reversed(ascending.crbegin(), ascending.crend());
+    QStringList sorted;
+    for (const int i : ::naturalOrder(reversed))
+        sorted << reversed.at(i);
+    QCOMPARE(sorted, ascending);
+    QCOMPARE(::naturalOrder({"b", "a", "B", "b"}), (QVector<int>{1, 2, 0, 3}));
 }
 
 // Each model stays consistent through reload, a deleted row and clear; a row's record is the stored one.
