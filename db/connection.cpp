@@ -247,14 +247,17 @@ bool DbConnection::inTransaction(const std::function<bool()>& change) {
     }
     ++transactionDepth;
     bool changed = change();
-    if (changed && !waiting.isEmpty()) {
+    const bool withWaiting = changed && !waiting.isEmpty();
+    if (withWaiting) {
+        // the statement still waiting goes in the commit's own message; when it fails, the server
+        // runs no COMMIT after it
         QSqlQuery q(db);
-        changed = run(q, QStringLiteral("DO 0"));
+        changed = run(q, QStringLiteral("COMMIT"));
     }
     waiting.clear();
     waitingValues.clear();
     --transactionDepth;
-    if (changed && db.commit())
+    if (changed && (withWaiting || db.commit()))
         return true;
     if (changed)
         last = DbError::of(db.lastError());

@@ -55,7 +55,7 @@ public:
     // A statement kept on this connection, forward-only, for running again.
     bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
     // Inside a transaction, a statement whose only answer is success: it goes to the server in
-    // one message with the next statement, or alone before the commit, and a failure of it is
+    // one message with the next statement or with the commit, and a failure of it is
     // that statement's. Outside one it runs at once.
     bool runWithNext(const QString& sql, const QVariantList& values);
     // Reads that depend on nothing of the session, as run() and runKept(): one that finds the

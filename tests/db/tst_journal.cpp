@@ -169,6 +169,18 @@ void TestJournal::offWithoutTheTable() {
     renamed.name = QStringLiteral("e");
     QVERIFY2(handler->updateDevice(seen, renamed, error), qPrintable(error));
     QCOMPARE(handler->getDevicesByIds({id}).value(0).name, renamed.name);
+    // refused in the commit's message, it fails the change and leaves no transaction open
+    QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_rename BEFORE UPDATE ON devices FOR EACH ROW "
+                                        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no rename'")));
+    DeviceInfo refused = renamed;
+    refused.name = QStringLiteral("f");
+    QVERIFY(!handler->updateDevice(renamed, refused, error));
+    QCOMPARE(handler->lastError().serverText, QStringLiteral("no rename"));
+    QSqlQuery open(handler->database());
+    QVERIFY(open.exec(QStringLiteral("SELECT @@in_transaction")) && open.next());
+    QCOMPARE(open.value(0).toInt(), 0);
+    QCOMPARE(handler->getDevicesByIds({id}).value(0).name, renamed.name);
+    QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_rename")));
     bool ok = true;
     QVERIFY(handler->journal({}, 10, &ok).isEmpty());
     QVERIFY(!ok);
