@@ -72,15 +72,22 @@ QString cpuText(const QVector<CpuSeconds>& spent) {
         .arg(QString::number(median(client), 'f', 3), QString::number(median(server), 'f', 3));
 }
 
+// The rows a reload replaced; the window frees them off the GUI thread, after they are shown.
+struct Replaced {
+    DevicesTableModel::Prepared devices;
+    UserTableModel::Prepared users;
+    GroupTableModel::Prepared groups;
+};
+
 // The three models filled from one read, as the window's refresh fills them.
-void reloadAll(ConfigHandler& handler, DevicesTableModel& devices, UserTableModel& users,
-               GroupTableModel& groups) {
+Replaced reloadAll(ConfigHandler& handler, DevicesTableModel& devices, UserTableModel& users,
+                   GroupTableModel& groups) {
     TablesSnapshot s;
     QString error;
     handler.loadTables(s, error);
-    devices.setPrepared(DevicesTableModel::prepareFrom(s));
-    users.setPrepared(UserTableModel::prepareFrom(s));
-    groups.setPrepared(GroupTableModel::prepareFrom(s));
+    return {devices.setPrepared(DevicesTableModel::prepareFrom(s)),
+            users.setPrepared(UserTableModel::prepareFrom(s)),
+            groups.setPrepared(GroupTableModel::prepareFrom(s))};
 }
 
 // Fresh schema, then groups 2..groups, devices and users with two groups each (never Admin,
@@ -196,7 +203,7 @@ bool reportTlsCost(int devices, int users, int groups, int runs) {
                 GroupTableModel groupsModel(nullptr, handlers[tls].get());
                 QElapsedTimer t;
                 t.start();
-                reloadAll(*handlers[tls], devicesModel, usersModel, groupsModel);
+                const Replaced replaced = reloadAll(*handlers[tls], devicesModel, usersModel, groupsModel);
                 seconds[tls] << t.nsecsElapsed() / 1e9;
             }
         }
@@ -270,7 +277,7 @@ int runDbBench(const QStringList& args) {
         const qint64 before = sessionQuestions(handler.database());
         QElapsedTimer t;
         t.start();
-        reloadAll(handler, devicesModel, usersModel, groupsModel);
+        const Replaced replaced = reloadAll(handler, devicesModel, usersModel, groupsModel);
         reloads << t.nsecsElapsed() / 1e9;
         statements = sessionQuestions(handler.database()) - before - 1;
     }
