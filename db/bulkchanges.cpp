@@ -8,7 +8,6 @@
 #include "db/sqlparts.h"
 
 #include <QSet>
-#include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -23,15 +22,6 @@ constexpr int BULK_SLICE = 16384;
 // Group ids per statement of a bulk change: one statement for any usual number of groups.
 constexpr int BULK_GROUPS = 4096;
 
-// False, with the failure as the connection's, when the rows of `q` ended by a failure, such as a lock
-// not granted, rather than by their end: a deadlock has rolled the transaction back by then.
-bool readThrough(DbConnection& conn, const QSqlQuery& q) {
-    if (!q.lastError().isValid())
-        return true;
-    conn.refuse(DbError::of(q.lastError()));
-    return false;
-}
-
 } // namespace
 
 int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
@@ -42,7 +32,12 @@ int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
         const QString in = placeholders(values.size(), 0);
         int chunkDeleted = 0;
         const bool ok = conn.inTransaction([&] {
-            if (!journalDeleted(values, in))
+            if (!journal.write(
+                    "delete", RecordTable::devices(), QStringLiteral("r.%1").arg(COL_ID),
+                    QStringLiteral("JSON_OBJECT('before', %1)")
+                        .arg(DbJournal::recordJson(RecordTable::devices(), QStringLiteral("r"))),
+                    QStringLiteral("FROM %1 r WHERE r.%2 IN (%3) FOR UPDATE").arg(TABLE_DEVICES, COL_ID, in),
+                    values))
                 return false;
             QSqlQuery q(conn.database());
             if (!conn.runKept(
@@ -60,63 +55,6 @@ int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
             deleted += chunkDeleted;
     }
     return deleted;
-}
-
-// Journals the stored devices among `values` as deleted, with details made here, in one message with
-// the next statement. The devices are locked first and their memberships after them, the order a
-// bulk change takes them in; the two reads go in one message, and the group names come in one read
-// for all the devices instead of a subquery per device.
-bool DbBulkChanges::journalDeleted(const QVariantList& values, const QString& in) {
-    if (!journal.isOn())
-        return journal.writeMade("delete", RecordTable::devices(), QString(), 0);
-    QSqlQuery q(conn.database());
-    if (!conn.runKept(
-            q,
-            QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %1 IN (%6) FOR UPDATE;\n"
-                           "SELECT m.%7, m.%11, g.%8 FROM %9 m STRAIGHT_JOIN %10 g ON g.%1 = m.%11 WHERE "
-                           "m.%7 IN (%6) ORDER BY m.%7, m.%11 LOCK IN SHARE MODE")
-                .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, TABLE_DEVICES, in, COL_DG_DEVICE_ID,
-                     COL_GROUP_NAME, TABLE_DEVICE_GROUPS)
-                .arg(TABLE_GROUPS, COL_DG_GROUP_ID),
-            values + values))
-        return false;
-    QVector<DeviceInfo> stored;
-    while (q.next()) {
-        DeviceInfo d;
-        fillDevice(d, q);
-        stored << d;
-    }
-    if (!readThrough(conn, q))
-        return false;
-    if (!q.nextResult()) {
-        conn.refuse(DbError::of(q.lastError()));
-        return false;
-    }
-    QHash<int, QStringList> groups; // quoted names in the key's order
-    QHash<int, QString> names;      // each group's quoted once
-    while (q.next()) {
-        const int group = q.value(1).toInt();
-        auto name = names.find(group);
-        if (name == names.end())
-            name = names.insert(group, DbJournal::quoted(q.value(2).toString()));
-        groups[q.value(0).toInt()] << name.value();
-    }
-    if (!readThrough(conn, q))
-        return false;
-    if (stored.isEmpty())
-        return true;
-    QString rows;
-    rows.reserve(stored.size() * 160);
-    rows += QLatin1Char('[');
-    for (const DeviceInfo& d : qAsConst(stored)) {
-        if (rows.size() > 1)
-            rows += QLatin1Char(',');
-        rows += QStringLiteral("[%1, {\"before\": %2}]")
-                    .arg(QString::number(d.id),
-                         DbJournal::deviceJson(d.imei, d.name, d.forAll, groups.value(d.id)));
-    }
-    rows += QLatin1Char(']');
-    return journal.writeMade("delete", RecordTable::devices(), rows, stored.size(), true);
 }
 
 // A single statement is all or nothing by itself: a transaction would only add two round trips.

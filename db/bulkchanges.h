@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-#include <QVariant>
 #include <QVector>
 
 #include <functional>
@@ -28,7 +26,6 @@ public:
                            const QVector<int>& removeGroupIds);
 
 private:
-    bool journalDeleted(const QVariantList& values, const QString& in);
     bool asOne(int statements, const std::function<bool()>& change);
     int protectedGroupId();
     bool allGroupsStored(const QVector<int>& groupIds);

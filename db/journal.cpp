@@ -207,16 +207,11 @@ QString DbJournal::insert(const QString& id, const QString& details, const QStri
         .arg(TABLE_JOURNAL, columns().mid(4), id, details, from);
 }
 
-bool DbJournal::writeMade(const char* action, const RecordTable& records, const QString& rows, int count,
-                          bool withNext) {
-    const QString id = QStringLiteral("jr.id");
-    const QString details = QStringLiteral("jr.d");
-    const QString from =
-        QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH '$[1]')) jr");
-    // every element of the text is a row: nothing to count
-    if (withNext && kept.known && kept.on)
-        return conn.runWithNext(insert(id, details, from), head(action, records) << rows);
-    return write(action, records, id, details, from, {rows}, count);
+bool DbJournal::writeMade(const char* action, const RecordTable& records, const QString& rows, int count) {
+    return write(
+        action, records, QStringLiteral("jr.id"), QStringLiteral("jr.d"),
+        QStringLiteral("FROM JSON_TABLE(?, '$[*]' COLUMNS (id INT PATH '$[0]', d JSON PATH '$[1]')) jr"),
+        {rows}, count);
 }
 
 QString DbJournal::columns() {

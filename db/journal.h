@@ -54,9 +54,7 @@ public:
     bool write(const char* action, const RecordTable& records, const QString& id, const QString& details,
                const QString& from, const QVariantList& values, int atLeast = 0);
     // Writes rows whose details were made here: `rows` a JSON array of `count` [id, details] pairs.
-    // `withNext`: in one message with the transaction's next statement (DbConnection::runWithNext).
-    bool writeMade(const char* action, const RecordTable& records, const QString& rows, int count,
-                   bool withNext = false);
+    bool writeMade(const char* action, const RecordTable& records, const QString& rows, int count);
 
     // Expressions the server makes details of. The record in row `alias` of its table as JSON:
     // imei, name, for_all, login, groups (names) as they apply. A list of names too long for the

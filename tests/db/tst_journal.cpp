@@ -448,8 +448,9 @@ void TestJournal::deletedGroupsMembersJournaled() {
 }
 
 // A delete and a bulk change of the same devices on connections of their own, both held up by a
-// third: the delete locks the devices before their memberships as the bulk change does, so neither
-// waits for the other in a circle and is rolled back, and the delete journals what the change left.
+// third: the delete locks each device before its memberships and the devices in the bulk change's
+// order, so neither waits for the other in a circle and is rolled back, and the delete journals what
+// the change left.
 void TestJournal::deleteBesideBulkChange() {
     QVERIFY(TestDb::exec(
         QStringLiteral("INSERT INTO groups_list (id, group_name) VALUES (2, 'Склад'), (3, 'Логистика')")));
@@ -500,8 +501,8 @@ void TestJournal::deleteBesideBulkChange() {
              QStringLiteral("3"));
 }
 
-// A delete whose read of the devices a deadlock cuts short fails whole: the server has rolled its
-// transaction back by then, and nothing after the read may go on without one.
+// A delete that the server rolls back to break a deadlock stores nothing, neither its journal rows
+// nor any of the change, and says it deleted nothing.
 void TestJournal::deadlockedDeleteStoresNothing() {
     QVERIFY(addRecords());
     QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (id, imei, name) VALUES (2, 9, 'Truck 2')")));
