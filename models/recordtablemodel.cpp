@@ -329,7 +329,22 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
         stored.append(shown.value(i.row(), -1));
     sortedColumn = column;
     sortedOrder = order;
-    rebuildShown();
+    if (foldedFilter.isEmpty()) {
+        shown = unfiltered();
+    } else {
+        // the same rows match: only their order changes, with no text matched again
+        QVector<bool> kept(storedSize(), false);
+        for (const int index : std::as_const(shown))
+            kept[index] = true;
+        const QVector<int> all = unfiltered();
+        QVector<int> ordered;
+        ordered.reserve(shown.size());
+        for (const int index : all) {
+            if (kept.at(index))
+                ordered.append(index);
+        }
+        shown = std::move(ordered);
+    }
     QVector<int> positionOf(storedSize(), -1);
     for (int row = 0; row < shown.size(); ++row)
         positionOf[shown.at(row)] = row;

@@ -211,6 +211,13 @@ void TestTableModels::inPlaceChangesMatchFreshLoad() {
     fresh.sort(1, Qt::DescendingOrder);
     fresh.setFilterText(QStringLiteral("boat 129"));
     QCOMPARE(contents(shown), contents(fresh));
+    // sorted again with the filter set: the same rows in the new order
+    shown.sort(0, Qt::DescendingOrder);
+    DevicesTableModel resorted(nullptr, handler.get());
+    resorted.reload();
+    resorted.sort(0, Qt::DescendingOrder);
+    resorted.setFilterText(QStringLiteral("boat 129"));
+    QCOMPARE(contents(shown), contents(resorted));
 }
 
 // Past 20,000 rows the filter field's text is matched aside: only the newest text's rows are
