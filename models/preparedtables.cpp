@@ -31,10 +31,13 @@ PreparedTables prepareTables(const TablesSnapshot& s, const ShownTables& now) {
         p.goneDevices.clear();
         p.names = DeviceNames::of(s.devices);
         p.devices = DevicesTableModel::prepareFrom(s);
+        DevicesTableModel::matchAhead(p.devices, now.devicesShownBy);
     }
     p.sameUsers = sameGroups && s.users == now.users;
-    if (!p.sameUsers)
+    if (!p.sameUsers) {
         p.users = UserTableModel::prepareFrom(s);
+        UserTableModel::matchAhead(p.users, now.usersShownBy);
+    }
     p.groups = GroupTableModel::prepareFrom(s);
     return p;
 }

@@ -24,6 +24,8 @@ struct ShownTables {
     QVector<DeviceInfo> devices;
     QVector<UserInfo> users;
     GroupNames names;
+    RecordTableModel::ShownBy devicesShownBy;
+    RecordTableModel::ShownBy usersShownBy;
 };
 
 // The rows of `read` that differ from `shown` (both in id order) and the ids gone from it; false

@@ -218,23 +218,31 @@ void RecordTableModel::clear() {
     endResetModel();
 }
 
-QVector<int> RecordTableModel::unfiltered() const {
-    const int n = storedSize();
+QVector<int> RecordTableModel::inOrder(int size, const QVector<int>* ascending, Qt::SortOrder order) {
     QVector<int> candidates;
-    // an empty table has no column orders yet, but may be given its sort already
-    if (n == 0 || sortedColumn < 0 || sortedColumn >= columnCount()) {
-        candidates.resize(n);
-        for (int i = 0; i < n; ++i)
+    if (!ascending) {
+        candidates.resize(size);
+        for (int i = 0; i < size; ++i)
             candidates[i] = i;
-    } else if (sortedOrder == Qt::AscendingOrder) {
-        candidates = ascending(sortedColumn);
+    } else if (order == Qt::AscendingOrder) {
+        candidates = *ascending;
     } else {
-        const QVector<int>& order = ascending(sortedColumn);
-        candidates.reserve(n);
-        for (auto it = order.crbegin(); it != order.crend(); ++it)
+        candidates.reserve(size);
+        for (auto it = ascending->crbegin(); it != ascending->crend(); ++it)
             candidates.append(*it);
     }
     return candidates;
+}
+
+QVector<int> RecordTableModel::unfiltered() const {
+    const int n = storedSize();
+    // an empty table has no column orders yet, but may be given its sort already
+    const bool sorted = n > 0 && sortedColumn >= 0 && sortedColumn < columnCount();
+    return inOrder(n, sorted ? &ascending(sortedColumn) : nullptr, sortedOrder);
+}
+
+QVector<int> RecordTableModel::matchingOf(const QVector<int>& candidates, const Matcher& matches) {
+    return scan(candidates, matches);
 }
 
 void RecordTableModel::rebuildShown() {

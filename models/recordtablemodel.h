@@ -52,6 +52,16 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     int sortColumn() const { return sortedColumn; }
     Qt::SortOrder sortOrder() const { return sortedOrder; }
+    // What the shown rows are made by: the case-folded filter text and the sort.
+    struct ShownBy {
+        QString needle;
+        int column = -1;
+        Qt::SortOrder order = Qt::AscendingOrder;
+        bool operator==(const ShownBy& o) const {
+            return needle == o.needle && column == o.column && order == o.order;
+        }
+    };
+    ShownBy shownBy() const { return {foldedFilter, sortedColumn, sortedOrder}; }
 
     // The shown row of a record id, or -1; the record id of a shown row.
     int rowOfId(int id) const;
@@ -96,6 +106,10 @@ protected:
     virtual Matcher matcherFor(const QString& needle) const = 0;
     // The candidates (stored rows) that match the filter, in their order.
     QVector<int> matching(const QVector<int>& candidates) const;
+    // The candidates that match, in their order, on several threads for many.
+    static QVector<int> matchingOf(const QVector<int>& candidates, const Matcher& matches);
+    // Rows 0..size-1 in ascending order, or in the reverse of it; in id order without one.
+    static QVector<int> inOrder(int size, const QVector<int>* ascending, Qt::SortOrder order);
     // Stored rows in ascending order of column.
     virtual const QVector<int>& ascending(int column) const = 0;
     virtual void clearRecords() = 0;
@@ -172,10 +186,29 @@ public:
         QVector<Row> rows; // id order
         Context context;
         QVector<QVector<int>> orders;
+        // The rows a filter shows, matched here rather than by the GUI thread (a needle of none
+        // when not matched).
+        ShownBy matchedBy;
+        QVector<int> matched;
     };
 
+    // Matches the rows for a filter and sort ahead, where the table is large enough for that to
+    // matter.
+    static void matchAhead(Prepared& p, const ShownBy& by) {
+        if (by.needle.isEmpty() || p.rows.size() < asideFrom)
+            return;
+        const bool sorted = by.column >= 0 && by.column < p.orders.size();
+        const typename Traits::Needle needle = Traits::needle(by.needle, p.context);
+        p.matched = matchingOf(
+            inOrder(p.rows.size(), sorted ? &p.orders.at(by.column) : nullptr, by.order),
+            [&p, &needle](int index) { return Traits::matches(p.rows.at(index), needle, p.context); });
+        p.matchedBy = by;
+    }
+
     static Prepared prepare(QVector<Row> rows, Context context) {
-        Prepared p{std::move(rows), std::move(context), {}};
+        Prepared p;
+        p.rows = std::move(rows);
+        p.context = std::move(context);
         const auto byId = [](const Row& a, const Row& b) {
             return Traits::id(a) < Traits::id(b);
         };
@@ -214,7 +247,10 @@ public:
         std::swap(context, prepared.context);
         needleReady = false;
         std::swap(orders, prepared.orders);
-        rebuildShown();
+        if (!prepared.matchedBy.needle.isEmpty() && prepared.matchedBy == shownBy())
+            shown = std::move(prepared.matched);
+        else
+            rebuildShown();
         endResetModel();
         return prepared;
     }

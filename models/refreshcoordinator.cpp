@@ -85,6 +85,8 @@ void RefreshCoordinator::tablesRefreshed(const TablesSnapshot& snapshot) {
     now->devices = devicesModel->storedRows();
     now->users = usersModel->storedRows();
     now->names = devicesModel->shownContext();
+    now->devicesShownBy = devicesModel->shownBy();
+    now->usersShownBy = usersModel->shownBy();
     // a closed window does not wait for rows nobody will see
     Aside::shared().run(
         this,

@@ -253,6 +253,18 @@ void TestTableModels::filterAsideShowsNewest() {
     QCOMPARE(fresh.rowCount(), 111);
     QCOMPARE(contents(shown), contents(fresh));
     QCOMPARE(applied.count(), 1);
+
+    // a refresh's rows matched ahead are shown only for the filter and sort they were matched for
+    rows[5].name = QStringLiteral("boat 1290 new");
+    fresh.setPrepared(DevicesTableModel::prepare(rows, GroupNames()));
+    for (const RecordTableModel::ShownBy& ahead :
+         {shown.shownBy(), RecordTableModel::ShownBy{QStringLiteral("boat 12"), -1, Qt::AscendingOrder},
+          RecordTableModel::ShownBy{QStringLiteral("boat 129"), 1, Qt::DescendingOrder}}) {
+        DevicesTableModel::Prepared prepared = DevicesTableModel::prepare(rows, GroupNames());
+        DevicesTableModel::matchAhead(prepared, ahead);
+        shown.setPrepared(std::move(prepared));
+        QCOMPARE(contents(shown), contents(fresh));
+    }
 }
 
 // A full reload of the three models costs the same few statements whatever the table sizes: each
