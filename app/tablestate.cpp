@@ -7,16 +7,21 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <vector>
 
 TableState TableState::of(const QTableView* view) {
     TableState state;
     const auto* model = qobject_cast<const RecordTableModel*>(view->model());
     if (!model)
         return state;
-    const QModelIndexList rows = view->selectionModel()->selectedRows(0);
-    state.selectedIds.reserve(rows.size());
-    for (const QModelIndex& row : rows)
-        state.selectedIds.append(model->idAt(row.row()));
+    // by ranges: a million selected rows are one range, but a million indexes one by one
+    const QItemSelection selection = view->selectionModel()->selection();
+    for (const QItemSelectionRange& range : selection) {
+        if (range.left() > 0)
+            continue; // rows are selected whole; a range of other columns repeats one of column 0
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            state.selectedIds.append(model->idAt(row));
+    }
     state.currentId = model->idAt(view->currentIndex().row());
     state.topId = model->idAt(view->rowAt(0));
     return state;
@@ -35,9 +40,20 @@ void TableState::restore(QTableView* view) const {
         }
         std::sort(rows.begin(), rows.end());
     } else {
-        const QSet<int> ids(selectedIds.cbegin(), selectedIds.cend());
+        // a bit per record id where ids are dense enough, as they are after AUTO_INCREMENT
+        const qint64 maxId = *std::max_element(selectedIds.cbegin(), selectedIds.cend());
+        const bool dense = maxId <= std::max<qint64>(1 << 22, 64 * qint64(selectedIds.size()));
+        std::vector<bool> bits(dense ? size_t(std::max<qint64>(maxId, 0)) + 1 : 0, false);
+        QSet<int> ids;
+        for (const int id : selectedIds) {
+            if (dense && id >= 0)
+                bits[size_t(id)] = true;
+            else if (!dense)
+                ids.insert(id);
+        }
         for (int row = 0; row < model->rowCount(); ++row) {
-            if (ids.contains(model->idAt(row)))
+            const int id = model->idAt(row);
+            if (dense ? id >= 0 && id <= maxId && bits[size_t(id)] : ids.contains(id))
                 rows.append(row);
         }
     }

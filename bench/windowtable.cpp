@@ -157,7 +157,35 @@ bool WindowRun::tableSteps(QSqlDatabase& stats) {
     }
     // a million copied rows are some 100 MiB of text, not the window's
     QGuiApplication::clipboard()->clear();
-    return true;
+
+    // With a filter set, sorted again and refreshed with every row prepared anew.
+    measure.begin(QStringLiteral("filter: \"07\" typed again"));
+    sendKey(filter, Qt::Key_0, Qt::NoModifier, QStringLiteral("0"));
+    sendKey(filter, Qt::Key_7, Qt::NoModifier, QStringLiteral("7"));
+    if (!measure.finish(filtered(1)))
+        return false;
+    measure.begin(QStringLiteral("sorted by IMEI, filter set (header click)"));
+    click(header->viewport(),
+          QPoint(header->sectionViewportPosition(0) + 5, header->viewport()->height() / 2));
+    if (!measure.finish([&] { return header->sortIndicatorSection() == 0 && filtered(1)(); }))
+        return false;
+    QSqlQuery renameGroup(stats);
+    if (!renameGroup.exec(QStringLiteral(
+            "UPDATE groups_list SET group_name=CONCAT(group_name, ' *') ORDER BY id LIMIT 1"))) {
+        measure.fail(QStringLiteral("refresh (F5), a group renamed elsewhere, filter set"),
+                     renameGroup.lastError().text());
+        return false;
+    }
+    measure.begin(QStringLiteral("refresh (F5), a group renamed elsewhere, filter set"));
+    triggerShortcut(window.get(), QKeySequence(Qt::Key_F5));
+    if (!measure.finish([&] { return refreshing && !refreshing->isVisible() && filtered(1)(); }))
+        return false;
+    sendKey(filter, Qt::Key_A, Qt::ControlModifier, QString());
+    sendKey(filter, Qt::Key_Backspace, Qt::NoModifier, QString());
+    const qint64 end = nowNs() + 60 * 1000000000LL;
+    while (table->model()->rowCount() != devices && nowNs() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return table->model()->rowCount() == devices;
 }
 
 } // namespace windowbench

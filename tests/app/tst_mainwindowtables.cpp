@@ -121,6 +121,11 @@ private slots:
         QVERIFY(TestDb::exec(insert));
         updateModelsNow();
         QTRY_COMPARE(line->text(), after);
+        // every shown row selected, then a longer filter: those it still shows stay selected
+        view->selectAll();
+        typeText(edit, filter.right(1));
+        QTRY_VERIFY(line->text().startsWith(QStringLiteral("Показано %1 ").arg(view->model()->rowCount())));
+        QCOMPARE(view->selectionModel()->selectedRows().size(), view->model()->rowCount());
     }
     // "Изменить" and "Удалить" only with a shown row selected: a filter that hides the
     // selection clears it without a selection signal.
