@@ -180,12 +180,22 @@ bool WindowRun::tableSteps(QSqlDatabase& stats) {
     triggerShortcut(window.get(), QKeySequence(Qt::Key_F5));
     if (!measure.finish([&] { return refreshing && !refreshing->isVisible() && filtered(1)(); }))
         return false;
+    // back to all rows by name, as the changes' steps expect them
     sendKey(filter, Qt::Key_A, Qt::ControlModifier, QString());
     sendKey(filter, Qt::Key_Backspace, Qt::NoModifier, QString());
+    click(header->viewport(),
+          QPoint(header->sectionViewportPosition(1) + 5, header->viewport()->height() / 2));
     const qint64 end = nowNs() + 60 * 1000000000LL;
-    while (table->model()->rowCount() != devices && nowNs() < end)
+    const auto back = [&] {
+        return table->model()->rowCount() == devices && header->sortIndicatorSection() == 1 &&
+               header->sortIndicatorOrder() == Qt::AscendingOrder;
+    };
+    while (!back() && nowNs() < end)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return table->model()->rowCount() == devices;
+    if (!back())
+        measure.fail(QStringLiteral("filter cleared, sorted by name"),
+                     QStringLiteral("not on screen after 60 s"));
+    return back();
 }
 
 } // namespace windowbench
