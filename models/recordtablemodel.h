@@ -198,10 +198,8 @@ public:
         if (by.needle.isEmpty() || p.rows.size() < asideFrom)
             return;
         const bool sorted = by.column >= 0 && by.column < p.orders.size();
-        const typename Traits::Needle needle = Traits::needle(by.needle, p.context);
-        p.matched = matchingOf(
-            inOrder(p.rows.size(), sorted ? &p.orders.at(by.column) : nullptr, by.order),
-            [&p, &needle](int index) { return Traits::matches(p.rows.at(index), needle, p.context); });
+        p.matched = matchingOf(inOrder(p.rows.size(), sorted ? &p.orders.at(by.column) : nullptr, by.order),
+                               matcherOver(p.rows, p.context, by.needle));
         p.matchedBy = by;
     }
 
@@ -331,8 +329,10 @@ protected:
     bool matches(int index, const QString& /*text*/) const override {
         return Traits::matches(rows.at(index), needle, context);
     }
-    Matcher matcherFor(const QString& text) const override {
-        return [rows = rows, context = context, needle = Traits::needle(text, context)](int index) {
+    Matcher matcherFor(const QString& text) const override { return matcherOver(rows, context, text); }
+    // Shares the rows, which stay as they are for the matcher however the model changes.
+    static Matcher matcherOver(const QVector<Row>& rows, const Context& context, const QString& text) {
+        return [rows, context, needle = Traits::needle(text, context)](int index) {
             return Traits::matches(rows.at(index), needle, context);
         };
     }
