@@ -44,7 +44,7 @@ void WindowRun::run(QSqlDatabase& stats) {
     }
     if (serverDevices > 0 && !serverListStep())
         return;
-    if (tableSteps(stats) && changeSteps(addImei))
+    if (tableSteps(stats) && changeSteps(addImei) && bulkSteps(stats))
         journalSteps(stats);
 }
 

@@ -39,6 +39,7 @@ private:
     bool startUp();
     bool tableSteps(QSqlDatabase& stats);
     bool changeSteps(const QString& addImei);
+    bool bulkSteps(QSqlDatabase& stats);
     void journalSteps(QSqlDatabase& stats);
     void closeDuringRefresh();
     void closeDuringChange(QSqlDatabase& stats);
