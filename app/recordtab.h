@@ -376,8 +376,9 @@ protected:
         return next == TabContext::EditRefusal::TakeStored ? EditStep::TakeStored : EditStep::Overwrite;
     }
 
-    // After a change: the records of these ids read back and put in place (gone ones removed);
-    // returns what that changed, or nothing when they could not be read.
+    // After a change: the records of these ids read back and put in place (gone ones removed),
+    // many of them aside and shown a moment later; returns what that changed, or nothing when
+    // they could not be read.
     std::optional<ReadBack> putInPlace(const QVector<int>& ids, const QVector<Record>& now, bool read,
                                        const DbError& why) {
         if (!read) {
@@ -385,7 +386,6 @@ protected:
             context->connectionLost(why);
             return std::nullopt;
         }
-        const TableState state = TableState::of(table);
         ReadBack change;
         QSet<int> found;
         for (const Record& record : now) {
@@ -408,6 +408,15 @@ protected:
             for (const int group : before->groups)
                 --change.counts[group];
         }
+        if (now.size() > Model::fewInPlace) {
+            model->upsertAside(now, change.gone, [view = table](const std::function<void()>& replace) {
+                const TableState kept = TableState::of(view);
+                replace();
+                kept.restore(view);
+            });
+            return change;
+        }
+        const TableState state = TableState::of(table);
         model->upsert(now);
         model->removeIds(change.gone);
         state.restore(table);

@@ -260,6 +260,59 @@ public:
             upsertOne(row);
     }
 
+    // More than this many rows put in place at once are prepared anew aside (upsertAside):
+    // each row put in place costs the GUI thread a pass over the column orders.
+    static constexpr int fewInPlace = 16;
+
+    // Rows `changed` put in place by id and the rows of `gone` taken out, with new column orders
+    // and the rows a filter shows; on any thread. `rows` in id order.
+    static Prepared prepareChanged(const QVector<Row>& rows, Context context, QVector<Row> changed,
+                                   const QVector<int>& gone, const ShownBy& by) {
+        const auto byId = [](const Row& a, const Row& b) {
+            return Traits::id(a) < Traits::id(b);
+        };
+        std::sort(changed.begin(), changed.end(), byId);
+        const QSet<int> goneIds(gone.cbegin(), gone.cend());
+        QVector<Row> merged;
+        merged.reserve(rows.size() + changed.size());
+        int i = 0;
+        for (const Row& row : qAsConst(changed)) {
+            for (; i < rows.size() && Traits::id(rows.at(i)) < Traits::id(row); ++i) {
+                if (!goneIds.contains(Traits::id(rows.at(i))))
+                    merged.append(rows.at(i));
+            }
+            if (i < rows.size() && Traits::id(rows.at(i)) == Traits::id(row))
+                ++i;
+            merged.append(row);
+        }
+        for (; i < rows.size(); ++i) {
+            if (!goneIds.contains(Traits::id(rows.at(i))))
+                merged.append(rows.at(i));
+        }
+        Prepared p = prepare(std::move(merged), std::move(context));
+        matchAhead(p, by);
+        return p;
+    }
+
+    // What upsert and removeIds do, for many rows: prepared aside from copies and swapped in with
+    // one reset, which `keep` wraps to keep what the person picked. Given up when the rows change
+    // meanwhile: whatever changed them is followed by a complete refresh, which brings these too.
+    using Keep = std::function<void(const std::function<void()>& replace)>;
+    void upsertAside(QVector<Row> changed, QVector<int> gone, Keep keep) {
+        const int version = rowsVersion;
+        const auto prepared = std::make_shared<Prepared>();
+        Aside::shared().run(
+            this,
+            [prepared, rows = rows, context = context, changed = std::move(changed), gone = std::move(gone),
+             by = shownBy()] { *prepared = prepareChanged(rows, context, changed, gone, by); },
+            [this, prepared, version, keep = std::move(keep)] {
+                if (version == rowsVersion)
+                    keep([&] { *prepared = setPrepared(std::move(*prepared)); });
+                // the rows replaced, or those given up, are freed off the GUI thread
+                Aside::shared().run([prepared] { *prepared = Prepared(); });
+            });
+    }
+
     // Removes the rows of these ids. Many at once go in one pass and one reset.
     void removeIds(const QVector<int>& ids) {
         ++rowsVersion;

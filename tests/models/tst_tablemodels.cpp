@@ -218,6 +218,23 @@ void TestTableModels::inPlaceChangesMatchFreshLoad() {
     resorted.sort(0, Qt::DescendingOrder);
     resorted.setFilterText(QStringLiteral("boat 129"));
     QCOMPARE(contents(shown), contents(resorted));
+
+    // many at once are put in place aside, with one reset
+    QVERIFY(TestDb::exec(QStringLiteral("UPDATE devices SET name = CONCAT(name, '9') WHERE id <= 1300")));
+    QVector<int> changed, gone;
+    for (int id = 1; id <= 1300; ++id)
+        changed << id;
+    for (int id = 12900; id < 12920; ++id)
+        gone << id;
+    QCOMPARE(handler->deleteDevices(gone), gone.size());
+    int kept = 0;
+    shown.upsertAside(handler->getDevicesByIds(changed), gone, [&](const std::function<void()>& replace) {
+        ++kept;
+        replace();
+    });
+    QTRY_COMPARE(kept, 1);
+    resorted.reload();
+    QCOMPARE(contents(shown), contents(resorted));
 }
 
 // Past 20,000 rows the filter field's text is matched aside: only the newest text's rows are
