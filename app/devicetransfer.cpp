@@ -296,13 +296,14 @@ void DeviceTransfer::exportDevices() {
     ExportDevicesDialog choice(window(), parts.devicesModel, parts.devicesView->selectionModel());
     if (choice.exec() != QDialog::Accepted)
         return;
+    // the rows as the dialog counted them; their records are gathered aside
+    const std::function<QVector<DeviceInfo>()> devices = choice.devices();
     QString fileName = QFileDialog::getSaveFileName(window(), QStringLiteral("Экспорт устройств"),
                                                     fileFolder() + QStringLiteral("/devices.csv"),
                                                     QStringLiteral("Файлы CSV (*.csv)"));
     if (fileName.isEmpty())
         return;
     CSettings::setFileFolder(QFileInfo(fileName).absolutePath());
-    const QVector<DeviceInfo> devices = choice.devices();
     // every device is in the administrators' group: the table does not name it, nor does the file;
     // the other groups' names are those the window shows
     QHash<int, QString> groupNames;
@@ -314,21 +315,24 @@ void DeviceTransfer::exportDevices() {
     exporting = true;
     struct Written {
         bool ok = false;
+        int count = 0;
         QString error;
     };
     const auto written = std::make_shared<Written>();
     Aside::shared().run(
         this,
         [fileName, devices, groupNames, written] {
-            written->ok = DevicesFileWriter().writeFile(fileName, devices, groupNames, written->error);
+            const QVector<DeviceInfo> chosen = devices();
+            written->count = chosen.size();
+            written->ok = DevicesFileWriter().writeFile(fileName, chosen, groupNames, written->error);
         },
-        [this, fileName, count = devices.size(), written] {
+        [this, fileName, written] {
             exporting = false;
             // what follows opens dialogs: not from inside the writing's end
             QMetaObject::invokeMethod(
                 this,
-                [this, fileName, count, written] {
-                    tellExport(fileName, count, written->ok, written->error);
+                [this, fileName, written] {
+                    tellExport(fileName, written->count, written->ok, written->error);
                 },
                 Qt::QueuedConnection);
         });

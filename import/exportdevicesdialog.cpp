@@ -45,20 +45,11 @@ ExportDevicesDialog::~ExportDevicesDialog() {
     delete ui;
 }
 
-QVector<DeviceInfo> ExportDevicesDialog::devices() const {
+std::function<QVector<DeviceInfo>()> ExportDevicesDialog::devices() const {
     if (ui->allRadio->isChecked())
-        return model->storedRows();
-    QVector<int> rows;
-    if (ui->selectedRadio->isChecked()) {
-        rows = selectedRows(selection);
-    } else {
-        rows.reserve(model->rowCount());
-        for (int row = 0; row < model->rowCount(); ++row)
-            rows.append(row);
-    }
-    QVector<DeviceInfo> devices;
-    devices.reserve(rows.size());
-    for (const int row : qAsConst(rows))
-        devices.append(model->index(row, 0).data(RecordRole).value<DeviceInfo>());
-    return devices;
+        return [all = model->storedRows()] {
+            return all;
+        };
+    return ui->selectedRadio->isChecked() ? model->shownRecords(selectedRows(selection))
+                                          : model->shownRecords();
 }

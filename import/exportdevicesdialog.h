@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QVector>
 
+#include <functional>
+
 class DevicesTableModel;
 class QItemSelectionModel;
 
@@ -22,8 +24,9 @@ public:
                         const QItemSelectionModel* selection);
     ~ExportDevicesDialog() override;
 
-    // The chosen devices: all in id order, the others in the table's order.
-    QVector<DeviceInfo> devices() const;
+    // What makes the chosen devices as the table shows them now, on any thread: all in id order,
+    // the others in the table's order.
+    std::function<QVector<DeviceInfo>()> devices() const;
 
 private:
     Ui::ExportDevicesDialog* ui;

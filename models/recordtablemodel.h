@@ -345,6 +345,26 @@ public:
             return Traits::display(rows.at(shown.at(row)), column, context).toString();
         };
     }
+    // The records of the shown rows, or of shown rows `at`, in that order, from copies of the
+    // rows: may be called on any thread, also after the model has changed.
+    std::function<QVector<Row>()> shownRecords() const {
+        return [rows = rows, shown = shown] {
+            QVector<Row> records;
+            records.reserve(shown.size());
+            for (const int index : shown)
+                records.append(rows.at(index));
+            return records;
+        };
+    }
+    std::function<QVector<Row>()> shownRecords(QVector<int> at) const {
+        return [rows = rows, shown = shown, at = std::move(at)] {
+            QVector<Row> records;
+            records.reserve(at.size());
+            for (const int row : at)
+                records.append(rows.at(shown.at(row)));
+            return records;
+        };
+    }
     const Context& shownContext() const { return context; }
     // A new context (for example renamed groups): the shown texts change, the orders stay
     // until the rows are set again.

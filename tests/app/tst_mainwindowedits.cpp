@@ -520,27 +520,53 @@ private slots:
         QCOMPARE(scalar("SELECT COUNT(*) FROM devices"), QStringLiteral("0"));
         QTRY_COMPARE(stateIcon(), QStringLiteral("Подключено"));
     }
-    // The devices written to a file aside; the window says so when it is done.
+    // The devices written to a file aside, all in id order or the shown or selected rows in the
+    // table's order; the window says so when it is done.
+    void exportDevices_data() {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("all") << "allRadio"
+                             << "Первое Второе Третье";
+        QTest::newRow("shown, filtered") << "shownRadio"
+                                         << "Первое Второе";
+        QTest::newRow("selected") << "selectedRadio"
+                                  << "Третье Первое";
+    }
     void exportDevices() {
-        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе")});
+        QFETCH(QString, choice);
+        QFETCH(QString, names);
+        addDevices({QStringLiteral("Первое"), QStringLiteral("Второе"), QStringLiteral("Третье")});
         makeWindow();
         loadConnected();
+        auto* table = get<QTableView>("tableView");
+        table->sortByColumn(1, Qt::DescendingOrder);
+        if (choice == QLatin1String("shownRadio"))
+            static_cast<RecordTableModel*>(table->model())->setFilterText(QStringLiteral("о"));
+        selectRows(table, {QStringLiteral("Третье"), QStringLiteral("Первое")});
         const QString path = dir.filePath(QStringLiteral("export.csv"));
         ModalAnswerer a;
-        a.expect("ExportDevicesDialog", clickOk)
+        a.expect("ExportDevicesDialog",
+                 [&](QWidget* d) {
+                     child<QAbstractButton>(d, qPrintable(choice))->click();
+                     clickOk(d);
+                 })
             .expect("QFileDialog",
                     [&](QWidget* dialog) {
                         setText(dialog, "fileNameEdit", path);
                         static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
                     })
-            .expectBox(QStringLiteral("Записано устройств: 2"));
+            .expectBox(QStringLiteral("Записано устройств: %1").arg(names.count(' ') + 1));
         get("exportButton")->click();
         VERIFY_ANSWERED(a);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
-        QVERIFY(text.contains(simImei(1) + QStringLiteral(",Первое")) &&
-                text.contains(simImei(2) + QStringLiteral(",Второе")));
+        const QStringList lines =
+            QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QStringList written;
+        for (const QString& line : lines.mid(1))
+            written << line.section(',', 1, 1);
+        QCOMPARE(written.join(' '), names);
+        QVERIFY(lines.contains(simImei(1) + QStringLiteral(",Первое,,нет")));
     }
     // New settings that fail, then Cancel: the connection in use stays, and so do its tables.
 };
