@@ -78,32 +78,9 @@ AddDevicesDialog::~AddDevicesDialog() {
     delete ui;
 }
 
-QHash<quint64, QPair<int, QString>> AddDevicesDialog::storedAmong(const QVector<DeviceInfo>& devices) {
-    QVector<quint64> imeis;
-    imeis.reserve(devices.size());
-    for (const DeviceInfo& device : devices)
-        imeis.append(device.imei);
-    bool ok = true;
-    const auto stored = handler->storedDevices(imeis, &ok);
-    lookupFailed = !ok;
-    return stored;
-}
-
 void AddDevicesDialog::setRows(DevicesToAddRows rows) {
     lookupFailed = !rows.storedKnown;
     devicesModel->setRows(std::move(rows));
-}
-
-void AddDevicesDialog::setDevices(const QVector<DeviceInfo>& devices) {
-    devicesModel->setDevices(devices, storedAmong(devices));
-}
-
-void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser) {
-    const StoredDevices stored = storedAmong(parser.devices());
-    DevicesToAddRows rows = DevicesToAddTableModel::makeRows(
-        parser.devices(), stored, parser.wrongLengthImeis(), parser.cutNameRows(), parser.lineNumbers());
-    rows.storedKnown = !lookupFailed;
-    setFile(fileName, parser, std::move(rows));
 }
 
 void AddDevicesDialog::setFile(const QString& fileName, const DevicesFileParser& parser,

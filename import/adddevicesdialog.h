@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QHash>
-#include <QPair>
 #include <QStringList>
 #include <QVector>
 
@@ -35,16 +34,11 @@ public:
     AddDevicesDialog(QWidget* parent, ConfigHandler* handler, const ShownRecords& shown);
     ~AddDevicesDialog() override;
 
-    using StoredDevices = QHash<quint64, QPair<int, QString>>;
     // Rows made beforehand (see DevicesToAddTableModel::makeRows), shown.
     void setRows(DevicesToAddRows rows);
-    // Looks the devices up in the database.
-    void setDevices(const QVector<DeviceInfo>& devices);
     // The devices of a file the parser has read, with what it noticed: the encoding, the lines
     // skipped, IMEIs not written with 15 digits, names cut, and the groups and for-all flags
-    // the file gives ("Группы из файла"). `rows`: made beforehand from the parser's devices, or
-    // looked up here.
-    void setFile(const QString& fileName, const DevicesFileParser& parser);
+    // the file gives ("Группы из файла"). `rows`: made beforehand from the parser's devices.
     void setFile(const QString& fileName, const DevicesFileParser& parser, DevicesToAddRows rows);
     // Lines of the file that gave no device.
     int skippedLines() const;
@@ -75,8 +69,6 @@ private slots:
     void on_createGroupsButton_clicked();
 
 private:
-    // The stored devices among these (IMEI -> id and name); remembers whether the look-up failed.
-    StoredDevices storedAmong(const QVector<DeviceInfo>& devices);
     void updateGroupsList();
     // "Выбрать все" and "Убрать все" reach only the rows the filter shows.
     void checkShownDevices(bool checked);

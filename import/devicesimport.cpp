@@ -4,6 +4,8 @@
 #include "db/confighandler.h"
 #include "db/lanehandler.h"
 
+#include <QEventLoop>
+
 #include <atomic>
 #include <utility>
 
@@ -117,6 +119,23 @@ void DevicesImport::lookUpStored(QObject* context, const SqlConnectionSettings& 
         },
         [found, done] { done(found->stored, found->ok); });
     Aside::abandon(std::move(lane));
+}
+
+DevicesImport::StoredDevices DevicesImport::lookUpStoredNow(const SqlConnectionSettings& settings,
+                                                            const QVector<quint64>& imeis, bool* ok) {
+    QEventLoop loop;
+    StoredDevices found;
+    bool answered = false;
+    lookUpStored(&loop, settings, imeis, [&](const StoredDevices& stored, bool worked) {
+        found = stored;
+        answered = true;
+        if (ok)
+            *ok = worked;
+        loop.quit();
+    });
+    if (!answered)
+        loop.exec();
+    return found;
 }
 
 void DevicesImport::cancel() {

@@ -50,6 +50,9 @@ public:
     static void lookUpStored(QObject* context, const SqlConnectionSettings& settings,
                              const QVector<quint64>& imeis,
                              const std::function<void(const StoredDevices& stored, bool ok)>& done);
+    // The same, waited for in an event loop of its own: for a tool or a test without a window.
+    static StoredDevices lookUpStoredNow(const SqlConnectionSettings& settings, const QVector<quint64>& imeis,
+                                         bool* ok = nullptr);
 
 signals:
     // Devices handled and their number, now and then while the import runs.

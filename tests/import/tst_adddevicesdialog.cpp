@@ -31,6 +31,14 @@ static const QVector<int> shownOrder{2, 3, 1, 0, 7, 4, 5, 6};
 class TestAddDevicesDialog : public QObject, public GroupsFixture {
     Q_OBJECT
 
+    // looked up as the window does, on a connection of its own
+    DevicesImport::StoredDevices storedAmong(const QVector<DeviceInfo>& list) const {
+        QVector<quint64> imeis;
+        for (const DeviceInfo& device : list)
+            imeis << device.imei;
+        return DevicesImport::lookUpStoredNow(handler->connectionSettings(), imeis);
+    }
+
 private slots:
     void init() {
         QVERIFY(resetDatabase());
@@ -39,7 +47,7 @@ private slots:
         stored2 = insertRow(sql, {devices[storedRow2].imei, devices[storedRow2].name});
         insertRow(sql, {quint64(100000000000999), QStringLiteral("not listed")});
         dialog.reset(new AddDevicesDialog(nullptr, handler.get(), stored()));
-        dialog->setDevices(devices);
+        dialog->setRows(DevicesToAddTableModel::makeRows(devices, storedAmong(devices)));
         QVERIFY(showDialog(dialog.get()));
         table = child<QTableView>(dialog.get(), "deviceList");
         filter = child<QLineEdit>(dialog.get(), "deviceFilter");
@@ -211,7 +219,10 @@ void TestAddDevicesDialog::fromFile() {
     DevicesFileParser parser;
     QVERIFY(parser.parseFile(path));
     dialog.reset(new AddDevicesDialog(nullptr, handler.get(), stored()));
-    dialog->setFile(path, parser);
+    dialog->setFile(path, parser,
+                    DevicesToAddTableModel::makeRows(parser.devices(), storedAmong(parser.devices()),
+                                                     parser.wrongLengthImeis(), parser.cutNameRows(),
+                                                     parser.lineNumbers()));
     QVERIFY(showDialog(dialog.get()));
     table = child<QTableView>(dialog.get(), "deviceList");
     QCOMPARE(child<QLabel>(dialog.get(), "label")->text(), QStringLiteral("Устройства: list.csv"));

@@ -10,6 +10,7 @@
 #include "dialogs/registrationdialog.h"
 #include "import/adddevicesdialog.h"
 #include "import/devicesfileparser.h"
+#include "import/devicesimport.h"
 #include "import/exportdevicesdialog.h"
 #include "models/devicestablemodel.h"
 
@@ -53,6 +54,14 @@ int groupId(ConfigHandler* handler, const QString& name) {
 
 ShownRecords stored(ConfigHandler* handler) {
     return {handler->getGroups(), handler->getUsers()};
+}
+
+// looked up as the window does, on a connection of its own
+DevicesImport::StoredDevices storedAmong(ConfigHandler* handler, const QVector<DeviceInfo>& devices) {
+    QVector<quint64> imeis;
+    for (const DeviceInfo& device : devices)
+        imeis << device.imei;
+    return DevicesImport::lookUpStoredNow(handler->connectionSettings(), imeis);
 }
 
 bool groupDialogs(ScreenshotContext& c) {
@@ -142,7 +151,7 @@ bool addDevicesDialog(ScreenshotContext& c) {
     devices[8].imei = 86000000012345ULL;
     bool ok = true;
     AddDevicesDialog d(nullptr, c.handler(), stored(c.handler()));
-    d.setDevices(devices);
+    d.setRows(DevicesToAddTableModel::makeRows(devices, storedAmong(c.handler(), devices)));
     d.setListAge(QDateTime(QDate(2026, 12, 6), QTime(14, 5)), false);
     auto* table = part<QAbstractItemView>(&d, "deviceList");
     for (int row : {0, 2, 3, 7})
@@ -183,7 +192,10 @@ bool addDevicesFromFile(ScreenshotContext& c) {
     if (!parser.parseFile(path))
         return false;
     AddDevicesDialog d(nullptr, c.handler(), stored(c.handler()));
-    d.setFile(path, parser);
+    d.setFile(path, parser,
+              DevicesToAddTableModel::makeRows(parser.devices(), storedAmong(c.handler(), parser.devices()),
+                                               parser.wrongLengthImeis(), parser.cutNameRows(),
+                                               parser.lineNumbers()));
     return c.save(&d, QStringLiteral("add-devices-file"));
 }
 
