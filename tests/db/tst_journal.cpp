@@ -402,12 +402,13 @@ void TestJournal::refusedRowStoresNothing() {
         return TestDb::scalar(
                    QStringLiteral(
                        "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
-                       "(SELECT GROUP_CONCAT(id, user_login, password) FROM users), (SELECT "
+                       "(SELECT GROUP_CONCAT(id, user_login, user_password) FROM users), (SELECT "
                        "GROUP_CONCAT(device_id, group_id) FROM device_groups), (SELECT "
                        "GROUP_CONCAT(user_id, group_id) FROM user_groups))"))
             .toString();
     };
     const QString stored = all();
+    QVERIFY(stored.contains(QStringLiteral("Truck 1")));
     const auto calls = changes();
     for (auto it = calls.cbegin(); it != calls.cend(); ++it) {
         QVERIFY2(!it.value()(), qPrintable(it.key()));
