@@ -139,6 +139,10 @@ bool DbConnection::failed(const QSqlQuery& q) {
     return false;
 }
 
+bool DbConnection::readThrough(const QSqlQuery& q) {
+    return !q.lastError().isValid() || failed(q);
+}
+
 bool DbConnection::takeWaiting(QString& sql, QVariantList& values) {
     if (waiting.isEmpty())
         return false;

@@ -64,6 +64,10 @@ public:
     bool readKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
     // A whole table, forward-only: its rows are converted as they come, never held whole.
     bool readWhole(QSqlQuery& q, const QString& sql);
+    // After the last row of a kept (streamed) read: false, with the failure as this connection's,
+    // when its rows ended by a failure, such as a lock not granted, rather than by their end. A
+    // deadlock has rolled the transaction back by then.
+    bool readThrough(const QSqlQuery& q);
     // Runs `change` as one transaction; inside another one it is part of that one.
     bool inTransaction(const std::function<bool()>& change);
 

@@ -32,15 +32,6 @@ void reportRefused(AddDevicesResult& result, const DbError& error, const DeviceI
         ++result.failed;
 }
 
-// False, with the failure as the connection's, when the rows of `q` ended by a failure, such as a lock
-// not granted, rather than by their end: a deadlock has rolled the transaction back by then.
-bool readThrough(DbConnection& conn, const QSqlQuery& q) {
-    if (!q.lastError().isValid())
-        return true;
-    conn.refuse(DbError::of(q.lastError()));
-    return false;
-}
-
 } // namespace
 
 DeviceInfo DeviceImporter::withAdminGroup(const DeviceInfo& device) const {
@@ -122,7 +113,7 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
                 else
                     groups.insert(q.value(1).toInt(), DbJournal::quoted(q.value(2).toString()));
             }
-            if (!readThrough(conn, q))
+            if (!conn.readThrough(q))
                 return false;
         }
 
@@ -174,7 +165,7 @@ DeviceImporter::Batch DeviceImporter::addBatch(const QVector<DeviceInfo>& device
             return false;
         while (q.next())
             idOf.insert(q.value(1).toULongLong(), q.value(0).toInt());
-        if (!readThrough(conn, q))
+        if (!conn.readThrough(q))
             return false;
         if (idOf.size() < toInsert.size())
             return false;

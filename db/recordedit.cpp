@@ -129,6 +129,8 @@ DbError RecordEditor::applyLocked(const RecordTable& records, const RecordState*
             groups.insert(q.value(1).toInt());
         }
     }
+    if (!conn.readThrough(q))
+        return conn.failure(DbError::Step::Other);
     q.finish();
     if (!found)
         return conn.refuse(DbError::Kind::Deleted);
@@ -232,8 +234,9 @@ bool RecordEditor::lockAndFind(const QString& table, int id, const QString& othe
         else
             existing.insert(q.value(1).toInt());
     }
+    const bool read = conn.readThrough(q);
     q.finish();
-    return true;
+    return read;
 }
 
 DbError RecordEditor::join(const RecordTable& records, int owner, const QVector<int>& groupIds) {

@@ -20,6 +20,17 @@ namespace {
 
 const QString LIMITED = QStringLiteral("'orbjournal'@'127.0.0.1'");
 
+// Every record and membership, in one text.
+QString storedRecords() {
+    return TestDb::scalar(
+               QStringLiteral(
+                   "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
+                   "(SELECT GROUP_CONCAT(id, user_login, user_password) FROM users), (SELECT "
+                   "GROUP_CONCAT(device_id, group_id) FROM device_groups), (SELECT "
+                   "GROUP_CONCAT(user_id, group_id) FROM user_groups))"))
+        .toString();
+}
+
 int journalRows() {
     return TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM orb_admin_journal")).toInt();
 }
@@ -71,7 +82,8 @@ private slots:
     void refusedRowStoresNothing();
     void deletedGroupsMembersJournaled();
     void deleteBesideBulkChange();
-    void deadlockedDeleteStoresNothing();
+    void deadlockedChangeStoresNothing_data();
+    void deadlockedChangeStoresNothing();
     void accountWithoutSessionVariables();
 
 private:
@@ -398,21 +410,12 @@ void TestJournal::refusedRowStoresNothing() {
     QVERIFY(addRecords());
     QVERIFY(TestDb::exec(QStringLiteral("CREATE TRIGGER refuse_journal BEFORE INSERT ON orb_admin_journal "
                                         "FOR EACH ROW SIGNAL SQLSTATE '45000'")));
-    const auto all = [] {
-        return TestDb::scalar(
-                   QStringLiteral(
-                       "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(id, imei, name, for_all) FROM devices), "
-                       "(SELECT GROUP_CONCAT(id, user_login, user_password) FROM users), (SELECT "
-                       "GROUP_CONCAT(device_id, group_id) FROM device_groups), (SELECT "
-                       "GROUP_CONCAT(user_id, group_id) FROM user_groups))"))
-            .toString();
-    };
-    const QString stored = all();
+    const QString stored = storedRecords();
     QVERIFY(stored.contains(QStringLiteral("Truck 1")));
     const auto calls = changes();
     for (auto it = calls.cbegin(); it != calls.cend(); ++it) {
         QVERIFY2(!it.value()(), qPrintable(it.key()));
-        QCOMPARE(all(), stored);
+        QCOMPARE(storedRecords(), stored);
     }
     // the record's UPDATE refused, which goes to the server with the journal's row
     QVERIFY(TestDb::exec(QStringLiteral("DROP TRIGGER refuse_journal")));
@@ -420,7 +423,7 @@ void TestJournal::refusedRowStoresNothing() {
                                         "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no rename'")));
     QVERIFY(!calls.value(QStringLiteral("rename"))());
     QCOMPARE(handler->lastError().serverText, QStringLiteral("no rename"));
-    QCOMPARE(all(), stored);
+    QCOMPARE(storedRecords(), stored);
     QCOMPARE(journalRows(), 0);
 }
 
@@ -502,32 +505,52 @@ void TestJournal::deleteBesideBulkChange() {
              QStringLiteral("3"));
 }
 
-// A delete that the server rolls back to break a deadlock stores nothing, neither its journal rows
-// nor any of the change, and says it deleted nothing.
-void TestJournal::deadlockedDeleteStoresNothing() {
+// A change that the server rolls back to break a deadlock stores nothing, neither its journal rows
+// nor any of the change, and says why it failed: the rest would have run outside the transaction.
+void TestJournal::deadlockedChangeStoresNothing_data() {
+    QTest::addColumn<QString>("held"); // locked first by the other transaction
+    QTest::addColumn<QString>("change");
+    QTest::newRow("delete") << "devices WHERE id = 2"
+                            << "delete";
+    QTest::newRow("groups joined") << "groups_list WHERE id = 3"
+                                   << "join";
+}
+
+void TestJournal::deadlockedChangeStoresNothing() {
+    QFETCH(QString, held);
+    QFETCH(QString, change);
     QVERIFY(addRecords());
     QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (id, imei, name) VALUES (2, 9, 'Truck 2')")));
+    const QString stored = storedRecords();
     QVERIFY(TestDb::exec(QStringLiteral("START TRANSACTION")));
-    // rows written make this transaction weigh more: the server rolls back the delete, not it
-    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO device_groups SELECT seq, 3 FROM seq_100_to_200")));
-    QVERIFY(TestDb::exec(QStringLiteral("SELECT id FROM devices WHERE id = 2 FOR UPDATE")));
-    int deleted = -1;
-    std::thread remove([&deleted] {
-        ConfigHandler mine(nullptr, QStringLiteral("delete"));
+    // rows written make this transaction weigh more: the server rolls back the change, not it
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO user_groups SELECT seq, 3 FROM seq_100_to_200")));
+    QVERIFY(TestDb::exec(QStringLiteral("SELECT id FROM %1 FOR UPDATE").arg(held)));
+    bool changed = true;
+    DbError failure;
+    std::thread other([&] {
+        ConfigHandler mine(nullptr, QStringLiteral("deadlocked"));
         mine.setConnectionSettings(TestDb::settings());
-        if (mine.connectToDatabase() == 0 && mine.prepareJournal())
-            deleted = mine.deleteDevices({1, 2});
+        if (mine.connectToDatabase() != 0 || !mine.prepareJournal())
+            return;
+        DeviceInfo wanted = d;
+        wanted.groups << 3;
+        QString message;
+        changed =
+            change == "delete" ? mine.deleteDevices({1, 2}) != 0 : mine.updateDevice(d, wanted, message);
+        failure = mine.lastError();
     });
     const bool waits = lockWaits(1);
-    // the device the delete holds, while it waits for the other: a circle
+    // the device the change holds, while it waits for the other: a circle
     const bool circle = TestDb::exec(QStringLiteral("SELECT id FROM devices WHERE id = 1 FOR UPDATE"));
     QVERIFY(TestDb::exec(QStringLiteral("ROLLBACK")));
-    remove.join();
+    other.join();
     QVERIFY(waits);
     QVERIFY(circle);
-    QCOMPARE(deleted, 0);
+    QVERIFY(!changed);
+    QCOMPARE(failure.kind, DbError::Kind::Refused);
     QCOMPARE(journalRows(), 0);
-    QCOMPARE(TestDb::scalar(QStringLiteral("SELECT COUNT(*) FROM devices")).toInt(), 2);
+    QCOMPARE(storedRecords(), stored);
 }
 
 // A service or sudo may leave the session's variables unset: the account the program runs as is named.
