@@ -21,6 +21,20 @@ constexpr int DELETE_CHUNK = 4096;
 constexpr int BULK_SLICE = 16384;
 // Group ids per statement of a bulk change: one statement for any usual number of groups.
 constexpr int BULK_GROUPS = 4096;
+// Ranges of ids in one journal statement at most; more runs are bound as one list.
+constexpr int JOURNAL_RANGES = 8192;
+
+// The records of `ids` (sorted, distinct) to journal, as what follows FROM or JOIN: o is the record.
+// Read by their key, so that their rows are locked, not only another index's entries.
+QString journalRecords(const RecordTable& records, const QVector<int>& ids, QVariantList& values) {
+    const int runs = idRuns(ids, 0, ids.size());
+    if (runs * 4 <= ids.size() && runs <= JOURNAL_RANGES)
+        return QStringLiteral("%1 o FORCE INDEX (PRIMARY) WHERE %2")
+            .arg(records.table, idsWhere(QStringLiteral("o.%1").arg(COL_ID), ids, 0, ids.size(), values));
+    values << DbJournal::idList(ids);
+    return QStringLiteral("%1 JOIN %2 o ON o.%3 = jo.id")
+        .arg(DbJournal::idTable(QStringLiteral("jo")), records.table, COL_ID);
+}
 
 } // namespace
 
@@ -128,24 +142,28 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
                 named << DbJournal::idList(groups);
             }
         }
+        const QString journaled = journalRecords(records, ids, named);
         if (!journal.write(
                 "change", records, QStringLiteral("o.%1").arg(COL_ID), QStringLiteral("once.d"),
-                QStringLiteral("FROM %1 JOIN %2 JOIN %3 o ON o.%4 = jo.id")
+                QStringLiteral("FROM %1 JOIN %2")
                     .arg(DbJournal::once(
                              QStringLiteral("JSON_OBJECT(%1)").arg(changed.join(QStringLiteral(", ")))),
-                         DbJournal::idTable(QStringLiteral("jo")), records.table, COL_ID),
-                named << DbJournal::idList(ids)))
+                         journaled),
+                named))
             return false;
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
-            const QVariantList owned = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
-            const QString in = placeholders(owned.size(), 0);
+            const int to = std::min<int>(ids.size(), from + BULK_SLICE);
+            QVariantList members;
+            const QString memberWhere = idsWhere(records.ownerColumn, ids, from, to, members);
+            QVariantList owned;
+            const QString ownedWhere = idsWhere(QStringLiteral("o.%1").arg(COL_ID), ids, from, to, owned);
             for (int g = 0; g < remove.size(); g += BULK_GROUPS) {
                 const QVariantList groups =
                     paddedIds(remove, g, std::min<int>(remove.size(), g + BULK_GROUPS));
-                QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3) AND %4 IN (%5)")
-                                  .arg(records.members, records.ownerColumn, in, records.groupColumn,
+                QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 AND %3 IN (%4)")
+                                  .arg(records.members, memberWhere, records.groupColumn,
                                        placeholders(groups.size(), 0));
-                QVariantList values = owned + groups;
+                QVariantList values = members + groups;
                 if (rootGroup > 0) {
                     sql +=
                         QStringLiteral(" AND (%1<>? OR %2<>?)").arg(records.ownerColumn, records.groupColumn);
@@ -156,14 +174,15 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
             }
             for (int g = 0; g < add.size(); g += BULK_GROUPS) {
                 const QVariantList groups = paddedIds(add, g, std::min<int>(add.size(), g + BULK_GROUPS));
-                if (!conn.runKept(
-                        q,
-                        QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o JOIN %6 g "
-                                       "ON g.%4 IN (%7) WHERE o.%4 IN (%8) ON DUPLICATE KEY UPDATE %3 = "
-                                       "VALUES(%3)")
-                            .arg(records.members, records.ownerColumn, records.groupColumn, COL_ID,
-                                 records.table, TABLE_GROUPS, placeholders(groups.size(), 0), in),
-                        groups + owned))
+                if (!conn.runKept(q,
+                                  QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o FORCE "
+                                                 "INDEX (PRIMARY) JOIN %6 g "
+                                                 "ON g.%4 IN (%7) WHERE %8 ON DUPLICATE KEY UPDATE %3 = "
+                                                 "VALUES(%3)")
+                                      .arg(records.members, records.ownerColumn, records.groupColumn, COL_ID,
+                                           records.table, TABLE_GROUPS, placeholders(groups.size(), 0),
+                                           ownedWhere),
+                                  groups + owned))
                     return false;
             }
         }
@@ -190,19 +209,20 @@ bool DbBulkChanges::setDevicesForAll(const QVector<int>& deviceIds, bool forAll)
     if (ids.isEmpty())
         return true;
     return asOne((ids.size() + BULK_SLICE - 1) / BULK_SLICE + (journal.isOn() ? 1 : 0), [&] {
+        QVariantList journaledValues{forAll ? 1 : 0};
+        const QString journaled = journalRecords(RecordTable::devices(), ids, journaledValues);
         if (!journal.write("change", RecordTable::devices(), QStringLiteral("o.%1").arg(COL_ID),
                            QStringLiteral("JSON_OBJECT('for_all', ? <> 0)"),
-                           QStringLiteral("FROM %1 JOIN %2 o ON o.%3 = jo.id")
-                               .arg(DbJournal::idTable(QStringLiteral("jo")), TABLE_DEVICES, COL_ID),
-                           {forAll ? 1 : 0, DbJournal::idList(ids)}))
+                           QStringLiteral("FROM %1").arg(journaled), journaledValues))
             return false;
         QSqlQuery q(conn.database());
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
-            const QVariantList values = paddedIds(ids, from, std::min<int>(ids.size(), from + BULK_SLICE));
-            if (!conn.runKept(q,
-                              QStringLiteral("UPDATE %1 SET %2=? WHERE %3 IN (%4)")
-                                  .arg(TABLE_DEVICES, COL_FOR_ALL, COL_ID, placeholders(values.size(), 0)),
-                              QVariantList{forAll ? 1 : 0} + values))
+            QVariantList values{forAll ? 1 : 0};
+            const QString where =
+                idsWhere(COL_ID, ids, from, std::min<int>(ids.size(), from + BULK_SLICE), values);
+            if (!conn.runKept(
+                    q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3").arg(TABLE_DEVICES, COL_FOR_ALL, where),
+                    values))
                 return false;
         }
         return true;

@@ -2,6 +2,7 @@
 
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -25,6 +26,40 @@ QVector<int> distinctIds(QVector<int> ids) {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
+}
+
+int idRuns(const QVector<int>& ids, int from, int to) {
+    int runs = 0;
+    for (int i = from; i < to; ++i) {
+        if (i == from || ids.at(i) != ids.at(i - 1) + 1)
+            ++runs;
+    }
+    return runs;
+}
+
+QString idsWhere(const QString& column, const QVector<int>& ids, int from, int to, QVariantList& values) {
+    // a range costs the server about what four listed ids do
+    if (idRuns(ids, from, to) * 4 > to - from) {
+        const QVariantList listed = paddedIds(ids, from, to);
+        values += listed;
+        return QStringLiteral("%1 IN (%2)").arg(column, placeholders(listed.size(), 0));
+    }
+    QVector<int> starts; // where each run begins
+    for (int i = from; i < to; ++i) {
+        if (i == from || ids.at(i) != ids.at(i - 1) + 1)
+            starts << i;
+    }
+    const int length = paddedLength(starts.size());
+    QStringList ranges;
+    ranges.reserve(length);
+    for (int r = 0; r < length; ++r) {
+        // a repeated last range changes nothing and keeps the statements few
+        const int run = std::min<int>(r, starts.size() - 1);
+        const int last = run + 1 < starts.size() ? starts.at(run + 1) - 1 : to - 1;
+        values << ids.at(starts.at(run)) << ids.at(last);
+        ranges << QStringLiteral("%1 BETWEEN ? AND ?").arg(column);
+    }
+    return QLatin1Char('(') + ranges.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
 
 QVariant bound(const QString& s) {

@@ -19,6 +19,14 @@ QVariantList paddedIds(const QVector<int>& ids, int from, int to);
 
 QVector<int> distinctIds(QVector<int> ids);
 
+// How many runs of consecutive values the sorted, distinct ids[from, to) make.
+int idRuns(const QVector<int>& ids, int from, int to);
+
+// The sorted, distinct ids[from, to) as a condition on `column`, its values appended to `values`:
+// ranges when the ids come in runs (devices added together have consecutive ids), which the server
+// reads in one pass each instead of looking up every id; else an IN list.
+QString idsWhere(const QString& column, const QVector<int>& ids, int from, int to, QVariantList& values);
+
 // Texts must never bind as NULL: a null QString would.
 QVariant bound(const QString& s);
 QVariant bound(quint64 imei);

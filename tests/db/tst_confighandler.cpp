@@ -517,8 +517,14 @@ void TestConfigHandler::bulkChanges_data() {
     QTest::newRow("devices: admin group added, a group in both lists added")
         << "devices" << QVector<int>{3} << QVector<int>{1, 2} << QVector<int>{2}
         << "1:1,1:2,2:1,3:1,3:2,3:3 0,0,0 1:1,2:2,3:1,3:3";
+    QTest::newRow("devices in runs, one left out, unknown ids among them")
+        << "devices" << QVector<int>{99, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}
+        << QVector<int>{3} << QVector<int>{2} << "1:1,1:3,2:1,3:3 0,0,0 1:1,2:2,3:1,3:3";
     QTest::newRow("for all") << "for all" << QVector<int>{1, 3, 99} << QVector<int>{} << QVector<int>{}
                              << "1:1,1:2,2:1,3:2,3:3 1,0,1 1:1,2:2,3:1,3:3";
+    QTest::newRow("for all, in runs, one left out")
+        << "for all" << QVector<int>{1, 3, 4, 5, 6, 7, 8, 9, 10} << QVector<int>{} << QVector<int>{}
+        << "1:1,1:2,2:1,3:2,3:3 1,0,1 1:1,2:2,3:1,3:3";
     QTest::newRow("users: root stays in the admin group, the others leave it")
         << "users" << QVector<int>{1, 2, 3, 99} << QVector<int>{4} << QVector<int>{1, 3}
         << "1:1,1:2,2:1,3:2,3:3 0,0,0 1:1,1:4,2:2,2:4,3:4";
