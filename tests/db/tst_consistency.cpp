@@ -57,8 +57,8 @@ private slots:
     void deletesAllOrNothing();
     void addDevicesCutOff_data();
     void addDevicesCutOff();
-    void deleteCutOff_data();
-    void deleteCutOff();
+    void changeCutOff_data();
+    void changeCutOff();
 
 private:
     int addUser(const UserInfo& u) {
@@ -459,36 +459,56 @@ void TestConsistency::addDevicesCutOff() {
     QCOMPARE(rows(QStringLiteral("devices WHERE id NOT IN (SELECT object_id FROM orb_admin_journal)")), 0);
 }
 
-void TestConsistency::deleteCutOff_data() {
+void TestConsistency::changeCutOff_data() {
     QTest::addColumn<QString>("record");
-    QTest::addColumn<int>("rowsWhenWhole"); // journal rows of the delete made whole
-    QTest::newRow("group, its device and user leaving it") << "group" << 3;
-    QTest::newRow("user") << "user" << 1;
+    QTest::addColumn<QString>("members");   // the membership table whose DELETE is cut off
+    QTest::addColumn<int>("rowsWhenWhole"); // journal rows of the change made whole
+    QTest::newRow("group, its device and user leaving it") << "group"
+                                                           << "user_groups" << 3;
+    QTest::newRow("user") << "user"
+                          << "user_groups" << 1;
+    QTest::newRow("bulk change of devices in a run") << "bulk"
+                                                     << "device_groups" << 21;
 }
 
-// A delete cut off after some of its journal rows were written leaves neither the rows nor any of
-// the change; made again, the change and all its rows are stored.
-void TestConsistency::deleteCutOff() {
+// A delete or a bulk change cut off after some of its journal rows were written leaves neither the
+// rows nor any of the change; made again, the change and all its rows are stored.
+void TestConsistency::changeCutOff() {
     QFETCH(QString, record);
+    QFETCH(QString, members);
     QFETCH(int, rowsWhenWhole);
     QVERIFY(addGroups());
     const int u = addUser(user(QStringLiteral("a"), {2, 3}));
     QVERIFY(u > 0);
     QVERIFY(handler->addDevice(device(5, QString(), {2}), error));
+    // 20 more in the group, the ids of all 21 in one run
+    QVERIFY(record != QLatin1String("bulk") ||
+            (TestDb::exec(QStringLiteral("INSERT INTO devices (imei) SELECT 100 + seq FROM seq_1_to_20")) &&
+             TestDb::exec(
+                 QStringLiteral("INSERT INTO device_groups SELECT id, 2 FROM devices WHERE imei > 100"))));
     QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM orb_admin_journal")));
+    QVector<int> devices;
+    QSqlQuery ids(TestDb::admin());
+    QVERIFY(ids.exec(QStringLiteral("SELECT id FROM %1.devices").arg(TestDb::defaultName())));
+    while (ids.next())
+        devices << ids.value(0).toInt();
     const QString before = allTables();
     const qint64 id = connectionId(*handler);
     QVERIFY(id > 0);
     // the memberships share-locked: the journal reads them, their DELETE waits
     QSqlQuery locker(TestDb::admin());
     QVERIFY(locker.exec(QStringLiteral("START TRANSACTION")));
-    QVERIFY(locker.exec(QStringLiteral("SELECT * FROM %1.user_groups WHERE user_id >= 0 LOCK IN SHARE MODE")
-                            .arg(TestDb::defaultName())));
-    std::thread killer = killWhenRunning(id, QStringLiteral("DELETE%user_groups%"));
-    const auto remove = [&] {
+    QVERIFY(locker.exec(QStringLiteral("SELECT * FROM %1.%2 WHERE %3 >= 0 LOCK IN SHARE MODE")
+                            .arg(TestDb::defaultName(), members,
+                                 members == QLatin1String("user_groups") ? QStringLiteral("user_id")
+                                                                         : QStringLiteral("device_id"))));
+    std::thread killer = killWhenRunning(id, QStringLiteral("DELETE%%1%").arg(members));
+    const auto change = [&] {
+        if (record == QLatin1String("bulk"))
+            return handler->changeDevicesGroups(devices, {3}, {2});
         return record == QLatin1String("group") ? handler->deleteGroup(2) : handler->deleteUser(u);
     };
-    QVERIFY(!remove());
+    QVERIFY(!change());
     killer.join();
     QVERIFY(locker.exec(QStringLiteral("ROLLBACK")));
     QCOMPARE(allTables(), before);
@@ -497,7 +517,7 @@ void TestConsistency::deleteCutOff() {
     handler.reset();
     handler = TestDb::handler();
     QVERIFY(handler);
-    QVERIFY(remove());
+    QVERIFY(change());
     QVERIFY(allTables() != before);
     QCOMPARE(rows(QStringLiteral("orb_admin_journal")), rowsWhenWhole);
 }
