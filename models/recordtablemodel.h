@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <algorithm>
 #include <utility>
@@ -260,10 +261,8 @@ public:
             upsertOne(row);
     }
 
-    // More than this many rows put in place at once are prepared anew aside (upsertAside):
-    // each row put in place costs the GUI thread a pass over the column orders.
+    // Past this many rows at once, upsertAside: each row put in place costs a pass over the orders.
     static constexpr int fewInPlace = 16;
-
     // Rows `changed` put in place by id and the rows of `gone` taken out, with new column orders
     // and the rows a filter shows; on any thread. `rows` in id order.
     static Prepared prepareChanged(const QVector<Row>& rows, Context context, QVector<Row> changed,
@@ -272,23 +271,18 @@ public:
             return Traits::id(a) < Traits::id(b);
         };
         std::sort(changed.begin(), changed.end(), byId);
-        const QSet<int> goneIds(gone.cbegin(), gone.cend());
+        QSet<int> out(gone.cbegin(), gone.cend());
+        for (const Row& row : qAsConst(changed))
+            out.insert(Traits::id(row));
         QVector<Row> merged;
         merged.reserve(rows.size() + changed.size());
-        int i = 0;
-        for (const Row& row : qAsConst(changed)) {
-            for (; i < rows.size() && Traits::id(rows.at(i)) < Traits::id(row); ++i) {
-                if (!goneIds.contains(Traits::id(rows.at(i))))
-                    merged.append(rows.at(i));
-            }
-            if (i < rows.size() && Traits::id(rows.at(i)) == Traits::id(row))
-                ++i;
-            merged.append(row);
+        for (const Row& row : rows) {
+            if (!out.contains(Traits::id(row)))
+                merged.append(row);
         }
-        for (; i < rows.size(); ++i) {
-            if (!goneIds.contains(Traits::id(rows.at(i))))
-                merged.append(rows.at(i));
-        }
+        const int kept = merged.size();
+        merged += changed;
+        std::inplace_merge(merged.begin(), merged.begin() + kept, merged.end(), byId);
         Prepared p = prepare(std::move(merged), std::move(context));
         matchAhead(p, by);
         return p;
@@ -345,23 +339,15 @@ public:
             return Traits::display(rows.at(shown.at(row)), column, context).toString();
         };
     }
-    // The records of the shown rows, or of shown rows `at`, in that order, from copies of the
+    // The records of shown rows `at`, or of every shown row, in that order, from copies of the
     // rows: may be called on any thread, also after the model has changed.
-    std::function<QVector<Row>()> shownRecords() const {
-        return [rows = rows, shown = shown] {
-            QVector<Row> records;
-            records.reserve(shown.size());
-            for (const int index : shown)
-                records.append(rows.at(index));
-            return records;
-        };
-    }
-    std::function<QVector<Row>()> shownRecords(QVector<int> at) const {
+    std::function<QVector<Row>()> shownRecords(std::optional<QVector<int>> at = std::nullopt) const {
         return [rows = rows, shown = shown, at = std::move(at)] {
+            const int n = at ? at->size() : shown.size();
             QVector<Row> records;
-            records.reserve(at.size());
-            for (const int row : at)
-                records.append(rows.at(shown.at(row)));
+            records.reserve(n);
+            for (int i = 0; i < n; ++i)
+                records.append(rows.at(shown.at(at ? at->at(i) : i)));
             return records;
         };
     }
