@@ -59,11 +59,9 @@ int DbBulkChanges::deleteDevices(const QVector<int>& ids) {
                     values))
                 return false;
             chunkDeleted = std::max(0, q.numRowsAffected());
-            QSqlQuery m(conn.database());
-            return conn.runKept(m,
-                                QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
-                                    .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
-                                values);
+            return conn.runWithNext(QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                                        .arg(TABLE_DEVICE_GROUPS, COL_DG_DEVICE_ID, in),
+                                    values);
         });
         if (ok)
             deleted += chunkDeleted;
@@ -130,7 +128,6 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
         return true;
     // the groups to join are share-locked, so none of them goes before the change is stored
     return asOne(statements + (add.isEmpty() ? 0 : 1) + (journal.isOn() ? 1 : 0), [&] {
-        QSqlQuery q(conn.database());
         if (!add.isEmpty() && !allGroupsStored(add))
             return false;
         QStringList changed;
@@ -169,20 +166,19 @@ bool DbBulkChanges::changeGroups(const RecordTable& records, const QVector<int>&
                         QStringLiteral(" AND (%1<>? OR %2<>?)").arg(records.ownerColumn, records.groupColumn);
                     values << ROOT_ID << rootGroup;
                 }
-                if (!conn.runKept(q, sql, values))
+                if (!conn.runWithNext(sql, values))
                     return false;
             }
             for (int g = 0; g < add.size(); g += BULK_GROUPS) {
                 const QVariantList groups = paddedIds(add, g, std::min<int>(add.size(), g + BULK_GROUPS));
-                if (!conn.runKept(q,
-                                  QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o FORCE "
-                                                 "INDEX (PRIMARY) JOIN %6 g "
-                                                 "ON g.%4 IN (%7) WHERE %8 ON DUPLICATE KEY UPDATE %3 = "
-                                                 "VALUES(%3)")
-                                      .arg(records.members, records.ownerColumn, records.groupColumn, COL_ID,
-                                           records.table, TABLE_GROUPS, placeholders(groups.size(), 0),
-                                           ownedWhere),
-                                  groups + owned))
+                if (!conn.runWithNext(
+                        QStringLiteral("INSERT INTO %1 (%2, %3) SELECT o.%4, g.%4 FROM %5 o FORCE "
+                                       "INDEX (PRIMARY) JOIN %6 g "
+                                       "ON g.%4 IN (%7) WHERE %8 ON DUPLICATE KEY UPDATE %3 = "
+                                       "VALUES(%3)")
+                            .arg(records.members, records.ownerColumn, records.groupColumn, COL_ID,
+                                 records.table, TABLE_GROUPS, placeholders(groups.size(), 0), ownedWhere),
+                        groups + owned))
                     return false;
             }
         }
@@ -215,13 +211,12 @@ bool DbBulkChanges::setDevicesForAll(const QVector<int>& deviceIds, bool forAll)
                            QStringLiteral("JSON_OBJECT('for_all', ? <> 0)"),
                            QStringLiteral("FROM %1").arg(journaled), journaledValues))
             return false;
-        QSqlQuery q(conn.database());
         for (int from = 0; from < ids.size(); from += BULK_SLICE) {
             QVariantList values{forAll ? 1 : 0};
             const QString where =
                 idsWhere(COL_ID, ids, from, std::min<int>(ids.size(), from + BULK_SLICE), values);
-            if (!conn.runKept(
-                    q, QStringLiteral("UPDATE %1 SET %2=? WHERE %3").arg(TABLE_DEVICES, COL_FOR_ALL, where),
+            if (!conn.runWithNext(
+                    QStringLiteral("UPDATE %1 SET %2=? WHERE %3").arg(TABLE_DEVICES, COL_FOR_ALL, where),
                     values))
                 return false;
         }

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Characters of statements held back at most, their values counted at 12 each.
+constexpr int WAITING_CHARS = 4 << 20;
+
 const QString DEFAULT_ROOT_PASSWORD = QStringLiteral("vexo");
 constexpr qint64 maxCaFileSize = 1 << 20;
 
@@ -48,6 +51,7 @@ bool DbConnection::open() {
     kept.clear();
     waiting.clear();
     waitingValues.clear();
+    waitingCount = 0;
     refusal.clear();
     last = DbError();
     if (db.isOpen())
@@ -143,22 +147,26 @@ bool DbConnection::readThrough(const QSqlQuery& q) {
     return !q.lastError().isValid() || failed(q);
 }
 
-bool DbConnection::takeWaiting(QString& sql, QVariantList& values) {
+int DbConnection::takeWaiting(QString& sql, QVariantList& values) {
     if (waiting.isEmpty())
-        return false;
+        return 0;
     sql.prepend(std::exchange(waiting, QString()) + QStringLiteral(";\n"));
     values = std::exchange(waitingValues, QVariantList()) + values;
-    return true;
+    return std::exchange(waitingCount, 0);
 }
 
-bool DbConnection::skipWaiting(QSqlQuery& q, bool waited) {
-    return !waited || q.nextResult();
+bool DbConnection::skipWaiting(QSqlQuery& q, int waited) {
+    for (int i = 0; i < waited; ++i) {
+        if (!q.nextResult())
+            return false;
+    }
+    return true;
 }
 
 bool DbConnection::run(QSqlQuery& q, const QString& statement, const QVariantList& statementValues) {
     QString sql = statement;
     QVariantList values = statementValues;
-    const bool waited = takeWaiting(sql, values);
+    const int waited = takeWaiting(sql, values);
     if (!q.prepare(sql))
         return failed(q);
     for (int i = 0; i < values.size(); ++i)
@@ -177,13 +185,19 @@ bool DbConnection::runWithNext(const QString& sql, const QVariantList& values) {
         QSqlQuery q(db);
         return run(q, sql, values);
     }
-    if (!waiting.isEmpty()) {
+    // a message well within the server's smallest usual packet limit: a larger one goes now
+    const auto size = [](const QString& text, const QVariantList& bound) {
+        return text.size() + 12 * bound.size();
+    };
+    if (!waiting.isEmpty() && size(waiting, waitingValues) + size(sql, values) > WAITING_CHARS) {
         QSqlQuery q(db);
-        if (!run(q, QStringLiteral("DO 0")))
-            return false;
+        return run(q, sql, values);
     }
-    waiting = sql;
-    waitingValues = values;
+    if (!waiting.isEmpty())
+        waiting += QStringLiteral(";\n");
+    waiting += sql;
+    waitingValues += values;
+    ++waitingCount;
     return true;
 }
 
@@ -220,7 +234,7 @@ bool DbConnection::reconnectedToRead(QSqlQuery& q) {
 bool DbConnection::runKept(QSqlQuery& q, const QString& statement, const QVariantList& statementValues) {
     QString sql = statement;
     QVariantList values = statementValues;
-    const bool waited = takeWaiting(sql, values);
+    const int waited = takeWaiting(sql, values);
     const auto it = kept.constFind(sql);
     if (it != kept.constEnd()) {
         QtCompat::shareQuery(q, it.value());
@@ -229,7 +243,9 @@ bool DbConnection::runKept(QSqlQuery& q, const QString& statement, const QVarian
         q.setForwardOnly(true);
         if (!q.prepare(sql))
             return failed(q);
-        kept.insert(sql, q);
+        // statements held back make texts of their own, seldom the same again
+        if (waited == 0)
+            kept.insert(sql, q);
     }
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
@@ -260,6 +276,7 @@ bool DbConnection::inTransaction(const std::function<bool()>& change) {
     }
     waiting.clear();
     waitingValues.clear();
+    waitingCount = 0;
     --transactionDepth;
     if (changed && (withWaiting || db.commit()))
         return true;

@@ -55,8 +55,8 @@ public:
     // A statement kept on this connection, forward-only, for running again.
     bool runKept(QSqlQuery& q, const QString& sql, const QVariantList& values = {});
     // Inside a transaction, a statement whose only answer is success: it goes to the server in
-    // one message with the next statement or with the commit, and a failure of it is
-    // that statement's. Outside one it runs at once.
+    // one message with the next statement or with the commit, as do others held back after it,
+    // and a failure of it is that statement's. Outside one it runs at once.
     bool runWithNext(const QString& sql, const QVariantList& values);
     // Reads that depend on nothing of the session, as run() and runKept(): one that finds the
     // connection gone connects again with the same settings and runs once more.
@@ -86,10 +86,10 @@ public:
 
 private:
     bool failed(const QSqlQuery& q);
-    // `sql` and `values` with the statement waiting for the next one before them.
-    bool takeWaiting(QString& sql, QVariantList& values);
-    // The answer of `sql` after that of the waiting statement sent with it.
-    bool skipWaiting(QSqlQuery& q, bool waited);
+    // `sql` and `values` with the statements waiting for the next one before them; how many.
+    int takeWaiting(QString& sql, QVariantList& values);
+    // The answer of `sql` after those of the `waited` statements sent with it.
+    bool skipWaiting(QSqlQuery& q, int waited);
     bool reconnectedToRead(QSqlQuery& q);
 
     QSqlDatabase db;
@@ -102,6 +102,7 @@ private:
     int transactionDepth = 0;
     QString waiting;
     QVariantList waitingValues;
+    int waitingCount = 0;
     QHash<int, QString> groupNames;
 };
 

@@ -16,6 +16,9 @@ namespace {
 // Ids per read-back statement. A list is padded to a power of two with its last id, so that a
 // dozen kept statements serve every length.
 constexpr int READ_BACK_CHUNK = 4096;
+// Ranges per read-back statement when the ids come in runs: a statement then names at least as
+// many ids as a list does.
+constexpr int READ_BACK_RANGES = READ_BACK_CHUNK / 4;
 // IMEIs per look-up statement, padded the same way up to this length.
 constexpr int IMEI_SLICE = 5000;
 // Record ids per read of the journal.
@@ -204,18 +207,28 @@ QHash<int, int> DbReads::getGroupDevicesCounts() {
 }
 
 // `sql` selects the record's columns and last the group id of a LEFT JOINed membership, where
-// the owner id is IN (%1), ordered by owner and group: one statement per chunk of ids.
+// %1 is a condition on the owner id, ordered by owner and group: one statement per chunk of ids.
 template <typename Record, typename Fill>
-QVector<Record> DbReads::recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok) {
+QVector<Record> DbReads::recordsByIds(const QVector<int>& ids, const QString& sql, const QString& column,
+                                      Fill fill, bool* ok) {
     QVector<int> wanted = ids;
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     QVector<Record> records;
-    for (int from = 0; from < wanted.size(); from += READ_BACK_CHUNK) {
-        const int to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
-        const QVariantList values = paddedIds(wanted, from, to);
+    for (int from = 0, to = 0; from < wanted.size(); from = to) {
+        to = std::min<int>(wanted.size(), from + READ_BACK_CHUNK);
+        if (idRuns(wanted, from, to) <= READ_BACK_RANGES) {
+            // in runs: as many ids as that many ranges name
+            int runs = 1;
+            for (to = from + 1; to < wanted.size(); ++to) {
+                if (wanted.at(to) != wanted.at(to - 1) + 1 && ++runs > READ_BACK_RANGES)
+                    break;
+            }
+        }
+        QVariantList values;
+        const QString where = idsWhere(column, wanted, from, to, values);
         QSqlQuery q(conn.database());
-        if (!conn.readKept(q, sql.arg(placeholders(values.size(), 0)), values)) {
+        if (!conn.readKept(q, sql.arg(where), values)) {
             if (ok)
                 *ok = false;
             return {};
@@ -240,20 +253,20 @@ QVector<DeviceInfo> DbReads::getDevicesByIds(const QVector<int>& ids, bool* ok) 
     return recordsByIds<DeviceInfo>(
         ids,
         QStringLiteral("SELECT d.%1, d.%2, d.%3, d.%4, m.%5 FROM %6 d LEFT JOIN %7 m ON m.%8 = d.%1 "
-                       "WHERE d.%1 IN (%9) ORDER BY d.%1, m.%5")
+                       "WHERE %9 ORDER BY d.%1, m.%5")
             .arg(COL_ID, COL_IMEI, COL_NAME, COL_FOR_ALL, COL_DG_GROUP_ID, TABLE_DEVICES, TABLE_DEVICE_GROUPS,
                  COL_DG_DEVICE_ID, QStringLiteral("%1")),
-        fillDevice, ok);
+        QStringLiteral("d.%1").arg(COL_ID), fillDevice, ok);
 }
 
 QVector<UserInfo> DbReads::getUsersByIds(const QVector<int>& ids, bool* ok) {
     return recordsByIds<UserInfo>(
         ids,
         QStringLiteral("SELECT u.%1, u.%2, u.%3, m.%4 FROM %5 u LEFT JOIN %6 m ON m.%7 = u.%1 "
-                       "WHERE u.%1 IN (%8) ORDER BY u.%1, m.%4")
+                       "WHERE %8 ORDER BY u.%1, m.%4")
             .arg(COL_ID, COL_USER_LOGIN, COL_USER_PASSWORD, COL_UG_GROUP_ID, TABLE_USERS, TABLE_USER_GROUPS,
                  COL_UG_USER_ID, QStringLiteral("%1")),
-        fillUser, ok);
+        QStringLiteral("u.%1").arg(COL_ID), fillUser, ok);
 }
 
 QHash<quint64, QPair<int, QString>> DbReads::storedDevices(const QVector<quint64>& imeis, bool* ok) {

@@ -55,7 +55,8 @@ private:
     QVector<int> memberIds(const QString& table, const QString& keyColumn, int key, const QString& column);
     QHash<int, int> countsByGroup(const QString& table, const QString& groupColumn);
     template <typename Record, typename Fill>
-    QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, Fill fill, bool* ok);
+    QVector<Record> recordsByIds(const QVector<int>& ids, const QString& sql, const QString& column,
+                                 Fill fill, bool* ok);
 
     DbConnection& conn;
 };

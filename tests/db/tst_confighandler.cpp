@@ -431,6 +431,18 @@ void TestConfigHandler::readBackAndSnapshotRoundTrips() {
         QCOMPARE(handler->storedDevices(imeis.mid(0, n)).size(), 2);
         QCOMPARE(TestDb::sessionQuestions(db) - statements - 1, n == 10001 ? 3 : 1);
     }
+    // ten thousand ids in runs, one of them unknown instead: one statement
+    QVERIFY(TestDb::exec(QStringLiteral("INSERT INTO devices (imei) SELECT 1000 + seq FROM seq_1_to_10000")));
+    QVector<int> many(10000);
+    std::iota(many.begin(), many.end(),
+              TestDb::scalar(QStringLiteral("SELECT MIN(id) FROM devices WHERE imei > 1000")).toInt());
+    many.replace(5000, 2000000);
+    before = roundTrips(db);
+    const QVector<DeviceInfo> read = handler->getDevicesByIds(many);
+    QCOMPARE(roundTrips(db) - before - 1, 1);
+    QCOMPARE(read.size(), 9999);
+    QCOMPARE(read.at(5000).id, many.at(5001));
+    QVERIFY(TestDb::exec(QStringLiteral("DELETE FROM devices WHERE imei > 1000")));
 
     TablesSnapshot snapshot;
     before = roundTrips(db);
