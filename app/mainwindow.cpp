@@ -165,6 +165,9 @@ MainWindow::MainWindow(QWidget* parent)
     connect(tables, &RefreshCoordinator::busyChanged, refreshIndicator, &QWidget::setVisible);
     auto* changeIndicator = new QLabel(QStringLiteral("Сохранение изменений…"), this);
     changeIndicator->setObjectName(QStringLiteral("changeIndicator"));
+    // shown together, the indicators would widen the window past a small screen: their texts are cut
+    for (QWidget* indicator : {refreshIndicator, static_cast<QWidget*>(changeIndicator)})
+        indicator->setMinimumWidth(1);
     changeIndicator->hide();
     ui->statusbar->insertPermanentWidget(0, changeIndicator);
     // while a change runs aside, what would change records or the connection under it waits

@@ -255,6 +255,18 @@ private slots:
         QVERIFY(window->width() <= screen.width() && window->height() <= screen.height());
         QVERIFY(screen.intersects(window->geometry()));
     }
+    // The status bar's indicators, shown together while a change and a refresh run, add no more
+    // than their spacing to the window's least width: it would grow past a small screen.
+    void indicatorsKeepTheWidth() {
+        makeWindow();
+        loadConnected();
+        const int least = window->minimumSizeHint().width();
+        for (const char* name : {"changeIndicator", "refreshIndicator"})
+            get<QWidget>(name)->show();
+        QApplication::processEvents();
+        QVERIFY2(window->minimumSizeHint().width() <= least + 30,
+                 qPrintable(QStringLiteral("%1 > %2").arg(window->minimumSizeHint().width()).arg(least)));
+    }
     // What other administrators changed comes in with a refresh, the selection and sort kept:
     // a few devices are put in place, many (or renamed groups) replace every row.
     void refreshBringsInChangesElsewhere_data() {
