@@ -28,26 +28,31 @@ QVector<int> distinctIds(QVector<int> ids) {
     return ids;
 }
 
-int idRuns(const QVector<int>& ids, int from, int to) {
-    int runs = 0;
-    for (int i = from; i < to; ++i) {
-        if (i == from || ids.at(i) != ids.at(i - 1) + 1)
-            ++runs;
-    }
-    return runs;
-}
+namespace {
 
-QString idsWhere(const QString& column, const QVector<int>& ids, int from, int to, QVariantList& values) {
-    // a range costs the server about what four listed ids do
-    if (idRuns(ids, from, to) * 4 > to - from) {
-        const QVariantList listed = paddedIds(ids, from, to);
-        values += listed;
-        return QStringLiteral("%1 IN (%2)").arg(column, placeholders(listed.size(), 0));
-    }
-    QVector<int> starts; // where each run begins
+// Where each run of consecutive values in the sorted, distinct ids[from, to) begins.
+QVector<int> runStarts(const QVector<int>& ids, int from, int to) {
+    QVector<int> starts;
     for (int i = from; i < to; ++i) {
         if (i == from || ids.at(i) != ids.at(i - 1) + 1)
             starts << i;
+    }
+    return starts;
+}
+
+} // namespace
+
+int idRuns(const QVector<int>& ids, int from, int to) {
+    return runStarts(ids, from, to).size();
+}
+
+QString idsWhere(const QString& column, const QVector<int>& ids, int from, int to, QVariantList& values) {
+    const QVector<int> starts = runStarts(ids, from, to);
+    // a range costs the server about what four listed ids do
+    if (starts.size() * 4 > to - from) {
+        const QVariantList listed = paddedIds(ids, from, to);
+        values += listed;
+        return QStringLiteral("%1 IN (%2)").arg(column, placeholders(listed.size(), 0));
     }
     const int length = paddedLength(starts.size());
     QStringList ranges;
